@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing Zuv need, only those that are missing.
+# Usage: scripts/setup.sh [build|test]
+set -euo pipefail
+
+build_packages=(g++ cmake ninja-build make pkg-config)
+test_packages=(googletest libgtest-dev libgmock-dev)
+
+want=("${build_packages[@]}")
+if [ "${1:-build}" = test ]; then
+  want+=("${test_packages[@]}")
+fi
+
+missing=()
+for p in "${want[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo=""
+  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,39 @@
+// The initialisers that the runtime initialisation calls, in the order it calls them.
+#pragma once
+
+namespace zuv::random { void init(); }
+namespace zuv::memory {
+void init();
+void init_first_frames();
+}
+namespace zuv::external { void init(); }
+namespace zuv::datatype {
+void init_registry();
+void register_all();
+}
+namespace zuv::actions { void init(); }
+namespace zuv::rt { void init_root_and_stacks(); }
+namespace zuv::case_folding { void init(); }
+namespace zuv::symbol { void init_table_index(); }
+namespace zuv::words {
+void init_type_words();
+void init_builtins();
+}
+namespace zuv::natives { void init(); }
+namespace zuv::parse { void init(); }
+namespace zuv::ownership { void init(); }
+namespace zuv::checksum { void init(); }
+namespace zuv::compression { void init_words(); }
+namespace zuv::process { void init(); }
+namespace zuv::stack { void init(); }
+namespace zuv::lexer { void init(); }
+namespace zuv::zuvbin { void boot_load(); }
+namespace zuv::interpreter { void init(); }
+namespace zuv::slots { void init(); }
+namespace zuv::collector { void init_state(); }
+namespace zuv::boot {
+void link();
+void run_script();
+void launch_console();
+}
+namespace zuv::memory { void free_all(); }
