@@ -3,12 +3,6 @@
 #include "runtime/init.h"
 
 namespace zuv::random { void init() {} }
-namespace zuv::memory {
-void init() {}
-void init_first_frames() {}
-void free_all() {}
-}
-namespace zuv::external { void init() {} }
 namespace zuv::datatype {
 void init_registry() {}
 void register_all() {}
@@ -32,7 +26,6 @@ namespace zuv::lexer { void init() {} }
 namespace zuv::zuvbin { void boot_load() {} }
 namespace zuv::interpreter { void init() {} }
 namespace zuv::slots { void init() {} }
-namespace zuv::collector { void init_state() {} }
 namespace zuv::boot {
 void link() {}
 void run_script() {}
