@@ -3,7 +3,7 @@
 # Usage: scripts/setup.sh [build|test]
 set -euo pipefail
 
-build_packages=(g++ cmake ninja-build make pkg-config)
+build_packages=(g++ cmake ninja-build make pkg-config libssl-dev)
 test_packages=(googletest libgtest-dev libgmock-dev)
 
 want=("${build_packages[@]}")
