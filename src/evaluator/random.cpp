@@ -3,6 +3,8 @@
 // what seeded scripts have always drawn, not the reference twister's.
 #include "evaluator/random.h"
 
+#include "memory/hashtable.h"
+
 #include <sys/random.h>
 
 #include <array>
@@ -63,16 +65,16 @@ private:
 };
 
 constinit Generator generator{start_seed};
-constinit std::uint32_t hash_seed_value = hash_seed_start;
-
 }  // namespace
+
+void init() { init_state(); }
 
 void init_state() {
     generator.seed(start_seed);
-    hash_seed_value = hash_seed_start;
+    hashtable::seed = hash_seed_start;
 }
 
-std::uint32_t hash_seed() { return hash_seed_value; }
+std::uint32_t hash_seed() { return hashtable::seed; }
 
 void seed(std::int32_t value) { generator.seed(value); }
 

@@ -9,9 +9,8 @@ namespace zuv::random {
 // The seed the generator holds from start-up until the first random/seed.
 constexpr std::int32_t start_seed = 19650218;
 
-// Start-up state: the generator seeded with start_seed and the hash tables' hashing seed
-// set. Both already hold these values before main runs (they are constant-initialised),
-// so calling this is only needed to put them back.
+// Start-up: the generator seeded with start_seed and the hash tables' hashing seed set.
+void init();
 void init_state();
 
 // The hash tables' 32-bit hashing seed: fixed, non-zero, never changed after start-up.

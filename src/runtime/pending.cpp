@@ -2,7 +2,6 @@
 // module when that module is built; the start-up order itself lives in entry.cpp.
 #include "runtime/init.h"
 
-namespace zuv::random { void init() {} }
 namespace zuv::datatype {
 void init_registry() {}
 void register_all() {}
