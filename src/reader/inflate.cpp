@@ -1,0 +1,419 @@
+// The inflate decoder of raw deflate streams, and the zlib and gzip framings in both
+// directions. The decoder never reads past its input (missing bits read as zero and end the
+// stream) and never writes past its output (later bytes are only counted).
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "reader/compression.h"
+#include "reader/deflate-tables.h"
+
+namespace zuv::compression {
+
+namespace {
+
+using namespace tables;
+
+// Least-significant bit first, refilled a byte at a time until at least 17 bits are pending,
+// so any field of up to 16 bits is there in one go. Reading past the input yields zero bits
+// and sets `overrun`: the stream is used up.
+struct BitReader {
+    std::span<const uint8_t> in;
+    size_t pos = 0;
+    uint32_t pending = 0;
+    unsigned count = 0;
+    bool overrun = false;
+
+    void refill() {
+        while (count <= 16 && pos < in.size()) {
+            pending |= uint32_t{in[pos++]} << count;
+            count += 8;
+        }
+    }
+    uint32_t peek16() {
+        refill();
+        return pending & 0xFFFF;
+    }
+    void consume(unsigned n) {
+        if (n > count) {
+            overrun = true;
+            pending = 0;
+            count = 0;
+        } else {
+            pending >>= n;
+            count -= n;
+        }
+    }
+    uint32_t bits(unsigned n) {  // n <= 16
+        refill();
+        uint32_t v = pending & ((1u << n) - 1);
+        consume(n);
+        return v;
+    }
+    // Drops the bits up to the next byte boundary and hands whole pending bytes back to the
+    // input, so `pos` is where byte-wise reading goes on.
+    void to_byte_boundary() {
+        pos -= count / 8;
+        pending = 0;
+        count = 0;
+    }
+    bool used_up() const { return overrun || (pos == in.size() && count == 0); }
+};
+
+// Canonical Huffman code as a table sorted by code. Each entry packs the code left-aligned to
+// 16 bits (high half), its length and the symbol, so a lookup is a binary search of the next
+// 16 stream bits read most-significant first.
+class HuffmanTable {
+public:
+    // False for an over-subscribed set of lengths. Incomplete sets are accepted: a code that
+    // falls in the gap is reported when it is met.
+    bool build(const uint8_t* lengths, unsigned n) {
+        unsigned per_length[16] = {};
+        for (unsigned i = 0; i < n; ++i) ++per_length[lengths[i]];
+        per_length[0] = 0;
+        int room = 1;
+        unsigned next[16] = {};
+        unsigned code = 0;
+        for (unsigned len = 1; len < 16; ++len) {
+            room = room * 2 - static_cast<int>(per_length[len]);
+            if (room < 0) return false;
+            code = (code + per_length[len - 1]) << 1;
+            next[len] = code;
+        }
+        // Walking lengths, then symbols, gives the canonical order, which is also key order.
+        size_ = 0;
+        for (unsigned len = 1; len < 16; ++len)
+            for (unsigned sym = 0; sym < n; ++sym)
+                if (lengths[sym] == len) entries_[size_++] = (next[len]++ << (16 - len)) << 16 | len << 12 | sym;
+        return true;
+    }
+
+    // The symbol, or -1 when the bits match no code. Consumes the code's length.
+    int decode(BitReader& br) const {
+        const uint32_t key = reverse16(br.peek16());
+        const uint32_t* end = entries_.data() + size_;
+        const uint32_t* it = std::upper_bound(entries_.data(), end, key << 16 | 0xFFFF);
+        if (it == entries_.data()) return -1;
+        const uint32_t e = it[-1];
+        const unsigned len = (e >> 12) & 0xF;
+        if (((e >> 16) ^ key) >> (16 - len)) return -1;
+        br.consume(len);
+        return static_cast<int>(e & 0x1FF);
+    }
+
+private:
+    std::array<uint32_t, 288> entries_{};
+    unsigned size_ = 0;
+};
+
+// Writes inside the output only; the count goes on so the caller learns the full size.
+struct Sink {
+    std::span<uint8_t> out;
+    size_t count = 0;
+
+    void put(uint8_t b) {
+        if (count < out.size()) out[count] = b;
+        ++count;
+    }
+    // The source lies before the destination, so whenever the destination is inside the
+    // buffer, the source is too.
+    void copy_back(size_t distance, size_t length) {
+        for (size_t i = 0; i < length; ++i) {
+            if (count < out.size()) out[count] = out[count - distance];
+            ++count;
+        }
+    }
+};
+
+const HuffmanTable& fixed_literals() {
+    static const HuffmanTable t = [] {
+        uint8_t lengths[288];
+        std::fill(lengths, lengths + 144, 8);
+        std::fill(lengths + 144, lengths + 256, 9);
+        std::fill(lengths + 256, lengths + 280, 7);
+        std::fill(lengths + 280, lengths + 288, 8);
+        HuffmanTable h;
+        h.build(lengths, 288);
+        return h;
+    }();
+    return t;
+}
+
+const HuffmanTable& fixed_distances() {
+    static const HuffmanTable t = [] {
+        uint8_t lengths[32];
+        std::fill(lengths, lengths + 32, 5);
+        HuffmanTable h;
+        h.build(lengths, 32);
+        return h;
+    }();
+    return t;
+}
+
+// What a block step ends in: go on with the next block, stop decoding (input used up or
+// final block done), or fail with a status.
+enum class Step { next, stop, fail };
+
+struct Decoder {
+    BitReader br;
+    Sink sink;
+    Status failure = Status::ok;
+
+    Step fail(Status s) {
+        failure = s;
+        return Step::fail;
+    }
+
+    Step stored() {
+        br.to_byte_boundary();
+        const auto in = br.in;
+        size_t& pos = br.pos;
+        if (in.size() - pos < 4) return Step::stop;
+        const uint32_t len = in[pos] | uint32_t{in[pos + 1]} << 8;  // NLEN after it is not compared
+        pos += 4;
+        if (len > in.size() - pos) return fail(Status::stored_overrun);
+        for (uint32_t i = 0; i < len; ++i) sink.put(in[pos + i]);
+        pos += len;
+        return Step::next;
+    }
+
+    Step dynamic_tables(HuffmanTable& lit, HuffmanTable& dist) {
+        static constexpr uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+        const unsigned hlit = br.bits(5) + 257;
+        const unsigned hdist = br.bits(5) + 1;
+        const unsigned hclen = br.bits(4) + 4;
+        uint8_t cl_lengths[19] = {};
+        for (unsigned i = 0; i < hclen; ++i) cl_lengths[order[i]] = static_cast<uint8_t>(br.bits(3));
+        if (br.overrun) return Step::stop;
+        HuffmanTable cl;
+        if (!cl.build(cl_lengths, 19)) return fail(Status::bad_data);
+
+        uint8_t lengths[288 + 32] = {};
+        unsigned i = 0;
+        while (i < hlit + hdist) {
+            const int sym = cl.decode(br);
+            if (br.overrun) return Step::stop;
+            if (sym < 0) return fail(Status::bad_data);
+            if (sym < 16) {
+                lengths[i++] = static_cast<uint8_t>(sym);
+                continue;
+            }
+            uint8_t value = 0;
+            unsigned repeat;
+            if (sym == 16) {
+                if (i == 0) return fail(Status::bad_data);
+                value = lengths[i - 1];
+                repeat = 3 + br.bits(2);
+            } else if (sym == 17) {
+                repeat = 3 + br.bits(3);
+            } else {
+                repeat = 11 + br.bits(7);
+            }
+            if (br.overrun) return Step::stop;
+            if (repeat > hlit + hdist - i) return fail(Status::bad_data);
+            std::fill(lengths + i, lengths + i + repeat, value);
+            i += repeat;
+        }
+        if (!lit.build(lengths, hlit) || !dist.build(lengths + hlit, hdist)) return fail(Status::bad_data);
+        return Step::next;
+    }
+
+    Step codes(const HuffmanTable& lit, const HuffmanTable& dist) {
+        for (;;) {
+            if (br.used_up()) return Step::stop;
+            const int sym = lit.decode(br);
+            if (br.overrun) return Step::stop;
+            if (sym < 0) return fail(Status::bad_data);
+            if (sym < 256) {
+                sink.put(static_cast<uint8_t>(sym));
+                continue;
+            }
+            if (sym == static_cast<int>(end_of_block)) return Step::next;
+            const unsigned li = static_cast<unsigned>(sym) - 257;
+            if (li >= 29) return fail(Status::bad_data);  // 286 and 287 are never valid
+            const size_t length = length_base[li] + br.bits(length_extra[li]);
+            const int dsym = dist.decode(br);
+            if (br.overrun) return Step::stop;
+            if (dsym < 0 || dsym >= 30) return fail(Status::bad_data);
+            const size_t distance = distance_base[dsym] + br.bits(distance_extra[dsym]);
+            if (br.overrun) return Step::stop;
+            if (distance > sink.count) return fail(Status::distance_too_far);
+            sink.copy_back(distance, length);
+        }
+    }
+
+    Result run() {
+        for (;;) {
+            if (br.used_up()) break;
+            const bool final = br.bits(1);
+            const uint32_t type = br.bits(2);
+            if (br.overrun) break;
+            Step step;
+            if (type == 0) {
+                step = stored();
+            } else if (type == 1) {
+                step = codes(fixed_literals(), fixed_distances());
+            } else if (type == 2) {
+                HuffmanTable lit, dist;
+                step = dynamic_tables(lit, dist);
+                if (step == Step::next) step = codes(lit, dist);
+            } else {
+                step = fail(Status::bad_block_type);
+            }
+            if (step == Step::fail) return {failure, sink.count};
+            if (step == Step::stop || final) break;
+        }
+        return {sink.count > sink.out.size() ? Status::output_too_small : Status::ok, sink.count};
+    }
+};
+
+void put_be32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v >> 24);
+    p[1] = static_cast<uint8_t>(v >> 16);
+    p[2] = static_cast<uint8_t>(v >> 8);
+    p[3] = static_cast<uint8_t>(v);
+}
+void put_le32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
+}
+uint32_t get_be32(const uint8_t* p) {
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+uint32_t get_le32(const uint8_t* p) {
+    return uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+}
+
+// Deflates `in` between a header and a trailer of the given sizes; on success the trailer's
+// room is there.
+Result framed_deflate(std::span<uint8_t> out, std::span<const uint8_t> in, size_t header, size_t trailer) {
+    const size_t frame = header + trailer;
+    // Too little room for the frame is a size question, not bad data: answering bad data
+    // here would make the natives raise invalid-data for an empty or tiny input.
+    if (out.size() < frame) return {Status::output_too_small, in.size() + frame};
+    Result r = deflate(out.subspan(header, out.size() - frame), in);
+    return {r.status, r.size + frame};
+}
+
+constexpr uint8_t gzip_magic[3] = {0x1F, 0x8B, 0x08};
+
+enum GzipFlag : uint8_t { fhcrc = 2, fextra = 4, fname = 8, fcomment = 16 };
+
+}  // namespace
+
+Result inflate(std::span<uint8_t> out, std::span<const uint8_t> in) {
+    Decoder d{BitReader{in}, Sink{out}};
+    return d.run();
+}
+
+Result zlib_compress(std::span<uint8_t> out, std::span<const uint8_t> in) {
+    Result r = framed_deflate(out, in, 2, 4);
+    if (r.status != Status::ok) return r;
+    out[0] = 0x78;  // deflate, 32 KiB window
+    out[1] = 0x01;  // no dictionary, fastest; (0x78 * 256 + 0x01) is a multiple of 31
+    put_be32(&out[r.size - 4], interim::adler32(in));
+    return r;
+}
+
+Result zlib_decompress(std::span<uint8_t> out, std::span<const uint8_t> in) {
+    if (in.size() < 6) return {Status::bad_data, 0};
+    const unsigned cmf = in[0], flg = in[1];
+    if ((cmf * 256 + flg) % 31 != 0 || (cmf & 0x0F) != 8 || (cmf >> 4) > 7 || (flg & 0x20))
+        return {Status::bad_data, 0};
+    Result r = inflate(out, in.subspan(2, in.size() - 6));
+    if (r.status != Status::ok) return r;
+    if (interim::adler32(out.first(r.size)) != get_be32(&in[in.size() - 4])) return {Status::bad_data, r.size};
+    return r;
+}
+
+Result gzip_compress(std::span<uint8_t> out, std::span<const uint8_t> in) {
+    if (in.size() >= 3 && std::equal(gzip_magic, gzip_magic + 3, in.begin())) {
+        if (out.size() < in.size()) return {Status::output_too_small, in.size()};
+        std::copy(in.begin(), in.end(), out.begin());
+        return {Status::ok, in.size()};
+    }
+    Result r = framed_deflate(out, in, 10, 8);
+    if (r.status != Status::ok) return r;
+    // Magic, method 8, no flags, no modification time, XFL 4 (fastest), OS 4.
+    static constexpr uint8_t header[10] = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 0x04, 0x04};
+    std::copy(header, header + 10, out.begin());
+    put_le32(&out[r.size - 8], interim::crc32(in));
+    put_le32(&out[r.size - 4], static_cast<uint32_t>(in.size()));
+    return r;
+}
+
+Result gzip_decompress(std::span<uint8_t> out, std::span<const uint8_t> in) {
+    const Result bad{Status::bad_data, 0};
+    if (in.size() < 18 || in[0] != 0x1F || in[1] != 0x8B || in[2] != 8 || in[3] >= 32) return bad;
+    const uint8_t flags = in[3];
+    const size_t limit = in.size() - 8;  // the header may not reach into the trailer
+    size_t p = 10;
+    if (flags & fextra) {
+        if (limit - p < 2) return bad;
+        const size_t xlen = in[p] | size_t{in[p + 1]} << 8;
+        p += 2;
+        if (limit - p < xlen) return bad;
+        p += xlen;
+    }
+    for (uint8_t flag : {fname, fcomment}) {
+        if (!(flags & flag)) continue;
+        const auto nul = std::find(in.begin() + p, in.begin() + limit, 0);
+        if (nul == in.begin() + limit) return bad;
+        p = static_cast<size_t>(nul - in.begin()) + 1;
+    }
+    if (flags & fhcrc) {
+        if (limit - p < 2) return bad;
+        const uint32_t stored = in[p] | uint32_t{in[p + 1]} << 8;
+        if ((interim::crc32(in.first(p)) & 0xFFFF) != stored) return bad;
+        p += 2;
+    }
+    const uint32_t crc = get_le32(&in[limit]);
+    const uint32_t isize = get_le32(&in[limit + 4]);
+    if (isize > out.size()) return {Status::output_too_small, isize};
+    Result r = inflate(out, in.subspan(p, limit - p));
+    // Output past the buffer is only counted; the first ISIZE bytes are all there.
+    if (r.status != Status::ok && r.status != Status::output_too_small) return r;
+    if (r.size < isize || interim::crc32(out.first(isize)) != crc) return {Status::bad_data, r.size};
+    return {Status::ok, isize};
+}
+
+namespace interim {
+
+uint32_t crc32(std::span<const uint8_t> data) {
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    uint32_t c = 0xFFFFFFFFu;
+    for (uint8_t b : data) c = table[(c ^ b) & 0xFF] ^ (c >> 8);
+    return c ^ 0xFFFFFFFFu;
+}
+
+uint32_t adler32(std::span<const uint8_t> data) {
+    constexpr uint32_t mod = 65521;
+    uint32_t a = 1, b = 0;
+    size_t i = 0;
+    while (i < data.size()) {
+        // 5552 bytes is the longest run whose sums cannot overflow 32 bits before reducing.
+        const size_t run = std::min<size_t>(5552, data.size() - i);
+        for (size_t k = 0; k < run; ++k) {
+            a += data[i + k];
+            b += a;
+        }
+        a %= mod;
+        b %= mod;
+        i += run;
+    }
+    return b << 16 | a;
+}
+
+}  // namespace interim
+
+}  // namespace zuv::compression
