@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "memory/cycle-stack.h"
 #include "memory/hashtable.h"
 #include "memory/memory.h"
 #include "runtime/external.h"
@@ -565,6 +566,7 @@ void recycle() {
         drain_pending();
     }
     drain_pending();
+    if (!forwarding.empty()) cycle_stack::update_moved();
 
     external::sweep();
     hashtable::purge_all();

@@ -11,6 +11,8 @@
 #include <new>
 #include <pthread.h>
 
+#include "datatypes/block.h"
+#include "memory/stack.h"
 #include "runtime/alloc.h"
 #include "runtime/fatal.h"
 #include "runtime/init.h"
@@ -171,7 +173,10 @@ void init_language() {
     datatype::register_all();              // every datatype but event!, in registration order
     actions::init();                       // the 62 actions
     memory::init_first_frames();           // node frame of 10,000 nodes, first series frame
-    init_root_and_stacks();                // root block, argument and call stacks, symbol table, global context
+    block::make_root();                    // 9695 cells
+    stack::make_series();                  // 20,000 argument cells, 15,000 call cells
+    symbol::make_table();                  // 4,000 cells
+    context::make_global();                // 4,000 words
     case_folding::init();
     symbol::init_table_index();            // hash index of the symbol table
     words::init_type_words();

@@ -12,7 +12,8 @@ void init_registry();
 void register_all();
 }
 namespace zuv::actions { void init(); }
-namespace zuv::rt { void init_root_and_stacks(); }
+namespace zuv::symbol { void make_table(); }
+namespace zuv::context { void make_global(); }
 namespace zuv::case_folding { void init(); }
 namespace zuv::symbol { void init_table_index(); }
 namespace zuv::words {

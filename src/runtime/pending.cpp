@@ -7,7 +7,8 @@ void init_registry() {}
 void register_all() {}
 }
 namespace zuv::actions { void init() {} }
-namespace zuv::rt { void init_root_and_stacks() {} }
+namespace zuv::symbol { void make_table() {} }
+namespace zuv::context { void make_global() {} }
 namespace zuv::case_folding { void init() {} }
 namespace zuv::symbol { void init_table_index() {} }
 namespace zuv::words {
@@ -20,7 +21,6 @@ namespace zuv::ownership { void init() {} }
 namespace zuv::checksum { void init() {} }
 namespace zuv::compression { void init_words() {} }
 namespace zuv::process { void init() {} }
-namespace zuv::stack { void init() {} }
 namespace zuv::lexer { void init() {} }
 namespace zuv::zuvbin { void boot_load() {} }
 namespace zuv::interpreter { void init() {} }

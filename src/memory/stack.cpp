@@ -1,0 +1,456 @@
+// Argument stack and call stack: opening and closing frames, pushing and popping cells,
+// and the unrolling that errors and non-local exits do before they leave C++ code.
+#include "memory/stack.h"
+
+#include "evaluator/context.h"
+#include "evaluator/error.h"
+#include "memory/collector.h"
+#include "memory/cycle-stack.h"
+#include "memory/memory.h"
+#include <cstdlib>
+
+#include "runtime/entry.h"
+#include "runtime/stdio.h"
+#include "runtime/throw.h"
+
+namespace zuv::stack {
+
+Cell* arguments_bottom = nullptr;
+Cell* arguments_base = nullptr;
+Cell* arguments_top = nullptr;
+Cell* arguments_end = nullptr;
+CallFrame* calls_bottom = nullptr;
+CallFrame* calls_top = nullptr;
+CallFrame* calls_end = nullptr;
+CallFrame* saved_call_top = nullptr;
+uint32_t body_symbol = 0;
+uint32_t anon_symbol = 0;
+uint32_t not_found_symbol = 0;
+Cell argument_series;
+Cell call_series;
+ErrorHooks error_hooks = {nullptr, nullptr};
+
+namespace {
+
+using memory::at;
+using memory::ref;
+
+[[noreturn, gnu::cold, gnu::noinline]] void overflow(Cell* lowered_from) {
+    Cell* t = lowered_from - 5;
+    arguments_top = t < arguments_bottom ? arguments_bottom : t;
+    if (arguments_base > arguments_top) arguments_base = arguments_top;
+    cycle_stack::reset();
+    error::raise(error::id::internal_stack_overflow);
+}
+
+inline Cell* values_of(Ref context) { return context::cell_of(context); }
+
+// Writes a function-body frame's saved values pointer back into its context, so that the
+// outer call of a recursion sees its own values again.
+inline void restore(const CallFrame* f) {
+    if (f->function_context) values_of(f->function_context)->data2 = f->saved_values;
+}
+
+inline Cell* base_of(const CallFrame* f) { return reinterpret_cast<Cell*>(at(f->saved_base)); }
+
+struct Saved {
+    Cell* base;
+    Cell* top;
+    CallFrame* calls;
+    void restore() const {
+        arguments_base = base;
+        arguments_top = top;
+        calls_top = calls;
+    }
+};
+
+}  // namespace
+
+void make_series() {
+    Ref args = memory::alloc_fixed_series(argument_cells, 16, 0);
+    Ref calls = memory::alloc_fixed_series(call_cells, 16, 0);
+    cell::make(&argument_series, Type::block, 0, args, 0);
+    cell::make(&call_series, Type::block, 0, calls, 0);
+    collector::register_fixed(memory::buffer_ref(args));
+    collector::register_fixed(memory::buffer_ref(calls));
+}
+
+void init() {
+    memory::SeriesBuffer* a = memory::buffer_of(argument_series.data2);
+    memory::SeriesBuffer* c = memory::buffer_of(call_series.data2);
+    arguments_bottom = arguments_base = arguments_top = reinterpret_cast<Cell*>(a->head_ptr());
+    arguments_end = reinterpret_cast<Cell*>(a->data_end());
+    calls_bottom = calls_top = reinterpret_cast<CallFrame*>(c->head_ptr());
+    calls_end = calls_bottom + c->capacity / sizeof(CallFrame);
+    saved_call_top = nullptr;
+    collector::add_mark_callback(mark_live);
+}
+
+// Frames ---------------------------------------------------------------------------------
+
+void mark(const Cell* word, uint32_t flags) {
+    if (calls_top >= calls_end || runtime::stack_exhausted()) [[unlikely]]
+        overflow(arguments_top);
+    CallFrame* f = calls_top++;
+    f->header = (word->data2 << 8) | flags;
+    f->saved_base = ref(arguments_base);
+    f->word_context = word->data1;
+    f->function_context = 0;
+    f->saved_values = 0;
+    arguments_base = arguments_top;
+}
+
+void mark_func_body(const Cell* word, Ref context) {
+    mark(word, kind::func_body);
+    if (context) {
+        CallFrame* f = calls_top - 1;
+        f->function_context = context;
+        f->saved_values = values_of(context)->data2;
+    }
+}
+
+void mark_func(const Cell* word, Ref context) {
+    values_of(context)->data2 = ref(arguments_base);
+    mark(word, kind::func);
+}
+
+void set_func_flag(bool flag) {
+    CallFrame* f = calls_top - 1;
+    if (flag) f->header |= kind::func_flag;
+    else f->header &= ~kind::func_flag;
+}
+
+void set_interp_flag() { (calls_top - 1)->header |= kind::interp_flag; }
+
+CallFrame* claim_caller_func_flag() {
+    CallFrame* f = calls_top - 2;
+    if (f < calls_bottom || (f->header & kind::func_flag)) return nullptr;
+    f->header |= kind::func_flag;
+    return f;
+}
+
+void clear_func_flag(CallFrame* frame) {
+    if (frame) frame->header &= ~kind::func_flag;
+}
+
+bool interpreted_q(CallFrame* start, bool single) {
+    CallFrame* f = (start ? start : calls_top) - 1;
+    if (single) return f >= calls_bottom && (f->header & kind::interp_flag);
+    for (; f >= calls_bottom; --f)
+        if (f->header & kind::interp_flag) return true;
+    return false;
+}
+
+void pop_frame() {
+    if (calls_top <= calls_bottom) return;
+    CallFrame* f = --calls_top;
+    arguments_top = arguments_base;
+    arguments_base = base_of(f);
+    if (frame_kind(f) == kind::func_body) restore(f);
+    if (calls_top == calls_bottom) arguments_top = arguments_base = arguments_bottom;
+}
+
+void pop_frame_drop_last() {
+    if (calls_top <= calls_bottom) return;
+    CallFrame* f = --calls_top;
+    if (arguments_top > arguments_bottom) --arguments_top;
+    arguments_base = calls_top == calls_bottom ? arguments_bottom : base_of(f);
+    if (frame_kind(f) == kind::func_body) restore(f);
+}
+
+void unwind() {
+    CallFrame* f = --calls_top;
+    arguments_top = arguments_base + 1;
+    arguments_base = base_of(f);
+}
+
+void unwind_func() {
+    CallFrame* f = --calls_top;
+    arguments_top = arguments_base + 1;
+    arguments_base = base_of(f);
+    restore(f);
+}
+
+void unwind_func_drop() {
+    CallFrame* f = --calls_top;
+    arguments_base = arguments_top = base_of(f);
+    restore(f);
+}
+
+void unwind_func_last() {
+    Cell* result = arguments_base;
+    unwind_func();
+    *arguments_base = *result;
+}
+
+void unwind_last() {
+    Cell* result = arguments_base;
+    unwind();
+    *arguments_base = *result;
+}
+
+void revert() {
+    CallFrame* f = --calls_top;
+    arguments_base = arguments_top = base_of(f);
+}
+
+// Argument stack -------------------------------------------------------------------------
+
+Cell* push_slot() {
+    Cell* c = arguments_top++;
+    if (arguments_top >= arguments_end) [[unlikely]]
+        overflow(arguments_top);
+    return c;
+}
+
+Cell* push(const Cell* cell) {
+    Cell copy = *cell;  // the cell may lie in the stack's own free area
+    Cell* c = push_slot();
+    *c = copy;
+    return c;
+}
+
+void pop(int32_t n) {
+    arguments_top = (arguments_top - arguments_bottom) > n ? arguments_top - n : arguments_bottom;
+}
+
+Cell* top() { return arguments_top > arguments_bottom ? arguments_top - 1 : arguments_bottom; }
+Type top_type() { return top()->type(); }
+
+Cell* reset() {
+    arguments_top = arguments_base;
+    return arguments_base;
+}
+
+Cell* keep() {
+    arguments_top = arguments_base + 1;
+    return arguments_base;
+}
+
+Cell* set_last(const Cell* cell) {
+    *arguments_base = *cell;
+    return arguments_base;
+}
+
+void keep_last(const Cell* cell) {
+    Cell copy = *cell;
+    arguments_top = arguments_base + 1;
+    *arguments_base = copy;
+}
+
+void keep_error_result() {
+    if (arguments_top > arguments_base && top()->is(Type::error)) {
+        Cell e = *top();
+        *arguments_base = e;
+        arguments_top = arguments_base + 1;
+    }
+}
+
+void collapse_top() {
+    if (arguments_top - arguments_bottom < 2) return;
+    arguments_top[-2] = arguments_top[-1];
+    --arguments_top;
+}
+
+CallFrame* top_frame() { return calls_top - 1; }
+void set_call_top(CallFrame* frame) { calls_top = frame; }
+
+// Call information -----------------------------------------------------------------------
+
+void get_call_word(Cell* out) {
+    CallFrame* from = saved_call_top ? saved_call_top : calls_top;
+    saved_call_top = nullptr;
+    for (CallFrame* f = from - 1; f >= calls_bottom; --f) {
+        uint32_t sym = frame_symbol(f);
+        if (sym == body_symbol || sym == anon_symbol) continue;
+        cell::make(out, Type::word, f->word_context, sym, static_cast<uint32_t>(-1));
+        return;
+    }
+    cell::make(out, Type::word, 0, not_found_symbol, static_cast<uint32_t>(-1));
+}
+
+void set_frame_word(const Cell* cell) {
+    if (!cell->is(Type::word)) return;
+    CallFrame* f = saved_call_top ? saved_call_top - 1 : calls_top - 1;
+    if (f < calls_bottom) return;
+    f->header = (f->header & 0xFF0000FF) | ((cell->data2 & 0xFFFF) << 8);
+}
+
+// Unrolling ------------------------------------------------------------------------------
+
+CallFrame* unroll_frames(uint32_t wanted, bool keep) {
+    Cell* entry_base = arguments_base;
+    CallFrame* found = nullptr;
+    while (calls_top > calls_bottom) {
+        CallFrame* f = calls_top - 1;
+        uint32_t k = frame_kind(f);
+        if (k == (wanted & kind::mask) || k == kind::try_all) {
+            found = f;
+            break;
+        }
+        --calls_top;
+        restore(f);
+        arguments_base = base_of(f);
+    }
+    if (!found) {
+        arguments_base = arguments_top = arguments_bottom;
+        return nullptr;
+    }
+    arguments_top = entry_base + 1;
+    if (!keep) arguments_base = base_of(found);
+    return found;
+}
+
+void unroll(uint32_t wanted) {
+    Cell result = *arguments_base;
+    CallFrame* f = unroll_frames(wanted, true);
+    if (!f) return;
+    *arguments_base = result;
+    arguments_top = arguments_base + 1;
+}
+
+void unroll_loop(bool keep) {
+    Cell result = *arguments_base;
+    CallFrame* f = unroll_frames(kind::loop, true);
+    if (!f) return;
+    if (!keep) arguments_base = base_of(f);
+    *arguments_base = result;
+    arguments_top = arguments_base + 1;
+}
+
+[[noreturn]] void throw_error(Cell* error_cell) {
+    Cell error = *error_cell;
+    CallFrame* popped = nullptr;
+    if (calls_top > calls_bottom) {
+        if (error_hooks.before_unroll) error_hooks.before_unroll(&error);
+        Cell* remembered = arguments_top;
+        popped = unroll_frames(kind::try_, false);
+        if (popped) --calls_top;  // the try frame goes too
+        arguments_top = remembered;
+    }
+    if (calls_top == calls_bottom &&
+        (!popped || (frame_kind(popped) != kind::try_ && frame_kind(popped) != kind::try_all))) {
+        *arguments_base = error;
+        if (error_hooks.uncaught) error_hooks.uncaught(arguments_base);
+        // Ends as an uncaught error does, without the exit clean-up.
+        stdio::flush_pending();
+        std::_Exit(-2);
+    }
+    *push_slot() = error;
+    runtime::throw_code(runtime::throw_error);
+}
+
+[[noreturn]] void throw_break(bool value, bool continue_) {
+    Saved saved{arguments_base, arguments_top, calls_top};
+    Cell result = *arguments_base;
+    CallFrame* found = nullptr;
+    while (calls_top > calls_bottom) {
+        CallFrame* f = calls_top - 1;
+        uint32_t k = frame_kind(f);
+        if (k == kind::loop) {
+            found = f;
+            break;
+        }
+        if (k == kind::try_all) break;
+        --calls_top;
+        restore(f);
+        arguments_base = base_of(f);
+    }
+    if (!found) {
+        saved.restore();
+        error::raise(continue_ ? error::id::throw_continue : error::id::throw_break);
+    }
+    arguments_top = arguments_base;
+    if (value && !continue_) *arguments_base = result;
+    else cell::make(arguments_base, Type::unset);
+    runtime::throw_code(continue_ ? runtime::throw_continue : runtime::throw_break);
+}
+
+[[noreturn]] void throw_return(bool value, bool own_frame) {
+    Saved saved{arguments_base, arguments_top, calls_top};
+    Cell result = *arguments_base;
+    if (!own_frame && calls_top > calls_bottom) {
+        CallFrame* f = calls_top - 1;
+        if (frame_kind(f) == kind::try_all) error::raise(error::id::throw_return);
+        --calls_top;
+        restore(f);
+        arguments_base = base_of(f);
+    }
+    CallFrame* found = nullptr;
+    while (calls_top > calls_bottom) {
+        CallFrame* f = calls_top - 1;
+        if (f->header & kind::func_flag) {
+            found = f;
+            break;
+        }
+        if (frame_kind(f) == kind::try_all) break;
+        --calls_top;
+        restore(f);
+        arguments_base = base_of(f);
+    }
+    if (!found) {
+        saved.restore();
+        error::raise(error::id::throw_return);
+    }
+    arguments_top = arguments_base;
+    if (value) *arguments_base = result;
+    else cell::make(arguments_base, Type::unset);
+    runtime::throw_code(value ? runtime::throw_return : runtime::throw_exit);
+}
+
+[[noreturn]] void throw_value(uint32_t code) {
+    Saved saved{arguments_base, arguments_top, calls_top};
+    Cell thrown = arguments_base[0];
+    Cell name = arguments_base + 1 < arguments_top ? arguments_base[1] : Cell{static_cast<uint32_t>(Type::none), 0, 0, 0};
+    CallFrame* found = nullptr;
+    bool first = true;
+    while (calls_top > calls_bottom) {
+        CallFrame* f = calls_top - 1;
+        uint32_t k = frame_kind(f);
+        if (k == kind::catch_) {
+            found = f;
+            break;
+        }
+        if (k == kind::try_all) break;
+        if (first && !saved_call_top) saved_call_top = calls_top;
+        first = false;
+        --calls_top;
+        restore(f);
+        arguments_base = base_of(f);
+    }
+    if (!found) {
+        saved.restore();
+        error::raise(error::id::throw_throw, &thrown);
+    }
+    arguments_top = arguments_base;
+    *push_slot() = thrown;
+    *push_slot() = name;
+    runtime::throw_code(code);
+}
+
+// Collector ------------------------------------------------------------------------------
+
+void mark_live() {
+    if (!arguments_bottom) return;
+    collector::keep_block(&argument_series);
+    collector::keep_block(&call_series);
+    collector::mark_cells(arguments_bottom, arguments_top);
+    for (CallFrame* f = calls_bottom; f < calls_top; ++f) {
+        if (f->word_context) {
+            if (collector::self_symbol && frame_symbol(f) == collector::self_symbol) {
+                Ref r = f->word_context;
+                collector::keep_series(&r);
+                f->word_context = r;
+            } else {
+                collector::keep_context(&f->word_context);
+            }
+        }
+        if (f->function_context) {
+            collector::keep_context(&f->function_context);
+            Cell* ctx = context::cell_of(f->function_context);
+            if (!context::on_stack(ctx) && f->saved_values) collector::keep_series(&f->saved_values);
+        }
+    }
+}
+
+}  // namespace zuv::stack

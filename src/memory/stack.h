@@ -1,0 +1,131 @@
+// Argument stack and call stack. Calls pass values on one stack of cells and record each
+// call in a small frame naming the called word and the kind of construct (function body,
+// native, try, catch, loop...), which is what errors and non-local exits unroll to. Both
+// stacks are fixed buffers: pointers to their cells stay valid.
+#pragma once
+#include <cstdint>
+
+#include "memory/cell.h"
+
+namespace zuv::stack {
+
+struct CallFrame {
+    uint32_t header;          // naming symbol << 8 | kind and flags
+    Ref saved_base;           // the arguments base when the frame was opened
+    Ref word_context;         // context of the naming word
+    Ref function_context;     // function-body frames: the function's context, else 0
+    Ref saved_values;         // its values pointer when the frame was opened
+};
+static_assert(sizeof(CallFrame) == 20);
+
+namespace kind {
+constexpr uint32_t mask = 0x0F000000;
+constexpr uint32_t func_body = 0x01000000;
+constexpr uint32_t native = 0x02000000;
+constexpr uint32_t func = 0x12000000;      // the target of return and exit
+constexpr uint32_t try_ = 0x04000000;
+constexpr uint32_t try_all = 0x05000000;   // a barrier every unroll stops at
+constexpr uint32_t catch_ = 0x06000000;
+constexpr uint32_t interp_eval = 0x87000000;
+constexpr uint32_t loop = 0x08000000;
+constexpr uint32_t kind9 = 0x09000000;
+constexpr uint32_t interp_native = 0x82000000;
+constexpr uint32_t interp_func = 0x81000000;
+constexpr uint32_t func_flag = 0x10000000;
+constexpr uint32_t interp_flag = 0x80000000;
+}  // namespace kind
+
+constexpr int32_t argument_cells = 20000;
+constexpr int32_t call_cells = 15000;
+
+extern Cell* arguments_bottom;
+extern Cell* arguments_base;
+extern Cell* arguments_top;
+extern Cell* arguments_end;
+extern CallFrame* calls_bottom;
+extern CallFrame* calls_top;
+extern CallFrame* calls_end;
+extern CallFrame* saved_call_top;
+extern uint32_t body_symbol;
+extern uint32_t anon_symbol;
+extern uint32_t not_found_symbol;
+extern Cell argument_series;  // the two fixed series, as block cells (collector roots)
+extern Cell call_series;
+
+inline uint32_t frame_kind(const CallFrame* f) { return f->header & kind::mask; }
+inline uint32_t frame_symbol(const CallFrame* f) { return (f->header >> 8) & 0xFFFF; }
+
+// Makes the two fixed series (start-up) and sets the pointers over them.
+void make_series();
+void init();
+
+// Opening frames; each takes the naming word cell.
+void mark(const Cell* word, uint32_t flags);
+void mark_func_body(const Cell* word, Ref context);
+void mark_func(const Cell* word, Ref context);
+inline void mark_native(const Cell* w) { mark(w, kind::native); }
+inline void mark_try(const Cell* w) { mark(w, kind::try_); }
+inline void mark_try_all(const Cell* w) { mark(w, kind::try_all); }
+inline void mark_catch(const Cell* w) { mark(w, kind::catch_); }
+inline void mark_interp_eval(const Cell* w) { mark(w, kind::interp_eval); }
+inline void mark_loop(const Cell* w) { mark(w, kind::loop); }
+inline void mark_kind_9(const Cell* w) { mark(w, kind::kind9); }
+inline void mark_interp_native(const Cell* w) { mark(w, kind::interp_native); }
+inline void mark_interp_func(const Cell* w) { mark(w, kind::interp_func); }
+
+void set_func_flag(bool flag);
+void set_interp_flag();
+CallFrame* claim_caller_func_flag();
+void clear_func_flag(CallFrame* frame);
+bool interpreted_q(CallFrame* start, bool single);
+
+// Closing frames.
+void pop_frame();
+void pop_frame_drop_last();
+void unwind();
+void unwind_func();
+void unwind_func_drop();
+void unwind_func_last();
+void unwind_last();
+void revert();
+
+// Argument stack.
+Cell* push_slot();
+Cell* push(const Cell* cell);
+void pop(int32_t n);
+Cell* top();
+Type top_type();
+Cell* reset();
+Cell* keep();
+Cell* set_last(const Cell* cell);
+void keep_last(const Cell* cell);
+void keep_error_result();
+void collapse_top();
+CallFrame* top_frame();
+void set_call_top(CallFrame* frame);
+
+// Call information. get_call_word writes a word cell into out.
+void get_call_word(Cell* out);
+void set_frame_word(const Cell* cell);
+
+// Unrolling. The throw_* functions end with a C++ throw of their code; the unroll_*
+// functions only rearrange the stacks.
+CallFrame* unroll_frames(uint32_t frame_kind, bool keep);
+void unroll(uint32_t frame_kind);
+void unroll_loop(bool keep);
+[[noreturn]] void throw_error(Cell* error);
+[[noreturn]] void throw_break(bool value, bool continue_);
+[[noreturn]] void throw_return(bool value, bool own_frame);
+[[noreturn]] void throw_value(uint32_t code);
+
+// What the error machinery does around an unroll; set by the error module.
+struct ErrorHooks {
+    void (*before_unroll)(Cell* error);           // sets where and the stack position
+    void (*uncaught)(Cell* error);                 // shows the error; must not return
+};
+extern ErrorHooks error_hooks;
+
+// The collector's pass over the live cells and frames.
+void mark_live();
+
+}  // namespace zuv::stack
