@@ -15,7 +15,6 @@ void register_all() {}
 }
 namespace zuv::actions { void init() {} }
 namespace zuv::rt { void init_root_and_stacks() {} }
-namespace zuv::case_folding { void init() {} }
 namespace zuv::symbol { void init_table_index() {} }
 namespace zuv::words {
 void init_type_words() {}
