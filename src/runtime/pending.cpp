@@ -9,7 +9,6 @@ void register_all() {}
 namespace zuv::actions { void init() {} }
 namespace zuv::symbol { void make_table() {} }
 namespace zuv::context { void make_global() {} }
-namespace zuv::case_folding { void init() {} }
 namespace zuv::symbol { void init_table_index() {} }
 namespace zuv::words {
 void init_type_words() {}
