@@ -57,11 +57,4 @@ std::optional<std::vector<uint8_t>> lz_decompress(std::span<const uint8_t> recor
 // this format; this is for the tools that build the boot data.
 std::vector<uint8_t> lz_compress(std::span<const uint8_t> data);
 
-// Stand-ins for the framing checksums until the shared checksum routines of the evaluator
-// are in place; then these go and the framings call those.
-namespace interim {
-uint32_t crc32(std::span<const uint8_t> data);
-uint32_t adler32(std::span<const uint8_t> data);
-}  // namespace interim
-
 }  // namespace zuv::compression

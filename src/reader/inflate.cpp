@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "reader/compression.h"
+
+#include "evaluator/checksum.h"
 #include "reader/deflate-tables.h"
 
 namespace zuv::compression {
@@ -313,7 +315,7 @@ Result zlib_compress(std::span<uint8_t> out, std::span<const uint8_t> in) {
     if (r.status != Status::ok) return r;
     out[0] = 0x78;  // deflate, 32 KiB window
     out[1] = 0x01;  // no dictionary, fastest; (0x78 * 256 + 0x01) is a multiple of 31
-    put_be32(&out[r.size - 4], interim::adler32(in));
+    put_be32(&out[r.size - 4], checksum::adler32(in));
     return r;
 }
 
@@ -324,7 +326,7 @@ Result zlib_decompress(std::span<uint8_t> out, std::span<const uint8_t> in) {
         return {Status::bad_data, 0};
     Result r = inflate(out, in.subspan(2, in.size() - 6));
     if (r.status != Status::ok) return r;
-    if (interim::adler32(out.first(r.size)) != get_be32(&in[in.size() - 4])) return {Status::bad_data, r.size};
+    if (checksum::adler32(out.first(r.size)) != get_be32(&in[in.size() - 4])) return {Status::bad_data, r.size};
     return r;
 }
 
@@ -339,7 +341,7 @@ Result gzip_compress(std::span<uint8_t> out, std::span<const uint8_t> in) {
     // Magic, method 8, no flags, no modification time, XFL 4 (fastest), OS 4.
     static constexpr uint8_t header[10] = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 0x04, 0x04};
     std::copy(header, header + 10, out.begin());
-    put_le32(&out[r.size - 8], interim::crc32(in));
+    put_le32(&out[r.size - 8], checksum::crc32(in));
     put_le32(&out[r.size - 4], static_cast<uint32_t>(in.size()));
     return r;
 }
@@ -366,7 +368,7 @@ Result gzip_decompress(std::span<uint8_t> out, std::span<const uint8_t> in) {
     if (flags & fhcrc) {
         if (limit - p < 2) return bad;
         const uint32_t stored = in[p] | uint32_t{in[p + 1]} << 8;
-        if ((interim::crc32(in.first(p)) & 0xFFFF) != stored) return bad;
+        if ((checksum::crc32(in.first(p)) & 0xFFFF) != stored) return bad;
         p += 2;
     }
     const uint32_t crc = get_le32(&in[limit]);
@@ -375,45 +377,9 @@ Result gzip_decompress(std::span<uint8_t> out, std::span<const uint8_t> in) {
     Result r = inflate(out, in.subspan(p, limit - p));
     // Output past the buffer is only counted; the first ISIZE bytes are all there.
     if (r.status != Status::ok && r.status != Status::output_too_small) return r;
-    if (r.size < isize || interim::crc32(out.first(isize)) != crc) return {Status::bad_data, r.size};
+    if (r.size < isize || checksum::crc32(out.first(isize)) != crc) return {Status::bad_data, r.size};
     return {Status::ok, isize};
 }
 
-namespace interim {
-
-uint32_t crc32(std::span<const uint8_t> data) {
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    uint32_t c = 0xFFFFFFFFu;
-    for (uint8_t b : data) c = table[(c ^ b) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
-}
-
-uint32_t adler32(std::span<const uint8_t> data) {
-    constexpr uint32_t mod = 65521;
-    uint32_t a = 1, b = 0;
-    size_t i = 0;
-    while (i < data.size()) {
-        // 5552 bytes is the longest run whose sums cannot overflow 32 bits before reducing.
-        const size_t run = std::min<size_t>(5552, data.size() - i);
-        for (size_t k = 0; k < run; ++k) {
-            a += data[i + k];
-            b += a;
-        }
-        a %= mod;
-        b %= mod;
-        i += run;
-    }
-    return b << 16 | a;
-}
-
-}  // namespace interim
 
 }  // namespace zuv::compression
