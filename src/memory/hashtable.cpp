@@ -30,8 +30,6 @@ inline uint32_t fmix(uint32_t h) {
     return h;
 }
 
-Record* record_of(Ref table) { return reinterpret_cast<Record*>(buffer_of(table)->head_ptr()); }
-
 void keep_plain(Ref* slot) {
     if (*slot) collector::keep(slot);
 }
@@ -69,6 +67,8 @@ uint32_t hash_bytes(const void* data, size_t length) {
 }
 
 uint32_t mix32(uint32_t word) { return fmix(word); }
+
+Record* record_of(Ref table) { return reinterpret_cast<Record*>(buffer_of(table)->head_ptr()); }
 
 void mark(Ref* slot) {
     if (!collector::keep(slot)) return;

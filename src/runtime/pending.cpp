@@ -7,9 +7,7 @@ void init_registry() {}
 void register_all() {}
 }
 namespace zuv::actions { void init() {} }
-namespace zuv::symbol { void make_table() {} }
 namespace zuv::context { void make_global() {} }
-namespace zuv::symbol { void init_table_index() {} }
 namespace zuv::words {
 void init_type_words() {}
 void init_builtins() {}
@@ -28,4 +26,9 @@ namespace zuv::boot {
 void link() {}
 void run_script() {}
 void launch_console() {}
+}
+#include "memory/hashtable.h"
+namespace zuv::hashtable {
+Ref make(int32_t, const Cell*, int32_t, int32_t) { return 0; }
+int32_t intern_symbol(Ref, const uint8_t*, int32_t, bool) { return 0; }
 }

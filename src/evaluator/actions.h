@@ -1,0 +1,22 @@
+// Action dispatch: the implementation of an action is chosen by the datatype of its first
+// argument. Runtime code calls the *_dispatch functions with plain arguments.
+#pragma once
+#include <cstdint>
+
+#include "memory/cell.h"
+
+namespace zuv::actions {
+
+// Comparison codes.
+namespace op {
+constexpr int32_t equal = 0, not_equal = 1, strict_equal = 2, lesser = 3, lesser_or_equal = 4, greater = 5,
+                  greater_or_equal = 6, sort = 7, sort_case = 8, same = 9, find = 12;
+}
+
+// The signed order of two values: -1, 0 or 1, or -2 when they cannot be compared.
+int32_t compare_dispatch(Cell* a, Cell* b, int32_t op);
+// The truth of comparing two values by op; an ordering of incomparable values raises
+// script/invalid-compare.
+bool compare(Cell* a, Cell* b, int32_t op);
+
+}  // namespace zuv::actions

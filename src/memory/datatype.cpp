@@ -1,0 +1,61 @@
+// Datatype registry and datatype!.
+#include "memory/datatype.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "memory/stack.h"
+#include "runtime/print.h"
+#include "runtime/stdio.h"
+
+namespace zuv::datatype {
+
+TypeRecord records[type_records];
+void* action_table[type_records][256];
+int highest = 0;
+
+void init_registry() {
+    std::memset(records, 0, sizeof records);
+    std::memset(action_table, 0, sizeof action_table);
+    highest = 0;
+}
+
+void register_type(int id, int parent, const char* name, std::initializer_list<Entry> slots) {
+    if (id > highest) highest = id;
+    TypeRecord& r = records[id];
+    r.name = name;
+    r.name_length = static_cast<int32_t>(std::strlen(name)) - 1;
+    int n = static_cast<int>(slots.size());
+    if (n != action_count) {
+        runtime::print_line({"*** Datatype Error: invalid actions count for type: ", int32_t(id)});
+        runtime::print_line({"*** Found: ", int32_t(n)});
+        runtime::print_line({"*** Expected: ", int32_t(action_count)});
+        stdio::flush_pending();
+        std::exit(0);
+    }
+    int s = 0;
+    for (Entry e : slots) {
+        if (e == inherit) e = parent ? action_table[parent][s] : nullptr;
+        action_table[id][s] = e;
+        ++s;
+    }
+}
+
+void make_at(Cell* c, int id) { cell::make(c, Type::datatype, static_cast<uint32_t>(id)); }
+
+Cell* push(int id) {
+    Cell* c = stack::push_slot();
+    make_at(c, id);
+    return c;
+}
+
+int32_t compare(Cell* a, Cell* b, int32_t op) {
+    switch (op) {
+        case 0: case 1: case 2: case 9: case 12:
+            return (b->is(Type::datatype) && b->data1 == a->data1) ? 0 : 1;
+        default:
+            return -2;
+    }
+}
+
+}  // namespace zuv::datatype
