@@ -7,7 +7,6 @@ void init_registry() {}
 void register_all() {}
 }
 namespace zuv::actions { void init() {} }
-namespace zuv::context { void make_global() {} }
 namespace zuv::words {
 void init_type_words() {}
 void init_builtins() {}
@@ -31,4 +30,8 @@ void launch_console() {}
 namespace zuv::hashtable {
 Ref make(int32_t, const Cell*, int32_t, int32_t) { return 0; }
 int32_t intern_symbol(Ref, const uint8_t*, int32_t, bool) { return 0; }
+}
+namespace zuv::hashtable {
+int32_t find_word(Ref, int32_t, bool, Ref, int32_t*) { return -1; }
+Record* record_of(Ref);
 }

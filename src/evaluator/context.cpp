@@ -1,0 +1,232 @@
+// Contexts: word tables with parallel value slots; lookup, addition, get, set and binding.
+#include "evaluator/context.h"
+
+#include "datatypes/block.h"
+#include "evaluator/error.h"
+#include "evaluator/symbol.h"
+#include "memory/collector.h"
+#include "memory/cycle-stack.h"
+#include "memory/hashtable.h"
+#include "memory/stack.h"
+#include "runtime/system.h"
+
+namespace zuv::context {
+
+Ref global = 0;
+
+namespace {
+
+using memory::buffer_of;
+
+inline Ref table_of(Ref ctx) { return cell_of(ctx)->data1; }
+inline Ref words_of(Ref ctx) { return hashtable::record_of(table_of(ctx))->series; }
+
+Cell* values_base(Ref ctx) {
+    Cell* c = cell_of(ctx);
+    if (!c->data2) return nullptr;
+    if (on_stack(c)) return memory::ptr<Cell>(c->data2);
+    return buffer_of(c->data2)->cells();
+}
+
+// Owner changes: the object layer installs this to run on-change* handlers.
+}  // namespace
+
+Cell* (*on_change_hook)(Cell* word, Cell* slot, const Cell* value, Ref ctx) = nullptr;
+
+void make_global() {
+    global = create(4000, false, false, nullptr, kind_global);
+    collector::add_root_node(&global);
+}
+
+Ref create(int32_t size, bool on_stack_values, bool self, const Cell* prototype, Kind kind) {
+    if (size <= 0) size = 1;
+    Ref ctx = memory::alloc_cells(2);
+    memory::SeriesBuffer* b = buffer_of(ctx);
+    Cell* c = b->cells();
+    cell::make(c, Type::context);
+    cell::make(c + 1, Type::unset);
+    b->tail = b->head + 2 * sizeof(Cell);
+    Ref table;
+    if (prototype) {
+        Cell source;
+        cell::make(&source, Type::context, prototype->data1);
+        table = hashtable::make(size, &source, hashtable::kind_words, 2);
+    } else {
+        table = hashtable::make(size, nullptr, hashtable::kind_words, 2);
+    }
+    c = cell_of(ctx);
+    c->data1 = table;
+    uint32_t header = static_cast<uint32_t>(Type::context) | (static_cast<uint32_t>(kind) << bit::kind_shift);
+    if (on_stack_values) header |= bit::stack_values;
+    if (self) header |= bit::has_self;
+    c->header = header;
+    if (!on_stack_values) {
+        Ref values = memory::alloc_cells(size);
+        c = cell_of(ctx);
+        c->data2 = values;
+        if (prototype) {
+            // Room for the prototype's words, unset until the caller fills them.
+            int32_t n = size_of(ctx);
+            memory::SeriesBuffer* vb = buffer_of(values);
+            for (int32_t i = 0; i < n; ++i) series::alloc_tail_cell(vb), vb = buffer_of(values);
+        }
+    }
+    return ctx;
+}
+
+int32_t size_of(Ref ctx) {
+    return static_cast<int32_t>(buffer_of(words_of(ctx))->used_bytes() / sizeof(Cell));
+}
+
+Cell* word_at(Ref ctx, int32_t index) { return buffer_of(words_of(ctx))->cells() + index; }
+
+Cell* value_at(Ref ctx, int32_t index) {
+    Cell* v = values_base(ctx);
+    return v ? v + index : nullptr;
+}
+
+int32_t find_word(Ref ctx, int32_t symbol, bool case_insensitive) {
+    int32_t index = -1;
+    return hashtable::find_word(table_of(ctx), symbol, case_insensitive, 0, &index);
+}
+
+int32_t add_word(Ref ctx, int32_t symbol) {
+    int32_t index = -1;
+    int32_t found = hashtable::find_word(table_of(ctx), symbol, true, ctx, &index);
+    if (found >= 0) return found;
+    Cell* c = cell_of(ctx);
+    if (!on_stack(c) && c->data2) {
+        Ref values = c->data2;
+        series::alloc_tail_cell(buffer_of(values));
+    }
+    return index;
+}
+
+void add_with_value(Ref ctx, int32_t symbol, const Cell* value) {
+    Cell copy = *value;
+    int32_t before = size_of(ctx);
+    int32_t index = add_word(ctx, symbol);
+    if (size_of(ctx) == before) return;
+    *value_at(ctx, index) = copy;
+}
+
+Cell* add_global_word(int32_t symbol, bool case_flag, bool keep_spelling) {
+    int32_t index = -1;
+    int32_t found = hashtable::find_word(table_of(global), symbol, case_flag, global, &index);
+    if (found < 0) {
+        found = index;
+        series::alloc_tail_cell(buffer_of(cell_of(global)->data2));
+        // A case variant of a word already there shares that word's value.
+        int32_t canonical = symbol::resolve(symbol);
+        if (canonical != symbol) {
+            int32_t ignored = -1;
+            int32_t c = hashtable::find_word(table_of(global), canonical, false, 0, &ignored);
+            if (c >= 0) word_at(global, found)->data3 = static_cast<uint32_t>(c);
+        }
+    }
+    Cell* w = word_at(global, found);
+    if (runtime::startup_mode) {
+        Cell copy = *w;
+        if (keep_spelling) copy.data2 = static_cast<uint32_t>(symbol);
+        return block::append(&block::root, &copy);
+    }
+    if (keep_spelling && static_cast<int32_t>(w->data2) != symbol) {
+        Cell copy = *w;
+        copy.data2 = static_cast<uint32_t>(symbol);
+        return stack::push(&copy);
+    }
+    return w;
+}
+
+Cell* add_global(int32_t symbol) { return add_global_word(symbol, true, false); }
+
+Cell* get(const Cell* word) {
+    Ref ctx = word->data1;
+    int32_t index = word->int3();
+    if (index < 0) {
+        if (ctx && collector::self_symbol && word->data2 == collector::self_symbol) return owner_of(ctx);
+        error::raise(error::id::script_no_value, word);
+    }
+    Cell* v = ctx ? values_base(ctx) : nullptr;
+    if (!v) error::raise(error::id::script_not_in_context, word);
+    return v + index;
+}
+
+Cell* get_value_slot(int32_t symbol, Ref ctx) {
+    if (on_stack(cell_of(ctx))) ctx = global;
+    int32_t i = find_word(ctx, symbol, true);
+    if (i < 0) return nullptr;
+    return value_at(ctx, i);
+}
+
+Cell* set_in(Cell* word, const Cell* value, Ref ctx, bool fire) {
+    Cell copy = *value;
+    int32_t index = word->int3();
+    if (index < 0) {
+        index = find_word(ctx, static_cast<int32_t>(word->data2), false);
+        if (index < 0) index = add_word(ctx, static_cast<int32_t>(word->data2));
+        word->data3 = static_cast<uint32_t>(index);
+    }
+    Cell* c = cell_of(ctx);
+    if (!c->data2) error::raise(error::id::script_not_defined, word);
+    Cell* slot = values_base(ctx) + index;
+    if (kind_of(c) == kind_object) {
+        word_at(ctx, index)->header |= bit::applied;
+        if (fire && on_change_hook) return on_change_hook(word, slot, &copy, ctx);
+    }
+    *slot = copy;
+    return slot;
+}
+
+Cell* set(Cell* word, const Cell* value) { return set_in(word, value, word->data1, true); }
+
+int32_t bind_word(Ref ctx, Cell* word) {
+    int32_t i = find_word(ctx, static_cast<int32_t>(word->data2), true);
+    if (i < 0) return -1;
+    word->data1 = ctx;
+    word->data3 = static_cast<uint32_t>(i);
+    return i;
+}
+
+void bind(Cell* block, Ref ctx, bool self) {
+    Ref node = block->data2;
+    if (cycle_stack::find(node)) return;
+    cycle_stack::push(node);
+    int32_t n = series::length(block);
+    for (int32_t i = 0; i < n; ++i) {
+        // Binding allocates nothing, so the address stays valid through the walk.
+        Cell* c = memory::buffer_of(node)->cells() + block->int1() + i;
+        switch (c->type()) {
+            case Type::block: case Type::paren: case Type::hash: case Type::path:
+            case Type::lit_path: case Type::set_path: case Type::get_path:
+                bind(c, ctx, self);
+                break;
+            case Type::word:
+                if (self && collector::self_symbol && symbol::resolve(static_cast<int32_t>(c->data2)) ==
+                                                          symbol::resolve(static_cast<int32_t>(collector::self_symbol))) {
+                    c->data1 = ctx;
+                    c->data3 = static_cast<uint32_t>(-1);
+                    break;
+                }
+                [[fallthrough]];
+            case Type::set_word: case Type::lit_word: case Type::get_word: case Type::refinement:
+                bind_word(ctx, c);
+                break;
+            default:
+                break;
+        }
+    }
+    cycle_stack::pop();
+}
+
+bool collect_set_words(Ref ctx, Cell* block) {
+    int32_t before = size_of(ctx);
+    int32_t n = series::length(block);
+    for (int32_t i = 0; i < n; ++i) {
+        Cell* c = block::head(block) + i;
+        if (c->is(Type::set_word)) add_word(ctx, static_cast<int32_t>(c->data2));
+    }
+    return size_of(ctx) != before;
+}
+
+}  // namespace zuv::context
