@@ -132,6 +132,7 @@ void append_bytes(Cell* s, const uint8_t* bytes, int32_t n) {
 }
 
 void append_ascii(Cell* s, std::string_view text) {
+    if (text.empty()) return;
     SeriesBuffer* b = series::buffer(s);
     uint32_t unit = b->unit();
     b = reserve(b, static_cast<uint32_t>(text.size()) * unit);

@@ -1,7 +1,10 @@
 // Action dispatch.
 #include "evaluator/actions.h"
 
+#include "datatypes/string.h"
 #include "evaluator/error.h"
+#include "memory/action-types.h"
+#include "memory/stack.h"
 #include "memory/datatype.h"
 #include "runtime/fatal.h"
 
@@ -41,6 +44,46 @@ bool compare(Cell* a, Cell* b, int32_t op) {
         case 7: case 8: return r > 0;
         default: runtime::quit(runtime::no_switch_match, 0);
     }
+}
+
+void* get_action_ptr_of(const Cell* value, int slot) {
+    void* f = datatype::action_of(value->type(), slot);
+    if (!f) [[unlikely]] {
+        Cell word, type;
+        stack::get_call_word(&word);
+        datatype::make_at(&type, static_cast<int>(value->type()));
+        error::raise(error::id::script_expect_arg, &word, &type);
+    }
+    return f;
+}
+
+int32_t form_dispatch(Cell* value, Cell* buffer, Cell* part, int32_t budget) {
+    auto f = reinterpret_cast<slotfn::Form>(get_action_ptr_of(value, datatype::slot::form));
+    return f(value, buffer, part, budget);
+}
+
+int32_t mold_dispatch(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget,
+                      int32_t indent) {
+    auto f = reinterpret_cast<slotfn::Mold>(get_action_ptr_of(value, datatype::slot::mold));
+    return f(value, buffer, only, all, flat, part, budget, indent);
+}
+
+void form_to(Cell* value, Cell* out) {
+    Cell v = *value;
+    Cell* held = stack::push(&v);
+    Cell* s = string::push_new(16);
+    form_dispatch(held, s, nullptr, no_limit);
+    *out = *s;
+    stack::pop(2);
+}
+
+void mold_to(Cell* value, Cell* out, bool all) {
+    Cell v = *value;
+    Cell* held = stack::push(&v);
+    Cell* s = string::push_new(16);
+    mold_dispatch(held, s, false, all, false, nullptr, no_limit, 0);
+    *out = *s;
+    stack::pop(2);
 }
 
 }  // namespace zuv::actions

@@ -20,3 +20,22 @@ int32_t compare_dispatch(Cell* a, Cell* b, int32_t op);
 bool compare(Cell* a, Cell* b, int32_t op);
 
 }  // namespace zuv::actions
+
+namespace zuv::actions {
+
+// Forms or molds any value into the target string through its datatype's action; gives
+// the remaining budget (0x7FFFFFFF without /part).
+constexpr int32_t no_limit = 0x7FFFFFFF;
+int32_t form_dispatch(Cell* value, Cell* buffer, Cell* part, int32_t budget);
+int32_t mold_dispatch(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget,
+                      int32_t indent);
+// The implementation of an action slot for a value's datatype; raises script/expect-arg
+// when the datatype has none.
+void* get_action_ptr_of(const Cell* value, int slot);
+
+// Conveniences for C++ callers: the formed or molded text of a value as a new string in
+// the cell, and as UTF-8.
+void form_to(Cell* value, Cell* out);
+void mold_to(Cell* value, Cell* out, bool all = false);
+
+}  // namespace zuv::actions

@@ -165,6 +165,7 @@ Cell* set_in(Cell* word, const Cell* value, Ref ctx, bool fire) {
     if (index < 0) {
         index = find_word(ctx, static_cast<int32_t>(word->data2), false);
         if (index < 0) index = add_word(ctx, static_cast<int32_t>(word->data2));
+        index = word_at(ctx, index)->int3();
         word->data3 = static_cast<uint32_t>(index);
     }
     Cell* c = cell_of(ctx);
@@ -183,6 +184,8 @@ Cell* set(Cell* word, const Cell* value) { return set_in(word, value, word->data
 int32_t bind_word(Ref ctx, Cell* word) {
     int32_t i = find_word(ctx, static_cast<int32_t>(word->data2), true);
     if (i < 0) return -1;
+    // A case variant in the global context shares its canonical word's slot.
+    i = word_at(ctx, i)->int3();
     word->data1 = ctx;
     word->data3 = static_cast<uint32_t>(i);
     return i;

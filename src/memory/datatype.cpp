@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "datatypes/string.h"
 #include "memory/stack.h"
 #include "runtime/print.h"
 #include "runtime/stdio.h"
@@ -56,6 +57,31 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
         default:
             return -2;
     }
+}
+
+int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t budget) {
+    const TypeRecord& r = records[value->data1];
+    string::append_ascii(buffer, std::string_view(r.name, static_cast<size_t>(r.name_length)));
+    return budget - r.name_length;
+}
+
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {
+    const TypeRecord& r = records[value->data1];
+    if (all) string::append_ascii(buffer, "#(");
+    string::append_ascii(buffer, r.name);
+    if (all) string::append_ascii(buffer, ")");
+    return budget - (r.name_length + 1) - (all ? 3 : 0);
+}
+
+void init() {
+    register_type(1, 0, "datatype!",
+                  {nullptr, nullptr, nullptr, nullptr, fn(form), fn(mold), nullptr, nullptr, fn(compare), nullptr,
+                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                   nullptr, nullptr});
 }
 
 }  // namespace zuv::datatype

@@ -2,10 +2,58 @@
 // module when that module is built; the start-up order itself lives in entry.cpp.
 #include "runtime/init.h"
 
-namespace zuv::datatype {
-void init_registry() {}
-void register_all() {}
-}
+// Datatypes not registered yet.
+namespace zuv {
+namespace series { void init() {} }
+namespace block { void init() {} }
+namespace binary { void init() {} }
+namespace integer { void init() {} }
+namespace symbol { void init() {} }
+namespace context { void init() {} }
+namespace word { void init() {} }
+namespace lit_word { void init() {} }
+namespace set_word { void init() {} }
+namespace get_word { void init() {} }
+namespace refinement { void init() {} }
+namespace char_ { void init() {} }
+namespace native { void init() {} }
+namespace action { void init() {} }
+namespace op { void init() {} }
+namespace path { void init() {} }
+namespace lit_path { void init() {} }
+namespace set_path { void init() {} }
+namespace get_path { void init() {} }
+namespace function { void init() {} }
+namespace routine { void init() {} }
+namespace paren { void init() {} }
+namespace issue { void init() {} }
+namespace url { void init() {} }
+namespace file { void init() {} }
+namespace object { void init() {} }
+namespace bitset { void init() {} }
+namespace triple { void init() {} }
+namespace float_ { void init() {} }
+namespace typeset { void init() {} }
+namespace error { void init() {} }
+namespace vector { void init() {} }
+namespace map { void init() {} }
+namespace hash { void init() {} }
+namespace pair { void init() {} }
+namespace percent { void init() {} }
+namespace tuple { void init() {} }
+namespace time { void init() {} }
+namespace tag { void init() {} }
+namespace email { void init() {} }
+namespace handle { void init() {} }
+namespace date { void init() {} }
+namespace port { void init() {} }
+namespace money { void init() {} }
+namespace ref { void init() {} }
+namespace point2D { void init() {} }
+namespace point3D { void init() {} }
+namespace image_codec { void init() {} }
+namespace image { void init() {} }
+}  // namespace zuv
 namespace zuv::actions { void init() {} }
 namespace zuv::words {
 void init_type_words() {}

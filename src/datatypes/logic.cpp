@@ -1,0 +1,221 @@
+// unset!, none! and logic!.
+#include "datatypes/logic.h"
+
+#include "datatypes/block.h"
+#include "datatypes/string.h"
+#include "evaluator/error.h"
+#include "evaluator/random.h"
+#include "memory/datatype.h"
+#include "memory/stack.h"
+
+namespace zuv {
+
+namespace {
+
+using datatype::fn;
+
+Cell* result_slot() { return stack::arguments_base; }
+
+int32_t compare_same_kind(Cell* a, Cell* b, int32_t op, int32_t difference) {
+    if (!b->is(a->type())) return -2;
+    switch (op) {
+        case 0: case 1: case 2: case 7: case 8: case 9: case 12: return difference;
+        default: return -2;
+    }
+}
+
+}  // namespace
+
+namespace unset {
+
+const Cell shared = {static_cast<uint32_t>(Type::unset), 0, 0, 0};
+
+Cell* box() { return stack::set_last(&shared); }
+Cell* push() { return stack::push(&shared); }
+Cell* make_in(Cell* b) { return block::append(b, &shared); }
+
+static Cell* make(Cell*, Cell*, int32_t) { return push(); }
+static int32_t form(Cell*, Cell*, Cell*, int32_t budget) { return budget; }
+static int32_t mold(Cell*, Cell* buffer, bool, bool all, bool, Cell*, int32_t budget, int32_t) {
+    const char* text = all ? "#(unset)" : "unset";
+    string::append_ascii(buffer, text);
+    return budget - (all ? 8 : 5);
+}
+static int32_t compare(Cell* a, Cell* b, int32_t op) { return compare_same_kind(a, b, op, 0); }
+
+void init() {
+    datatype::register_type(2, 0, "unset!",
+        {fn(make), nullptr, nullptr, fn(make), fn(form), fn(mold), nullptr, nullptr, fn(compare), nullptr,
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr});
+}
+
+}  // namespace unset
+
+namespace none {
+
+const Cell shared = {static_cast<uint32_t>(Type::none), 0, 0, 0};
+
+Cell* box() { return stack::set_last(&shared); }
+Cell* push() { return stack::push(&shared); }
+Cell* make_in(Cell* b) { return block::append(b, &shared); }
+
+static Cell* make(Cell*, Cell*, int32_t) { return push(); }
+static int32_t form(Cell*, Cell* buffer, Cell*, int32_t budget) {
+    string::append_ascii(buffer, "none");
+    return budget - 4;
+}
+static int32_t mold(Cell*, Cell* buffer, bool, bool all, bool, Cell*, int32_t budget, int32_t) {
+    string::append_ascii(buffer, all ? "#(none)" : "none");
+    return budget - (all ? 7 : 4);
+}
+static int32_t compare(Cell* a, Cell* b, int32_t op) { return compare_same_kind(a, b, op, 0); }
+// clear, find, remove, select, take: none answers none.
+static Cell* clear(Cell* v) { return v; }
+static Cell* find(Cell* v, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) { return v; }
+static Cell* remove(Cell* v, Cell*, Cell*) { return v; }
+static Cell* select(Cell* v, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) { return v; }
+static Cell* take(Cell* v, Cell*, bool, bool) { return v; }
+static int32_t length(Cell*) { return -1; }
+
+void init() {
+    datatype::register_type(3, 0, "none!",
+        {fn(make), nullptr, nullptr, fn(make), fn(form), fn(mold), nullptr, nullptr, fn(compare), nullptr,
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, fn(clear), nullptr,
+         fn(find), nullptr, nullptr, nullptr, nullptr, fn(length), nullptr, nullptr, nullptr, nullptr,
+         nullptr, fn(remove), nullptr, fn(select), nullptr, nullptr, nullptr, nullptr, nullptr, fn(take),
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr});
+}
+
+}  // namespace none
+
+namespace logic {
+
+const Cell shared_true = {static_cast<uint32_t>(Type::logic), 1, 0, 0};
+const Cell shared_false = {static_cast<uint32_t>(Type::logic), 0, 0, 0};
+
+void make_at(Cell* c, bool value) { cell::make(c, Type::logic, value ? 1 : 0); }
+Cell* box(bool value) { return stack::set_last(value ? &shared_true : &shared_false); }
+Cell* push(bool value) { return stack::push(value ? &shared_true : &shared_false); }
+Cell* make_in(Cell* b, bool value) { return block::append(b, value ? &shared_true : &shared_false); }
+
+bool true_q(const Cell* c, bool check, const Cell* argument) {
+    if (check && c->is(Type::unset)) error::raise(error::id::script_no_value, argument);
+    return truth(c);
+}
+
+bool true_result_q() {
+    Cell* r = result_slot();
+    if (r->is(Type::unset)) error::raise(error::id::script_no_return);
+    return truth(r);
+}
+
+bool false_result_q() { return !truth(result_slot()); }
+
+bool top_false_q() {
+    if (stack::arguments_top == stack::arguments_base) return true;
+    return !truth(stack::top());
+}
+
+bool top_true_q() {
+    if (stack::arguments_top == stack::arguments_base) return true;
+    return truth(stack::top());
+}
+
+static Cell* to(Cell* target, Cell* spec, int32_t) {
+    if (spec->is(Type::logic)) return spec;
+    return const_cast<Cell*>(spec->is(Type::none) ? &shared_false : &shared_true);
+}
+
+static Cell* make(Cell* target, Cell* spec, int32_t type) {
+    switch (spec->type()) {
+        case Type::integer:
+            make_at(target, spec->data2 != 0);
+            return target;
+        case Type::float_: case Type::percent: {
+            double d = spec->float23();
+            make_at(target, !(d == 0.0));
+            return target;
+        }
+        default:
+            return to(target, spec, type);
+    }
+}
+
+static Cell* random(Cell* value, bool seed, bool secure, bool only) {
+    if (seed) {
+        random::seed(static_cast<int32_t>(value->data1));
+        cell::make(value, Type::unset);
+        return value;
+    }
+    int32_t n = secure ? random::secure_int() : random::next();
+    make_at(value, n > 0x3FFFFFFF);
+    return value;
+}
+
+static int32_t form(Cell* v, Cell* buffer, Cell*, int32_t budget) {
+    bool t = get(v);
+    string::append_ascii(buffer, t ? "true" : "false");
+    return budget - (t ? 4 : 5);
+}
+
+static int32_t mold(Cell* v, Cell* buffer, bool, bool all, bool, Cell*, int32_t budget, int32_t) {
+    bool t = get(v);
+    if (all) string::append_ascii(buffer, t ? "#(true)" : "#(false)");
+    else string::append_ascii(buffer, t ? "true" : "false");
+    return budget - (t ? 4 : 5) - (all ? 3 : 0);
+}
+
+static int32_t compare(Cell* a, Cell* b, int32_t op) {
+    if (!b->is(Type::logic)) return -2;
+    return compare_same_kind(a, b, op, static_cast<int32_t>(a->data1) - static_cast<int32_t>(b->data1));
+}
+
+// The second argument must be a logic! too: script/expect-arg otherwise.
+static void expect_logic(Cell* b) {
+    if (b->is(Type::logic)) return;
+    Cell word, type;
+    stack::get_call_word(&word);
+    datatype::make_at(&type, static_cast<int>(b->type()));
+    error::raise(error::id::script_expect_arg, &word, &type);
+}
+
+static Cell* and_t(Cell* a, Cell* b) {
+    expect_logic(b);
+    a->data1 &= b->data1;
+    return a;
+}
+static Cell* or_t(Cell* a, Cell* b) {
+    expect_logic(b);
+    a->data1 |= b->data1;
+    return a;
+}
+static Cell* xor_t(Cell* a, Cell* b) {
+    expect_logic(b);
+    a->data1 ^= b->data1;
+    return a;
+}
+static Cell* complement(Cell* a) {
+    a->data1 = a->data1 ? 0 : 1;
+    return a;
+}
+
+void init() {
+    datatype::register_type(4, 0, "logic!",
+        {fn(make), fn(random), nullptr, fn(to), fn(form), fn(mold), nullptr, nullptr, fn(compare), nullptr,
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         fn(and_t), fn(complement), fn(or_t), fn(xor_t), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr});
+}
+
+}  // namespace logic
+}  // namespace zuv
