@@ -3,6 +3,7 @@
 
 #include <initializer_list>
 
+#include "memory/stack.h"
 #include "runtime/throw.h"
 
 namespace zuv::error {
@@ -16,6 +17,11 @@ Raised last;
         if (!a) break;
         last.args[last.arg_count++] = *a;
     }
+    // Until error! values are objects, the cell carries its category and id and the
+    // arguments stay in `last`.
+    Cell error;
+    cell::make(&error, Type::error, 0, (uint32_t(id.category) << 16) | id.index, 0);
+    if (stack::arguments_bottom) stack::throw_error(&error);
     runtime::throw_code(runtime::throw_error);
 }
 

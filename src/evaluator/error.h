@@ -30,6 +30,11 @@ constexpr Id script_no_value{3, 2}, script_need_value{3, 3}, script_not_defined{
     script_bad_make_arg{3, 55}, script_bad_to_arg{3, 56}, script_move_bad{3, 60};
 constexpr Id math_zero_divide{4, 2}, math_overflow{4, 3};
 constexpr Id access_invalid_utf8{5, 18};
+constexpr Id internal_zuv_system{9, 12};
+constexpr Id script_no_op_arg{3, 9}, script_no_arg{3, 6}, script_bad_refine{3, 25}, script_no_refine{3, 26},
+    script_dup_refine{3, 28}, script_bad_func_def{3, 30}, script_empty_path{3, 34}, script_word_first{3, 35},
+    script_unset_path{3, 36}, script_invalid_path_set{3, 37}, script_invalid_path_get{3, 39},
+    script_bad_path_type{3, 40}, script_bad_path_type2{3, 41};
 constexpr Id internal_no_memory{9, 4}, internal_wrong_mem{9, 5}, internal_stack_overflow{9, 6},
     internal_too_deep{9, 8}, internal_no_cycle{9, 9}, internal_not_done{9, 11};
 }  // namespace id

@@ -332,15 +332,15 @@ void unroll_loop(bool keep) {
         (!popped || (frame_kind(popped) != kind::try_ && frame_kind(popped) != kind::try_all))) {
         *arguments_base = error;
         if (error_hooks.uncaught) error_hooks.uncaught(arguments_base);
-        // Ends as an uncaught error does, without the exit clean-up.
-        stdio::flush_pending();
-        std::_Exit(-2);
+        // Nothing took it: C++ code that called in without a try (tests, start-up) gets it.
+        arguments_top = arguments_base + 1;
+        runtime::throw_code(runtime::throw_error);
     }
     *push_slot() = error;
     runtime::throw_code(runtime::throw_error);
 }
 
-[[noreturn]] void throw_break(bool value, bool continue_) {
+uint32_t unroll_break(bool value, bool continue_) {
     Saved saved{arguments_base, arguments_top, calls_top};
     Cell result = *arguments_base;
     CallFrame* found = nullptr;
@@ -363,10 +363,12 @@ void unroll_loop(bool keep) {
     arguments_top = arguments_base;
     if (value && !continue_) *arguments_base = result;
     else cell::make(arguments_base, Type::unset);
-    runtime::throw_code(continue_ ? runtime::throw_continue : runtime::throw_break);
+    return continue_ ? runtime::throw_continue : runtime::throw_break;
 }
 
-[[noreturn]] void throw_return(bool value, bool own_frame) {
+[[noreturn]] void throw_break(bool value, bool continue_) { runtime::throw_code(unroll_break(value, continue_)); }
+
+uint32_t unroll_return(bool value, bool own_frame) {
     Saved saved{arguments_base, arguments_top, calls_top};
     Cell result = *arguments_base;
     if (!own_frame && calls_top > calls_bottom) {
@@ -395,10 +397,12 @@ void unroll_loop(bool keep) {
     arguments_top = arguments_base;
     if (value) *arguments_base = result;
     else cell::make(arguments_base, Type::unset);
-    runtime::throw_code(value ? runtime::throw_return : runtime::throw_exit);
+    return value ? runtime::throw_return : runtime::throw_exit;
 }
 
-[[noreturn]] void throw_value(uint32_t code) {
+[[noreturn]] void throw_return(bool value, bool own_frame) { runtime::throw_code(unroll_return(value, own_frame)); }
+
+uint32_t unroll_value(uint32_t code) {
     Saved saved{arguments_base, arguments_top, calls_top};
     Cell thrown = arguments_base[0];
     Cell name = arguments_base + 1 < arguments_top ? arguments_base[1] : Cell{static_cast<uint32_t>(Type::none), 0, 0, 0};
@@ -425,8 +429,10 @@ void unroll_loop(bool keep) {
     arguments_top = arguments_base;
     *push_slot() = thrown;
     *push_slot() = name;
-    runtime::throw_code(code);
+    return code;
 }
+
+[[noreturn]] void throw_value(uint32_t code) { runtime::throw_code(unroll_value(code)); }
 
 // Collector ------------------------------------------------------------------------------
 

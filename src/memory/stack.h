@@ -114,6 +114,12 @@ CallFrame* unroll_frames(uint32_t frame_kind, bool keep);
 void unroll(uint32_t frame_kind);
 void unroll_loop(bool keep);
 [[noreturn]] void throw_error(Cell* error);
+// The non-local exits: each rearranges the stacks for the construct it goes to and gives
+// the code to deliver (raising the throw error when there is no such construct); the
+// throw_ forms then throw it.
+uint32_t unroll_break(bool value, bool continue_);
+uint32_t unroll_return(bool value, bool own_frame);
+uint32_t unroll_value(uint32_t code);
 [[noreturn]] void throw_break(bool value, bool continue_);
 [[noreturn]] void throw_return(bool value, bool own_frame);
 [[noreturn]] void throw_value(uint32_t code);
@@ -121,7 +127,8 @@ void unroll_loop(bool keep);
 // What the error machinery does around an unroll; set by the error module.
 struct ErrorHooks {
     void (*before_unroll)(Cell* error);           // sets where and the stack position
-    void (*uncaught)(Cell* error);                 // shows the error; must not return
+    void (*uncaught)(Cell* error);                 // shows the error and ends the process; when
+                                                   // unset or it returns, the error is thrown
 };
 extern ErrorHooks error_hooks;
 

@@ -106,6 +106,7 @@ TEST_F(LogicTest, Truth) {
     EXPECT_FALSE(logic::truth(&none::shared));
     Cell zero = integer(0);
     EXPECT_TRUE(logic::truth(&zero));
+    stack::reset();
     EXPECT_TRUE(logic::top_false_q());  // no argument cell: both answer true
     EXPECT_TRUE(logic::top_true_q());
 }

@@ -1,0 +1,437 @@
+// Function calls: argument fetching from code, paths and apply blocks, type checks,
+// refinements, and running function bodies.
+#include <cstring>
+
+#include "datatypes/block.h"
+#include "datatypes/logic.h"
+#include "datatypes/series.h"
+#include "evaluator/context.h"
+#include "evaluator/error.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
+#include "evaluator/symbol.h"
+#include "memory/memory.h"
+#include "memory/stack.h"
+#include "runtime/fatal.h"
+#include "runtime/throw.h"
+
+namespace zuv::interpreter {
+
+namespace {
+
+constexpr uint32_t kind_shift = 20;  // argument kind in a cache typeset's header
+enum ArgKind : uint32_t { normal = 0, literal = 1, quoted = 2, return_spec = 3 };
+constexpr int max_refinements = 32;
+
+inline Cell* cell_at(const Cell* block, int32_t i) { return memory::buffer_of(block->data2)->cells() + i; }
+
+inline bool typeset_has(const Cell* ts, Type t) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&ts->data1);
+    uint32_t id = static_cast<uint32_t>(t);
+    return bytes[id >> 3] & (0x80 >> (id & 7));
+}
+
+inline void typeset_set(Cell* ts, uint32_t id) {
+    auto* bytes = reinterpret_cast<uint8_t*>(&ts->data1);
+    bytes[id >> 3] |= static_cast<uint8_t>(0x80 >> (id & 7));
+}
+
+void default_typeset(Cell* ts) {
+    cell::make(ts, Type::typeset);
+    for (uint32_t t = 1; t <= static_cast<uint32_t>(type_count); ++t)
+        if (t != static_cast<uint32_t>(Type::unset)) typeset_set(ts, t);
+}
+
+// A typeset from a spec's type block: datatypes and typesets, named by words.
+void typeset_from_block(Cell* ts, const Cell* types) {
+    cell::make(ts, Type::typeset);
+    int32_t n = series::length(const_cast<Cell*>(types));
+    for (int32_t i = 0; i < n; ++i) {
+        Cell e = *(block::head(types) + i);
+        if (e.is(Type::word)) {
+            const Cell* v = nullptr;
+            if (e.data1 && e.int3() >= 0) v = context::get(&e);
+            if (!v) continue;
+            e = *v;
+        }
+        if (e.is(Type::datatype)) typeset_set(ts, e.data1);
+        else if (e.is(Type::typeset)) {
+            ts->data1 |= e.data1;
+            ts->data2 |= e.data2;
+            ts->data3 |= e.data3;
+        }
+    }
+}
+
+// The internal series of a function value: cell 0 body or context, cell 1 the cache.
+inline Ref series_of(const Cell* fn) { return fn->data3; }
+
+inline bool is_native(Type t) { return t == Type::native || t == Type::action; }
+
+[[noreturn]] void raise_expect(const Cell* name, const Cell* value, const Cell* arg_word) {
+    Cell type;
+    cell::make(&type, Type::datatype, static_cast<uint32_t>(value->type()));
+    error::raise(error::id::script_expect_arg, name, &type, arg_word);
+}
+
+struct Call {
+    const Cell* fn;
+    Type fn_type;
+    const Cell* block;
+    int32_t pos;
+    int32_t end;
+    const Cell* name;
+    uint32_t mode;
+    int32_t refs[max_refinements];
+    int32_t ref_count;
+    int32_t arg_count;
+};
+
+// The word of the spec at a given argument place (arguments and refinements in order,
+// up to /local), for error messages.
+Cell spec_word_for(const Cell* fn, int32_t place) {
+    Cell spec;
+    cell::make(&spec, Type::block, 0, fn->data2, 0);
+    int32_t n = series::buffer_length(&spec);
+    int32_t local_sym = symbol::resolve(symbol::make("local"));
+    int32_t seen = -1;
+    for (int32_t i = 0; i < n; ++i) {
+        Cell* c = cell_at(&spec, i);
+        switch (c->type()) {
+            case Type::refinement:
+                if (symbol::resolve(c->int2()) == local_sym) return none::shared;
+                [[fallthrough]];
+            case Type::word: case Type::lit_word: case Type::get_word:
+                if (++seen == place) {
+                    Cell w = *c;
+                    w.set_type(Type::word);
+                    return w;
+                }
+                break;
+            default:
+                break;
+        }
+    }
+    return none::shared;
+}
+
+int32_t fetch_argument(Call& call, uint32_t kind, const Cell* arg_word) {
+    if (call.pos >= call.end) {
+        Cell w = *arg_word;
+        error::raise(error::id::script_no_arg, call.name, &w);
+    }
+    Cell c = *cell_at(call.block, call.pos);
+    switch (kind) {
+        case literal:
+            stack::push(&c);
+            return ++call.pos;
+        case quoted:
+            switch (c.type()) {
+                case Type::paren:
+                    stack::mark_interp_native(&anon_word);
+                    eval_block(&c, true);
+                    if (pending) return call.pos;
+                    stack::unwind();
+                    break;
+                case Type::get_word:
+                    stack::push(context::get(&c));
+                    break;
+                case Type::get_path:
+                    eval_path(&c, call.block, call.pos + 1, call.end, false, true, true);
+                    if (pending) return call.pos;
+                    break;
+                default:
+                    stack::push(&c);
+            }
+            return ++call.pos;
+        default: {
+            int32_t end = (call.mode & mode::safer) && call.pos + 1 < call.end ? call.pos + 1 : call.end;
+            call.pos = eval_expression(call.block, call.pos, end, false, true, false);
+            return call.pos;
+        }
+    }
+}
+
+void make_arg_cache(const Cell* fn) {
+    Cell cache;
+    block::make_at(&cache, 8);
+    Cell* held = stack::push(&cache);
+    Cell spec;
+    cell::make(&spec, Type::block, 0, fn->data2, 0);
+    bool native = is_native(fn->type());
+    int32_t ordinal = 1;
+    int32_t locals = -1;
+    int32_t local_sym = symbol::resolve(symbol::make("local"));
+    int32_t return_sym = symbol::resolve(symbol::make("return"));
+    int32_t n = series::buffer_length(&spec);
+    for (int32_t i = 0; i < n; ++i) {
+        Cell c = *cell_at(&spec, i);
+        uint32_t kind;
+        switch (c.type()) {
+            case Type::word: kind = normal; goto argument;
+            case Type::lit_word: kind = quoted; goto argument;
+            case Type::get_word: kind = literal; goto argument;
+            case Type::set_word:
+                if (symbol::resolve(c.int2()) != return_sym) error::raise(error::id::script_bad_func_def, &c);
+                kind = return_spec;
+            argument: {
+                Cell ts;
+                Cell next = i + 1 < n ? *cell_at(&spec, i + 1) : none::shared;
+                if (next.is(Type::block) && series::length(&next) > 0) typeset_from_block(&ts, &next);
+                else default_typeset(&ts);
+                ts.header |= kind << kind_shift;
+                block::append(held, &ts);
+                break;
+            }
+            case Type::refinement:
+                if (symbol::resolve(c.int2()) == local_sym) {
+                    int32_t count = 0;
+                    for (int32_t j = i; j < n && !cell_at(&spec, j)->is(Type::set_word); ++j) ++count;
+                    locals = count;
+                    i = n;  // nothing after /local occupies an argument place
+                    break;
+                }
+                if (native) c.data3 = static_cast<uint32_t>(ordinal++);
+                block::append(held, &c);
+                break;
+            default:
+                break;
+        }
+    }
+    Cell count;
+    if (!native && locals >= 0) {
+        cell::make(&count, Type::integer, 0, static_cast<uint32_t>(locals));
+        block::append(held, &count);
+    } else if (native && ordinal >= 2) {
+        cell::make(&count, Type::integer, 0, static_cast<uint32_t>(ordinal - 1));
+        block::append(held, &count);
+    }
+    Cell* slot = memory::buffer_of(series_of(fn))->cells() + 1;
+    *slot = *held;
+    slot->data1 = 0;
+    stack::pop(1);
+}
+
+// Walks the path elements (or apply block) that name refinements.
+void refinements_by_name(Call& call, Cell* cache_block, const Cell* path, int32_t path_pos) {
+    bool function_like = !is_native(call.fn_type);
+    int32_t cache_n = series::length(cache_block);
+    int32_t path_n = series::buffer_length(path);
+    Ref fn_ctx = is_native(call.fn_type) ? memory::buffer_of(series_of(call.fn))->cells()[0].data1 : call.fn->data1;
+    (void)fn_ctx;
+    for (int32_t p = path_pos; p < path_n; ++p) {
+        Cell e = *cell_at(path, p);
+        bool on = true;
+        if (e.is(Type::get_word)) {
+            on = logic::truth(context::get(&e));
+        } else if (!e.is(Type::word) && !e.is(Type::refinement)) {
+            error::raise(error::id::script_bad_refine, &e);
+        }
+        // Find the refinement in the cache by symbol.
+        int32_t index = -1, cache_pos = -1;
+        int32_t frame_index = 0;
+        for (int32_t i = 0; i < cache_n; ++i) {
+            Cell* c = block::head(cache_block) + i;
+            if (c->is(Type::refinement) && symbol::resolve(c->int2()) == symbol::resolve(e.int2())) {
+                index = frame_index;
+                cache_pos = i;
+                break;
+            }
+            if (c->is(Type::typeset) && ((c->header >> kind_shift) & 3) == return_spec) continue;
+            if (c->is(Type::typeset) || c->is(Type::refinement)) ++frame_index;
+        }
+        if (cache_pos < 0) {
+            Cell elem = e;
+            elem.set_type(Type::word);
+            error::raise(error::id::script_no_refine, call.name, &elem);
+        }
+        Cell* ref = block::head(cache_block) + cache_pos;
+        if (function_like) {
+            Cell* slot = stack::arguments_base + index;
+            if (logic::truth(slot)) error::raise(error::id::script_dup_refine, path);
+            logic::make_at(slot, on);
+            Cell* saved_top = stack::arguments_top;
+            stack::arguments_top = slot + 1;
+            for (int32_t i = cache_pos + 1; i < cache_n; ++i) {
+                Cell ts = *(block::head(cache_block) + i);
+                if (!ts.is(Type::typeset)) break;
+                Cell w = spec_word_for(call.fn, index + (i - cache_pos));
+                fetch_argument(call, (ts.header >> kind_shift) & 3, &w);
+                if (pending) return;
+                Cell* got = stack::arguments_top - 1;
+                if (on && !typeset_has(&ts, got->type())) raise_expect(call.name, got, &w);
+                if (!on) cell::make(got, Type::none);
+            }
+            stack::arguments_top = saved_top;
+        } else {
+            int32_t ordinal = ref->int3();
+            if (on) {
+                if (call.refs[ordinal - 1] != -1) error::raise(error::id::script_dup_refine, path);
+                call.refs[ordinal - 1] = static_cast<int32_t>(stack::arguments_top - stack::arguments_base);
+            }
+            for (int32_t i = cache_pos + 1; i < cache_n; ++i) {
+                Cell ts = *(block::head(cache_block) + i);
+                if (!ts.is(Type::typeset)) break;
+                Cell w = spec_word_for(call.fn, index + (i - cache_pos));
+                fetch_argument(call, (ts.header >> kind_shift) & 3, &w);
+                if (pending) return;
+                Cell* got = stack::arguments_top - 1;
+                if (on) {
+                    if (!typeset_has(&ts, got->type())) raise_expect(call.name, got, &w);
+                } else {
+                    stack::pop(1);
+                }
+            }
+        }
+    }
+}
+
+int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infix) {
+    if (infix) ++stack::arguments_top;
+    Cell* cache_slot = memory::buffer_of(series_of(call.fn))->cells() + 1;
+    if (!cache_slot->is(Type::block)) make_arg_cache(call.fn);
+    Cell cache = *(memory::buffer_of(series_of(call.fn))->cells() + 1);
+    bool native = is_native(call.fn_type);
+    int32_t n = series::length(&cache);
+    call.ref_count = 0;
+    if (native && n > 0) {
+        Cell* last = block::head(&cache) + (n - 1);
+        if (last->is(Type::integer)) call.ref_count = last->int2();
+    }
+    for (int32_t i = 0; i < call.ref_count && i < max_refinements; ++i) call.refs[i] = -1;
+
+    bool fetching = true;
+    bool left_taken = !infix;
+    int32_t locals = -1;
+    int32_t place = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        Cell e = *(block::head(&cache) + i);
+        switch (e.type()) {
+            case Type::typeset: {
+                uint32_t kind = (e.header >> kind_shift) & 3;
+                if (kind == return_spec) break;
+                if (fetching) {
+                    Cell w = spec_word_for(call.fn, place);
+                    if (!left_taken) {
+                        left_taken = true;
+                    } else if ((call.mode & (mode::apply | mode::apply_all)) && call.pos >= call.end) {
+                        none::push();
+                    } else if (typeset_has(&e, Type::unset) && call.pos >= call.end && kind == quoted) {
+                        unset::push();
+                    } else {
+                        fetch_argument(call, kind, &w);
+                        if (pending) return call.pos;
+                    }
+                    Cell* got = stack::arguments_top - 1;
+                    if (!typeset_has(&e, got->type())) raise_expect(call.name, got, &w);
+                    ++call.arg_count;
+                } else if (!native) {
+                    none::push();
+                }
+                ++place;
+                break;
+            }
+            case Type::refinement:
+                if (!native) logic::push(false);
+                fetching = false;
+                ++place;
+                break;
+            case Type::integer:
+                if (!native) locals = e.int2();
+                break;
+            default:
+                break;
+        }
+    }
+    if (path) {
+        refinements_by_name(call, &cache, path, path_pos);
+        if (pending) return call.pos;
+    }
+    if (native) {
+        int32_t index = call.fn->int1();
+        if (call.fn_type == Type::native) natives::table[index - 1](false, call.refs);
+        else actions::table[index - 1](call.refs);
+    } else if (locals >= 1) {
+        logic::push(false);
+        for (int32_t i = 1; i < locals; ++i) none::push();
+    }
+    return call.pos;
+}
+
+// Runs an interpreted function body in its frame; a return or exit ends here.
+void eval_function_body(const Cell* fn, const Cell& body, Ref ctx) {
+    Cell* ctx_cell = context::cell_of(ctx);
+    Ref saved_values = ctx_cell->data2;
+    ctx_cell->data2 = memory::ref(stack::arguments_base);
+    stack::set_func_flag(true);
+    uint32_t saved_tracing = tracing;
+    if (fn->header & 0x200) tracing = 0;
+    try {
+        eval_block(&body, true);
+    } catch (const runtime::Throw& t) {
+        if (t.code != runtime::throw_return && t.code != runtime::throw_exit) throw;
+        pending = t.code;
+    }
+    tracing = saved_tracing;
+    if (pending == runtime::throw_return || pending == runtime::throw_exit) pending = 0;
+    if (pending) return;  // break, continue or throw: on to whoever takes them
+    stack::clear_func_flag(stack::top_frame());
+    context::cell_of(ctx)->data2 = saved_values;
+}
+
+}  // namespace
+
+void call_function(const Cell* fn, Ref context, const Cell* name, uint32_t trace_mask) {
+    Cell f = *fn;
+    Cell body = memory::buffer_of(f.data3)->cells()[0];
+    if (!body.is(Type::block)) {
+        unset::box();
+        return;
+    }
+    eval_function_body(&f, body, context);
+}
+
+int32_t call_any_function(const Cell* fn_in, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* path,
+                          int32_t path_pos, const Cell* name_in, const Cell* object, uint32_t mode, bool infix) {
+    Cell fn = *fn_in;
+    Cell name = (name_in && name_in->is(Type::word)) ? *name_in : anon_word;
+    if (!name.is(Type::word)) name = anon_word;
+    if (!infix) stack::push(&fn);
+    Call call{&fn, fn.type(), block, pos, end, &name, mode, {}, 0, 0};
+    switch (fn.type()) {
+        case Type::native: case Type::action:
+            stack::mark_interp_native(&name);
+            fetch_and_call(call, path, path_pos, infix);
+            if (pending) return call.pos;
+            if (sub) stack::unwind();
+            else stack::unwind_last();
+            break;
+        case Type::function: case Type::routine: {
+            Ref ctx = fn.data1;
+            if (object && object->is(Type::object) && object->data1 != context::global) {
+                ctx = object->data1;
+            } else {
+                Cell* obj = memory::buffer_of(fn.data3)->cells() + 4;
+                if (obj->is(Type::integer) && obj->data2) ctx = obj->data2;
+            }
+            stack::mark(&name, stack::kind::interp_func);
+            // Unrolls past this frame put the context's values back.
+            stack::CallFrame* f = stack::top_frame();
+            f->function_context = ctx;
+            f->saved_values = context::cell_of(ctx)->data2;
+            fetch_and_call(call, path, path_pos, infix);
+            if (pending) return call.pos;
+            call_function(&fn, ctx, &name, 0);
+            if (pending) return call.pos;
+            if (sub) stack::unwind_func();
+            else stack::unwind_func_last();
+            break;
+        }
+        default:
+            runtime::quit(runtime::no_switch_match, 0);
+    }
+    if (!infix) stack::collapse_top();
+    return call.pos;
+}
+
+}  // namespace zuv::interpreter

@@ -1,0 +1,246 @@
+// The interpreter: block and expression evaluation.
+#include "evaluator/interpreter.h"
+
+#include "datatypes/block.h"
+#include "datatypes/logic.h"
+#include "datatypes/series.h"
+#include "evaluator/context.h"
+#include "evaluator/error.h"
+#include "evaluator/symbol.h"
+#include "memory/memory.h"
+#include "memory/stack.h"
+#include "runtime/throw.h"
+
+namespace zuv::interpreter {
+
+Cell current_block;
+uint32_t tracing = 0;
+uint32_t pending = 0;
+Cell* tracer = nullptr;
+Cell body_word;
+Cell anon_word;
+Cell set_path_word;
+
+namespace {
+
+inline Cell* cell_at(const Cell* block, int32_t i) { return memory::buffer_of(block->data2)->cells() + i; }
+
+// Where a finished expression's value goes: pushed for a sub-expression, else written
+// into the frame's result slot.
+inline void emit(const Cell& v, bool sub) {
+    if (sub) stack::push(&v);
+    else stack::keep_last(&v);
+}
+
+inline void close_frame(bool sub) {
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+}
+
+inline bool is_function(Type t) {
+    return t == Type::native || t == Type::action || t == Type::function || t == Type::routine;
+}
+
+// The value a word names, only when its context has value storage now.
+inline const Cell* value_if_bound(const Cell* word) {
+    Ref ctx = word->data1;
+    int32_t index = word->int3();
+    if (!ctx || index < 0) return nullptr;
+    Cell* c = context::cell_of(ctx);
+    if (!c->data2) return nullptr;
+    return context::value_at(ctx, index);
+}
+
+}  // namespace
+
+void init() {
+    tracer = block::alloc_tail_cell(&block::root);
+    cell::make(&current_block, Type::unset);
+    auto word = [](Cell* w, const char* name) {
+        cell::make(w, Type::word, context::global, static_cast<uint32_t>(symbol::make(name)), static_cast<uint32_t>(-1));
+    };
+    word(&body_word, "<body>");
+    word(&anon_word, "<anon>");
+    word(&set_path_word, "set-path");
+}
+
+bool is_exit_code(uint32_t code) {
+    return code == runtime::throw_break || code == runtime::throw_continue || code == runtime::throw_return ||
+           code == runtime::throw_exit || code == runtime::throw_throw;
+}
+
+[[noreturn]] void throw_pending() {
+    uint32_t code = pending;
+    pending = 0;
+    runtime::throw_code(code);
+}
+
+void eval_block(const Cell* block, bool keep_last) {
+    Cell blk = *block;
+    int32_t head = blk.int1();
+    int32_t tail = series::buffer_length(&blk);
+    Cell saved = current_block;
+    stack::mark_interp_eval(&body_word);
+    if (head >= tail) {
+        if (stack::arguments_top == stack::arguments_base) stack::push_slot();
+        cell::make(stack::arguments_base, Type::unset);
+    } else {
+        current_block = blk;
+        int32_t pos = head;
+        while (pos < tail) {
+            current_block.data1 = static_cast<uint32_t>(pos);
+            pos = eval_expression(&blk, pos, tail, false, false, false);
+            if (pending) [[unlikely]] {
+                current_block = saved;
+                return;  // the exit already took the frames down to its target
+            }
+            if (pos < tail) stack::reset();
+        }
+    }
+    current_block = saved;
+    close_frame(!keep_last);
+}
+
+int32_t eval_next(const Cell* block, int32_t pos, int32_t end, bool sub) {
+    stack::mark_interp_native(&body_word);
+    pos = eval_expression(block, pos, end, false, true, false);
+    if (pending) return pos;
+    close_frame(sub);
+    return pos;
+}
+
+int32_t do_next(const Cell* block) {
+    Cell blk = *block;
+    int32_t head = blk.int1();
+    int32_t tail = series::buffer_length(&blk);
+    if (head >= tail) {
+        unset::box();
+        return head;
+    }
+    return eval_expression(&blk, head, tail, false, false, false);
+}
+
+int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_infix, bool sub, bool no_call) {
+    Cell* top_at_entry = stack::arguments_top;
+    Cell value = *cell_at(block, pos);
+    switch (value.type()) {
+        case Type::paren:
+            stack::mark_interp_native(&body_word);
+            eval_block(&value, true);
+            if (pending) return pos;
+            close_frame(sub);
+            ++pos;
+            break;
+        case Type::set_word: {
+            stack::mark_interp_native(&value);
+            stack::push(&value);
+            ++pos;
+            if (pos >= end) error::raise(error::id::script_need_value, &value);
+            pos = eval_expression(block, pos, end, false, true, false);
+            if (pending) return pos;
+            Cell* frame = stack::arguments_base;
+            if (frame[1].is(Type::unset)) error::raise(error::id::script_need_value, &frame[0]);
+            Cell v = frame[1];
+            context::set(&frame[0], &v);
+            stack::keep_last(&v);
+            close_frame(sub);
+            break;
+        }
+        case Type::set_path: {
+            ++pos;
+            if (pos >= end) error::raise(error::id::script_need_value, &value);
+            stack::mark_interp_native(&set_path_word);
+            pos = eval_expression(block, pos, end, false, true, false);
+            if (pending) return pos;
+            eval_path(&value, block, pos, end, true, false, false);
+            if (pending) return pos;
+            close_frame(sub);
+            break;
+        }
+        case Type::get_word:
+            emit(*context::get(&value), sub);
+            ++pos;
+            break;
+        case Type::lit_word:
+            value.set_type(Type::word);
+            emit(value, sub);
+            ++pos;
+            break;
+        case Type::word: {
+            Cell v = *context::get(&value);
+            ++pos;
+            switch (v.type()) {
+                case Type::unset:
+                    error::raise(error::id::script_no_value, &value);
+                case Type::native: case Type::action: case Type::function: case Type::routine:
+                    pos = call_any_function(&v, block, pos, end, sub, nullptr, 0, &value, nullptr, 0, false);
+                    if (pending) return pos;
+                    break;
+                case Type::op:
+                    error::raise(error::id::script_no_op_arg, &value);
+                default:
+                    emit(v, sub);
+            }
+            break;
+        }
+        case Type::path:
+            ++pos;
+            pos = eval_path(&value, block, pos, end, false, false, sub);
+            if (pending) return pos;
+            break;
+        case Type::get_path:
+            ++pos;
+            pos = eval_path(&value, block, pos, end, false, true, sub);
+            if (pending) return pos;
+            break;
+        case Type::lit_path:
+            value.set_type(Type::path);
+            value.data3 = 0;
+            emit(value, sub);
+            ++pos;
+            break;
+        case Type::op:
+            error::raise(error::id::internal_not_done);
+        case Type::native: case Type::action: case Type::function: case Type::routine:
+            ++pos;
+            if (no_call) {
+                emit(value, sub);
+            } else {
+                pos = call_any_function(&value, block, pos, end, sub, nullptr, 0, &anon_word, nullptr, 0, false);
+                if (pending) return pos;
+            }
+            break;
+        case Type::issue: {
+            if (pos + 1 < end && cell_at(block, pos + 1)->is(Type::block)) {
+                const char* n = symbol::name(static_cast<int32_t>(value.data2));
+                std::string_view name(n);
+                if (name == "system" || name == "system-global") error::raise(error::id::internal_zuv_system);
+            }
+            emit(value, sub);
+            ++pos;
+            break;
+        }
+        default:
+            emit(value, sub);
+            ++pos;
+    }
+
+    // Infix: an operator after a complete expression takes its value as left operand.
+    if (!no_infix) {
+        while (pos < end) {
+            Cell* next = cell_at(block, pos);
+            if (!next->is(Type::word)) break;
+            const Cell* v = value_if_bound(next);
+            if (!v || !v->is(Type::op)) break;
+            Cell op_word = *next;
+            Cell fn = *v;
+            fn.header = (fn.header >> 16) & 0xFF;
+            stack::arguments_top = top_at_entry;
+            pos = call_any_function(&fn, block, pos + 1, end, sub, nullptr, 0, &op_word, nullptr, 0, true);
+            if (pending) return pos;
+        }
+    }
+    return pos;
+}
+
+}  // namespace zuv::interpreter

@@ -1,0 +1,57 @@
+// The interpreter: walks a block one expression at a time over the argument and call
+// stacks. Positions are cell indexes from the first cell of the code block's buffer, so an
+// evaluation survives the collector moving that buffer.
+//
+// Non-local exits (break, continue, return, exit, throw) do not throw C++ exceptions on
+// their way out of interpreted code: the exit's native unrolls the stacks and leaves its
+// code in `pending`; every evaluation step returns at once while a code is pending, and
+// the construct the exit is for (a loop, a function, a catch) takes it. C++ code that
+// cannot return early turns a pending code into a throw with throw_pending, and those
+// constructs take the thrown form too. Errors always travel as C++ exceptions.
+#pragma once
+#include <cstdint>
+
+#include "memory/cell.h"
+
+namespace zuv::interpreter {
+
+extern Cell current_block;
+extern uint32_t tracing;
+extern uint32_t pending;
+extern Cell* tracer;  // the tracing callback cell, in the root block
+
+void init();
+
+// Evaluates every expression of a block! or paren! and leaves the last value as the
+// frame's result (keep_last: in the caller's result slot; else as its newest cell).
+void eval_block(const Cell* block, bool keep_last);
+// One expression from pos inside a <body> frame; gives the index after it.
+int32_t eval_next(const Cell* block, int32_t pos, int32_t end, bool sub);
+int32_t do_next(const Cell* block);
+int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_infix, bool sub, bool no_call);
+
+// Call modes of apply.
+namespace mode {
+constexpr uint32_t apply_all = 1, apply = 2, safer = 4;
+}
+
+// Calls any function value with its arguments fetched from the code at pos (or, with a
+// path, its refinements from the path's elements after path_pos).
+int32_t call_any_function(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* path,
+                          int32_t path_pos, const Cell* name, const Cell* object, uint32_t mode, bool infix);
+// Runs a function! whose arguments are already in its frame.
+void call_function(const Cell* fn, Ref context, const Cell* name, uint32_t trace_mask);
+
+int32_t eval_path(const Cell* path, const Cell* block, int32_t pos, int32_t end, bool set, bool get, bool sub);
+
+// Throws the pending exit as a C++ exception (for C++ code that cannot return early).
+[[noreturn]] void throw_pending();
+// Takes a caught throw code back into pending form when it is an exit.
+bool is_exit_code(uint32_t code);
+
+// The canonical words that name anonymous frames.
+extern Cell body_word;
+extern Cell anon_word;
+extern Cell set_path_word;
+
+}  // namespace zuv::interpreter

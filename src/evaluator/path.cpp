@@ -1,0 +1,133 @@
+// Path evaluation: the first word's value starts the walk; each further element selects
+// through the eval-path action of the current value's datatype; a function met on the way
+// is called with the rest of the path as its refinements.
+#include "datatypes/block.h"
+#include "datatypes/logic.h"
+#include "datatypes/series.h"
+#include "evaluator/actions.h"
+#include "evaluator/context.h"
+#include "evaluator/error.h"
+#include "evaluator/interpreter.h"
+#include "memory/action-types.h"
+#include "memory/datatype.h"
+#include "memory/memory.h"
+#include "memory/stack.h"
+
+namespace zuv::interpreter {
+
+namespace {
+
+inline Cell* cell_at(const Cell* block, int32_t i) { return memory::buffer_of(block->data2)->cells() + i; }
+
+inline bool is_function(Type t) {
+    return t == Type::native || t == Type::action || t == Type::function || t == Type::routine;
+}
+
+// A copy of the path up to and including an element, for error messages.
+Cell path_upto(const Cell* path, int32_t index) {
+    Cell copy;
+    Ref node = series::copy_part(path->data2, path->int1(), index - path->int1() + 1);
+    cell::make(&copy, path->type(), 0, node, 0);
+    return copy;
+}
+
+}  // namespace
+
+int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t end, bool set, bool get, bool sub) {
+    Cell path = *path_in;
+    Cell* top_at_entry = stack::arguments_top;
+    int32_t head = path.int1();
+    int32_t tail = series::buffer_length(&path);
+    if (head >= tail) error::raise(error::id::script_empty_path, &path);
+    Cell first = *cell_at(&path, head);
+    if (!first.is(Type::word)) error::raise(error::id::script_word_first, &path);
+    Cell value = *context::get(&first);
+    if (value.is(Type::unset)) error::raise(error::id::script_unset_path, &path, &first);
+    if (is_function(value.type())) {
+        if (set) error::raise(error::id::script_invalid_path_set, &path);
+        if (get) error::raise(error::id::script_invalid_path_get, &path);
+        pos = call_any_function(&value, block, pos, end, true, &path, head + 1, &first, nullptr, 0, false);
+        if (pending) return pos;
+        Cell result = *stack::top();
+        stack::arguments_top = top_at_entry;
+        if (sub) stack::push(&result);
+        else stack::keep_last(&result);
+        return pos;
+    }
+    Cell container = none::shared;
+    bool has_container = false;
+    if (first.data1 && first.data1 != context::global) {
+        Cell* owner = context::owner_of(first.data1);
+        if (!owner->is(Type::object)) {
+            container = *owner;
+            has_container = true;
+        }
+    }
+    Cell previous = first;
+    Cell store = set ? *stack::arguments_base : none::shared;
+    for (int32_t i = head + 1; i < tail; ++i) {
+        Cell element = *cell_at(&path, i);
+        Cell selector = element;
+        if (element.is(Type::get_word)) {
+            selector = *context::get(&element);
+        } else if (element.is(Type::paren)) {
+            stack::mark_interp_native(&body_word);
+            eval_block(&element, true);
+            if (pending) return pos;
+            selector = *stack::arguments_base;
+            stack::unwind();
+            stack::pop(1);
+        }
+        if (selector.is(Type::unset)) error::raise(error::id::script_invalid_path, &path, &element);
+        bool last = i == tail - 1;
+        bool notify = false;
+        if (set && last && i - head >= 2 && has_container) {
+            switch (container.type()) {
+                case Type::block: case Type::paren: case Type::hash: case Type::path: case Type::lit_path:
+                case Type::set_path: case Type::get_path:
+                    notify = true;
+                    break;
+                case Type::object:
+                    notify = container.data3 != 0 && previous.is(Type::word);
+                    break;
+                default:
+                    break;
+            }
+        }
+        void* f = datatype::action_of(value.type(), datatype::slot::eval_path);
+        if (!f) {
+            Cell type;
+            datatype::make_at(&type, static_cast<int>(value.type()));
+            Cell upto = path_upto(&path, i);
+            error::raise(error::id::script_bad_path_type, &upto, &type, &element);
+        }
+        Cell* v = stack::push(&value);
+        Cell* sel = stack::push(&selector);
+        Cell* st = set && last ? stack::push(&store) : nullptr;
+        Cell* cont = has_container ? stack::push(&container) : nullptr;
+        Cell* prev = stack::push(&previous);
+        Cell* result = reinterpret_cast<slotfn::EvalPath>(f)(v, sel, st, false, cont, prev, i - head, last, notify);
+        Cell next = *result;
+        stack::arguments_top = top_at_entry;
+        if (!set && !get && is_function(next.type())) {
+            Cell object = value;
+            pos = call_any_function(&next, block, pos, end, true, &path, i + 1, &element, &object, 0, false);
+            if (pending) return pos;
+            Cell r = *stack::top();
+            stack::arguments_top = top_at_entry;
+            if (sub) stack::push(&r);
+            else stack::keep_last(&r);
+            return pos;
+        }
+        container = value;
+        has_container = true;
+        value = next;
+        previous = element;
+    }
+    stack::arguments_top = top_at_entry;
+    if (sub) stack::push(&value);
+    else stack::keep_last(&value);
+    return pos;
+}
+
+}  // namespace zuv::interpreter
