@@ -21,7 +21,7 @@ constexpr uint8_t throw_ = 0, note = 1, syntax = 2, script = 3, math = 4, access
 }
 
 namespace id {
-constexpr Id throw_break{0, 2}, throw_return{0, 3}, throw_throw{0, 4}, throw_continue{0, 5};
+constexpr Id throw_break{0, 2}, throw_return{0, 3}, throw_throw{0, 4}, throw_continue{0, 5}, throw_while_cond{0, 6};
 constexpr Id script_no_value{3, 2}, script_need_value{3, 3}, script_not_defined{3, 4}, script_not_in_context{3, 5},
     script_expect_arg{3, 7}, script_cannot_use{3, 10}, script_invalid_arg{3, 11}, script_invalid_type{3, 12},
     script_not_same_type{3, 20}, script_not_related{3, 22}, script_bad_refines{3, 27}, script_invalid_path{3, 33},
@@ -34,7 +34,7 @@ constexpr Id internal_zuv_system{9, 12};
 constexpr Id script_no_op_arg{3, 9}, script_no_arg{3, 6}, script_bad_refine{3, 25}, script_no_refine{3, 26},
     script_dup_refine{3, 28}, script_bad_func_def{3, 30}, script_empty_path{3, 34}, script_word_first{3, 35},
     script_unset_path{3, 36}, script_invalid_path_set{3, 37}, script_invalid_path_get{3, 39},
-    script_bad_path_type{3, 40}, script_bad_path_type2{3, 41};
+    script_bad_path_type{3, 40}, script_bad_path_type2{3, 41}, script_invalid_part{3, 42};
 constexpr Id internal_no_memory{9, 4}, internal_wrong_mem{9, 5}, internal_stack_overflow{9, 6},
     internal_too_deep{9, 8}, internal_no_cycle{9, 9}, internal_not_done{9, 11};
 }  // namespace id

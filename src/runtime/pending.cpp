@@ -54,12 +54,10 @@ namespace point3D { void init() {} }
 namespace image_codec { void init() {} }
 namespace image { void init() {} }
 }  // namespace zuv
-namespace zuv::actions { void init() {} }
 namespace zuv::words {
 void init_type_words() {}
 void init_builtins() {}
 }
-namespace zuv::natives { void init() {} }
 namespace zuv::parse { void init() {} }
 namespace zuv::ownership { void init() {} }
 namespace zuv::checksum { void init() {} }
@@ -67,7 +65,6 @@ namespace zuv::compression { void init_words() {} }
 namespace zuv::process { void init() {} }
 namespace zuv::lexer { void init() {} }
 namespace zuv::zuvbin { void boot_load() {} }
-namespace zuv::interpreter { void init() {} }
 namespace zuv::slots { void init() {} }
 namespace zuv::boot {
 void link() {}
@@ -82,4 +79,97 @@ int32_t intern_symbol(Ref, const uint8_t*, int32_t, bool) { return 0; }
 namespace zuv::hashtable {
 int32_t find_word(Ref, int32_t, bool, Ref, int32_t*) { return -1; }
 Record* record_of(Ref);
+}
+
+// Natives not built yet.
+#include "evaluator/natives-list.h"
+namespace zuv::natives {
+void foreach(bool c, const int32_t* r) { not_done(c, r); }
+void forall(bool c, const int32_t* r) { not_done(c, r); }
+void remove_each(bool c, const int32_t* r) { not_done(c, r); }
+void func(bool c, const int32_t* r) { not_done(c, r); }
+void function(bool c, const int32_t* r) { not_done(c, r); }
+void does(bool c, const int32_t* r) { not_done(c, r); }
+void has(bool c, const int32_t* r) { not_done(c, r); }
+void do_(bool c, const int32_t* r) { not_done(c, r); }
+void get(bool c, const int32_t* r) { not_done(c, r); }
+void set(bool c, const int32_t* r) { not_done(c, r); }
+void print(bool c, const int32_t* r) { not_done(c, r); }
+void prin(bool c, const int32_t* r) { not_done(c, r); }
+void equal_q(bool c, const int32_t* r) { not_done(c, r); }
+void not_equal_q(bool c, const int32_t* r) { not_done(c, r); }
+void strict_equal_q(bool c, const int32_t* r) { not_done(c, r); }
+void lesser_q(bool c, const int32_t* r) { not_done(c, r); }
+void greater_q(bool c, const int32_t* r) { not_done(c, r); }
+void lesser_or_equal_q(bool c, const int32_t* r) { not_done(c, r); }
+void greater_or_equal_q(bool c, const int32_t* r) { not_done(c, r); }
+void same_q(bool c, const int32_t* r) { not_done(c, r); }
+void not_(bool c, const int32_t* r) { not_done(c, r); }
+void type_q(bool c, const int32_t* r) { not_done(c, r); }
+void reduce(bool c, const int32_t* r) { not_done(c, r); }
+void compose(bool c, const int32_t* r) { not_done(c, r); }
+void stats(bool c, const int32_t* r) { not_done(c, r); }
+void bind(bool c, const int32_t* r) { not_done(c, r); }
+void in(bool c, const int32_t* r) { not_done(c, r); }
+void parse(bool c, const int32_t* r) { not_done(c, r); }
+void union_(bool c, const int32_t* r) { not_done(c, r); }
+void intersect(bool c, const int32_t* r) { not_done(c, r); }
+void unique(bool c, const int32_t* r) { not_done(c, r); }
+void difference(bool c, const int32_t* r) { not_done(c, r); }
+void exclude(bool c, const int32_t* r) { not_done(c, r); }
+void complement_q(bool c, const int32_t* r) { not_done(c, r); }
+void dehex(bool c, const int32_t* r) { not_done(c, r); }
+void enhex(bool c, const int32_t* r) { not_done(c, r); }
+void negative_q(bool c, const int32_t* r) { not_done(c, r); }
+void positive_q(bool c, const int32_t* r) { not_done(c, r); }
+void max(bool c, const int32_t* r) { not_done(c, r); }
+void min(bool c, const int32_t* r) { not_done(c, r); }
+void shift(bool c, const int32_t* r) { not_done(c, r); }
+void to_hex(bool c, const int32_t* r) { not_done(c, r); }
+void sine(bool c, const int32_t* r) { not_done(c, r); }
+void cosine(bool c, const int32_t* r) { not_done(c, r); }
+void tangent(bool c, const int32_t* r) { not_done(c, r); }
+void arcsine(bool c, const int32_t* r) { not_done(c, r); }
+void arccosine(bool c, const int32_t* r) { not_done(c, r); }
+void arctangent(bool c, const int32_t* r) { not_done(c, r); }
+void arctangent2(bool c, const int32_t* r) { not_done(c, r); }
+void nan_q(bool c, const int32_t* r) { not_done(c, r); }
+void log_2(bool c, const int32_t* r) { not_done(c, r); }
+void log_10(bool c, const int32_t* r) { not_done(c, r); }
+void log_e(bool c, const int32_t* r) { not_done(c, r); }
+void exp(bool c, const int32_t* r) { not_done(c, r); }
+void square_root(bool c, const int32_t* r) { not_done(c, r); }
+void construct(bool c, const int32_t* r) { not_done(c, r); }
+void value_q(bool c, const int32_t* r) { not_done(c, r); }
+void uppercase(bool c, const int32_t* r) { not_done(c, r); }
+void lowercase(bool c, const int32_t* r) { not_done(c, r); }
+void as_pair(bool c, const int32_t* r) { not_done(c, r); }
+void as_point2D(bool c, const int32_t* r) { not_done(c, r); }
+void as_point3D(bool c, const int32_t* r) { not_done(c, r); }
+void as_money(bool c, const int32_t* r) { not_done(c, r); }
+void extend(bool c, const int32_t* r) { not_done(c, r); }
+void debase(bool c, const int32_t* r) { not_done(c, r); }
+void to_local_file(bool c, const int32_t* r) { not_done(c, r); }
+void wait(bool c, const int32_t* r) { not_done(c, r); }
+void checksum(bool c, const int32_t* r) { not_done(c, r); }
+void unset(bool c, const int32_t* r) { not_done(c, r); }
+void new_line(bool c, const int32_t* r) { not_done(c, r); }
+void new_line_q(bool c, const int32_t* r) { not_done(c, r); }
+void enbase(bool c, const int32_t* r) { not_done(c, r); }
+void context_q(bool c, const int32_t* r) { not_done(c, r); }
+void set_env(bool c, const int32_t* r) { not_done(c, r); }
+void get_env(bool c, const int32_t* r) { not_done(c, r); }
+void list_env(bool c, const int32_t* r) { not_done(c, r); }
+void now(bool c, const int32_t* r) { not_done(c, r); }
+void sign_q(bool c, const int32_t* r) { not_done(c, r); }
+void as(bool c, const int32_t* r) { not_done(c, r); }
+void call(bool c, const int32_t* r) { not_done(c, r); }
+void zero_q(bool c, const int32_t* r) { not_done(c, r); }
+void size_q(bool c, const int32_t* r) { not_done(c, r); }
+void browse(bool c, const int32_t* r) { not_done(c, r); }
+void compress(bool c, const int32_t* r) { not_done(c, r); }
+void decompress(bool c, const int32_t* r) { not_done(c, r); }
+void recycle(bool c, const int32_t* r) { not_done(c, r); }
+void transcode(bool c, const int32_t* r) { not_done(c, r); }
+void apply(bool c, const int32_t* r) { not_done(c, r); }
 }

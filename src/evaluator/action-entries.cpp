@@ -1,0 +1,278 @@
+// The stack-level entries of the 62 actions: each reads its arguments and refinement
+// slots from the current frame, turns them into the plain arguments of the datatype's
+// implementation (chosen by the first argument's datatype) and leaves the result in the
+// frame's result slot.
+#include "datatypes/logic.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "evaluator/actions.h"
+#include "evaluator/context.h"
+#include "evaluator/error.h"
+#include "evaluator/natives.h"
+#include "evaluator/symbol.h"
+#include "memory/action-types.h"
+#include "memory/datatype.h"
+#include "memory/stack.h"
+
+namespace zuv::actions {
+
+Entry table[count];
+
+namespace {
+
+using namespace datatype::slot;
+
+inline Cell* arg(int n) { return stack::arguments_base + n; }
+// A refinement's argument cell, null when the refinement is not used.
+inline Cell* ref_arg(const int32_t* refs, int i) { return refs[i] >= 0 ? arg(refs[i]) : nullptr; }
+inline bool flag(const int32_t* refs, int i) { return refs[i] >= 0; }
+
+template <class F>
+inline F impl(int slot) {
+    return reinterpret_cast<F>(get_action_ptr_of(arg(0), slot));
+}
+
+inline void result(Cell* r) {
+    Cell v = *r;
+    stack::keep_last(&v);
+}
+
+inline Cell part_word() {
+    Cell w;
+    cell::make(&w, Type::word, context::global, static_cast<uint32_t>(symbol::make("part")), static_cast<uint32_t>(-1));
+    return w;
+}
+
+bool series_like(Type t) {
+    switch (t) {
+        case Type::block: case Type::paren: case Type::hash: case Type::path: case Type::lit_path:
+        case Type::set_path: case Type::get_path: case Type::string: case Type::file: case Type::url:
+        case Type::tag: case Type::email: case Type::ref: case Type::binary: case Type::vector:
+        case Type::image: case Type::map:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The /part count of append, insert and change, measured on `measured`; -2 means that
+// nothing is to be done.
+int32_t normalize_part(Cell* measured, Cell* part, bool check_series) {
+    if (!part) return -1;
+    if (check_series && !series_like(measured->type())) error::raise(error::id::script_invalid_part, part);
+    if (series_like(measured->type())) series::length(measured);
+    int32_t count;
+    if (part->is(Type::integer)) {
+        count = part->int2();
+    } else {
+        if (part->type() != measured->type() || part->data2 != measured->data2) {
+            Cell w = part_word();
+            error::raise(error::id::script_invalid_refine_arg, &w, part);
+        }
+        count = part->int1() - measured->int1();
+    }
+    if (count == 0) return -2;
+    if (count < 0) {
+        if (measured->int1() == 0) return -2;
+        int32_t head = measured->int1() + count;
+        if (head < 0) head = 0;
+        count = measured->int1() - head;
+        measured->data1 = static_cast<uint32_t>(head);
+    }
+    return count;
+}
+
+void make_or_to(int slot) {
+    Cell* proto = arg(0);
+    int32_t type = proto->is(Type::datatype) ? static_cast<int32_t>(proto->data1) : static_cast<int32_t>(proto->type());
+    void* f = datatype::action_of(static_cast<Type>(type), slot);
+    if (!f) {
+        Cell word, t;
+        stack::get_call_word(&word);
+        datatype::make_at(&t, type);
+        error::raise(error::id::script_expect_arg, &word, &t);
+    }
+    result(reinterpret_cast<slotfn::Make>(f)(proto, arg(1), type));
+}
+
+void form_or_mold(const int32_t* refs, bool mold) {
+    Cell* part = ref_arg(refs, mold ? 3 : 0);
+    int32_t limit = part ? (part->is(Type::integer) ? part->int2() : 0) : no_limit;
+    Cell* s = string::push_new(16);
+    if (!part || limit >= 1) {
+        if (mold) mold_dispatch(arg(0), s, flag(refs, 0), flag(refs, 1), flag(refs, 2), part, limit, 0);
+        else form_dispatch(arg(0), s, part, limit);
+        if (part) string::truncate(series::buffer(s), limit);
+    }
+    result(s);
+}
+
+void binary(int slot) { result(impl<slotfn::Binary>(slot)(arg(0), arg(1))); }
+void unary(int slot) { result(impl<slotfn::Unary>(slot)(arg(0))); }
+void series_op(int slot) { result(impl<slotfn::Series>(slot)(arg(0))); }
+
+int32_t pick_index(const Cell* index) {
+    switch (index->type()) {
+        case Type::logic: return index->data1 ? 1 : 2;
+        case Type::char_: case Type::integer: return index->int2();
+        default: return 0;
+    }
+}
+
+void append_or_insert(const int32_t* refs, int slot) {
+    Cell* series = arg(0);
+    Cell* value = arg(1);
+    if (slot == insert && !series->is(Type::port) && series_like(series->type())) series::length(series);
+    int32_t part = normalize_part(value, ref_arg(refs, 0), true);
+    if (part == -2) {
+        result(series);
+        return;
+    }
+    int32_t dup = 1;
+    if (Cell* d = ref_arg(refs, 2)) {
+        dup = d->int2();
+        if (dup < 1) {
+            result(series);
+            return;
+        }
+    }
+    result(impl<slotfn::Append>(slot)(series, value, part, flag(refs, 1), dup));
+}
+
+// Entries ---------------------------------------------------------------------------------
+
+void e_make(const int32_t*) { make_or_to(make); }
+void e_random(const int32_t* r) { result(impl<slotfn::Random>(random)(arg(0), flag(r, 0), flag(r, 1), flag(r, 2))); }
+void e_reflect(const int32_t*) { result(impl<slotfn::Reflect>(reflect)(arg(0), arg(1)->int2())); }
+void e_to(const int32_t*) { make_or_to(to); }
+void e_form(const int32_t* r) { form_or_mold(r, false); }
+void e_mold(const int32_t* r) { form_or_mold(r, true); }
+void e_eval_path(const int32_t*) {
+    result(impl<slotfn::EvalPath>(eval_path)(arg(0), arg(1), nullptr, false, nullptr, nullptr, -1, true, false));
+}
+void e_absolute(const int32_t*) { unary(absolute); }
+void e_add(const int32_t*) { binary(add); }
+void e_divide(const int32_t*) { binary(divide); }
+void e_multiply(const int32_t*) { binary(multiply); }
+void e_negate(const int32_t*) { unary(negate); }
+void e_power(const int32_t*) { binary(power); }
+void e_remainder(const int32_t*) { binary(remainder); }
+void e_round(const int32_t* r) {
+    result(impl<slotfn::Round>(round)(arg(0), ref_arg(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), flag(r, 4),
+                                      flag(r, 5), flag(r, 6)));
+}
+void e_subtract(const int32_t*) { binary(subtract); }
+void e_even_q(const int32_t*) { logic::box(impl<slotfn::Predicate>(even_q)(arg(0))); stack::keep(); }
+void e_odd_q(const int32_t*) { logic::box(impl<slotfn::Predicate>(odd_q)(arg(0))); stack::keep(); }
+void e_and(const int32_t*) { binary(and_t); }
+void e_complement(const int32_t*) { unary(complement); }
+void e_or(const int32_t*) { binary(or_t); }
+void e_xor(const int32_t*) { binary(xor_t); }
+void e_append(const int32_t* r) { append_or_insert(r, append); }
+void e_at(const int32_t*) { result(impl<slotfn::Offset>(at)(arg(0), arg(1))); }
+void e_back(const int32_t*) { series_op(back); }
+void e_change(const int32_t* r) {
+    Cell* series = arg(0);
+    int32_t part = normalize_part(series, ref_arg(r, 0), false);
+    if (part == -2) {
+        result(series);
+        return;
+    }
+    int32_t dup = 1;
+    if (Cell* d = ref_arg(r, 2)) {
+        dup = d->int2();
+        if (dup < 1) {
+            result(series);
+            return;
+        }
+    }
+    result(impl<slotfn::Change>(change)(series, arg(1), part, flag(r, 1), dup));
+}
+void e_clear(const int32_t*) { series_op(clear); }
+void e_copy(const int32_t* r) {
+    Cell* types = ref_arg(r, 2);
+    if (types && !types->is(Type::datatype) && !types->is(Type::typeset)) {
+        Cell word, t;
+        stack::get_call_word(&word);
+        datatype::make_at(&t, static_cast<int>(types->type()));
+        error::raise(error::id::script_expect_arg, &word, &t);
+    }
+    result(impl<slotfn::Copy>(copy)(arg(0), arg(0), ref_arg(r, 0), flag(r, 1), types));
+}
+void e_find(const int32_t* r) {
+    result(impl<slotfn::Find>(find)(arg(0), arg(1), ref_arg(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), flag(r, 4),
+                                    ref_arg(r, 5), ref_arg(r, 6), flag(r, 7), flag(r, 8), flag(r, 9), flag(r, 10)));
+}
+void e_head(const int32_t*) { series_op(head); }
+void e_head_q(const int32_t*) { series_op(head_q); }
+void e_index_q(const int32_t*) { series_op(index_q); }
+void e_insert(const int32_t* r) { append_or_insert(r, insert); }
+void e_length_q(const int32_t*) {
+    int32_t n = impl<slotfn::Length>(length_q)(arg(0));
+    Cell v;
+    if (n < 0) v = none::shared;
+    else cell::make(&v, Type::integer, 0, static_cast<uint32_t>(n));
+    stack::keep_last(&v);
+}
+void e_move(const int32_t* r) { result(impl<slotfn::Move>(move)(arg(0), arg(1), ref_arg(r, 0))); }
+void e_next(const int32_t*) { series_op(next); }
+void e_pick(const int32_t*) { result(impl<slotfn::Pick>(pick)(arg(0), pick_index(arg(1)), arg(1))); }
+void e_poke(const int32_t*) { result(impl<slotfn::Poke>(poke)(arg(0), pick_index(arg(1)), arg(2), arg(1))); }
+void e_put(const int32_t* r) { result(impl<slotfn::Put>(put)(arg(0), arg(1), arg(2), flag(r, 0))); }
+void e_remove(const int32_t* r) { result(impl<slotfn::Remove>(remove)(arg(0), ref_arg(r, 0), ref_arg(r, 1))); }
+void e_reverse(const int32_t* r) { result(impl<slotfn::Reverse>(reverse)(arg(0), ref_arg(r, 0), ref_arg(r, 1))); }
+void e_select(const int32_t* r) {
+    result(impl<slotfn::Select>(select)(arg(0), arg(1), ref_arg(r, 0), flag(r, 1), flag(r, 2), flag(r, 3),
+                                        flag(r, 4), ref_arg(r, 5), ref_arg(r, 6), flag(r, 7), flag(r, 8)));
+}
+void e_sort(const int32_t* r) {
+    result(impl<slotfn::Sort>(sort)(arg(0), flag(r, 0), ref_arg(r, 1), ref_arg(r, 2), ref_arg(r, 3), flag(r, 4),
+                                    flag(r, 5), flag(r, 6)));
+}
+void e_skip(const int32_t*) { result(impl<slotfn::Offset>(skip)(arg(0), arg(1))); }
+void e_swap(const int32_t*) { result(impl<slotfn::Swap>(swap)(arg(0), arg(1))); }
+void e_tail(const int32_t*) { series_op(tail); }
+void e_tail_q(const int32_t*) { series_op(tail_q); }
+void e_take(const int32_t* r) { result(impl<slotfn::Take>(take)(arg(0), ref_arg(r, 0), flag(r, 1), flag(r, 2))); }
+void e_trim(const int32_t* r) {
+    result(impl<slotfn::Trim>(trim)(arg(0), flag(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), flag(r, 4),
+                                    ref_arg(r, 5)));
+}
+void e_create(const int32_t*) { result(impl<slotfn::Port>(create)(arg(0))); }
+void e_close(const int32_t*) { result(impl<slotfn::Port>(close)(arg(0))); }
+void e_delete(const int32_t*) { result(impl<slotfn::Port>(delete_)(arg(0))); }
+void e_modify(const int32_t* r) {
+    result(impl<slotfn::Modify>(modify)(arg(0), arg(1)->int2(), arg(2), flag(r, 0)));
+}
+void e_open(const int32_t* r) {
+    result(impl<slotfn::Open>(open)(arg(0), flag(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), ref_arg(r, 4)));
+}
+void e_open_q(const int32_t*) { result(impl<slotfn::Port>(open_q)(arg(0))); }
+void e_query(const int32_t*) { result(impl<slotfn::Port>(query)(arg(0))); }
+void e_read(const int32_t* r) {
+    result(impl<slotfn::Read>(read)(arg(0), ref_arg(r, 0), ref_arg(r, 1), flag(r, 2), flag(r, 3), flag(r, 4),
+                                    ref_arg(r, 5)));
+}
+void e_rename(const int32_t*) { result(impl<slotfn::Rename>(rename)(arg(0), arg(1))); }
+void e_update(const int32_t*) { result(impl<slotfn::Port>(update)(arg(0))); }
+void e_write(const int32_t* r) {
+    result(impl<slotfn::Write>(write)(arg(0), arg(1), flag(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), ref_arg(r, 4),
+                                      ref_arg(r, 5), ref_arg(r, 6), ref_arg(r, 7)));
+}
+
+}  // namespace
+
+void init() {
+    Entry entries[count] = {
+        e_make, e_random, e_reflect, e_to, e_form, e_mold, e_eval_path, nullptr, nullptr, e_absolute,
+        e_add, e_divide, e_multiply, e_negate, e_power, e_remainder, e_round, e_subtract, e_even_q, e_odd_q,
+        e_and, e_complement, e_or, e_xor, e_append, e_at, e_back, e_change, e_clear, e_copy,
+        e_find, e_head, e_head_q, e_index_q, e_insert, e_length_q, e_move, e_next, e_pick, e_poke,
+        e_put, e_remove, e_reverse, e_select, e_sort, e_skip, e_swap, e_tail, e_tail_q, e_take,
+        e_trim, e_create, e_close, e_delete, e_modify, e_open, e_open_q, e_query, e_read, e_rename,
+        e_update, e_write,
+    };
+    for (int i = 0; i < count; ++i) table[i] = entries[i];
+}
+
+}  // namespace zuv::actions
