@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_packages=(g++ cmake ninja-build make pkg-config libssl-dev)
-test_packages=(googletest libgtest-dev libgmock-dev)
+test_packages=(googletest libgtest-dev libgmock-dev python3)
 
 want=("${build_packages[@]}")
 if [ "${1:-build}" = test ]; then
