@@ -5,6 +5,7 @@
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
+#include "datatypes/typeset.h"
 #include "evaluator/context.h"
 #include "evaluator/error.h"
 #include "evaluator/interpreter.h"
@@ -25,43 +26,7 @@ constexpr int max_refinements = 32;
 
 inline Cell* cell_at(const Cell* block, int32_t i) { return memory::buffer_of(block->data2)->cells() + i; }
 
-inline bool typeset_has(const Cell* ts, Type t) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&ts->data1);
-    uint32_t id = static_cast<uint32_t>(t);
-    return bytes[id >> 3] & (0x80 >> (id & 7));
-}
-
-inline void typeset_set(Cell* ts, uint32_t id) {
-    auto* bytes = reinterpret_cast<uint8_t*>(&ts->data1);
-    bytes[id >> 3] |= static_cast<uint8_t>(0x80 >> (id & 7));
-}
-
-void default_typeset(Cell* ts) {
-    cell::make(ts, Type::typeset);
-    for (uint32_t t = 1; t <= static_cast<uint32_t>(type_count); ++t)
-        if (t != static_cast<uint32_t>(Type::unset)) typeset_set(ts, t);
-}
-
-// A typeset from a spec's type block: datatypes and typesets, named by words.
-void typeset_from_block(Cell* ts, const Cell* types) {
-    cell::make(ts, Type::typeset);
-    int32_t n = series::length(const_cast<Cell*>(types));
-    for (int32_t i = 0; i < n; ++i) {
-        Cell e = *(block::head(types) + i);
-        if (e.is(Type::word)) {
-            const Cell* v = nullptr;
-            if (e.data1 && e.int3() >= 0) v = context::get(&e);
-            if (!v) continue;
-            e = *v;
-        }
-        if (e.is(Type::datatype)) typeset_set(ts, e.data1);
-        else if (e.is(Type::typeset)) {
-            ts->data1 |= e.data1;
-            ts->data2 |= e.data2;
-            ts->data3 |= e.data3;
-        }
-    }
-}
+inline bool typeset_has(const Cell* ts, Type t) { return typeset::has(ts, static_cast<uint32_t>(t)); }
 
 // The internal series of a function value: cell 0 body or context, cell 1 the cache.
 inline Ref series_of(const Cell* fn) { return fn->data3; }
@@ -177,8 +142,13 @@ void make_arg_cache(const Cell* fn) {
             argument: {
                 Cell ts;
                 Cell next = i + 1 < n ? *cell_at(&spec, i + 1) : none::shared;
-                if (next.is(Type::block) && series::length(&next) > 0) typeset_from_block(&ts, &next);
-                else default_typeset(&ts);
+                if (next.is(Type::block) && series::length(&next) > 0) {
+                    Cell* made = typeset::from_block_in(held, &next);
+                    ts = *made;
+                    series::buffer(held)->tail -= sizeof(Cell);
+                } else {
+                    typeset::make_default_at(&ts);
+                }
                 ts.header |= kind << kind_shift;
                 block::append(held, &ts);
                 break;

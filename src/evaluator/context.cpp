@@ -74,6 +74,25 @@ Ref create(int32_t size, bool on_stack_values, bool self, const Cell* prototype,
     return ctx;
 }
 
+Ref make_from_spec(const Cell* spec_in, bool on_stack_values, bool self, Kind kind) {
+    Cell spec = *spec_in;
+    int32_t n = series::length(&spec);
+    Ref ctx = create(n, on_stack_values, self, nullptr, kind);
+    for (int32_t i = 0; i < n; ++i) {
+        Cell* c = block::head(&spec) + i;
+        switch (c->type()) {
+            case Type::word: case Type::lit_word: case Type::get_word: case Type::refinement: {
+                int32_t sym = static_cast<int32_t>(c->data2);
+                if (find_word(ctx, sym, true) < 0) add_word(ctx, sym);
+                break;
+            }
+            default:
+                break;
+        }
+    }
+    return ctx;
+}
+
 int32_t size_of(Ref ctx) {
     return static_cast<int32_t>(buffer_of(words_of(ctx))->used_bytes() / sizeof(Cell));
 }

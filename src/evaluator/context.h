@@ -35,6 +35,8 @@ extern Ref global;
 void make_global();
 
 Ref create(int32_t size, bool on_stack, bool self, const Cell* prototype, Kind kind);
+// A context holding the word!, lit-word!, get-word! and refinement! entries of a spec.
+Ref make_from_spec(const Cell* spec, bool on_stack, bool self, Kind kind);
 int32_t find_word(Ref ctx, int32_t symbol, bool case_insensitive);
 // Adds the word when absent; gives its index.
 int32_t add_word(Ref ctx, int32_t symbol);

@@ -8,32 +8,18 @@ namespace series { void init() {} }
 namespace block { void init() {} }
 namespace binary { void init() {} }
 namespace integer { void init() {} }
-namespace symbol { void init() {} }
-namespace context { void init() {} }
-namespace word { void init() {} }
-namespace lit_word { void init() {} }
-namespace set_word { void init() {} }
-namespace get_word { void init() {} }
-namespace refinement { void init() {} }
 namespace char_ { void init() {} }
-namespace native { void init() {} }
-namespace action { void init() {} }
-namespace op { void init() {} }
 namespace path { void init() {} }
 namespace lit_path { void init() {} }
 namespace set_path { void init() {} }
 namespace get_path { void init() {} }
-namespace function { void init() {} }
-namespace routine { void init() {} }
 namespace paren { void init() {} }
-namespace issue { void init() {} }
 namespace url { void init() {} }
 namespace file { void init() {} }
 namespace object { void init() {} }
 namespace bitset { void init() {} }
 namespace triple { void init() {} }
 namespace float_ { void init() {} }
-namespace typeset { void init() {} }
 namespace error { void init() {} }
 namespace vector { void init() {} }
 namespace map { void init() {} }
@@ -54,23 +40,13 @@ namespace point3D { void init() {} }
 namespace image_codec { void init() {} }
 namespace image { void init() {} }
 }  // namespace zuv
-namespace zuv::words {
-void init_type_words() {}
-void init_builtins() {}
-}
 namespace zuv::parse { void init() {} }
 namespace zuv::ownership { void init() {} }
 namespace zuv::checksum { void init() {} }
 namespace zuv::compression { void init_words() {} }
 namespace zuv::process { void init() {} }
-namespace zuv::lexer { void init() {} }
 namespace zuv::zuvbin { void boot_load() {} }
 namespace zuv::slots { void init() {} }
-namespace zuv::boot {
-void link() {}
-void run_script() {}
-void launch_console() {}
-}
 #include "memory/hashtable.h"
 namespace zuv::hashtable {
 Ref make(int32_t, const Cell*, int32_t, int32_t) { return 0; }
@@ -87,27 +63,8 @@ namespace zuv::natives {
 void foreach(bool c, const int32_t* r) { not_done(c, r); }
 void forall(bool c, const int32_t* r) { not_done(c, r); }
 void remove_each(bool c, const int32_t* r) { not_done(c, r); }
-void func(bool c, const int32_t* r) { not_done(c, r); }
-void function(bool c, const int32_t* r) { not_done(c, r); }
-void does(bool c, const int32_t* r) { not_done(c, r); }
-void has(bool c, const int32_t* r) { not_done(c, r); }
-void do_(bool c, const int32_t* r) { not_done(c, r); }
 void get(bool c, const int32_t* r) { not_done(c, r); }
 void set(bool c, const int32_t* r) { not_done(c, r); }
-void print(bool c, const int32_t* r) { not_done(c, r); }
-void prin(bool c, const int32_t* r) { not_done(c, r); }
-void equal_q(bool c, const int32_t* r) { not_done(c, r); }
-void not_equal_q(bool c, const int32_t* r) { not_done(c, r); }
-void strict_equal_q(bool c, const int32_t* r) { not_done(c, r); }
-void lesser_q(bool c, const int32_t* r) { not_done(c, r); }
-void greater_q(bool c, const int32_t* r) { not_done(c, r); }
-void lesser_or_equal_q(bool c, const int32_t* r) { not_done(c, r); }
-void greater_or_equal_q(bool c, const int32_t* r) { not_done(c, r); }
-void same_q(bool c, const int32_t* r) { not_done(c, r); }
-void not_(bool c, const int32_t* r) { not_done(c, r); }
-void type_q(bool c, const int32_t* r) { not_done(c, r); }
-void reduce(bool c, const int32_t* r) { not_done(c, r); }
-void compose(bool c, const int32_t* r) { not_done(c, r); }
 void stats(bool c, const int32_t* r) { not_done(c, r); }
 void bind(bool c, const int32_t* r) { not_done(c, r); }
 void in(bool c, const int32_t* r) { not_done(c, r); }

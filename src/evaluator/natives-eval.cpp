@@ -1,0 +1,257 @@
+// Function makers and evaluation natives: func, function, does, has, do, reduce, compose.
+#include <cstring>
+
+#include "datatypes/block.h"
+#include "datatypes/logic.h"
+#include "datatypes/series.h"
+#include "evaluator/context.h"
+#include "evaluator/error.h"
+#include "evaluator/function.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives-list.h"
+#include "evaluator/symbol.h"
+#include "memory/stack.h"
+#include "reader/lexer-load.h"
+#include "runtime/throw.h"
+
+namespace zuv::natives {
+
+using interpreter::pending;
+
+namespace {
+
+Cell* arg(int n) { return stack::arguments_base + n; }
+
+void clamp(Cell* s) { series::length(s); }
+
+void make_function(Cell* spec, Cell* body) {
+    clamp(spec);
+    clamp(body);
+    uint32_t flags = function::check_spec(spec);
+    Cell* f = function::push(spec, body, 0, flags, 0);
+    stack::keep_last(f);
+}
+
+// A shallow copy of a block (the caller holds the source).
+Cell copy_block(const Cell* source) {
+    Cell src = *source;
+    int32_t n = series::length(&src);
+    Cell copy;
+    block::make_at(&copy, n + 1);
+    Cell* held = stack::push(&copy);
+    for (int32_t i = 0; i < n; ++i) {
+        Cell c = *(block::head(&src) + i);
+        block::append(held, &c);
+    }
+    copy = *held;
+    stack::pop(1);
+    return copy;
+}
+
+}  // namespace
+
+void func(bool, const int32_t*) { make_function(arg(0), arg(1)); }
+
+void function(bool, const int32_t*) {
+    clamp(arg(0));
+    clamp(arg(1));
+    Cell spec = copy_block(arg(0));
+    Cell* held = stack::push(&spec);
+    function::collect_locals(held, arg(1));
+    make_function(held, arg(1));
+}
+
+void does(bool, const int32_t*) {
+    Cell spec;
+    block::make_at(&spec, 1);
+    Cell* held = stack::push(&spec);
+    make_function(held, arg(0));
+}
+
+void has(bool, const int32_t*) {
+    clamp(arg(0));
+    Cell spec;
+    block::make_at(&spec, series::length(arg(0)) + 1);
+    Cell* held = stack::push(&spec);
+    Cell local;
+    cell::make(&local, Type::refinement, 0, static_cast<uint32_t>(symbol::make("local")), static_cast<uint32_t>(-1));
+    block::append(held, &local);
+    int32_t n = series::length(arg(0));
+    for (int32_t i = 0; i < n; ++i) {
+        Cell c = *(block::head(arg(0)) + i);
+        block::append(held, &c);
+    }
+    make_function(held, arg(1));
+}
+
+void do_(bool, const int32_t* refs) {
+    Cell value = *arg(0);
+    bool next = refs[2] >= 0;
+    switch (value.type()) {
+        case Type::block: case Type::paren: case Type::hash: {
+            clamp(&value);
+            if (!next) {
+                interpreter::eval_block(&value, true);
+                return;
+            }
+            Cell position_word = *arg(refs[2]);
+            int32_t after = interpreter::do_next(&value);
+            if (pending) return;
+            Cell rest = value;
+            rest.data1 = static_cast<uint32_t>(after);
+            Cell result = *stack::arguments_base;
+            context::set(&position_word, &rest);
+            stack::keep_last(&result);
+            return;
+        }
+        case Type::path: {
+            Cell holder;
+            block::make_at(&holder, 1);
+            Cell* h = stack::push(&holder);
+            block::append(h, &value);
+            interpreter::eval_expression(h, 0, 1, false, false, false);
+            return;
+        }
+        case Type::string: {
+            Cell code;
+            block::make_at(&code, 8);
+            Cell* h = stack::push(&code);
+            lexer::scan_string(h, &value, false, nullptr);
+            Cell loaded = *h;
+            interpreter::eval_block(&loaded, true);
+            return;
+        }
+        case Type::error:
+            stack::throw_error(&value);
+        case Type::file: case Type::url:
+            error::raise(error::id::internal_not_done);
+        default: {
+            Cell holder;
+            block::make_at(&holder, 1);
+            Cell* h = stack::push(&holder);
+            block::append(h, &value);
+            interpreter::eval_expression(h, 0, 1, false, false, true);
+            return;
+        }
+    }
+}
+
+void reduce(bool, const int32_t* refs) {
+    Cell value = *arg(0);
+    Cell* into = refs[0] >= 0 ? arg(refs[0]) : nullptr;
+    if (!value.is(Type::block)) {
+        switch (value.type()) {
+            case Type::function: case Type::native: case Type::action: case Type::op: case Type::routine:
+                stack::keep_last(&value);
+                return;
+            default: {
+                Cell holder;
+                block::make_at(&holder, 1);
+                Cell* h = stack::push(&holder);
+                block::append(h, &value);
+                interpreter::eval_expression(h, 0, 1, false, false, false);
+                if (pending) return;
+                if (into) {
+                    Cell v = *stack::arguments_base;
+                    block::append(into, &v);
+                    stack::keep_last(into);
+                }
+                return;
+            }
+        }
+    }
+    stack::mark_native(&interpreter::body_word);
+    Cell target;
+    if (into) {
+        target = *into;
+    } else {
+        block::make_at(&target, series::length(&value));
+    }
+    Cell* out = stack::push(&target);
+    bool append_mode = !into || series::at_tail_q(into);
+    int32_t pos = value.int1();
+    int32_t tail = series::buffer_length(&value);
+    while (pos < tail) {
+        Cell* mark = stack::arguments_top;
+        pos = interpreter::eval_next(&value, pos, tail, true);
+        if (pending) return;
+        Cell v = *stack::top();
+        stack::arguments_top = mark;
+        v.header &= ~header::new_line;
+        if (append_mode) {
+            block::append(out, &v);
+        } else {
+            // Insert at the position and move it on.
+            memory::SeriesBuffer* b = series::buffer(out);
+            series::alloc_tail_cell(b);
+            b = series::buffer(out);
+            Cell* at = b->cells() + out->int1();
+            std::memmove(at + 1, at, static_cast<size_t>(b->cells_end() - at - 1) * sizeof(Cell));
+            *at = v;
+            out->data1 = out->data1 + 1;
+        }
+    }
+    Cell result = *out;
+    if (into && append_mode) result = *into;
+    stack::keep_last(&result);
+    stack::unwind_last();
+}
+
+namespace {
+
+void compose_into(const Cell& source, Cell* out, bool deep, bool only) {
+    int32_t n = series::length(const_cast<Cell*>(&source));
+    for (int32_t i = 0; i < n; ++i) {
+        Cell c = *(block::head(&source) + i);
+        if (c.is(Type::block) && deep) {
+            Cell inner;
+            block::make_at(&inner, series::length(&c));
+            Cell* h = stack::push(&inner);
+            compose_into(c, h, deep, only);
+            if (pending) return;
+            Cell done = *h;
+            done.header = (c.header & ~header::type_mask) | static_cast<uint32_t>(Type::block);
+            stack::pop(1);
+            block::append(out, &done);
+        } else if (c.is(Type::paren) && series::length(&c) > 0) {
+            stack::mark_native(&interpreter::body_word);
+            interpreter::eval_block(&c, true);
+            if (pending) return;
+            Cell r = *stack::arguments_base;
+            stack::unwind();
+            stack::pop(1);
+            if (r.is(Type::unset)) continue;
+            if (r.is(Type::block) && !only) {
+                int32_t m = series::length(&r);
+                for (int32_t k = 0; k < m; ++k) {
+                    Cell e = *(block::head(&r) + k);
+                    block::append(out, &e);
+                }
+            } else {
+                block::append(out, &r);
+            }
+        } else if (c.is(Type::paren)) {
+            continue;
+        } else {
+            block::append(out, &c);
+        }
+    }
+}
+
+}  // namespace
+
+void compose(bool, const int32_t* refs) {
+    Cell value = *arg(0);
+    bool deep = refs[0] >= 0, only = refs[1] >= 0;
+    Cell* into = refs[2] >= 0 ? arg(refs[2]) : nullptr;
+    Cell target;
+    if (into) target = *into;
+    else block::make_at(&target, series::length(&value));
+    Cell* out = stack::push(&target);
+    compose_into(value, out, deep, only);
+    if (pending) return;
+    Cell result = into ? *into : *out;
+    stack::keep_last(&result);
+}
+
+}  // namespace zuv::natives

@@ -1,0 +1,202 @@
+// Runs Zuv script test files. A file is a sequence of cases: a block of code, then the
+// expected value as one expression (evaluated), or #error and a block naming the error's
+// category and id:
+//
+//     [1 + 2 * 3]      9
+//     [mold [a b]]     "[a b]"
+//     [1 / 0]          #error [math zero-divide]
+//
+// Results are compared with strict-equal?. Comment lines start with ";". Each failing case
+// is reported with its file and line; the exit status is the number of failures.
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "datatypes/block.h"
+#include "datatypes/string.h"
+#include "evaluator/actions.h"
+#include "evaluator/error.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/symbol.h"
+#include "library/boot.h"
+#include "memory/stack.h"
+#include "reader/lexer-load.h"
+#include "runtime/entry.h"
+#include "runtime/system.h"
+#include "runtime/throw.h"
+
+using namespace zuv;
+
+namespace {
+
+std::string molded(const Cell& v) {
+    Cell value = v, out;
+    try {
+        actions::mold_to(&value, &out);
+        return string::to_utf8(&out);
+    } catch (const runtime::Throw&) {
+        return "<unmoldable>";
+    }
+}
+
+struct Outcome {
+    bool error = false;
+    error::Id id{255, 255};
+    Cell value;
+};
+
+// Evaluates the block (or one expression at pos) at the top level, catching errors.
+Outcome evaluate(const Cell& code) {
+    Outcome o;
+    Cell* mark = stack::arguments_top;
+    stack::CallFrame* calls = stack::calls_top;
+    try {
+        stack::mark_native(&interpreter::body_word);
+        interpreter::eval_block(&code, true);
+        o.value = *stack::arguments_base;
+        stack::unwind();
+        if (interpreter::pending) {
+            interpreter::pending = 0;
+            o.error = true;
+        }
+    } catch (const runtime::Throw& t) {
+        o.error = true;
+        if (t.code == runtime::throw_error) o.id = error::last.id;
+        interpreter::pending = 0;
+    }
+    stack::calls_top = calls;
+    stack::arguments_top = mark;
+    stack::arguments_base = stack::calls_top > stack::calls_bottom ? stack::arguments_base : stack::arguments_bottom;
+    return o;
+}
+
+int line_of(const std::string& text, size_t offset) {
+    int line = 1;
+    for (size_t i = 0; i < offset && i < text.size(); ++i)
+        if (text[i] == '\n') ++line;
+    return line;
+}
+
+int run_file(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "%s: cannot open\n", path);
+        return 1;
+    }
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    std::string text = buffer.str();
+
+    int cases = 0, failures = 0;
+    size_t offset = 0;
+    auto next_value = [&](Cell* out, int* line) -> bool {
+        size_t start = text.find_first_not_of(" \t\r\n", offset);
+        while (start != std::string::npos && text[start] == ';') {
+            size_t eol = text.find('\n', start);
+            start = eol == std::string::npos ? eol : text.find_first_not_of(" \t\r\n", eol);
+        }
+        if (start == std::string::npos) return false;
+        *line = line_of(text, start);
+        Cell blk;
+        block::make_at(&blk, 2);
+        Cell* held = stack::push(&blk);
+        lexer::LoadResult r = lexer::load_into(held, std::string_view(text).substr(start), true);
+        offset = start + r.consumed;
+        bool got = series::length(held) > 0;
+        if (got) *out = *block::head(held);
+        return got;
+    };
+
+    for (;;) {
+        Cell* mark = stack::arguments_top;
+        Cell code, expected;
+        int line = 0, expected_line = 0;
+        try {
+            if (!next_value(&code, &line)) break;
+            if (!code.is(Type::block)) {
+                std::fprintf(stderr, "%s:%d: a case must start with a block of code\n", path, line);
+                return failures + 1;
+            }
+            if (!next_value(&expected, &expected_line)) {
+                std::fprintf(stderr, "%s:%d: the case has no expected value\n", path, line);
+                return failures + 1;
+            }
+        } catch (const runtime::Throw&) {
+            std::fprintf(stderr, "%s: syntax error after line %d\n", path, line);
+            return failures + 1;
+        }
+        Cell* code_held = stack::push(&code);
+        ++cases;
+        std::string want, got;
+        bool ok;
+        if (expected.is(Type::issue) && std::string_view(symbol::name(expected.int2())) == "error") {
+            Cell names;
+            next_value(&names, &expected_line);
+            std::string category, id;
+            if (names.is(Type::block) && series::length(&names) == 2) {
+                category = symbol::name(block::head(&names)->int2());
+                id = symbol::name((block::head(&names) + 1)->int2());
+            }
+            want = "error " + category + "/" + id;
+            Outcome o = evaluate(*code_held);
+            if (o.error) {
+                const char* c = error::category_name(o.id.category);
+                const char* n = error::id_name(o.id);
+                got = std::string("error ") + (c ? c : "?") + "/" + (n ? n : "?");
+            } else {
+                got = molded(o.value);
+            }
+            ok = o.error && o.id == error::id_named(category.c_str(), id.c_str());
+        } else {
+            Cell holder;
+            block::make_at(&holder, 1);
+            Cell* h = stack::push(&holder);
+            block::append(h, &expected);
+            Outcome e = evaluate(*h);
+            Outcome o = evaluate(*code_held);
+            want = e.error ? "<error in the expected value>" : molded(e.value);
+            if (o.error) {
+                const char* c = error::category_name(o.id.category);
+                const char* n = error::id_name(o.id);
+                got = std::string("error ") + (c ? c : "?") + "/" + (n ? n : "?");
+                ok = false;
+            } else {
+                got = molded(o.value);
+                Cell a = o.value, b = e.value;
+                try {
+                    ok = !e.error && actions::compare(&a, &b, actions::op::strict_equal);
+                } catch (const runtime::Throw&) {
+                    ok = false;
+                }
+            }
+        }
+        if (!ok) {
+            ++failures;
+            std::fprintf(stderr, "%s:%d: FAILED %s\n    expected: %s\n    got:      %s\n", path, line,
+                         molded(code).c_str(), want.c_str(), got.c_str());
+        }
+        stack::arguments_top = mark;
+    }
+    std::printf("%s: %d cases, %d failed\n", path, cases, failures);
+    return failures;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    static runtime::SystemRecord record;
+    runtime::system_record = &record;
+    rt::init_language();
+    runtime::startup_mode = 0;
+    runtime::collector_enabled = 1;
+    try {
+        boot::run_script();
+    } catch (const runtime::Throw&) {
+        std::fprintf(stderr, "boot failed\n");
+        return 1;
+    }
+    int failures = 0;
+    for (int i = 1; i < argc; ++i) failures += run_file(argv[i]);
+    return failures > 100 ? 100 : failures;
+}
