@@ -96,12 +96,7 @@ TEST_F(FloatTest, TextKinds) {
 }
 
 TEST_F(FloatTest, ArithmeticKeepsTypes) {
-    struct Case {
-        Cell a;
-        int slot;
-        Cell b;
-        const char* expected;
-    } cases[] = {
+    expect_ops({
         {pct(0.5), slot::add, flt(0.25), "percent! 75%"},
         {flt(0.25), slot::add, pct(0.5), "float! 0.75"},
         {flt(1.5), slot::add, chr('a'), "float! 98.5"},
@@ -117,27 +112,19 @@ TEST_F(FloatTest, ArithmeticKeepsTypes) {
         {flt(-1.0), slot::divide, flt(0.0), "float! -1.#INF"},
         {flt(0.0), slot::divide, flt(0.0), "float! 1.#NaN"},
         {flt(1e308), slot::multiply, integer(10), "float! 1.#INF"},
-    };
-    for (const Case& c : cases) EXPECT_EQ(typed(binary_op(c.slot, c.a, c.b)), c.expected) << mold(c.a) << " " << c.slot;
+    });
 }
 
 TEST_F(FloatTest, ArithmeticErrors) {
     Cell pair = of_type(Type::point2D), money = of_type(Type::money);
-    struct Case {
-        Cell a;
-        int slot;
-        Cell b;
-        error::Id expected;
-    } cases[] = {
+    expect_op_errors({
         {pct(0.5), slot::add, chr('a'), error::id::script_invalid_type},
         {flt(1.0), slot::add, logic(true), error::id::script_invalid_type},
         {flt(1.0), slot::subtract, pair, error::id::script_not_related},
         {flt(1.0), slot::divide, pair, error::id::script_not_related},
         {flt(1.0), slot::add, pair, error::id::internal_not_done},
         {flt(1.0), slot::add, money, error::id::internal_not_done},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(raised([&] { binary_op(c.slot, c.a, c.b); }), c.expected) << mold(c.a) << " " << c.slot;
+    });
     EXPECT_EQ(datatype::action_of(Type::float_, slot::and_t), nullptr);
     EXPECT_EQ(raised([] { float_::do_math_op(1.0, 2.0, 6); }), error::id::script_cannot_use);
 }
@@ -216,8 +203,7 @@ TEST_F(FloatTest, TolerantEquality) {
 }
 
 TEST_F(FloatTest, RoundEveryMode) {
-    Modes none, even{.even = true}, down{.down = true}, half_down{.half_down = true}, floor{.floor = true},
-        ceiling{.ceiling = true}, half_ceiling{.half_ceiling = true};
+    using namespace modes;
     Cell i2 = integer(2), i1 = integer(1), hundredth = flt(0.01), percent1 = pct(0.01), zero = integer(0);
     struct Case {
         Cell value;
@@ -319,6 +305,10 @@ TEST_F(FloatTest, Helpers) {
     EXPECT_EQ(float_::push64(uint32_t(bits >> 32), uint32_t(bits))->float23(), 1.5);
     Cell c;
     EXPECT_EQ(typed(*percent::make_at64(&c, uint32_t(bits >> 32), uint32_t(bits))), "percent! 150%");
+    Cell b = block_of({});
+    EXPECT_EQ(typed(*float_::make_in(&b, uint32_t(bits >> 32), uint32_t(bits))), "float! 1.5");
+    EXPECT_EQ(typed(*percent::make_in(&b, uint32_t(bits >> 32), uint32_t(bits))), "percent! 150%");
+    EXPECT_EQ(block::length(&b), 2);
 }
 
 TEST_F(FloatTest, Random) {

@@ -25,12 +25,7 @@ constexpr int32_t int_max = std::numeric_limits<int32_t>::max();
 }  // namespace
 
 TEST_F(IntegerTest, ArithmeticPromotesOnOverflowAndInexactDivision) {
-    struct Case {
-        Cell a;
-        int slot;
-        Cell b;
-        const char* expected;
-    } cases[] = {
+    expect_ops({
         {integer(int_max), slot::add, integer(1), "float! 2147483648.0"},
         {integer(int_min), slot::subtract, integer(1), "float! -2147483649.0"},
         {integer(65536), slot::multiply, integer(65536), "float! 4294967296.0"},
@@ -49,19 +44,13 @@ TEST_F(IntegerTest, ArithmeticPromotesOnOverflowAndInexactDivision) {
         {integer(1), slot::add, pct(0.5), "float! 1.5"},
         {integer(10), slot::multiply, tim(3600), "time! 10:00:00"},
         {integer(7), slot::remainder, flt(2.5), "float! 2.0"},
-    };
-    for (const Case& c : cases) EXPECT_EQ(typed(binary_op(c.slot, c.a, c.b)), c.expected) << mold(c.a) << " " << c.slot;
+    });
 }
 
 TEST_F(IntegerTest, ArithmeticErrors) {
     Cell tuple = of_type(Type::tuple), pair = of_type(Type::pair), date = of_type(Type::date),
          money = of_type(Type::money);
-    struct Case {
-        Cell a;
-        int slot;
-        Cell b;
-        error::Id expected;
-    } cases[] = {
+    expect_op_errors({
         {integer(1), slot::divide, integer(0), error::id::math_zero_divide},
         {integer(1), slot::remainder, integer(0), error::id::math_zero_divide},
         {integer(int_min), slot::divide, integer(-1), error::id::math_overflow},
@@ -75,9 +64,7 @@ TEST_F(IntegerTest, ArithmeticErrors) {
         {integer(5), slot::xor_t, money, error::id::script_invalid_type},
         // Operations that another datatype computes wait for it, and never crash meanwhile.
         {integer(5), slot::add, pair, error::id::internal_not_done},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(raised([&] { binary_op(c.slot, c.a, c.b); }), c.expected) << mold(c.a) << " " << c.slot;
+    });
     EXPECT_EQ(raised([] { unary_op(slot::absolute, integer(int_min)); }), error::id::math_overflow);
     EXPECT_EQ(raised([] { unary_op(slot::negate, integer(int_min)); }), error::id::math_overflow);
 }
@@ -109,8 +96,7 @@ TEST_F(IntegerTest, UnaryActions) {
 }
 
 TEST_F(IntegerTest, RoundEveryMode) {
-    Modes none, even{.even = true}, down{.down = true}, half_down{.half_down = true}, floor{.floor = true},
-        ceiling{.ceiling = true}, half_ceiling{.half_ceiling = true};
+    using namespace modes;
     struct Case {
         int32_t value;
         Cell scale;
@@ -295,6 +281,59 @@ TEST_F(IntegerTest, Random) {
     const int32_t first = draw(1000000).int2();
     seed(42);
     EXPECT_EQ(draw(1000000).int2(), first);
+}
+
+namespace {
+
+// A stand-in composite: one integer in data word 2; add and negate only, and add records the
+// datatype of its second operand, to show which side each value arrived on.
+Type seen_second = Type::none_id;
+Cell* composite_add(Cell* a, Cell* b) {
+    seen_second = b->type();
+    a->data2 += b->data2;
+    return a;
+}
+Cell* composite_negate(Cell* a) {
+    a->data2 = static_cast<uint32_t>(-a->int2());
+    return a;
+}
+// A stand-in amount: an integer in data word 2, comparable with integers and floats.
+int32_t amount_compare(Cell* a, Cell* b, int32_t) {
+    const double x = a->int2(), y = b->is(Type::integer) ? b->int2() : b->float23();
+    return (x > y) - (x < y);
+}
+Cell amount(int32_t v) { return Cell{static_cast<uint32_t>(Type::money), 0, static_cast<uint32_t>(v), 0}; }
+
+}  // namespace
+
+TEST_F(IntegerTest, MixedOperationsReachTheOtherDatatypeSwapped) {
+    StandIn pair(Type::pair, {{slot::add, datatype::fn(composite_add)}, {slot::negate, datatype::fn(composite_negate)}});
+    Cell composite = {static_cast<uint32_t>(Type::pair), 0, 2, 0};
+    Cell r = binary_op(slot::add, integer(5), composite);
+    EXPECT_TRUE(r.is(Type::pair));
+    EXPECT_EQ(r.int2(), 7);
+    EXPECT_EQ(seen_second, Type::integer);
+    r = binary_op(slot::subtract, integer(5), composite);  // -composite + 5
+    EXPECT_TRUE(r.is(Type::pair));
+    EXPECT_EQ(r.int2(), 3);
+    EXPECT_EQ(raised([&] { binary_op(slot::multiply, integer(5), composite); }), error::id::script_invalid_type);
+    EXPECT_EQ(error::last.args[0].data1, static_cast<uint32_t>(Type::pair));
+}
+
+TEST_F(IntegerTest, NumbersCompareWithAmountsFromEitherSide) {
+    StandIn money(Type::money, {{slot::compare, datatype::fn(amount_compare)}});
+    EXPECT_TRUE(compare(integer(5), amount(7), actions::op::lesser));
+    EXPECT_TRUE(compare(integer(7), amount(7), actions::op::equal));
+    EXPECT_FALSE(compare(integer(7), amount(7), actions::op::strict_equal));
+    EXPECT_TRUE(compare(flt(2.5), amount(7), actions::op::lesser));
+    // Floats outside the amounts' range order by sign and magnitude.
+    EXPECT_TRUE(compare(flt(1e18), amount(7), actions::op::greater));
+    EXPECT_TRUE(compare(flt(-1e18), amount(-7), actions::op::lesser));
+    EXPECT_TRUE(compare(flt(1e-6), amount(7), actions::op::lesser));
+    EXPECT_TRUE(compare(flt(1e-6), amount(-7), actions::op::greater));
+    EXPECT_TRUE(compare(flt(-1e-6), amount(0), actions::op::lesser));
+    EXPECT_FALSE(compare(flt(1e-6), amount(0), actions::op::equal));
+    EXPECT_FALSE(compare(flt(std::nan("")), amount(0), actions::op::greater_or_equal));
 }
 
 }  // namespace zuv::testing

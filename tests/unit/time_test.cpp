@@ -2,6 +2,7 @@
 // rules of its arithmetic, rounding and parity.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 
 #include "datatypes/logic.h"
@@ -118,6 +119,11 @@ TEST_F(TimeTest, Fields) {
     EXPECT_EQ(time::get_hours(-5400), -1);
     EXPECT_EQ(time::get_minutes(-5400), 30);
     EXPECT_EQ(raised([] { time::get_hours(1e20); }), error::id::math_overflow);
+
+    const uint64_t bits = std::bit_cast<uint64_t>(3723.5);
+    Cell b = block_of({});
+    EXPECT_EQ(typed(*time::make_in(&b, uint32_t(bits >> 32), uint32_t(bits))), "time! 1:02:03.5");
+    EXPECT_EQ(typed(*time::push(90)), "time! 0:01:30");
 }
 
 TEST_F(TimeTest, PathsSetFieldsInPlace) {
@@ -138,12 +144,7 @@ TEST_F(TimeTest, PathsSetFieldsInPlace) {
 }
 
 TEST_F(TimeTest, ArithmeticTyping) {
-    struct Case {
-        Cell a;
-        int slot;
-        Cell b;
-        const char* expected;
-    } cases[] = {
+    expect_ops({
         {tim(3600), slot::add, integer(30), "time! 1:00:30"},
         {tim(5400), slot::multiply, integer(2), "time! 3:00:00"},
         {tim(10800), slot::divide, tim(5400), "float! 2.0"},
@@ -154,24 +155,18 @@ TEST_F(TimeTest, ArithmeticTyping) {
         {integer(10), slot::multiply, tim(3600), "time! 10:00:00"},
         {flt(1.5), slot::add, tim(1), "time! 0:00:02.5"},
         {pct(0.5), slot::add, tim(1), "time! 0:00:01.5"},
-    };
-    for (const Case& c : cases) EXPECT_EQ(typed(binary_op(c.slot, c.a, c.b)), c.expected) << mold(c.a) << " " << c.slot;
+    });
     EXPECT_EQ(typed(unary_op(slot::negate, tim(90))), "time! -0:01:30");
     EXPECT_EQ(typed(unary_op(slot::absolute, tim(-90))), "time! 0:01:30");
 
     Cell date = of_type(Type::date), pair = of_type(Type::pair);
-    struct Bad {
-        int slot;
-        Cell b;
-        error::Id expected;
-    } bad[] = {
-        {slot::multiply, tim(60), error::id::script_not_related},
-        {slot::subtract, date, error::id::script_not_related},
-        {slot::add, chr('a'), error::id::script_invalid_type},
-        {slot::add, pair, error::id::script_invalid_type},
-        {slot::add, date, error::id::internal_not_done},  // date! arithmetic computes it
-    };
-    for (const Bad& c : bad) EXPECT_EQ(raised([&] { binary_op(c.slot, tim(60), c.b); }), c.expected) << c.slot;
+    expect_op_errors({
+        {tim(60), slot::multiply, tim(60), error::id::script_not_related},
+        {tim(60), slot::subtract, date, error::id::script_not_related},
+        {tim(60), slot::add, chr('a'), error::id::script_invalid_type},
+        {tim(60), slot::add, pair, error::id::script_invalid_type},
+        {tim(60), slot::add, date, error::id::internal_not_done},  // date! arithmetic computes it
+    });
     EXPECT_EQ(datatype::action_of(Type::time, slot::power), nullptr);
 }
 
