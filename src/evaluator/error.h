@@ -37,6 +37,7 @@ namespace zuv::error {
     X(script, bad_make_arg, 3, 55, "bad-make-arg") \
     X(script, bad_to_arg, 3, 56, "bad-to-arg") \
     X(script, move_bad, 3, 60, "move-bad") \
+    X(script, invalid_data, 3, 61, "invalid-data") \
     X(syntax, invalid, 2, 2, "invalid") \
     X(syntax, missing, 2, 3, "missing") \
     X(syntax, no_header, 2, 4, "no-header") \

@@ -1,0 +1,62 @@
+// What the number datatypes (integer!, char!, float!, percent!, time!) share: the math
+// operator codes, the words and datatypes their errors name, and the hand-over of a mixed
+// operation to the datatype that computes it (pair!, tuple!, money!, date!, vector!).
+#pragma once
+#include <cstdint>
+
+#include "memory/cell.h"
+
+namespace zuv::numeric {
+
+// Math operator codes, shared by every numeric datatype.
+enum Op : int32_t { add = 0, subtract = 1, multiply = 2, divide = 3, remainder = 4, or_ = 5, and_ = 6, xor_ = 7 };
+
+// The action-slot entries of the binary operators, each calling a datatype's do_math with
+// its operator code.
+template <Cell* (*DoMath)(Cell*, Cell*, int32_t)>
+struct OpSlots {
+    static Cell* add(Cell* a, Cell* b) { return DoMath(a, b, Op::add); }
+    static Cell* subtract(Cell* a, Cell* b) { return DoMath(a, b, Op::subtract); }
+    static Cell* multiply(Cell* a, Cell* b) { return DoMath(a, b, Op::multiply); }
+    static Cell* divide(Cell* a, Cell* b) { return DoMath(a, b, Op::divide); }
+    static Cell* remainder(Cell* a, Cell* b) { return DoMath(a, b, Op::remainder); }
+    static Cell* or_t(Cell* a, Cell* b) { return DoMath(a, b, Op::or_); }
+    static Cell* and_t(Cell* a, Cell* b) { return DoMath(a, b, Op::and_); }
+    static Cell* xor_t(Cell* a, Cell* b) { return DoMath(a, b, Op::xor_); }
+};
+
+// The action slot that computes an operator.
+int op_slot(int32_t op);
+
+// The string family (string!, file!, url!, tag!, email!, ref!), whose text `to` scans.
+bool text_type_q(Type t);
+// The blocks a time! or float! is made from: block!, paren!, hash!.
+bool block_type_q(Type t);
+
+// An unbound word! cell for a fixed name (the words errors name: `round`, `subtract`...).
+void word(const char* name, Cell* out);
+// The word of an operator's action (add, subtract, multiply, divide, remainder, or~, and~, xor~).
+void op_word(int32_t op, Cell* out);
+
+// Errors the number datatypes raise; each names what the caller gives.
+[[noreturn]] void raise_invalid_type(Type t);                         // script/invalid-type, datatype
+[[noreturn]] void raise_not_related(const char* action, Type t);      // script/not-related, word, datatype
+[[noreturn]] void raise_not_related(const Cell* action, Type t);
+[[noreturn]] void raise_bad_to_arg(Type target, const Cell* spec);    // script/bad-to-arg, datatype, spec
+// script/expect-arg: the called action's word, the value's datatype and the argument's word.
+[[noreturn]] void raise_expect_arg(const Cell* value, const char* argument);
+
+// The implementation that another datatype gives to an action slot. A datatype that is not
+// registered yet ends the operation with internal/not-done; one that has no entry for the
+// slot refuses the operand: script/invalid-type with refused's datatype.
+void* action_of(Type owner, int slot, Type refused);
+
+// Hands a binary operation to the datatype of b: with swap, b's value moves to the first
+// cell and a's to the second first (the other datatype computes with itself on the left).
+// The result is left in a, which is returned.
+Cell* hand_over(Cell* a, Cell* b, int32_t op, bool swap);
+
+// The order another datatype's compare gives for (b, a), turned to the order of (a, b).
+int32_t compare_reversed(Cell* a, Cell* b, int32_t code);
+
+}  // namespace zuv::numeric
