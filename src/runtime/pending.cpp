@@ -3,7 +3,6 @@
 #include "runtime/init.h"
 
 namespace zuv::datatype {
-void init_registry() {}
 void register_all() {}
 }
 namespace zuv::actions { void init() {} }
@@ -26,9 +25,4 @@ namespace zuv::boot {
 void link() {}
 void run_script() {}
 void launch_console() {}
-}
-#include "memory/hashtable.h"
-namespace zuv::hashtable {
-Ref make(int32_t, const Cell*, int32_t, int32_t) { return 0; }
-int32_t intern_symbol(Ref, const uint8_t*, int32_t, bool) { return 0; }
 }
