@@ -16,6 +16,11 @@ namespace {
 
 memory::SeriesBuffer* records() { return memory::buffer_of(table.data2); }
 
+// The index is a table: marking its record node alone would lose its buckets and keys.
+void mark_table_index() {
+    if (table_index) hashtable::mark(&table_index);
+}
+
 int32_t intern(const uint8_t* bytes, int32_t length, bool exact) {
     return hashtable::intern_symbol(table_index, bytes, length, !exact);
 }
@@ -30,7 +35,7 @@ void make_table() {
 
 void init_table_index() {
     table_index = hashtable::make(4000, &table, hashtable::kind_words, 1);
-    collector::add_root_node(&table_index);
+    collector::add_mark_callback(mark_table_index);
 }
 
 int32_t make(std::string_view name) {

@@ -10,9 +10,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <unordered_map>
 #include <vector>
 
+#include "memory/address-map.h"
 #include "memory/cycle-stack.h"
 #include "memory/hashtable.h"
 #include "memory/memory.h"
@@ -49,8 +49,9 @@ TypeMarker type_markers[type_records] = {};
 
 // Node references seen on the machine stack during this collection, sorted.
 std::vector<Ref> stack_nodes;
-// Old node -> new node, for the nodes an evacuation moved in this collection.
-std::unordered_map<Ref, Ref> forwarding;
+// Old node -> new node, for the nodes an evacuation moved in this collection; made on the
+// first move and freed at the end of the collection.
+addressmap::AddressMap* forwarding = nullptr;
 // Buffers whose cells still need scanning.
 std::vector<Ref> pending;
 // Address-sorted node areas [first slot, end).
@@ -187,7 +188,8 @@ void evacuate_sparse_node_frames() {
             *ptr<uint32_t>(node) = content;
             ptr<SeriesBuffer>(content)->node = node;
             Ref old = memory::ref(&slots[i]);
-            forwarding[old] = node;
+            if (!forwarding) forwarding = addressmap::make(static_cast<int32_t>(f->used));
+            addressmap::put(forwarding, old, node);
             slots[i] = 0;
             --f->used;
         }
@@ -200,9 +202,8 @@ void evacuate_sparse_node_frames() {
 }
 
 inline void forward(Ref* slot) {
-    if (!forwarding.empty()) {
-        auto it = forwarding.find(*slot);
-        if (it != forwarding.end()) *slot = it->second;
+    if (forwarding) {
+        if (uint32_t* moved = addressmap::get(forwarding, *slot)) *slot = *moved;
     }
 }
 
@@ -474,7 +475,7 @@ void mark_cells(Cell* start, Cell* end) {
 
 void forward_node(Ref* slot) { forward(slot); }
 void forward_cell(Cell* c) {
-    if (!forwarding.empty()) visit_cell<true>(c);
+    if (forwarding) visit_cell<true>(c);
 }
 
 void unmark(Ref buffer) { ptr<SeriesBuffer>(buffer)->flags &= ~flag::mark; }
@@ -546,7 +547,6 @@ void recycle() {
     if (collecting) return;
     collecting = true;
     std::atomic_thread_fence(std::memory_order_seq_cst);
-    forwarding.clear();
     pending.clear();
 
     build_node_areas();
@@ -566,7 +566,7 @@ void recycle() {
         drain_pending();
     }
     drain_pending();
-    if (!forwarding.empty()) cycle_stack::update_moved();
+    if (forwarding) cycle_stack::update_moved();
 
     external::sweep();
     hashtable::purge_all();
@@ -574,7 +574,8 @@ void recycle() {
     memory::sweep_big_series();
     flush_node_release();
     memory::sweep_node_frames();
-    forwarding.clear();
+    addressmap::free(forwarding);
+    forwarding = nullptr;
     for (Ref b : fixed_buffers) unmark(b);
 
     ++stats.collections;

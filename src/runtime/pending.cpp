@@ -42,15 +42,6 @@ namespace zuv::compression { void init_words() {} }
 namespace zuv::process { void init() {} }
 namespace zuv::zuvbin { void boot_load() {} }
 namespace zuv::slots { void init() {} }
-#include "memory/hashtable.h"
-namespace zuv::hashtable {
-Ref make(int32_t, const Cell*, int32_t, int32_t) { return 0; }
-int32_t intern_symbol(Ref, const uint8_t*, int32_t, bool) { return 0; }
-}
-namespace zuv::hashtable {
-int32_t find_word(Ref, int32_t, bool, Ref, int32_t*) { return -1; }
-Record* record_of(Ref);
-}
 
 // Natives not built yet.
 #include "evaluator/natives-list.h"
