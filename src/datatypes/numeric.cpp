@@ -20,7 +20,7 @@ constexpr int op_slots[] = {datatype::slot::add,       datatype::slot::subtract,
                             datatype::slot::divide,    datatype::slot::remainder, datatype::slot::or_t,
                             datatype::slot::and_t,     datatype::slot::xor_t};
 
-bool registered_q(Type t) { return datatype::records[static_cast<uint8_t>(t)].name != nullptr; }
+bool registered_q(Type t) { return datatype::registered_q(t); }
 
 }  // namespace
 

@@ -50,6 +50,7 @@ struct Call {
     int32_t refs[max_refinements];
     int32_t ref_count;
     int32_t arg_count;
+    bool infix;  // an operator's call: its right operand takes no operator after it
 };
 
 // The word of the spec at a given argument place (arguments and refinements in order,
@@ -111,7 +112,7 @@ int32_t fetch_argument(Call& call, uint32_t kind, const Cell* arg_word) {
             return ++call.pos;
         default: {
             int32_t end = (call.mode & mode::safer) && call.pos + 1 < call.end ? call.pos + 1 : call.end;
-            call.pos = eval_expression(call.block, call.pos, end, false, true, false);
+            call.pos = eval_expression(call.block, call.pos, end, call.infix, true, false);
             return call.pos;
         }
     }
@@ -367,7 +368,7 @@ int32_t call_any_function(const Cell* fn_in, const Cell* block, int32_t pos, int
     Cell name = (name_in && name_in->is(Type::word)) ? *name_in : anon_word;
     if (!name.is(Type::word)) name = anon_word;
     if (!infix) stack::push(&fn);
-    Call call{&fn, fn.type(), block, pos, end, &name, mode, {}, 0, 0};
+    Call call{&fn, fn.type(), block, pos, end, &name, mode, {}, 0, 0, infix};
     switch (fn.type()) {
         case Type::native: case Type::action:
             stack::mark_interp_native(&name);

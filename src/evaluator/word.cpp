@@ -262,7 +262,7 @@ void init() {
 namespace zuv::words {
 
 void init_type_words() {
-    for (int id = 1; id <= datatype::highest; ++id) {
+    for (int id = 1; id <= type_count; ++id) {
         datatype::TypeRecord& r = datatype::records[id];
         if (!r.name) continue;
         Cell* w = context::add_global(symbol::make(r.name));

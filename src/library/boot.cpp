@@ -68,6 +68,10 @@ std::string describe_error(const Cell* error) {
     std::string text = "*** Error " + std::to_string(category) + "/" + std::to_string(index);
     for (int i = 0; i < error::last.arg_count; ++i) {
         Cell a = error::last.args[i], out;
+        if (a.is(Type::string)) {
+            text += " " + string::to_utf8(&a);
+            continue;
+        }
         try {
             actions::mold_to(&a, &out);
             text += " " + string::to_utf8(&out);

@@ -14,15 +14,36 @@ namespace zuv::datatype {
 TypeRecord records[type_records];
 void* action_table[type_records][256];
 int highest = 0;
+bool registered[type_records];
+
+namespace {
+// Every datatype's name by id, so that a type's word and its molded form exist from the
+// start, before (and whether or not) the type registers its actions.
+const char* const type_names[type_count + 1] = {
+    nullptr,      "datatype!", "unset!",    "none!",    "logic!",   "block!",    "paren!",    "string!",
+    "file!",      "url!",      "char!",     "integer!", "float!",   "symbol!",   "context!",  "word!",
+    "set-word!",  "lit-word!", "get-word!", "refinement!", "issue!", "native!",  "action!",   "op!",
+    "function!",  "path!",     "lit-path!", "set-path!", "get-path!", "routine!", "bitset!",  "triple!",
+    "object!",    "typeset!",  "error!",    "vector!",  "hash!",    "pair!",     "percent!",  "tuple!",
+    "map!",       "binary!",   "series!",   "time!",    "tag!",     "email!",    "handle!",   "date!",
+    "port!",      "money!",    "ref!",      "point2D!", "point3D!", "image!",    "event!",
+};
+}  // namespace
 
 void init_registry() {
     std::memset(records, 0, sizeof records);
     std::memset(action_table, 0, sizeof action_table);
+    std::memset(registered, 0, sizeof registered);
     highest = 0;
+    for (int id = 1; id <= type_count; ++id) {
+        records[id].name = type_names[id];
+        records[id].name_length = static_cast<int32_t>(std::strlen(type_names[id])) - 1;
+    }
 }
 
 void register_type(int id, int parent, const char* name, std::initializer_list<Entry> slots) {
     if (id > highest) highest = id;
+    registered[id] = true;
     TypeRecord& r = records[id];
     r.name = name;
     r.name_length = static_cast<int32_t>(std::strlen(name)) - 1;

@@ -46,6 +46,10 @@ void register_type(int id, int parent, const char* name, std::initializer_list<E
 
 inline void* action_of(Type t, int slot) { return action_table[static_cast<uint8_t>(t)][slot - 1]; }
 
+// True once a datatype has registered its actions.
+extern bool registered[type_records];
+inline bool registered_q(Type t) { return registered[static_cast<uint8_t>(t)]; }
+
 // Gives every registered datatype its name word (once words can be made).
 void name_words();
 

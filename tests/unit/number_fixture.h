@@ -92,13 +92,16 @@ class StandIn {
 public:
     StandIn(Type t, std::initializer_list<std::pair<int, void*>> slots) : id_(static_cast<uint8_t>(t)) {
         saved_ = datatype::records[id_];
+        saved_registered_ = datatype::registered[id_];
         std::memcpy(saved_actions_, datatype::action_table[id_], sizeof saved_actions_);
         datatype::records[id_].name = "stand-in!";
+        datatype::registered[id_] = true;
         std::memset(datatype::action_table[id_], 0, sizeof saved_actions_);
         for (auto [slot, f] : slots) datatype::action_table[id_][slot - 1] = f;
     }
     ~StandIn() {
         datatype::records[id_] = saved_;
+        datatype::registered[id_] = saved_registered_;
         std::memcpy(datatype::action_table[id_], saved_actions_, sizeof saved_actions_);
     }
     StandIn(const StandIn&) = delete;
@@ -107,6 +110,7 @@ public:
 private:
     uint8_t id_;
     datatype::TypeRecord saved_;
+    bool saved_registered_;
     void* saved_actions_[256];
 };
 
