@@ -30,6 +30,7 @@ constexpr Id script_no_value{3, 2}, script_need_value{3, 3}, script_not_defined{
     script_bad_make_arg{3, 55}, script_bad_to_arg{3, 56}, script_move_bad{3, 60};
 constexpr Id math_zero_divide{4, 2}, math_overflow{4, 3};
 constexpr Id access_invalid_utf8{5, 18};
+constexpr Id access_no_connect{5, 19};  // provisional index
 constexpr Id internal_no_memory{9, 4}, internal_wrong_mem{9, 5}, internal_stack_overflow{9, 6},
     internal_too_deep{9, 8}, internal_no_cycle{9, 9}, internal_not_done{9, 11};
 }  // namespace id
