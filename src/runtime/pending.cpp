@@ -27,8 +27,6 @@ namespace function { void init() {} }
 namespace routine { void init() {} }
 namespace paren { void init() {} }
 namespace issue { void init() {} }
-namespace url { void init() {} }
-namespace file { void init() {} }
 namespace object { void init() {} }
 namespace bitset { void init() {} }
 namespace triple { void init() {} }
@@ -42,13 +40,10 @@ namespace pair { void init() {} }
 namespace percent { void init() {} }
 namespace tuple { void init() {} }
 namespace time { void init() {} }
-namespace tag { void init() {} }
-namespace email { void init() {} }
 namespace handle { void init() {} }
 namespace date { void init() {} }
 namespace port { void init() {} }
 namespace money { void init() {} }
-namespace ref { void init() {} }
 namespace point2D { void init() {} }
 namespace point3D { void init() {} }
 namespace image_codec { void init() {} }
