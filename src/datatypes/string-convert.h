@@ -11,7 +11,9 @@
 namespace zuv::string {
 
 // The cell's conversion buffer (a unit-1 series in data word 3): made on first use, grown to
-// n bytes when smaller, never shrunk. The address is valid until the next allocation.
+// n bytes when smaller, never shrunk. The address is valid until the next allocation. The cell
+// itself must not lie in a series buffer (an argument-stack cell or a C++ local is fine): the
+// allocation may move such a buffer under it.
 uint8_t* conversion_buffer(Cell* s, uint32_t n);
 
 }  // namespace zuv::string
