@@ -1,10 +1,25 @@
-// string! storage: the helpers that build text everywhere in the system.
+// string!: the storage helpers that build text everywhere in the system, and the actions of
+// the string family (editing, search, forming, molding, comparison, conversion). Buffers move
+// on any allocation: loops that allocate walk copies of code points, never buffer pointers.
 #include "datatypes/string.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
+#include <optional>
+#include <set>
+#include <type_traits>
+#include <vector>
 
+#include "datatypes/block.h"
+#include "datatypes/logic.h"
+#include "datatypes/string-convert.h"
+#include "evaluator/actions.h"
 #include "evaluator/error.h"
+#include "evaluator/symbol.h"
+#include "memory/action-types.h"
 #include "memory/case-folding.h"
+#include "memory/datatype.h"
 #include "memory/stack.h"
 #include "memory/unicode.h"
 #include "runtime/fatal.h"
@@ -14,48 +29,149 @@ namespace zuv::string {
 namespace {
 
 using memory::buffer_of;
+namespace op = actions::op;
+
+constexpr uint64_t max_bytes = 0x7FFFFFF0;
 
 inline uint32_t units_of(const SeriesBuffer* b) { return b->used_bytes() >> series::unit_shift(b->unit()); }
 
-// Makes room for extra bytes at the tail; gives the buffer to use.
-SeriesBuffer* reserve(SeriesBuffer* b, uint32_t extra) {
-    if (b->tail_ptr() + extra <= b->data_end()) return b;
+uint32_t checked_bytes(uint64_t n) {
+    if (n > max_bytes) error::raise(error::id::internal_no_memory);
+    return static_cast<uint32_t>(n);
+}
+
+// Makes room for extra bytes at the tail: twice the capacity when that is enough, else the
+// size needed. Gives the buffer to use.
+SeriesBuffer* reserve(SeriesBuffer* b, uint64_t extra) {
+    if (uint64_t(b->tail) + extra <= memory::ref(b->data_end())) return b;
     uint64_t needed = uint64_t(b->used_bytes()) + extra;
     uint64_t capacity = uint64_t(b->capacity) * 2;
     if (capacity < needed) capacity = needed;
-    if (capacity > 0x7FFFFFF0) error::raise(error::id::internal_no_memory);
-    return memory::expand_series(b, static_cast<int64_t>(capacity));
+    return memory::expand_series(b, checked_bytes(capacity));
 }
 
-[[noreturn]] void raise_invalid_utf8(const uint8_t* bytes, uint8_t n) {
-    Cell bin;
-    Ref node = memory::alloc_bytes(n ? n : 1);
-    SeriesBuffer* b = buffer_of(node);
-    std::memcpy(b->head_ptr(), bytes, n);
-    b->tail = b->head + n;
-    cell::make(&bin, Type::binary, 0, node, 0);
-    error::raise(error::id::access_invalid_utf8, &bin);
+// Grows a buffer whose capacity is short of bytes: to twice its size when that is enough, else
+// to the size needed.
+SeriesBuffer* ensure_capacity(SeriesBuffer* b, uint64_t bytes) {
+    if (bytes <= b->capacity) return b;
+    return memory::expand_series(b, checked_bytes(std::max(bytes, uint64_t(b->capacity) * 2)));
 }
+
+// The unit that a buffer of the given unit needs after code points up to max_cp arrive at
+// the tail (unit 1 keeps only ASCII there) or at a position (unit 1 keeps Latin-1).
+uint32_t unit_for_append(uint32_t unit, uint32_t max_cp) {
+    if (unit == 1 && max_cp > 0x7F) return max_cp > 0xFFFF ? 4 : 2;
+    if (unit == 2 && max_cp > 0xFFFF) return 4;
+    return unit;
+}
+uint32_t unit_for_write(uint32_t unit, uint32_t max_cp) { return std::max(unit, unicode::unit_for(max_cp)); }
+
+uint32_t max_of(std::u32string_view text) {
+    uint32_t m = 0;
+    for (char32_t c : text) m = std::max(m, static_cast<uint32_t>(c));
+    return m;
+}
+
+Cell* none_result() { return const_cast<Cell*>(&none::shared); }
+
+void make_char(Cell* c, uint32_t cp) { cell::make(c, Type::char_, 0, cp, 0); }
+void make_integer(Cell* c, int32_t v) { cell::make(c, Type::integer, 0, static_cast<uint32_t>(v), 0); }
+
+// The refinement word that some errors name, such as /part.
+Cell refinement_word(const char* name) {
+    Cell w;
+    cell::make(&w, Type::refinement, 0, static_cast<uint32_t>(symbol::make(name)), static_cast<uint32_t>(-1));
+    return w;
+}
+
+[[noreturn]] void raise_refine_arg(const char* name, const Cell* value) {
+    Cell w = refinement_word(name);
+    error::raise(error::id::script_invalid_refine_arg, &w, value);
+}
+
+[[noreturn]] void raise_not_done() { error::raise(error::id::internal_not_done); }
+
+// The UTF-8 name of a symbol! or of a word's symbol.
+std::string_view symbol_text(const Cell* c) {
+    if (c->is(Type::symbol)) {
+        SeriesBuffer* b = buffer_of(c->data3);
+        std::string_view name(reinterpret_cast<const char*>(b->head_ptr()), b->used_bytes());
+        if (!name.empty() && name.back() == '\0') name.remove_suffix(1);
+        return name;
+    }
+    int32_t id = c->int2();
+    if (id <= 0 || id > symbol::count()) return {};
+    return symbol::name(id);
+}
+
+bool any_word_q(Type t) {
+    return t == Type::word || t == Type::set_word || t == Type::lit_word || t == Type::get_word ||
+           t == Type::refinement || t == Type::issue;
+}
+
+// A string cell for a string-family value as it stands, or a new one holding the name of a
+// symbol or word.
+Cell text_cell(const Cell* c) {
+    if (!c->is(Type::symbol) && !any_word_q(c->type())) return *c;
+    Cell s;
+    make_at(&s, 16);
+    append_utf8(&s, symbol_text(c));
+    return s;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Seams over modules that are not built yet
+
+// Ownership tracking: modifying actions tell the series' owner object after the change.
+// Nothing is owned until that module exists.
+void notify_owner(Cell*) {}
+
+// The series core provides pick, poke and take for every series; a string action that
+// builds on one of them raises internal/not-done until series! has registered it.
+template <class F>
+F series_action(int slot) {
+    void* f = datatype::action_of(Type::series, slot);
+    if (!f) raise_not_done();
+    return reinterpret_cast<F>(f);
+}
+
+// Forming a value whose datatype has not registered its form action yet.
+void form_into(const Cell* value, Cell* target) {
+    Cell v = *value;  // the value may lie in a buffer that the forming moves
+    if (!datatype::action_of(v.type(), datatype::slot::form)) raise_not_done();
+    actions::form_dispatch(&v, target, nullptr, actions::no_limit);
+}
+
+// The record sorts and the interpreter's function calls are not built yet.
+using SortCompare = int32_t (*)(const uint8_t* a, const uint8_t* b, int32_t arg1, int32_t arg2);
+[[noreturn]] void sort_records(bool /*stable*/, Ref /*node*/, int32_t /*offset*/, int32_t /*count*/,
+                               int32_t /*size*/, int32_t /*arg1*/, int32_t /*arg2*/, SortCompare /*compare*/) {
+    raise_not_done();
+}
+[[noreturn]] void call_compare_function(Cell* /*function*/) { raise_not_done(); }
 
 }  // namespace
 
+// =============================================================================================
+// Storage
+
 void make_at(Cell* c, int32_t capacity, Type t) {
-    cell::make(c, Type::unset);
+    cell::make(c, Type::unset);  // a collection during the allocation must not see half a value
     Ref node = memory::alloc_series(capacity > 0 ? capacity : 1, 1, 0);
     cell::make(c, t, 0, node, 0);
 }
 
 void make_at_bytes(Cell* c, int32_t n, uint32_t unit, Type t) {
     cell::make(c, Type::unset);
-    Ref node = memory::alloc_units(n, unit);
+    Ref node = memory::alloc_units(n > 0 ? n : 0, unit);
     cell::make(c, t, 0, node, 0);
 }
 
 Cell* push(const Cell* s) { return stack::push(s); }
 
-Cell* push_new(int32_t capacity) {
+Cell* push_new(int32_t capacity, Type t) {
     Cell* c = stack::push_slot();
-    make_at(c, capacity);
+    make_at(c, capacity, t);
     return c;
 }
 
@@ -64,13 +180,10 @@ SeriesBuffer* widen(SeriesBuffer* b, uint32_t unit) {
     if (unit <= old) return b;
     uint32_t n = units_of(b);
     uint64_t needed = uint64_t(n) * unit + unit;
-    if (needed > b->capacity) {
-        if (needed > 0x7FFFFFF0) error::raise(error::id::internal_no_memory);
-        b = memory::expand_series(b, static_cast<int64_t>(needed));
-    }
+    if (needed > b->capacity) b = memory::expand_series(b, checked_bytes(needed));
     uint8_t* d = b->head_ptr();
     // From the last unit to the first, so no unit is overwritten before it is read.
-    for (uint32_t i = n; i-- > 0;) put_char(d + i * unit, unit, get_char(d + i * old, old));
+    for (uint32_t i = n; i-- > 0;) put_char(d + size_t(i) * unit, unit, get_char(d + size_t(i) * old, old));
     b->flags = (b->flags & ~memory::flag::unit_mask) | unit;
     b->tail = b->head + n * unit;
     return b;
@@ -78,35 +191,15 @@ SeriesBuffer* widen(SeriesBuffer* b, uint32_t unit) {
 
 SeriesBuffer* append_char(SeriesBuffer* b, uint32_t c) {
     uint32_t unit = b->unit();
-    if (unit == 1 && c > 0x7F) b = widen(b, c > 0xFFFF ? 4 : 2);
-    else if (unit == 2 && c > 0xFFFF) b = widen(b, 4);
-    unit = b->unit();
+    if (uint32_t wide = unit_for_append(unit, c); wide != unit) b = widen(b, wide), unit = wide;
     if (b->tail_ptr() + unit > b->data_end()) [[unlikely]] b = reserve(b, unit);
     put_char(b->tail_ptr(), unit, c);
     b->tail += unit;
     return b;
 }
 
-// Widening for a write at a position: unit 1 keeps up to 0xFF.
-static SeriesBuffer* widen_for_write(SeriesBuffer* b, uint32_t c) {
-    uint32_t unit = b->unit();
-    if (unit == 1 && c > 0xFF) return widen(b, c > 0xFFFF ? 4 : 2);
-    if (unit == 2 && c > 0xFFFF) return widen(b, 4);
-    return b;
-}
-
-// Loading keeps unit 1 up to 0xFF too, and stores at the tail.
-static SeriesBuffer* append_char_load(SeriesBuffer* b, uint32_t c) {
-    b = widen_for_write(b, c);
-    uint32_t unit = b->unit();
-    if (b->tail_ptr() + unit > b->data_end()) b = reserve(b, unit);
-    put_char(b->tail_ptr(), unit, c);
-    b->tail += unit;
-    return b;
-}
-
 SeriesBuffer* insert_char(SeriesBuffer* b, int32_t position, uint32_t c) {
-    b = widen_for_write(b, c);
+    b = widen(b, unit_for_write(b->unit(), c));
     uint32_t unit = b->unit();
     b = reserve(b, unit);
     uint8_t* p = b->head_ptr() + static_cast<size_t>(position) * unit;
@@ -117,7 +210,7 @@ SeriesBuffer* insert_char(SeriesBuffer* b, int32_t position, uint32_t c) {
 }
 
 SeriesBuffer* poke_char(SeriesBuffer* b, int32_t position, uint32_t c) {
-    b = widen_for_write(b, c);
+    b = widen(b, unit_for_write(b->unit(), c));
     put_char(b->head_ptr() + static_cast<size_t>(position) * b->unit(), b->unit(), c);
     return b;
 }
@@ -127,15 +220,15 @@ void append_c_string(Cell* s, const char* bytes) {
 }
 
 void append_bytes(Cell* s, const uint8_t* bytes, int32_t n) {
-    SeriesBuffer* b = series::buffer(s);
-    for (int32_t i = 0; i < n; ++i) b = append_char(b, bytes[i]);
+    std::u32string text(bytes, bytes + std::max(n, 0));
+    append_chars(s, text);
 }
 
 void append_ascii(Cell* s, std::string_view text) {
     if (text.empty()) return;
     SeriesBuffer* b = series::buffer(s);
     uint32_t unit = b->unit();
-    b = reserve(b, static_cast<uint32_t>(text.size()) * unit);
+    b = reserve(b, uint64_t(text.size()) * unit);
     uint8_t* p = b->tail_ptr();
     if (unit == 1) {
         std::memcpy(p, text.data(), text.size());
@@ -146,79 +239,76 @@ void append_ascii(Cell* s, std::string_view text) {
 }
 
 void append_utf8(Cell* s, std::string_view text) {
-    SeriesBuffer* b = series::buffer(s);
+    std::u32string cps;
+    cps.reserve(text.size());
     const auto* p = reinterpret_cast<const uint8_t*>(text.data());
     const uint8_t* end = p + text.size();
     while (p < end) {
         if (*p < 0x80) {
-            b = append_char(b, *p++);
+            cps.push_back(*p++);
             continue;
         }
         unicode::CheckedChar ch = unicode::decode_utf8_char_checked(p, static_cast<size_t>(end - p));
         if (ch.kind == unicode::CheckedChar::ok) {
-            b = append_char(b, ch.code_point);
+            cps.push_back(ch.code_point);
             p += ch.length;
         } else {
-            b = append_char(b, 0xFFFD);
+            cps.push_back(0xFFFD);
             ++p;
         }
     }
+    append_chars(s, cps);
+}
+
+void append_chars(Cell* s, std::u32string_view text) {
+    if (text.empty()) return;
+    SeriesBuffer* b = series::buffer(s);
+    b = widen(b, unit_for_append(b->unit(), max_of(text)));
+    uint32_t unit = b->unit();
+    b = reserve(b, uint64_t(text.size()) * unit);
+    uint8_t* p = b->tail_ptr();
+    for (char32_t c : text) put_char(p, unit, c), p += unit;
+    b->tail = memory::ref(p);
 }
 
 void concatenate(Cell* target, Cell* source, int32_t part, int32_t offset, bool per_char, int mode) {
-    Cell src = *source;
-    if (src.is(Type::symbol)) {
-        // A symbol's text is its UTF-8 name.
-        const char* name = reinterpret_cast<const char*>(buffer_of(src.data3)->head_ptr());
-        Cell tmp;
-        make_at(&tmp, 16);
-        Cell* held = stack::push(&tmp);
-        append_utf8(held, name);
-        src = *held;
-        stack::pop(1);
-    }
-    int32_t n = char_count(&src);
+    Cell src = text_cell(source);
+    int32_t n = series::length(&src);
     if (part >= 0 && part < n) n = part;
     if (n <= 0) return;
-    Ref src_node = src.data2;
     Ref dst_node = target->data2;
-    SeriesBuffer* sb = buffer_of(src_node);
-    SeriesBuffer* tb = buffer_of(dst_node);
-    uint32_t su = sb->unit(), tu = tb->unit();
+    int32_t used = series::buffer_length(target);
+    int32_t at = mode == 0 ? used : std::clamp(offset, 0, used);
     if (per_char) {
-        int32_t pos = offset;
+        std::u32string cps = code_points(&src, src.int1(), n);
         for (int32_t i = 0; i < n; ++i) {
-            sb = buffer_of(src_node);
-            uint32_t c = get_char(sb->head_ptr() + static_cast<size_t>(src.int1() + i) * sb->unit(), sb->unit());
-            tb = buffer_of(dst_node);
-            if (mode == 0) append_char(tb, c);
-            else if (mode == 1) insert_char(tb, pos++, c);
-            else {
-                if (pos < static_cast<int32_t>(units_of(tb))) poke_char(tb, pos++, c);
-                else { append_char(tb, c); ++pos; }
-            }
+            SeriesBuffer* tb = buffer_of(dst_node);
+            if (mode == 0) append_char(tb, cps[size_t(i)]);
+            else if (mode == 1) insert_char(tb, at + i, cps[size_t(i)]);
+            else if (at + i < static_cast<int32_t>(units_of(tb))) poke_char(tb, at + i, cps[size_t(i)]);
+            else append_char(tb, cps[size_t(i)]);
         }
         return;
     }
-    if (su > tu) tb = widen(tb, su), tu = su;
-    else if (su < tu) sb = widen(sb, tu), su = tu;
-    tb = buffer_of(dst_node);
-    uint32_t bytes = static_cast<uint32_t>(n) * tu;
-    uint32_t used = units_of(tb);
-    uint32_t at = mode == 0 ? used : static_cast<uint32_t>(offset);
-    uint32_t grow = mode == 1 ? bytes : (at + n > used ? (at + n - used) * tu : 0);
-    if (tb->tail_ptr() + grow > tb->data_end()) {
-        uint64_t needed = uint64_t(tb->used_bytes()) + grow;
-        if (needed * 2 > 0x7FFFFFF0) error::raise(error::id::internal_no_memory);
-        tb = memory::expand_series(tb, static_cast<int64_t>(needed * 2));
+    uint32_t su = buffer_of(src.data2)->unit(), tu = buffer_of(dst_node)->unit();
+    if (su > tu) widen(buffer_of(dst_node), su);
+    else if (su < tu) widen(buffer_of(src.data2), tu);
+    SeriesBuffer* tb = buffer_of(dst_node);
+    uint32_t unit = tb->unit();
+    uint64_t end_units = mode == 1 ? uint64_t(used) + n : std::max<uint64_t>(used, uint64_t(at) + n);
+    if (end_units * unit > tb->capacity) tb = memory::expand_series(tb, checked_bytes(end_units * unit * 2));
+    size_t bytes = size_t(n) * unit;
+    // Copying a series into itself: take the units out before the gap moves them.
+    std::vector<uint8_t> own;
+    const uint8_t* from = series::unit_address(&src, src.int1());
+    if (src.data2 == dst_node) {
+        own.assign(from, from + bytes);
+        from = own.data();
     }
-    sb = buffer_of(src_node);
-    uint8_t* dst = tb->head_ptr() + static_cast<size_t>(at) * tu;
-    const uint8_t* from = sb->head_ptr() + static_cast<size_t>(src.int1()) * su;
+    uint8_t* dst = tb->head_ptr() + size_t(at) * unit;
     if (mode == 1) std::memmove(dst + bytes, dst, static_cast<size_t>(tb->tail_ptr() - dst));
     std::memmove(dst, from, bytes);
-    if (mode == 0 || mode == 1) tb->tail += bytes;
-    else if (at + n > used) tb->tail = tb->head + (at + n) * tu;
+    tb->tail = tb->head + static_cast<uint32_t>(end_units * unit);
 }
 
 uint32_t char_at(const Cell* s, int32_t position) {
@@ -248,8 +338,7 @@ void reset(Cell* s) {
 
 int32_t index_of_char(Cell* s, uint32_t c) {
     int32_t n = char_count(s);
-    SeriesBuffer* b = series::buffer(s);
-    uint32_t unit = b->unit();
+    uint32_t unit = series::buffer(s)->unit();
     const uint8_t* p = series::head_address(s);
     for (int32_t i = 0; i < n; ++i)
         if (get_char(p + static_cast<size_t>(i) * unit, unit) == c) return i;
@@ -259,8 +348,7 @@ int32_t index_of_char(Cell* s, uint32_t c) {
 bool has_char_q(Cell* s, uint32_t c, int32_t step, bool case_sensitive) {
     int32_t n = char_count(s);
     if (step < 1) step = 1;
-    SeriesBuffer* b = series::buffer(s);
-    uint32_t unit = b->unit();
+    uint32_t unit = series::buffer(s)->unit();
     const uint8_t* p = series::head_address(s);
     if (!case_sensitive) c = case_folding::to_upper(c);
     for (int32_t i = 0; i < n; i += step) {
@@ -273,11 +361,9 @@ bool has_char_q(Cell* s, uint32_t c, int32_t step, bool case_sensitive) {
 
 bool starts_with_cstring_q(Cell* s, const char* bytes) {
     int32_t n = char_count(s);
-    SeriesBuffer* b = series::buffer(s);
-    uint32_t unit = b->unit();
+    uint32_t unit = series::buffer(s)->unit();
     const uint8_t* p = series::head_address(s);
-    int32_t i = 0;
-    for (; bytes[i]; ++i)
+    for (int32_t i = 0; bytes[i]; ++i)
         if (i >= n || get_char(p + static_cast<size_t>(i) * unit, unit) != static_cast<uint8_t>(bytes[i])) return false;
     return true;
 }
@@ -287,44 +373,95 @@ void remove_units(Cell* s, int32_t position, int32_t n) {
     uint32_t unit = b->unit();
     uint32_t used = units_of(b);
     if (position < 0 || static_cast<uint32_t>(position) >= used || n <= 0) return;
-    if (static_cast<uint32_t>(position + n) > used) n = static_cast<int32_t>(used) - position;
+    if (uint64_t(position) + uint64_t(n) > used) n = static_cast<int32_t>(used) - position;
     uint8_t* p = b->head_ptr() + static_cast<size_t>(position) * unit;
-    std::memmove(p, p + static_cast<size_t>(n) * unit, static_cast<size_t>(b->tail_ptr() - p) - static_cast<size_t>(n) * unit);
-    b->tail -= static_cast<uint32_t>(n) * unit;
+    size_t gap = static_cast<size_t>(n) * unit;
+    std::memmove(p, p + gap, static_cast<size_t>(b->tail_ptr() - p) - gap);
+    b->tail -= static_cast<uint32_t>(gap);
+}
+
+void move_chars(Cell* source, Cell* target, int32_t n) {
+    n = std::min(n, char_count(source));
+    if (n <= 0) return;
+    int32_t from = source->int1();
+    std::u32string cps = code_points(source, from, n);
+    series::length(target);
+    int32_t to = target->int1();
+    for (int32_t i = 0; i < n; ++i) insert_char(series::buffer(target), to + i, cps[size_t(i)]);
+    if (source->data2 == target->data2 && to <= from) from += n;
+    remove_units(source, from, n);
+}
+
+Ref copy_widened(Ref source, Ref target, uint32_t unit, int32_t position) {
+    SeriesBuffer* sb = buffer_of(source);
+    uint32_t n = units_of(sb);
+    if (!target) {
+        target = memory::alloc_series(n ? n : 1, unit, 0);
+        position = 0;
+    }
+    SeriesBuffer* tb = buffer_of(target);
+    if (tb->unit() < unit) tb = widen(tb, unit);
+    unit = tb->unit();
+    position = std::clamp<int32_t>(position, 0, static_cast<int32_t>(units_of(tb)));
+    uint64_t end = uint64_t(position) + n;
+    if (end * unit > tb->capacity) tb = memory::expand_series(tb, checked_bytes(end * unit));
+    sb = buffer_of(source);
+    uint32_t su = sb->unit();
+    for (uint32_t i = 0; i < n; ++i)
+        put_char(tb->head_ptr() + (position + i) * size_t(unit), unit, get_char(sb->head_ptr() + i * size_t(su), su));
+    tb->tail = tb->head + static_cast<uint32_t>(end * unit);
+    return target;
+}
+
+std::u32string code_points(const Cell* s, int32_t position, int32_t n) {
+    SeriesBuffer* b = series::buffer(s);
+    uint32_t unit = b->unit();
+    int32_t len = static_cast<int32_t>(units_of(b));
+    position = std::clamp(position, 0, len);
+    n = std::clamp(n, 0, len - position);
+    std::u32string out(size_t(n), U'\0');
+    const uint8_t* p = b->head_ptr() + size_t(position) * unit;
+    for (int32_t i = 0; i < n; ++i) out[size_t(i)] = get_char(p + size_t(i) * unit, unit);
+    return out;
+}
+
+std::u32string code_points(Cell* s) {
+    int32_t n = series::length(s);
+    return code_points(s, s->int1(), n);
 }
 
 void load_at(Cell* c, const uint8_t* bytes, size_t count, int encoding, Type t) {
-    if (encoding != 0 && encoding != -1) runtime::quit(runtime::no_switch_match, 0);
-    make_at(c, static_cast<int32_t>(count > 0 ? count : 1), t);
-    Ref node = c->data2;
-    SeriesBuffer* b = buffer_of(node);
+    Ref node;
+    cell::make(c, Type::unset);
     if (encoding == 0) {
-        unicode::Utf8Load r = unicode::load_utf8(bytes, count, false, [&](uint32_t cp) { b = append_char_load(b, cp); });
-        if (r.error != unicode::Error::none) raise_invalid_utf8(r.bad_bytes, r.bad_size);
+        node = unicode::load_utf8_new(bytes, count);
+    } else if (encoding == -1) {
+        node = unicode::load_utf16(bytes, count / 2, nullptr, false);
     } else {
-        size_t units = count / 2;
-        uint32_t width = unicode::utf16_unit_width(bytes, units);
-        if (width > 1) b = widen(b, width);
-        unicode::Utf16Load r = unicode::load_utf16(bytes, units, width, false, [&](uint32_t cp) { b = append_char_load(b, cp); });
-        if (r.error != unicode::Error::none) {
-            size_t i = r.bad_index;
-            raise_invalid_utf8(bytes + 2 * i, static_cast<uint8_t>(i + 1 < units ? 4 : 2));
-        }
+        // The process used to end here; a wrong encoding is a caller's mistake to report.
+        Cell e;
+        make_integer(&e, encoding);
+        error::raise(error::id::script_invalid_arg, &e);
     }
+    cell::make(c, t, 0, node, 0);
 }
 
-Cell* load_push(const uint8_t* bytes, size_t count) {
+Cell* load_in(Cell* block, const uint8_t* bytes, size_t count, int encoding) {
+    Cell s;
+    load_at(&s, bytes, count, encoding);
+    return block::append(block, &s);
+}
+
+Cell* load_push(const uint8_t* bytes, size_t count, int encoding) {
     Cell* c = stack::push_slot();
-    cell::make(c, Type::unset);
-    load_at(c, bytes, count, 0);
+    load_at(c, bytes, count, encoding);
     return c;
 }
 
 std::string to_utf8(const Cell* s) {
     Cell c = *s;
     int32_t n = char_count(&c);
-    SeriesBuffer* b = series::buffer(&c);
-    uint32_t unit = b->unit();
+    uint32_t unit = series::buffer(&c)->unit();
     const uint8_t* p = series::head_address(&c);
     std::string out;
     out.reserve(static_cast<size_t>(n));
@@ -338,6 +475,870 @@ std::string to_utf8(const Cell* s) {
     return out;
 }
 
-void init() {}
+// =============================================================================================
+// Text helpers
+
+std::string_view byte_to_hex(uint8_t byte) {
+    static constexpr auto table = [] {
+        std::array<char, 512> t{};
+        const char* digits = "0123456789ABCDEF";
+        for (int i = 0; i < 256; ++i) t[size_t(2 * i)] = digits[i >> 4], t[size_t(2 * i + 1)] = digits[i & 15];
+        return t;
+    }();
+    return {table.data() + 2 * byte, 2};
+}
+
+std::string to_hex_8(int32_t value, bool minimal) {
+    auto v = static_cast<uint32_t>(value);
+    std::string out;
+    for (int shift = 24; shift >= 0; shift -= 8) out += byte_to_hex(static_cast<uint8_t>(v >> shift));
+    if (!minimal) return out;
+    size_t first = out.find_first_not_of('0');
+    return first == std::string::npos ? "00" : out.substr(first);
+}
+
+namespace {
+
+constexpr uint32_t bitset_complement = 0x80000;
+
+bool in_bitset(const Cell* bitset, uint32_t cp) {
+    SeriesBuffer* b = series::buffer(bitset);
+    if (uint64_t(cp) >= uint64_t(b->used_bytes()) * 8) return b->flags & bitset_complement;
+    return b->head_ptr()[cp >> 3] & (0x80 >> (cp & 7));
+}
+
+}  // namespace
+
+bool head_in_bitset_q(Cell* s, const Cell* bitset) {
+    if (series::length(s) < 1) return false;
+    return in_bitset(bitset, char_at(s, s->int1()));
+}
+
+bool angle_bracketed_q(Cell* input, Cell* tag) {
+    int32_t n = series::length(tag);
+    if (series::length(input) < n + 2) return false;
+    int32_t h = input->int1();
+    return char_at(input, h) == '<' && char_at(input, h + n + 1) == '>';
+}
+
+bool match_value(Cell* input, Cell* value, int32_t op) {
+    Cell in = *input;
+    if (value->is(Type::char_)) {
+        if (series::length(&in) < 1) return false;
+        uint32_t a = char_at(&in, in.int1()), b = value->data2;
+        if (op != op::strict_equal) a = case_folding::to_upper(a), b = case_folding::to_upper(b);
+        return a == b;
+    }
+    if (value->is(Type::tag)) {
+        if (!angle_bracketed_q(&in, value)) return false;
+        Cell inner = in;
+        inner.data1 += 1;
+        return compare_op(&inner, value, op, true) == 0;
+    }
+    if (family_q(value->type())) return compare_op(&in, value, op, true) == 0;
+    return false;
+}
+
+int32_t compare_op(Cell* a, Cell* b, int32_t code, bool match) {
+    Cell x = text_cell(a), y = text_cell(b);
+    bool same_place = x.data2 == y.data2 && x.data1 == y.data1;
+    if (code == op::same) return same_place ? 0 : -1;
+    bool equality = code == op::equal || code == op::not_equal || code == op::strict_equal || code == op::find;
+    if (equality && same_place) return 0;
+    int32_t n1 = series::length(&x), n2 = series::length(&y);
+    if (match) {
+        if (n2 == 0) return code == op::find ? 1 : 0;
+        if (n1 < n2) return 1;
+        n1 = n2;  // only the prefix counts
+    } else if (equality && n1 != n2) {
+        return 1;
+    }
+    bool fold = code != op::strict_equal && code != op::sort_case;
+    uint32_t u1 = series::buffer(&x)->unit(), u2 = series::buffer(&y)->unit();
+    const uint8_t* p1 = series::head_address(&x);
+    const uint8_t* p2 = series::head_address(&y);
+    int32_t n = std::min(n1, n2);
+    for (int32_t i = 0; i < n; ++i) {
+        uint32_t c1 = get_char(p1 + size_t(i) * u1, u1), c2 = get_char(p2 + size_t(i) * u2, u2);
+        if (c1 == c2) continue;
+        if (fold) {
+            c1 = case_folding::to_upper(c1), c2 = case_folding::to_upper(c2);
+            if (c1 == c2) continue;
+        }
+        return c1 < c2 ? -1 : 1;
+    }
+    return n1 == n2 ? 0 : n1 < n2 ? -1 : 1;
+}
+
+// =============================================================================================
+// Editing: append, insert, change
+
+namespace {
+
+bool block_list_q(Type t) { return t == Type::block || t == Type::paren || t == Type::hash; }
+
+// The text of a value as formed, block elements formed one after the other.
+std::u32string formed_text(const Cell* value) {
+    Cell temp;
+    make_at(&temp, 16);
+    if (block_list_q(value->type())) {
+        Cell b = *value;
+        int32_t n = series::length(&b);
+        for (int32_t i = 0; i < n; ++i) {
+            Cell e = *(block::head(&b) + i);
+            form_into(&e, &temp);
+        }
+    } else {
+        form_into(value, &temp);
+    }
+    return code_points(&temp);
+}
+
+// What a value brings to append, insert and change: a string-family value its text from the
+// head, a tag! its text in angle brackets, a char! its code point, anything else its form.
+std::u32string value_text(const Cell* value) {
+    Cell v = *value;
+    if (v.is(Type::char_)) return std::u32string(1, static_cast<char32_t>(v.data2));
+    if (v.is(Type::tag)) return U"<" + code_points(&v) + U">";
+    if (family_q(v.type())) return code_points(&v);
+    return formed_text(&v);
+}
+
+std::u32string repeated(std::u32string text, int32_t part, int32_t dup) {
+    if (part >= 0 && size_t(part) < text.size()) text.resize(size_t(part));
+    if (dup <= 1 || text.empty()) return text;
+    if (uint64_t(text.size()) * uint64_t(dup) > max_bytes) error::raise(error::id::internal_no_memory);
+    std::u32string out;
+    out.reserve(text.size() * size_t(dup));
+    for (int32_t i = 0; i < dup; ++i) out += text;
+    return out;
+}
+
+// Replaces n units at an absolute position with the text (keeping unit 1 up to 0xFF).
+void splice(Cell* s, int32_t at, int32_t n, std::u32string_view text) {
+    SeriesBuffer* b = series::buffer(s);
+    if (!text.empty()) b = widen(b, unit_for_write(b->unit(), max_of(text)));
+    uint32_t unit = b->unit();
+    int64_t delta = int64_t(text.size()) - n;
+    if (delta > 0) b = reserve(b, uint64_t(delta) * unit);
+    uint8_t* p = b->head_ptr() + size_t(at) * unit;
+    uint8_t* rest = p + size_t(n) * unit;
+    std::memmove(p + text.size() * unit, rest, static_cast<size_t>(b->tail_ptr() - rest));
+    b->tail = static_cast<Ref>(int64_t(b->tail) + delta * unit);
+    for (char32_t c : text) put_char(p, unit, c), p += unit;
+}
+
+bool plain_text_q(const Cell* value) { return family_q(value->type()) && !value->is(Type::tag); }
+
+}  // namespace
+
+Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    series::length(series);
+    if (dup < 1) dup = 1;
+    if (value->is(Type::char_) && part != 0) {
+        for (int32_t i = 0; i < dup; ++i) append_char(series::buffer(series), value->data2);
+    } else if (plain_text_q(value) && dup == 1) {
+        Cell v = *value;
+        int32_t n = series::length(&v);
+        if (part >= 0 && part < n) n = part;
+        uint32_t unit = std::max(series::buffer(series)->unit(), series::buffer(&v)->unit());
+        ensure_capacity(series::buffer(series), (uint64_t(n) + series::buffer_length(series)) * unit);
+        concatenate(series, &v, n, 0, false, 0);
+    } else {
+        append_chars(series, repeated(value_text(value), part, dup));
+    }
+    notify_owner(series);
+    return series;
+}
+
+Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    series::length(series);
+    if (dup < 1) dup = 1;
+    int32_t at = series->int1();
+    int32_t added;
+    if (value->is(Type::char_)) {
+        added = part == 0 ? 0 : dup;
+        for (int32_t i = 0; i < added; ++i) insert_char(series::buffer(series), at, value->data2);
+    } else if (plain_text_q(value) && dup == 1) {
+        Cell v = *value;
+        added = series::length(&v);
+        if (part >= 0 && part < added) added = part;
+        concatenate(series, &v, added, at, false, 1);
+    } else {
+        std::u32string text = repeated(value_text(value), part, dup);
+        splice(series, at, 0, text);
+        added = static_cast<int32_t>(text.size());
+    }
+    series->data1 = static_cast<uint32_t>(std::min(at + added, series::buffer_length(series)));
+    notify_owner(series);
+    return series;
+}
+
+Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    int32_t len = series::length(series);
+    int32_t at = series->int1();
+    std::u32string text = repeated(value_text(value), -1, dup);
+    int32_t size = static_cast<int32_t>(text.size());
+    int32_t replaced = part < 0 ? std::min(size, len) : std::min(part, len);
+    splice(series, at, replaced, text);
+    series->data1 = static_cast<uint32_t>(std::min(at + size, series::buffer_length(series)));
+    notify_owner(series);
+    return series;
+}
+
+// =============================================================================================
+// Search: find and select, shared with binary! and vector!
+
+namespace {
+
+// Reads element i of a vector! as a number (element type in word 3, width in the unit).
+double vector_element(const Cell* v, int32_t i) {
+    SeriesBuffer* b = series::buffer(v);
+    uint32_t unit = b->unit();
+    const uint8_t* p = b->head_ptr() + size_t(i) * unit;
+    auto type = static_cast<Type>(v->data3);
+    if (type == Type::float_ || type == Type::percent) {
+        if (unit == 4) {
+            float f;
+            std::memcpy(&f, p, 4);
+            return f;
+        }
+        double d;
+        std::memcpy(&d, p, 8);
+        return d;
+    }
+    uint32_t raw = get_char(p, unit);
+    if (unit == 1) return static_cast<int8_t>(raw);
+    if (unit == 2) return static_cast<int16_t>(raw);
+    return static_cast<int32_t>(raw);
+}
+
+struct Search {
+    Cell series;
+    Type kind;          // string, binary or vector haystack
+    bool fold;          // compare in upper case
+    enum { one, bits, text, number } needle;
+    uint32_t cp = 0;
+    double num = 0;
+    Cell bitset{};
+    std::u32string pattern;
+
+    int32_t needle_size() const { return needle == text ? static_cast<int32_t>(pattern.size()) : 1; }
+
+    uint32_t unit_at(int32_t i) const {
+        SeriesBuffer* b = series::buffer(&series);
+        uint32_t c = get_char(b->head_ptr() + size_t(i) * b->unit(), b->unit());
+        return fold ? case_folding::to_upper(c) : c;
+    }
+    bool element_is(int32_t i, uint32_t c) const {
+        if (kind == Type::vector) return vector_element(&series, i) == double(c);
+        return unit_at(i) == c;
+    }
+    bool matches(int32_t i) const {
+        switch (needle) {
+            case one: return element_is(i, cp);
+            case bits: return in_bitset(&bitset, kind == Type::vector ? uint32_t(vector_element(&series, i)) : unit_at(i));
+            case number: return kind == Type::vector ? vector_element(&series, i) == num : double(unit_at(i)) == num;
+            case text:
+                for (size_t k = 0; k < pattern.size(); ++k)
+                    if (!element_is(i + int32_t(k), pattern[k])) return false;
+                return true;
+        }
+        return false;
+    }
+};
+
+std::u32string utf8_units(std::u32string_view text) {
+    std::u32string out;
+    uint8_t buf[4];
+    for (char32_t c : text) {
+        int n = unicode::encode_utf8_char(c, buf);
+        out.append(buf, buf + n);
+    }
+    return out;
+}
+
+Search prepare_search(Cell* series, Cell* value, bool case_, bool same) {
+    Search s;
+    s.series = *series;
+    Type t = series->type();
+    s.kind = t == Type::binary || t == Type::vector ? t : Type::string;
+    s.fold = s.kind == Type::string && !case_ && !same;
+    Cell v = *value;
+    if (v.is(Type::char_)) {
+        s.needle = Search::one;
+        s.cp = s.fold ? case_folding::to_upper(v.data2) : v.data2;
+    } else if (v.is(Type::bitset)) {
+        s.needle = Search::bits;
+        s.bitset = v;
+        s.fold = false;
+    } else if (s.kind != Type::string && (v.is(Type::integer) || v.is(Type::float_))) {
+        s.needle = Search::number;
+        s.num = v.is(Type::integer) ? double(v.int2()) : v.float23();
+    } else {
+        s.needle = Search::text;
+        if (v.is(Type::binary)) {
+            if (s.kind != Type::binary) error::raise(error::id::script_invalid_arg, value);
+            s.pattern = code_points(&v);
+        } else if (family_q(v.type())) {
+            s.pattern = code_points(&v);
+        } else if (v.is(Type::word)) {
+            Cell name = text_cell(&v);
+            s.pattern = code_points(&name);
+        } else {
+            s.pattern = formed_text(&v);
+        }
+        // A binary is searched for the UTF-8 bytes of a text.
+        if (s.kind == Type::binary && !v.is(Type::binary)) s.pattern = utf8_units(s.pattern);
+        if (s.fold)
+            for (char32_t& c : s.pattern) c = case_folding::to_upper(c);
+    }
+    return s;
+}
+
+struct Found {
+    int32_t position;  // start of the match, absolute
+    int32_t size;      // units matched
+};
+
+// The common walk of find and select; nothing when there is no match.
+std::optional<Found> search(Cell* series, Cell* value, Cell* part, bool case_, bool same, bool any, Cell* with,
+                            Cell* skip, bool last, bool reverse, bool match) {
+    int32_t length = series::length(series);
+    int32_t total = series::buffer_length(series);
+    int32_t head = series->int1();
+    if (total == 0 || (length == 0 && !reverse)) return std::nullopt;
+    if (any || with) raise_not_done();
+    int32_t step = 1;
+    if (skip) {
+        step = skip->int2();
+        if (step < 1) error::raise(error::id::script_out_of_range, skip);
+    }
+    int32_t count = reverse ? head : length;
+    if (part) {
+        int32_t c;
+        if (part->is(Type::integer)) {
+            c = part->int2();
+        } else if (part->type() == series->type() && part->data2 == series->data2) {
+            c = reverse ? head - part->int1() : part->int1() - head;
+        } else {
+            raise_refine_arg("part", part);
+        }
+        if (c < 1) return std::nullopt;
+        count = std::min(c, count);
+    }
+    Search s = prepare_search(series, value, case_, same);
+    int32_t m = s.needle_size();
+    if (m == 0) return std::nullopt;
+    int32_t first, last_start, dir;
+    if (reverse) {
+        first = head - step;
+        while (first >= 0 && first + m > total) first -= step;
+        last_start = head - count;
+        if (first < last_start) return std::nullopt;
+        dir = -step;
+    } else {
+        int32_t end = head + count - m;  // the last start that leaves room for the match
+        if (end < head) return std::nullopt;
+        if (last) {
+            first = head + (end - head) / step * step;
+            last_start = head;
+            dir = -step;
+        } else {
+            first = head;
+            last_start = end;
+            dir = step;
+        }
+    }
+    for (int32_t p = first; dir > 0 ? p <= last_start : p >= last_start; p += dir) {
+        if (p >= 0 && s.matches(p)) return Found{p, m};
+        if (match) break;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
+           Cell* skip, bool last, bool reverse, bool tail, bool match) {
+    std::optional<Found> f = search(series, value, part, case_, same, any, with, skip, last, reverse, match);
+    if (!f) return none_result();
+    series->data1 = static_cast<uint32_t>(f->position + (tail ? f->size : 0));
+    return series;
+}
+
+static Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
+                    Cell* skip, bool last, bool reverse) {
+    std::optional<Found> f = search(series, value, part, case_, same, any, with, skip, last, reverse, false);
+    if (!f) return none_result();
+    int32_t at = f->position + f->size;
+    if (at >= series::buffer_length(series)) return none_result();
+    switch (series->type()) {
+        case Type::binary: make_integer(series, static_cast<int32_t>(char_at(series, at))); break;
+        case Type::vector: {
+            auto type = static_cast<Type>(series->data3);
+            double d = vector_element(series, at);
+            if (type == Type::float_ || type == Type::percent) {
+                cell::make(series, type);
+                series->set_float23(d);
+            } else {
+                cell::make(series, type, 0, static_cast<uint32_t>(static_cast<int32_t>(d)), 0);
+            }
+            break;
+        }
+        default: make_char(series, char_at(series, at));
+    }
+    return series;
+}
+
+// =============================================================================================
+// take, swap, trim
+
+static Cell* take(Cell* series, Cell* part, bool deep, bool last) {
+    Cell* r = series_action<slotfn::Take>(datatype::slot::take)(series, part, deep, last);
+    // One element taken without /part is given as the element itself.
+    if (!part && r->type() == series->type() && series::length(r) == 1) {
+        uint32_t c = char_at(r, r->int1());
+        if (r->is(Type::binary)) make_integer(r, static_cast<int32_t>(c));
+        else make_char(r, c);
+    }
+    return r;
+}
+
+static Cell* swap(Cell* a, Cell* b) {
+    if (!family_q(b->type()) && !b->is(Type::binary)) error::raise(error::id::script_invalid_arg, b);
+    if (series::length(a) < 1 || series::length(b) < 1) return a;
+    uint32_t ca = char_at(a, a->int1()), cb = char_at(b, b->int1());
+    // A binary holds bytes: widening it for a wider code point would turn it into text.
+    for (auto [target, c] : {std::pair{a, cb}, std::pair{b, ca}}) {
+        if (target->is(Type::binary) && c > 0xFF) {
+            Cell ch;
+            make_char(&ch, c);
+            error::raise(error::id::script_invalid_arg, &ch);
+        }
+    }
+    poke_char(series::buffer(a), a->int1(), cb);
+    poke_char(series::buffer(b), b->int1(), ca);
+    notify_owner(a);
+    notify_owner(b);
+    return a;
+}
+
+namespace {
+
+bool space_q(char32_t c) {
+    return c == ' ' || c == '\t' || c == 0x85 || c == 0xA0 || c == 0x1680 || c == 0x180E ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000;
+}
+bool white_q(char32_t c) { return (c >= 1 && c <= 32) || space_q(c); }
+
+// Writes the new text from the head (never longer than the old, so the unit still holds it).
+void store_trimmed(Cell* s, std::u32string_view text) {
+    SeriesBuffer* b = series::buffer(s);
+    uint32_t unit = b->unit();
+    uint8_t* p = series::head_address(s);
+    for (char32_t c : text) put_char(p, unit, c), p += unit;
+    b->tail = memory::ref(p);
+}
+
+std::u32string trim_ends(const std::u32string& t, bool head, bool tail) {
+    size_t from = 0, to = t.size();
+    if (head)
+        while (from < to && white_q(t[from])) ++from;
+    if (tail)
+        while (to > from && white_q(t[to - 1])) --to;
+    return t.substr(from, to - from);
+}
+
+std::u32string trim_lines(const std::u32string& t) {
+    std::u32string out;
+    bool pending = false;
+    for (char32_t c : t) {
+        if (white_q(c)) {
+            pending = !out.empty();
+            continue;
+        }
+        if (pending) out += U' ';
+        pending = false;
+        out += c;
+    }
+    return out;
+}
+
+std::u32string trim_plain(const std::u32string& t) {
+    size_t to = t.size();
+    while (to > 0 && white_q(t[to - 1])) --to;
+    bool ended_line = t.find(U'\n', to) != std::u32string::npos;
+    size_t from = 0;
+    while (from < to && white_q(t[from])) ++from;
+    std::u32string out;
+    size_t line_start = 0;  // where the current output line begins
+    for (size_t i = from; i < to; ++i) {
+        char32_t c = t[i];
+        if (c == '\n') {
+            while (out.size() > line_start && space_q(out.back())) out.pop_back();
+            out += c;
+            line_start = out.size();
+            continue;
+        }
+        if (out.size() == line_start && line_start > 0 && space_q(c)) continue;
+        out += c;
+    }
+    if (ended_line) out += U'\n';
+    return out;
+}
+
+}  // namespace
+
+void trim_chars(Cell* series, Cell* with) {
+    std::u32string set;
+    if (!with) {
+        set = U"\t\n\r ";
+    } else if (family_q(with->type()) || with->is(Type::binary)) {
+        Cell w = *with;
+        set = code_points(&w);
+    } else if (with->is(Type::char_) || with->is(Type::integer)) {
+        set = std::u32string(1, static_cast<char32_t>(with->data2));
+    } else {
+        error::raise(error::id::script_invalid_arg, with);
+    }
+    std::u32string t = code_points(series), out;
+    for (char32_t c : t)
+        if (set.find(c) == std::u32string::npos) out += c;
+    store_trimmed(series, out);
+}
+
+static Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
+    if (all || with) {
+        trim_chars(series, with);
+    } else {
+        if (auto_) raise_not_done();
+        std::u32string t = code_points(series);
+        if (lines) t = trim_lines(t);
+        else if (head || tail) t = trim_ends(t, head, tail);
+        else t = trim_plain(t);
+        store_trimmed(series, t);
+    }
+    notify_owner(series);
+    return series;
+}
+
+// =============================================================================================
+// Set operations
+
+Cell* set_op(Cell* a, Cell* b, int32_t code, bool case_, Cell* skip) {
+    int32_t size = 1;
+    if (skip) {
+        size = skip->int2();
+        if (size < 1) raise_refine_arg("skip", skip);
+    }
+    bool fold = !case_ && !a->is(Type::binary);
+    // Records of size code points, folded for the membership tests.
+    auto records = [&](Cell* s) {
+        std::u32string t = code_points(s);
+        std::vector<std::u32string> out;
+        for (size_t i = 0; i < t.size(); i += size_t(size)) out.push_back(t.substr(i, size_t(size)));
+        return out;
+    };
+    auto key = [&](std::u32string r) {
+        if (fold)
+            for (char32_t& c : r) c = case_folding::to_upper(c);
+        return r;
+    };
+    std::vector<std::u32string> ra = records(a), rb;
+    std::set<std::u32string> in_b;
+    if (b) {
+        rb = records(b);
+        for (auto& r : rb) in_b.insert(key(r));
+    }
+    std::set<std::u32string> in_a;
+    for (auto& r : ra) in_a.insert(key(r));
+    std::set<std::u32string> seen;
+    std::u32string out;
+    auto add = [&](const std::u32string& r, bool wanted) {
+        if (wanted && seen.insert(key(r)).second) out += r;
+    };
+    for (auto& r : ra) {
+        bool other = in_b.count(key(r)) != 0;
+        switch (code) {
+            case 10: add(r, other); break;                    // intersect
+            case 11: case 12: add(r, !other); break;         // exclude, difference
+            default: add(r, true);                           // unique, union
+        }
+    }
+    if (code == 9 || code == 12)
+        for (auto& r : rb) add(r, code == 9 || in_a.count(key(r)) == 0);
+    Cell* result = push_new(static_cast<int32_t>(out.size()), a->type());
+    append_chars(result, out);
+    return result;
+}
+
+// =============================================================================================
+// make, to, form, mold
+
+namespace {
+
+[[noreturn]] void raise_with_type(error::Id id, int32_t type, const Cell* value) {
+    Cell t;
+    datatype::make_at(&t, type);
+    error::raise(id, &t, value);
+}
+
+// A capacity from a number; negative, not a number or beyond 32 bits is out of range.
+int32_t capacity_of(const Cell* spec) {
+    if (spec->is(Type::integer)) {
+        if (spec->int2() < 0) error::raise(error::id::script_out_of_range, spec);
+        return spec->int2();
+    }
+    double d = spec->float23();
+    if (!(d >= 0.0 && d < 2147483648.0)) error::raise(error::id::script_out_of_range, spec);
+    return static_cast<int32_t>(d);
+}
+
+}  // namespace
+
+Cell* make(Cell* proto, Cell* spec, int32_t type) {
+    if (spec->is(Type::integer) || spec->is(Type::float_)) {
+        int32_t n = capacity_of(spec);
+        return push_new(n, static_cast<Type>(type));
+    }
+    if (type == static_cast<int32_t>(Type::binary) && spec->is(Type::money))
+        raise_with_type(error::id::script_bad_make_arg, type, spec);
+    return to(proto, spec, type);
+}
+
+Cell* to(Cell* proto, Cell* spec, int32_t type) {
+    auto t = static_cast<Type>(type);
+    Cell v = *spec;
+    if (v.is(Type::none)) raise_with_type(error::id::script_bad_to_arg, type, spec);
+    if (v.is(Type::binary)) {
+        // Loading allocates: the bytes leave the binary's buffer first.
+        int32_t n = series::length(&v);
+        const uint8_t* p = series::head_address(&v);
+        std::vector<uint8_t> bytes(p, p + n);
+        size_t left = 0;
+        Ref node = unicode::load_utf8(bytes.data(), bytes.size(), 0, false, &left);
+        if (left) {
+            Cell rest;
+            Ref r = memory::alloc_bytes(static_cast<int64_t>(left));
+            SeriesBuffer* rb = buffer_of(r);
+            std::memcpy(rb->head_ptr(), bytes.data() + bytes.size() - left, left);
+            rb->tail = rb->head + static_cast<uint32_t>(left);
+            cell::make(&rest, Type::binary, 0, r, 0);
+            (void)node;
+            error::raise(error::id::access_invalid_utf8, &rest);
+        }
+        Cell* result = stack::push_slot();
+        cell::make(result, t, 0, node, 0);
+        return result;
+    }
+    Cell* result = push_new(16, t);
+    if (family_q(v.type())) {
+        concatenate(result, &v, -1, 0, false, 0);
+    } else if (v.is(Type::refinement) && t != Type::string) {
+        if (!datatype::action_of(Type::refinement, datatype::slot::mold)) raise_not_done();
+        Cell temp;
+        actions::mold_to(&v, &temp);
+        concatenate(result, &temp, -1, 0, false, 0);
+    } else {
+        append_chars(result, formed_text(&v));
+    }
+    return result;
+}
+
+int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t budget) {
+    Cell v = *value;
+    int32_t length = series::length(&v);
+    int32_t n = part && budget < length ? std::max(budget, 0) : length;
+    concatenate(buffer, &v, n, 0, false, 0);
+    return budget - length;
+}
+
+namespace {
+
+void append_hex(std::u32string& out, uint32_t c) {
+    std::string h = to_hex_8(static_cast<int32_t>(c), true);
+    size_t first = h.find_first_not_of('0');
+    out += U"^(";
+    for (char d : h.substr(first == std::string::npos ? h.size() - 1 : first)) out += char32_t(d);
+    out += U')';
+}
+
+// The escape of a molded code point; a double quote is escaped only between double quotes.
+void escape_char(std::u32string& out, char32_t c, bool all, bool quoted) {
+    static constexpr char controls[] = "@ABCDEFGH-/KLMNOPQRSTUVWXYZ[\\]^_";
+    if (c == 0x1E || (c >= 0x80 && c <= 0x9F) || (all && c > 0x7F)) {
+        append_hex(out, c);
+    } else if (c < 32) {
+        out += U'^';
+        out += char32_t(controls[c]);
+    } else if ((c == '"' && quoted) || c == '^') {
+        out += U'^';
+        out += c;
+    } else if (c == 0x7F) {
+        out += U"^~";
+    } else {
+        out += c;
+    }
+}
+
+}  // namespace
+
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {
+    Cell v = *value;
+    int32_t whole = series::length(&v);
+    int32_t n = part && budget < whole ? std::max(budget, 0) : whole;
+    std::u32string t = code_points(&v, v.int1(), n);
+    size_t quotes = std::count(t.begin(), t.end(), U'"');
+    size_t lines = std::count(t.begin(), t.end(), U'\n');
+    bool braces = lines >= 3 || quotes >= 1 || whole >= 50;
+    std::u32string out;
+    out.reserve(t.size() + 2);
+    if (!braces) {
+        out += U'"';
+        for (char32_t c : t) escape_char(out, c, all, true);
+        out += U'"';
+    } else {
+        // An opening brace is written plain while it has a closing one later in the text;
+        // from the first that has none, every opening brace is escaped.
+        std::vector<bool> closed(t.size(), false);
+        std::vector<size_t> open;
+        for (size_t i = 0; i < t.size(); ++i) {
+            if (t[i] == '{') open.push_back(i);
+            else if (t[i] == '}' && !open.empty()) closed[open.back()] = true, open.pop_back();
+        }
+        bool balanced = true;
+        int32_t depth = 0;
+        out += U'{';
+        for (size_t i = 0; i < t.size(); ++i) {
+            char32_t c = t[i];
+            if (c == '{') {
+                if (balanced && !closed[i]) balanced = false;
+                if (balanced) out += c, ++depth;
+                else out += U"^{";
+            } else if (c == '}') {
+                if (depth > 0) out += c, --depth;
+                else out += U"^}";
+            } else {
+                escape_char(out, c, all, false);
+            }
+        }
+        out += U'}';
+    }
+    append_chars(buffer, out);
+    return budget - n - 2;
+}
+
+// =============================================================================================
+// eval-path, compare, sort
+
+Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool case_, Cell* parent, Cell* previous,
+                int32_t position, bool last, bool notify) {
+    if (element->is(Type::integer)) {
+        if (set_value) {
+            series_action<slotfn::Poke>(datatype::slot::poke)(value, element->int2(), set_value, element);
+            return set_value;
+        }
+        return series_action<slotfn::Pick>(datatype::slot::pick)(value, element->int2(), element);
+    }
+    if (element->is(Type::word)) error::raise(error::id::script_invalid_path, element);
+    if (!set_value) {
+        Cell* copy = stack::push(value);  // the value may be a word's own cell: answer in a copy
+        return select(copy, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false);
+    }
+    Cell at = *value;
+    if (find(&at, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false, true, false)->is(Type::none))
+        error::raise(error::id::script_bad_path_set, element, set_value);
+    Cell one;
+    make_integer(&one, 1);
+    series_action<slotfn::Poke>(datatype::slot::poke)(&at, 1, set_value, &one);
+    return set_value;
+}
+
+int32_t compare(Cell* a, Cell* b, int32_t code) {
+    if (a->type() != b->type() && (!family_q(b->type()) || (code != op::equal && code != op::not_equal))) return -2;
+    return compare_op(a, b, code, false);
+}
+
+namespace {
+
+// The default order of sort: unit 1 folds only A-Z (to lower case), the wider units fold
+// through the case tables; arg1 is the unit, arg2 the flags below.
+constexpr int32_t sort_case = 1, sort_reverse = 2;
+
+int32_t compare_units(const uint8_t* a, const uint8_t* b, int32_t unit, int32_t flags) {
+    uint32_t u = static_cast<uint32_t>(unit);
+    uint32_t x = get_char(a, u), y = get_char(b, u);
+    if (!(flags & sort_case)) {
+        if (u == 1) {
+            if (x >= 'A' && x <= 'Z') x += 32;
+            if (y >= 'A' && y <= 'Z') y += 32;
+        } else {
+            x = case_folding::to_upper(x), y = case_folding::to_upper(y);
+        }
+    }
+    int32_t r = x == y ? 0 : x < y ? -1 : 1;
+    return flags & sort_reverse ? -r : r;
+}
+
+}  // namespace
+
+static Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* part, bool all, bool reverse,
+                  bool stable) {
+    int32_t length = series::length(series);
+    int32_t head = series->int1();
+    if (part) {
+        int32_t n;
+        if (part->is(Type::integer)) n = part->int2();
+        else if (part->type() == series->type() && part->data2 == series->data2) n = part->int1() - head;
+        else raise_refine_arg("part", part);
+        if (n < 0) {
+            n = std::min(-n, head);
+            head -= n;
+        }
+        length = std::min(n, series::buffer_length(series) - head);
+    }
+    int32_t size = 1;
+    if (skip) {
+        size = skip->int2();
+        if (size < 1 || size > length || length % size != 0) raise_refine_arg("skip", skip);
+    }
+    bool by_offset = compare_by && compare_by->is(Type::integer);
+    if ((all && !skip) || (by_offset && (!skip || all))) error::raise(error::id::script_bad_refines);
+    if (compare_by) {
+        if (compare_by->is(Type::function)) call_compare_function(compare_by);
+        if (!by_offset) raise_refine_arg("compare", compare_by);
+        if (compare_by->int2() < 1 || compare_by->int2() > size) error::raise(error::id::script_out_of_range, compare_by);
+    }
+    series->data1 = static_cast<uint32_t>(head);  // a negative /part sorts the range before the head
+    notify_owner(series);
+    uint32_t unit = series::buffer(series)->unit();
+    int32_t flags = (case_ ? sort_case : 0) | (reverse ? sort_reverse : 0);
+    sort_records(stable && !case_, series->data2, head, length / size, size * static_cast<int32_t>(unit),
+                 static_cast<int32_t>(unit), flags, compare_units);
+    notify_owner(series);
+    return series;
+}
+
+// =============================================================================================
+
+void init() {
+    using datatype::fn;
+    using datatype::inherit;
+    static_assert(std::is_same_v<decltype(&append), slotfn::Append> && std::is_same_v<decltype(&change), slotfn::Change> &&
+                  std::is_same_v<decltype(&find), slotfn::Find> && std::is_same_v<decltype(&select), slotfn::Select> &&
+                  std::is_same_v<decltype(&sort), slotfn::Sort> && std::is_same_v<decltype(&take), slotfn::Take> &&
+                  std::is_same_v<decltype(&trim), slotfn::Trim> && std::is_same_v<decltype(&eval_path), slotfn::EvalPath> &&
+                  std::is_same_v<decltype(&swap), slotfn::Swap> && std::is_same_v<decltype(&make), slotfn::Make>);
+    datatype::register_type(7, 42, "string!",
+        {fn(make), inherit, inherit, fn(to), fn(form), fn(mold), fn(eval_path), nullptr, fn(compare), nullptr,
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr, nullptr, nullptr, fn(append), inherit, inherit, fn(change), inherit, inherit,
+         fn(find), inherit, inherit, inherit, fn(insert), inherit, inherit, inherit, inherit, inherit,
+         nullptr, inherit, inherit, fn(select), fn(sort), inherit, fn(swap), inherit, inherit, fn(take),
+         fn(trim), nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr});
+}
 
 }  // namespace zuv::string

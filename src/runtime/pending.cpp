@@ -12,8 +12,6 @@ namespace lit_path { void init() {} }
 namespace set_path { void init() {} }
 namespace get_path { void init() {} }
 namespace paren { void init() {} }
-namespace url { void init() {} }
-namespace file { void init() {} }
 namespace object { void init() {} }
 namespace bitset { void init() {} }
 namespace triple { void init() {} }
@@ -23,13 +21,10 @@ namespace map { void init() {} }
 namespace hash { void init() {} }
 namespace pair { void init() {} }
 namespace tuple { void init() {} }
-namespace tag { void init() {} }
-namespace email { void init() {} }
 namespace handle { void init() {} }
 namespace date { void init() {} }
 namespace port { void init() {} }
 namespace money { void init() {} }
-namespace ref { void init() {} }
 namespace point2D { void init() {} }
 namespace point3D { void init() {} }
 namespace image_codec { void init() {} }
