@@ -28,6 +28,10 @@ constexpr Id script_no_value{3, 2}, script_need_value{3, 3}, script_not_defined{
     script_bad_path_set{3, 38}, script_out_of_range{3, 43}, script_invalid_compare{3, 45},
     script_invalid_refine_arg{3, 47}, script_invalid_char{3, 15}, script_type_limit{3, 48}, script_no_return{3, 50},
     script_bad_make_arg{3, 55}, script_bad_to_arg{3, 56}, script_move_bad{3, 60};
+constexpr Id script_wrong_denom{3, 61};
+constexpr Id script_invalid_months{3, 62};
+constexpr Id script_invalid_data{3, 63};
+constexpr Id syntax_malconstruct{2, 7};
 constexpr Id math_zero_divide{4, 2}, math_overflow{4, 3};
 constexpr Id access_invalid_utf8{5, 18};
 constexpr Id internal_no_memory{9, 4}, internal_wrong_mem{9, 5}, internal_stack_overflow{9, 6},
