@@ -38,7 +38,6 @@ namespace error { void init() {} }
 namespace vector { void init() {} }
 namespace map { void init() {} }
 namespace hash { void init() {} }
-namespace pair { void init() {} }
 namespace percent { void init() {} }
 namespace tuple { void init() {} }
 namespace time { void init() {} }
@@ -49,8 +48,6 @@ namespace date { void init() {} }
 namespace port { void init() {} }
 namespace money { void init() {} }
 namespace ref { void init() {} }
-namespace point2D { void init() {} }
-namespace point3D { void init() {} }
 namespace image_codec { void init() {} }
 namespace image { void init() {} }
 }  // namespace zuv
