@@ -39,7 +39,6 @@ namespace vector { void init() {} }
 namespace map { void init() {} }
 namespace hash { void init() {} }
 namespace percent { void init() {} }
-namespace tuple { void init() {} }
 namespace time { void init() {} }
 namespace tag { void init() {} }
 namespace email { void init() {} }
