@@ -43,7 +43,6 @@ namespace time { void init() {} }
 namespace tag { void init() {} }
 namespace email { void init() {} }
 namespace handle { void init() {} }
-namespace date { void init() {} }
 namespace port { void init() {} }
 namespace money { void init() {} }
 namespace ref { void init() {} }
