@@ -44,7 +44,6 @@ namespace tag { void init() {} }
 namespace email { void init() {} }
 namespace handle { void init() {} }
 namespace port { void init() {} }
-namespace money { void init() {} }
 namespace ref { void init() {} }
 namespace image_codec { void init() {} }
 namespace image { void init() {} }
