@@ -31,7 +31,6 @@ namespace url { void init() {} }
 namespace file { void init() {} }
 namespace object { void init() {} }
 namespace bitset { void init() {} }
-namespace triple { void init() {} }
 namespace float_ { void init() {} }
 namespace typeset { void init() {} }
 namespace error { void init() {} }
@@ -42,7 +41,6 @@ namespace percent { void init() {} }
 namespace time { void init() {} }
 namespace tag { void init() {} }
 namespace email { void init() {} }
-namespace handle { void init() {} }
 namespace port { void init() {} }
 namespace ref { void init() {} }
 namespace image_codec { void init() {} }
