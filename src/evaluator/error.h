@@ -38,6 +38,8 @@ namespace zuv::error {
     X(script, bad_to_arg, 3, 56, "bad-to-arg") \
     X(script, move_bad, 3, 60, "move-bad") \
     X(script, invalid_data, 3, 61, "invalid-data") \
+    X(script, wrong_denom, 3, 62, "wrong-denom") \
+    X(script, invalid_months, 3, 63, "invalid-months") \
     X(syntax, invalid, 2, 2, "invalid") \
     X(syntax, missing, 2, 3, "missing") \
     X(syntax, no_header, 2, 4, "no-header") \

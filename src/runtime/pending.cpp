@@ -14,19 +14,11 @@ namespace get_path { void init() {} }
 namespace paren { void init() {} }
 namespace object { void init() {} }
 namespace bitset { void init() {} }
-namespace triple { void init() {} }
 namespace error { void init() {} }
 namespace vector { void init() {} }
 namespace map { void init() {} }
 namespace hash { void init() {} }
-namespace pair { void init() {} }
-namespace tuple { void init() {} }
-namespace handle { void init() {} }
-namespace date { void init() {} }
 namespace port { void init() {} }
-namespace money { void init() {} }
-namespace point2D { void init() {} }
-namespace point3D { void init() {} }
 namespace image_codec { void init() {} }
 namespace image { void init() {} }
 }  // namespace zuv

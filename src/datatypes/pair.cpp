@@ -1,0 +1,268 @@
+// pair!: integer components, promotion to point2D!, forms and the pair actions.
+#include "datatypes/pair.h"
+
+#include <cmath>
+#include <string_view>
+
+#include "datatypes/block.h"
+#include "datatypes/numeric.h"
+#include "datatypes/point.h"
+#include "datatypes/scalar.h"
+#include "evaluator/random.h"
+#include "memory/action-types.h"
+#include "memory/datatype.h"
+#include "memory/stack.h"
+
+namespace zuv::pair {
+
+namespace {
+
+using datatype::fn;
+
+constexpr std::string_view component_names[] = {"x", "y"};
+
+int32_t get(const Cell* c, int32_t i) { return i == 1 ? c->int2() : c->int3(); }
+void put(Cell* c, int32_t i, int32_t v) { (i == 1 ? c->data2 : c->data3) = static_cast<uint32_t>(v); }
+
+// A float truncated to a component; NaN, infinities and floats off the integers raise
+// the given error with the value.
+int32_t truncated(double d, error::Id id, const Cell* value) {
+    int32_t n;
+    if (!numeric::to_int32(d, &n)) error::raise(id, value);
+    return n;
+}
+
+Cell* make(Cell* proto, Cell* spec, int32_t) {
+    switch (spec->type()) {
+        case Type::block: {
+            scalar::Values v = scalar::values_of(spec);
+            if (v.count < 2) error::raise(error::id::syntax_malconstruct, spec);
+            int32_t c[2];
+            for (int i = 0; i < 2; ++i) {
+                if (!(v.head[i].is(Type::integer) || v.head[i].is(Type::float_)))
+                    error::raise(error::id::syntax_malconstruct, spec);
+                c[i] = truncated(scalar::number_of(&v.head[i]), error::id::syntax_malconstruct, spec);
+            }
+            cell::make(proto, Type::pair, 0, static_cast<uint32_t>(c[0]), static_cast<uint32_t>(c[1]));
+            return proto;
+        }
+        case Type::string: {
+            Cell* loaded = scalar::load_value(spec);
+            if (!loaded->is(Type::pair)) scalar::raise_type(error::id::script_bad_to_arg, Type::pair, spec);
+            return loaded;
+        }
+        case Type::pair:
+            return spec;
+        case Type::integer:
+            cell::make(proto, Type::pair, 0, spec->data2, spec->data2);
+            return proto;
+        case Type::float_: {
+            double d = spec->float23();
+            int32_t n;
+            if (!numeric::to_int32(d, &n)) scalar::raise_type(error::id::script_bad_to_arg, Type::pair, spec);
+            cell::make(proto, Type::pair, 0, static_cast<uint32_t>(n), static_cast<uint32_t>(n));
+            return proto;
+        }
+        case Type::point2D: {
+            int32_t x = truncated(point::get(spec, 0), error::id::script_invalid_arg, spec);
+            int32_t y = truncated(point::get(spec, 1), error::id::script_invalid_arg, spec);
+            cell::make(proto, Type::pair, 0, static_cast<uint32_t>(x), static_cast<uint32_t>(y));
+            return proto;
+        }
+        default:
+            scalar::raise_type(error::id::script_bad_to_arg, Type::pair, spec);
+    }
+}
+
+Cell* random(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        random::seed(static_cast<int32_t>(value->data2 ^ value->data3));
+        cell::make(value, Type::unset);
+        return value;
+    }
+    for (int32_t i = 1; i <= 2; ++i)
+        if (get(value, i) != 0) put(value, i, random::int_(secure, get(value, i)));
+    return value;
+}
+
+int32_t form(Cell* value, Cell* buffer, Cell*, int32_t budget) {
+    budget = scalar::append_decimal(buffer, x(value), budget);
+    budget = scalar::append(buffer, "x", budget);
+    return scalar::append_decimal(buffer, y(value), budget);
+}
+
+int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part, int32_t budget, int32_t) {
+    return form(value, buffer, part, budget);
+}
+
+Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool, Cell* parent, Cell* previous, int32_t, bool,
+                bool notify) {
+    int32_t i = 0;
+    if (element->is(Type::integer)) i = element->int2();
+    else if (element->is(Type::word)) i = field_index(element, value);
+    if (i < 1 || i > 2) error::raise(error::id::script_invalid_path, element, value);
+    if (!set_value) return numeric::push_integer(get(value, i));
+    if (!set_value->is(Type::integer)) scalar::raise_type(error::id::script_invalid_type, set_value->type());
+    put(value, i, set_value->int2());
+    scalar::notify_path_set(parent, previous, element, value, notify);
+    return set_value;
+}
+
+int32_t compare(Cell* a, Cell* b, int32_t op) {
+    if (b->is(Type::point2D)) {
+        Cell p = *a;
+        to_point2D_at(&p);
+        return point2D::compare(&p, b, op);
+    }
+    if (!b->is(Type::pair)) return -2;
+    if (x(a) != x(b)) return x(a) < x(b) ? -1 : 1;
+    if (y(a) != y(b)) return y(a) < y(b) ? -1 : 1;
+    return 0;
+}
+
+Cell* absolute(Cell* value) {
+    for (int32_t i = 1; i <= 2; ++i) {
+        int32_t v = get(value, i);
+        if (v == INT32_MIN) error::raise(error::id::math_overflow);
+        put(value, i, v < 0 ? -v : v);
+    }
+    return value;
+}
+
+Cell* negate(Cell* value) {
+    // Two's complement: the minimum integer stays as it is.
+    value->data2 = 0u - value->data2;
+    value->data3 = 0u - value->data3;
+    return value;
+}
+
+template <int Op>
+Cell* math(Cell* a, Cell* b) {
+    return do_math(a, b, Op);
+}
+
+Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
+            bool half_ceiling) {
+    numeric::Rounding how{even, down, half_down, floor, ceiling, half_ceiling};
+    Cell scales[2];
+    const Cell* per[2] = {scale, scale};
+    if (scale && scale->is(Type::money)) scalar::raise_not_related_here(Type::money);
+    if (scale && scale->is(Type::pair)) {
+        numeric::integer_at(&scales[0], x(scale));
+        numeric::integer_at(&scales[1], y(scale));
+        per[0] = &scales[0];
+        per[1] = &scales[1];
+    }
+    int32_t rx = numeric::round_component(x(value), per[0], how);
+    int32_t ry = numeric::round_component(y(value), per[1], how);
+    put(value, 1, rx);
+    put(value, 2, ry);
+    return value;
+}
+
+Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
+    int32_t i = index;
+    if (index_cell && scalar::any_word_q(index_cell->type())) i = field_index(index_cell, value);
+    else if (i < 1 || i > 2) error::raise(error::id::script_out_of_range, index_cell);
+    return numeric::push_integer(get(value, i));
+}
+
+Cell* reverse(Cell* value, Cell*, Cell*) {
+    std::swap(value->data2, value->data3);
+    return value;
+}
+
+}  // namespace
+
+void make_at(Cell* c, int32_t x, int32_t y) {
+    c->set_type(Type::pair);
+    c->data1 = 0;
+    c->data2 = static_cast<uint32_t>(x);
+    c->data3 = static_cast<uint32_t>(y);
+}
+
+Cell* make_in(Cell* block, int32_t x, int32_t y) {
+    Cell c;
+    cell::make(&c, Type::pair, 0, static_cast<uint32_t>(x), static_cast<uint32_t>(y));
+    return block::append(block, &c);
+}
+
+Cell* push(int32_t x, int32_t y) {
+    Cell c;
+    cell::make(&c, Type::pair, 0, static_cast<uint32_t>(x), static_cast<uint32_t>(y));
+    return stack::push(&c);
+}
+
+int32_t field_index(const Cell* word, Cell* value) {
+    if (int32_t i = scalar::word_index(word, component_names)) return i;
+    error::raise(value->is(Type::pair) ? error::id::script_cannot_use : error::id::script_invalid_path, word, value);
+}
+
+void to_point2D_at(Cell* c) {
+    point2D::make_at(c, static_cast<float>(x(c)), static_cast<float>(y(c)));
+}
+
+int32_t component_of(const Cell* c) {
+    if (c->is(Type::integer)) return c->int2();
+    return truncated(c->float23(), error::id::script_invalid_arg, c);
+}
+
+Cell* do_math(Cell* left, Cell* right, int32_t op) {
+    int32_t rx, ry;
+    switch (right->type()) {
+        case Type::integer:
+            rx = ry = right->int2();
+            break;
+        case Type::pair:
+            rx = x(right);
+            ry = y(right);
+            break;
+        case Type::point2D:
+            to_point2D_at(left);
+            return point2D::do_math(left, right, op);
+        case Type::float_: case Type::percent: {
+            double f = right->float23();
+            if (op == 2 && std::isfinite(f)) {
+                point2D::make_at(left, static_cast<float>(x(left) * f), static_cast<float>(y(left) * f));
+                return left;
+            }
+            if (op == 3 && !std::isnan(f)) {
+                point2D::make_at(left, static_cast<float>(x(left) / f), static_cast<float>(y(left) / f));
+                return left;
+            }
+            if (op == 2 || op == 3 || !std::isfinite(f)) error::raise(error::id::script_invalid_arg, right);
+            rx = ry = truncated(f, error::id::script_invalid_arg, right);
+            break;
+        }
+        default:
+            scalar::raise_type(error::id::script_invalid_type, right->type());
+    }
+    numeric::IntegerResult rx_result = numeric::integer_op(x(left), rx, op, true);
+    numeric::IntegerResult ry_result = numeric::integer_op(y(left), ry, op, true);
+    if (rx_result.is_float || ry_result.is_float) {
+        // Redone in floats from the operands as they were, so both components agree.
+        Cell r;
+        if (right->is(Type::pair)) r = *right;
+        else numeric::integer_at(&r, rx);
+        to_point2D_at(left);
+        return point2D::do_math(left, &r, op);
+    }
+    put(left, 1, rx_result.value);
+    put(left, 2, ry_result.value);
+    return left;
+}
+
+void init() {
+    datatype::register_type(37, 0, "pair!",
+        {fn(make), fn(random), nullptr, fn(make), fn(form), fn(mold), fn(eval_path), nullptr, fn(compare),
+         fn(absolute),
+         fn(math<0>), fn(math<3>), fn(math<2>), fn(negate), nullptr, fn(math<4>), fn(round), fn(math<1>),
+         nullptr, nullptr,
+         fn(math<6>), nullptr, fn(math<5>), fn(math<7>), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, fn(pick), nullptr,
+         nullptr, nullptr, fn(reverse), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr});
+}
+
+}  // namespace zuv::pair
