@@ -286,15 +286,15 @@ TEST_F(DateTest, FieldsWriteAndNormalise) {
 
 TEST_F(DateTest, CompareByInstant) {
     using namespace actions::op;
-    EXPECT_EQ(compare(dt(2026, 1, 1), dt(2026, 1, 1, 0.0, 0), equal), 0);
-    EXPECT_EQ(compare(dt(2026, 1, 1), dt(2026, 1, 2), lesser), -1);
-    EXPECT_EQ(compare(dt(2026, 1, 1, hour, 0), dt(2026, 1, 1, 2 * hour, 0), lesser), -1);
+    EXPECT_EQ(order(dt(2026, 1, 1), dt(2026, 1, 1, 0.0, 0), equal), 0);
+    EXPECT_EQ(order(dt(2026, 1, 1), dt(2026, 1, 2), lesser), -1);
+    EXPECT_EQ(order(dt(2026, 1, 1, hour, 0), dt(2026, 1, 1, 2 * hour, 0), lesser), -1);
     // One instant written in two zones, on two different local days.
     Cell east = dt(2026, 1, 1, 0.5 * hour, 1), utc = dt(2025, 12, 31, 23.5 * hour, 0);
-    EXPECT_EQ(compare(east, utc, equal), 0);
-    EXPECT_EQ(compare(east, utc, same), 1);
-    EXPECT_EQ(compare(east, dt(2025, 12, 31, 23.75 * hour, 0), lesser), -1);
-    EXPECT_EQ(compare(dt(2026, 1, 1), integer(1), equal), -2);
+    EXPECT_EQ(order(east, utc, equal), 0);
+    EXPECT_EQ(order(east, utc, same), 1);
+    EXPECT_EQ(order(east, dt(2025, 12, 31, 23.75 * hour, 0), lesser), -1);
+    EXPECT_EQ(order(dt(2026, 1, 1), integer(1), equal), -2);
 }
 
 TEST_F(DateTest, PickAndPaths) {

@@ -122,8 +122,6 @@ TEST_F(FloatTest, ArithmeticErrors) {
         {flt(1.0), slot::add, logic(true), error::id::script_invalid_type},
         {flt(1.0), slot::subtract, pair, error::id::script_not_related},
         {flt(1.0), slot::divide, pair, error::id::script_not_related},
-        {flt(1.0), slot::add, pair, error::id::internal_not_done},
-        {flt(1.0), slot::add, money, error::id::internal_not_done},
     });
     EXPECT_EQ(datatype::action_of(Type::float_, slot::and_t), nullptr);
     EXPECT_EQ(raised([] { float_::do_math_op(1.0, 2.0, 6); }), error::id::script_cannot_use);

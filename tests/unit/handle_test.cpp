@@ -41,9 +41,9 @@ TEST_F(HandleTest, Forms) {
 
 TEST_F(HandleTest, CompareIgnoresTheSubtype) {
     using namespace actions::op;
-    EXPECT_EQ(compare(handle_of(5, handle::subtype::font), handle_of(5, handle::subtype::window), equal), 0);
-    EXPECT_EQ(compare(handle_of(0xFFFFFFFF, 0), handle_of(1, 0), lesser), -1);  // signed values
-    EXPECT_EQ(compare(handle_of(5, 0), integer(5), equal), 1);
+    EXPECT_EQ(order(handle_of(5, handle::subtype::font), handle_of(5, handle::subtype::window), equal), 0);
+    EXPECT_EQ(order(handle_of(0xFFFFFFFF, 0), handle_of(1, 0), lesser), -1);  // signed values
+    EXPECT_EQ(order(handle_of(5, 0), integer(5), equal), 1);
 }
 
 TEST_F(HandleTest, NeitherTypeIsMadeNorComputed) {

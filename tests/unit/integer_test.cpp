@@ -62,8 +62,6 @@ TEST_F(IntegerTest, ArithmeticErrors) {
         {integer(5), slot::divide, pair, error::id::script_not_related},
         {integer(5), slot::subtract, date, error::id::script_not_related},
         {integer(5), slot::xor_t, money, error::id::script_invalid_type},
-        // Operations that another datatype computes wait for it, and never crash meanwhile.
-        {integer(5), slot::add, pair, error::id::internal_not_done},
     });
     EXPECT_EQ(raised([] { unary_op(slot::absolute, integer(int_min)); }), error::id::math_overflow);
     EXPECT_EQ(raised([] { unary_op(slot::negate, integer(int_min)); }), error::id::math_overflow);

@@ -188,24 +188,24 @@ TEST_F(MoneyTest, Conversions) {
 
 TEST_F(MoneyTest, Compare) {
     using namespace actions::op;
-    EXPECT_EQ(compare(usd("$1"), integer(1), equal), 0);
-    EXPECT_EQ(compare(usd("$1"), integer(1), strict_equal), 1);
-    EXPECT_EQ(compare(usd("$1.5"), number(1.5), equal), 0);
-    EXPECT_EQ(compare(usd("$1.23456"), number(1.234567), lesser), -1);  // the float's sixth decimal counts
-    EXPECT_EQ(compare(usd("-$1.23456"), number(-1.234567), lesser), 1);
-    EXPECT_EQ(compare(usd("$0"), number(1e-7), lesser), -1);
-    EXPECT_EQ(compare(usd("$5"), number(1e300), lesser), -1);
-    EXPECT_EQ(compare(usd("-$5"), usd("$3"), lesser), -1);
-    EXPECT_EQ(compare(usd("-$5"), usd("-$3"), lesser), -1);
-    EXPECT_EQ(compare(usd("USD$1"), usd("$1"), equal), 0);
-    EXPECT_EQ(compare(usd("USD$1"), usd("$1"), strict_equal), 1);
-    EXPECT_EQ(compare(usd("$1"), usd("USD$1"), find), 1);
-    EXPECT_EQ(compare(usd("USD$1"), usd("$1"), find), 0);
-    EXPECT_EQ(compare(usd("USD$1"), usd("EUR$1"), equal), 1);
-    EXPECT_EQ(raised([] { compare(usd("USD$1"), usd("EUR$2"), lesser); }), error::id::script_wrong_denom);
-    EXPECT_EQ(compare(usd("USD$1"), usd("EUR$2"), sort), 1);  // EUR sorts before USD
-    EXPECT_EQ(compare(usd("$9"), usd("EUR$2"), sort), -1);    // no currency first
-    EXPECT_EQ(compare(usd("$1"), none_cell, equal), -2);
+    EXPECT_EQ(order(usd("$1"), integer(1), equal), 0);
+    EXPECT_EQ(order(usd("$1"), integer(1), strict_equal), 1);
+    EXPECT_EQ(order(usd("$1.5"), number(1.5), equal), 0);
+    EXPECT_EQ(order(usd("$1.23456"), number(1.234567), lesser), -1);  // the float's sixth decimal counts
+    EXPECT_EQ(order(usd("-$1.23456"), number(-1.234567), lesser), 1);
+    EXPECT_EQ(order(usd("$0"), number(1e-7), lesser), -1);
+    EXPECT_EQ(order(usd("$5"), number(1e300), lesser), -1);
+    EXPECT_EQ(order(usd("-$5"), usd("$3"), lesser), -1);
+    EXPECT_EQ(order(usd("-$5"), usd("-$3"), lesser), -1);
+    EXPECT_EQ(order(usd("USD$1"), usd("$1"), equal), 0);
+    EXPECT_EQ(order(usd("USD$1"), usd("$1"), strict_equal), 1);
+    EXPECT_EQ(order(usd("$1"), usd("USD$1"), find), 1);
+    EXPECT_EQ(order(usd("USD$1"), usd("$1"), find), 0);
+    EXPECT_EQ(order(usd("USD$1"), usd("EUR$1"), equal), 1);
+    EXPECT_EQ(raised([] { order(usd("USD$1"), usd("EUR$2"), lesser); }), error::id::script_wrong_denom);
+    EXPECT_EQ(order(usd("USD$1"), usd("EUR$2"), sort), 1);  // EUR sorts before USD
+    EXPECT_EQ(order(usd("$9"), usd("EUR$2"), sort), -1);    // no currency first
+    EXPECT_EQ(order(usd("$1"), none_cell, equal), -2);
 }
 
 TEST_F(MoneyTest, FieldsParityAndSign) {
@@ -247,8 +247,8 @@ TEST_F(MoneyTest, RandomNeverExceedsTheValue) {
     for (int i = 0; i < 200; ++i) {
         Cell r = limit;
         action<slotfn::Random>(Type::money, slot::random)(&r, false, false, false);
-        ASSERT_LE(compare(r, limit, actions::op::lesser), 0);
-        below |= compare(r, usd("$100"), actions::op::lesser) < 0;
+        ASSERT_LE(order(r, limit, actions::op::lesser), 0);
+        below |= order(r, usd("$100"), actions::op::lesser) < 0;
     }
     EXPECT_TRUE(below);
 }

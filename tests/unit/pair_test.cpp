@@ -144,26 +144,26 @@ TEST_F(PairTest, UnaryActions) {
 }
 
 TEST_F(PairTest, CompareOrdersByXThenY) {
-    EXPECT_EQ(compare(pr(1, 2), pr(1, 3), actions::op::lesser), -1);
-    EXPECT_EQ(compare(pr(1, 9), pr(2, 0), actions::op::lesser), -1);
-    EXPECT_EQ(compare(pr(1, 2), pr(1, 2), actions::op::equal), 0);
-    EXPECT_EQ(compare(pr(1, 2), p2(1, 2), actions::op::equal), 0);
-    EXPECT_EQ(compare(pr(1, 2), integer(1), actions::op::equal), -2);
-    EXPECT_EQ(compare(p2(1, 2), pr(1, 2), actions::op::strict_equal), 0);
+    EXPECT_EQ(order(pr(1, 2), pr(1, 3), actions::op::lesser), -1);
+    EXPECT_EQ(order(pr(1, 9), pr(2, 0), actions::op::lesser), -1);
+    EXPECT_EQ(order(pr(1, 2), pr(1, 2), actions::op::equal), 0);
+    EXPECT_EQ(order(pr(1, 2), p2(1, 2), actions::op::equal), 0);
+    EXPECT_EQ(order(pr(1, 2), integer(1), actions::op::equal), -2);
+    EXPECT_EQ(order(p2(1, 2), pr(1, 2), actions::op::strict_equal), 0);
 }
 
 TEST_F(PairTest, PointEqualityIsWithinTenUnitsOfTheLastPlace) {
     using actions::op::equal, actions::op::strict_equal, actions::op::same, actions::op::lesser;
-    EXPECT_EQ(compare(p2(0.1f, 0), p2(0.10000005f, 0), equal), 0);
-    EXPECT_EQ(compare(p2(0.1f, 0), p2(0.10000005f, 0), strict_equal), 1);
-    EXPECT_EQ(compare(p2(0.1f, 0), p2(0.1000001f, 0), equal), 1);
-    EXPECT_EQ(compare(p2(0, 0), p2(-0.0f, 0), strict_equal), 0);
-    EXPECT_EQ(compare(p2(0, 0), p2(-0.0f, 0), same), 1);
-    EXPECT_EQ(compare(p2(NAN, 0), p2(NAN, 0), equal), 1);
-    EXPECT_EQ(compare(p2(INFINITY, 0), p2(INFINITY, 0), equal), 0);
-    EXPECT_EQ(compare(p2(INFINITY, 0), p2(-INFINITY, 0), equal), 1);
-    EXPECT_EQ(compare(p3(1, 2, 3), p3(1, 2, 4), lesser), -1);
-    EXPECT_EQ(compare(p3(1, 2, 3), p2(1, 2), equal), -2);
+    EXPECT_EQ(order(p2(0.1f, 0), p2(0.10000005f, 0), equal), 0);
+    EXPECT_EQ(order(p2(0.1f, 0), p2(0.10000005f, 0), strict_equal), 1);
+    EXPECT_EQ(order(p2(0.1f, 0), p2(0.1000001f, 0), equal), 1);
+    EXPECT_EQ(order(p2(0, 0), p2(-0.0f, 0), strict_equal), 0);
+    EXPECT_EQ(order(p2(0, 0), p2(-0.0f, 0), same), 1);
+    EXPECT_EQ(order(p2(NAN, 0), p2(NAN, 0), equal), 1);
+    EXPECT_EQ(order(p2(INFINITY, 0), p2(INFINITY, 0), equal), 0);
+    EXPECT_EQ(order(p2(INFINITY, 0), p2(-INFINITY, 0), equal), 1);
+    EXPECT_EQ(order(p3(1, 2, 3), p3(1, 2, 4), lesser), -1);
+    EXPECT_EQ(order(p3(1, 2, 3), p2(1, 2), equal), -2);
 }
 
 TEST_F(PairTest, Rounding) {

@@ -47,7 +47,8 @@ inline Cell convert(Type target, Cell spec, bool to) {
                                                                                          static_cast<int32_t>(target));
 }
 
-inline int32_t compare(Cell a, Cell b, int32_t op) { return actions::compare_dispatch(&a, &b, op); }
+// The signed order of two values (-2 when they cannot be compared).
+inline int32_t order(Cell a, Cell b, int32_t op) { return actions::compare_dispatch(&a, &b, op); }
 
 inline Cell number(double d, Type t = Type::float_) {
     Cell c;

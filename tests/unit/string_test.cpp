@@ -391,10 +391,11 @@ TEST_F(StringTest, InsertAndChange) {
     EXPECT_EQ(unit_of(e), 1u);  // written at a position, Latin-1 stays at unit 1
 }
 
-TEST_F(StringTest, ValuesWhoseFormIsNotBuiltYetRaiseNotDone) {
+TEST_F(StringTest, OtherValuesAreFormedWhenAppended) {
     Cell s = str("a");
     Cell n = integer(5);
-    EXPECT_EQ(raised([&] { string::append(&s, &n, -1, false, 1); }), error::id::internal_not_done);
+    string::append(&s, &n, -1, false, 1);
+    EXPECT_EQ(string::to_utf8(&s), "a5");
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -179,10 +179,10 @@ TEST_F(TupleTest, Reverse) {
 }
 
 TEST_F(TupleTest, CompareCountsMissingBytesAsZero) {
-    EXPECT_EQ(compare(tp({1, 2, 3}), tp({1, 2, 3, 0}), actions::op::equal), 0);
-    EXPECT_EQ(compare(tp({1, 2, 3}), tp({1, 2, 3, 1}), actions::op::lesser), -1);
-    EXPECT_EQ(compare(tp({1, 2, 200}), tp({1, 3}), actions::op::lesser), -1);
-    EXPECT_EQ(compare(tp({1, 2, 3}), integer(1), actions::op::equal), -2);
+    EXPECT_EQ(order(tp({1, 2, 3}), tp({1, 2, 3, 0}), actions::op::equal), 0);
+    EXPECT_EQ(order(tp({1, 2, 3}), tp({1, 2, 3, 1}), actions::op::lesser), -1);
+    EXPECT_EQ(order(tp({1, 2, 200}), tp({1, 3}), actions::op::lesser), -1);
+    EXPECT_EQ(order(tp({1, 2, 3}), integer(1), actions::op::equal), -2);
 }
 
 TEST_F(TupleTest, ComplementLengthAndZero) {
