@@ -362,6 +362,67 @@ void call_function(const Cell* fn, Ref context, const Cell* name, uint32_t trace
     eval_function_body(&f, body, context);
 }
 
+void apply_function(const Cell* fn_in, const Cell* name_in, const Cell* args, int count, Cell* result) {
+    Cell fn = *fn_in;
+    if (fn.is(Type::op)) fn.header = (fn.header >> 16) & 0xFF;
+    Cell name = (name_in && name_in->is(Type::word)) ? *name_in : anon_word;
+    Cell* mark = stack::arguments_top;
+    stack::push(&fn);
+    Cell* cache_slot = memory::buffer_of(series_of(&fn))->cells() + 1;
+    if (!cache_slot->is(Type::block)) make_arg_cache(&fn);
+    Cell cache = *(memory::buffer_of(series_of(&fn))->cells() + 1);
+    int32_t n = series::length(&cache);
+    bool native = is_native(fn.type());
+    Ref ctx = 0;
+    if (native) {
+        stack::mark_interp_native(&name);
+    } else {
+        ctx = fn.data1;
+        stack::mark(&name, stack::kind::interp_func);
+        stack::CallFrame* f = stack::top_frame();
+        f->function_context = ctx;
+        f->saved_values = context::cell_of(ctx)->data2;
+    }
+    int32_t refs[max_refinements];
+    for (int32_t& r : refs) r = -1;
+    int next = 0;
+    bool in_refinement = false;
+    int32_t locals = -1;
+    for (int32_t i = 0; i < n; ++i) {
+        Cell e = *(block::head(&cache) + i);
+        if (e.is(Type::typeset)) {
+            if (((e.header >> kind_shift) & 3) == return_spec) continue;
+            if (in_refinement) {
+                if (!native) none::push();
+                continue;
+            }
+            if (next < count) stack::push(&args[next++]);
+            else none::push();
+        } else if (e.is(Type::refinement)) {
+            in_refinement = true;
+            if (!native) logic::push(false);
+        } else if (e.is(Type::integer) && !native) {
+            locals = e.int2();
+        }
+    }
+    if (native) {
+        int32_t index = fn.int1();
+        if (fn.is(Type::native)) natives::table[index - 1](false, refs);
+        else actions::table[index - 1](refs);
+        if (!pending) stack::unwind();
+    } else {
+        if (locals >= 1) {
+            logic::push(false);
+            for (int32_t i = 1; i < locals; ++i) none::push();
+        }
+        call_function(&fn, ctx, &name, 0);
+        if (!pending) stack::unwind_func();
+    }
+    if (pending) throw_pending();
+    *result = *stack::top();
+    stack::arguments_top = mark;
+}
+
 int32_t call_any_function(const Cell* fn_in, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* path,
                           int32_t path_pos, const Cell* name_in, const Cell* object, uint32_t mode, bool infix) {
     Cell fn = *fn_in;
@@ -378,13 +439,9 @@ int32_t call_any_function(const Cell* fn_in, const Cell* block, int32_t pos, int
             else stack::unwind_last();
             break;
         case Type::function: case Type::routine: {
+            // Arguments and locals live in the function's own context; a function picked
+            // from an object reaches the object's fields through its body's binding.
             Ref ctx = fn.data1;
-            if (object && object->is(Type::object) && object->data1 != context::global) {
-                ctx = object->data1;
-            } else {
-                Cell* obj = memory::buffer_of(fn.data3)->cells() + 4;
-                if (obj->is(Type::integer) && obj->data2) ctx = obj->data2;
-            }
             stack::mark(&name, stack::kind::interp_func);
             // Unrolls past this frame put the context's values back.
             stack::CallFrame* f = stack::top_frame();

@@ -4,7 +4,25 @@
 #include <initializer_list>
 #include <string_view>
 
+#include <cstdio>
+#include <string>
+
+#include "datatypes/block.h"
+#include "datatypes/logic.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "evaluator/actions.h"
+#include "evaluator/context.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/object.h"
+#include "evaluator/symbol.h"
+#include "evaluator/word.h"
+#include "memory/action-types.h"
+#include "memory/collector.h"
+#include "memory/datatype.h"
 #include "memory/stack.h"
+#include "runtime/fatal.h"
+#include "runtime/stdio.h"
 #include "runtime/throw.h"
 
 namespace zuv::error {
@@ -40,6 +58,359 @@ Id id_named(const char* category, const char* id) {
     return Id{255, 255};
 }
 
+// error! values ------------------------------------------------------------------------------
+
+namespace {
+
+using datatype::fn;
+
+// The fields of every error, in order.
+const char* const field_names[] = {"code", "type", "id", "arg1", "arg2", "arg3", "near", "where", "stack", "files"};
+constexpr int32_t field_count = 10;
+enum Field { f_code, f_type, f_id, f_arg1, f_arg2, f_arg3, f_near, f_where, f_stack, f_files };
+
+Cell prototype;           // the error prototype object (made on first use)
+Cell catalogue_cell;      // the catalogue object once the boot code has made it
+
+Cell* values_of(Ref ctx) { return memory::buffer_of(context::cell_of(ctx)->data2)->cells(); }
+
+const Cell* catalogue() {
+    if (catalogue_cell.is(Type::object)) return &catalogue_cell;
+    if (!context::global) return nullptr;
+    int32_t i = context::find_word(context::global, symbol::make("catalog-errors"), true);
+    if (i < 0) return nullptr;
+    Cell* v = context::value_at(context::global, context::word_at(context::global, i)->int3());
+    if (!v || !v->is(Type::object)) return nullptr;
+    catalogue_cell = *v;
+    return &catalogue_cell;
+}
+
+void make_prototype() {
+    if (prototype.is(Type::object)) return;
+    Cell p;
+    object::make_at(&p, field_count);
+    Cell* held = stack::push(&p);
+    for (const char* name : field_names) {
+        int32_t index = context::add_word(held->data1, symbol::make(name));
+        values_of(held->data1)[index] = none::shared;
+    }
+    held->data2 = object::new_class_id();
+    prototype = *held;
+    object::refresh_owner(&prototype);
+    stack::pop(1);
+}
+
+// A new error object from the prototype, typed error!, in out.
+void new_error(Cell* out) {
+    make_prototype();
+    Cell proto_ctx = *context::cell_of(prototype.data1);
+    Ref ctx = context::create(field_count, false, true, &proto_ctx, context::kind_object);
+    cell::make(out, Type::error, ctx, prototype.data2, 0);
+    for (int32_t i = 0; i < field_count; ++i) values_of(ctx)[i] = none::shared;
+    *context::owner_of(ctx) = *out;
+}
+
+// The word at index i of an object's context, as a word! bound to it.
+Cell word_of(const Cell* object, int32_t index) {
+    Cell w = *context::word_at(object->data1, index);
+    w.set_type(Type::word);
+    w.header &= ~(context::bit::applied | header::new_line);
+    return w;
+}
+
+// The index of a word in an object, -1 when absent.
+int32_t index_in(const Cell* object, int32_t symbol) {
+    int32_t i = context::find_word(object->data1, symbol, true);
+    return i < 0 ? -1 : context::word_at(object->data1, i)->int3();
+}
+
+Cell field_word(const char* name) {
+    Cell w;
+    word::make_at(&w, symbol::make(name));
+    return w;
+}
+
+void set_code(Cell* error, int32_t category, int32_t id) {
+    cell::make(&values_of(error->data1)[f_code], Type::integer, 0, static_cast<uint32_t>(category * 100 + id - 2));
+}
+
+}  // namespace
+
+Cell* create(const Cell* category, const Cell* id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
+    Cell spec;
+    block::make_at(&spec, 2);
+    Cell* sh = stack::push(&spec);
+    block::append(sh, category);
+    block::append(sh, id);
+    Cell e;
+    make(sh, &e);
+    Cell* held = stack::push(&e);
+    const Cell* args[3] = {arg1, arg2, arg3};
+    for (int i = 0; i < 3; ++i)
+        if (args[i]) values_of(held->data1)[f_arg1 + i] = *args[i];
+    Cell result = *held;
+    stack::pop(2);
+    return stack::push(&result);
+}
+
+void make(const Cell* spec_in, Cell* out) {
+    Cell spec = *spec_in;
+    Cell* sh = stack::push(&spec);
+    const Cell* cat = catalogue();
+    Cell e;
+    new_error(&e);
+    Cell* eh = stack::push(&e);
+    auto category_at = [&](int32_t index, Cell* category_out) {
+        int32_t n = context::size_of(cat->data1);
+        if (index < 0 || index >= n) return false;
+        *category_out = values_of(cat->data1)[context::word_at(cat->data1, index)->int3()];
+        return category_out->is(Type::object);
+    };
+    auto spec_field = [&](const char* name) -> Cell {
+        Cell w = field_word(name);
+        return w;
+    };
+    if (sh->is(Type::integer)) {
+        int32_t code = sh->int2();
+        Cell category;
+        if (!cat || code < 0 || !category_at(code / 100, &category) ||
+            code % 100 + 2 >= context::size_of(category.data1))
+            error::raise(id::script_out_of_range, sh);
+        values_of(eh->data1)[f_code] = *sh;
+        values_of(eh->data1)[f_type] = word_of(cat, code / 100);
+        values_of(eh->data1)[f_id] = word_of(&category, code % 100 + 2);
+    } else if (sh->is(Type::block) && series::length(sh) > 0 && block::head(sh)->is(Type::word)) {
+        Cell type_word = *block::head(sh);
+        int32_t ci = cat ? index_in(cat, type_word.int2()) : -1;
+        Cell category;
+        if (ci < 0 || !category_at(ci, &category)) {
+            Cell f = spec_field("type");
+            error::raise(id::script_invalid_spec_field, &f);
+        }
+        if (series::length(sh) < 2) {
+            Cell f = spec_field("id");
+            error::raise(id::script_invalid_spec_field, &f);
+        }
+        Cell id_word = *(block::head(sh) + 1);
+        if (!id_word.is(Type::word)) error::raise(id::script_invalid_arg, &id_word);
+        int32_t ii = index_in(&category, id_word.int2());
+        if (ii < 2) {
+            Cell f = spec_field("id");
+            error::raise(id::script_invalid_spec_field, &f);
+        }
+        values_of(eh->data1)[f_type] = word_of(cat, ci);
+        values_of(eh->data1)[f_id] = word_of(&category, ii);
+        set_code(eh, ci, ii);
+    } else if (sh->is(Type::block) && series::length(sh) > 0 && block::head(sh)->is(Type::set_word)) {
+        context::bind(sh, eh->data1, true);
+        stack::mark_native(&interpreter::body_word);
+        interpreter::eval_block(sh, true);
+        if (interpreter::pending) return;
+        stack::unwind();
+        stack::pop(1);
+        Cell t = values_of(eh->data1)[f_type], i = values_of(eh->data1)[f_id];
+        int32_t ci = cat && t.is(Type::word) ? index_in(cat, t.int2()) : -1;
+        Cell category;
+        if (ci < 0 || !category_at(ci, &category)) {
+            Cell f = spec_field("type");
+            error::raise(id::script_invalid_spec_field, &f);
+        }
+        int32_t ii = i.is(Type::word) ? index_in(&category, i.int2()) : -1;
+        if (ii < 2) {
+            Cell f = spec_field("id");
+            error::raise(id::script_invalid_spec_field, &f);
+        }
+        set_code(eh, ci, ii);
+    } else if (sh->is(Type::block)) {
+        error::raise(id::internal_invalid_error);
+    } else if (sh->is(Type::string)) {
+        Cell user = field_word("user"), message = field_word("message");
+        Cell* r = create(&user, &message, sh, nullptr, nullptr);
+        *out = *r;
+        stack::pop(3);
+        return;
+    } else {
+        Cell t;
+        datatype::make_at(&t, static_cast<int>(Type::error));
+        error::raise(id::script_bad_make_arg, &t, sh);
+    }
+    values_of(eh->data1)[f_near] = interpreter::current_block;
+    *out = *eh;
+    stack::pop(2);
+}
+
+void set_where(Cell* error, const Cell* word) {
+    if (!error->is(Type::error) || !error->data1) return;
+    Cell* w = &values_of(error->data1)[f_where];
+    if (w->is(Type::none)) *w = *word;
+}
+
+namespace {
+
+void before_unroll(Cell* error) {
+    if (!error->is(Type::error) || !error->data1) return;
+    Cell word;
+    stack::get_call_word(&word);
+    set_where(error, &word);
+    Cell* st = &values_of(error->data1)[f_stack];
+    if (!st->is(Type::block))
+        cell::make(st, Type::integer, 0, static_cast<uint32_t>(stack::calls_top - stack::calls_bottom));
+}
+
+// Appends a message argument: formed for syntax errors, molded otherwise, at most 80
+// characters.
+void append_argument(Cell* buffer, Cell* value, bool syntax) {
+    Cell text;
+    if (syntax) actions::form_to(value, &text);
+    else actions::mold_to(value, &text);
+    Cell* held = stack::push(&text);
+    string::truncate(series::buffer(held), 80);
+    string::concatenate(buffer, held, -1, 0, false, 0);
+    stack::pop(1);
+}
+
+int32_t form_error(Cell* error, Cell* buffer, Cell* part, int32_t budget) {
+    Cell e = *error;
+    Cell* eh = stack::push(&e);
+    string::append_ascii(buffer, "*** ");
+    const Cell* cat = catalogue();
+    Cell* fields = values_of(eh->data1);
+    Cell category = none::shared, message = none::shared;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (cat && fields[f_type].is(Type::word)) {
+            Cell* c = object::find_value(cat, fields[f_type].int2());
+            if (c->is(Type::object)) category = *c;
+        }
+        if (category.is(Type::object) && fields[f_id].is(Type::word)) message = *object::find_value(&category, fields[f_id].int2());
+        if (category.is(Type::object) && !message.is(Type::none)) break;
+        // Unknown category or id: shown as an invalid error naming it.
+        fields[f_arg1] = category.is(Type::object) ? fields[f_id] : fields[f_type];
+        fields[f_type] = field_word("internal");
+        fields[f_id] = field_word("invalid-error");
+        category = none::shared;
+        message = none::shared;
+    }
+    if (message.is(Type::word)) message = *object::find_value(eh, message.int2());
+    Cell title = category.is(Type::object) ? *object::find_value(&category, symbol::make("type")) : none::shared;
+    if (title.is(Type::string)) string::concatenate(buffer, &title, -1, 0, false, 0);
+    string::append_ascii(buffer, ": ");
+    bool syntax = fields[f_type].is(Type::word) &&
+                  symbol::resolve(fields[f_type].int2()) == symbol::resolve(symbol::make("syntax"));
+    if (message.is(Type::string)) {
+        string::concatenate(buffer, &message, -1, 0, false, 0);
+    } else if (message.is(Type::block)) {
+        Cell* mh = stack::push(&message);
+        int32_t n = series::length(mh);
+        for (int32_t i = 0; i < n; ++i) {
+            Cell item = *(block::head(mh) + i);
+            if (i > 0) string::append_ascii(buffer, " ");
+            if (item.is(Type::string)) {
+                string::concatenate(buffer, &item, -1, 0, false, 0);
+            } else if (item.is(Type::word) || item.is(Type::get_word)) {
+                Cell v = *object::find_value(eh, item.int2());
+                Cell* vh = stack::push(&v);
+                append_argument(buffer, vh, syntax);
+                stack::pop(1);
+            }
+        }
+        stack::pop(1);
+    }
+    string::append_ascii(buffer, "\n*** Where: ");
+    Cell where = fields[f_where];
+    if (where.is(Type::word)) {
+        Cell* wh = stack::push(&where);
+        actions::mold_dispatch(wh, buffer, false, false, false, nullptr, actions::no_limit, 0);
+        stack::pop(1);
+    } else if (where.is(Type::string)) {
+        string::concatenate(buffer, &where, -1, 0, false, 0);
+    } else {
+        string::append_ascii(buffer, "???");
+    }
+    string::append_ascii(buffer, "\n*** Near : ");
+    Cell near = fields[f_near];
+    if (near.is(Type::block) || near.is(Type::paren)) {
+        Cell text;
+        string::make_at(&text, 64);
+        Cell* th = stack::push(&text);
+        Cell* nh = stack::push(&near);
+        actions::mold_dispatch(nh, th, true, false, true, nullptr, actions::no_limit, 0);
+        string::truncate(series::buffer(th), 40);
+        string::concatenate(buffer, th, -1, 0, false, 0);
+        stack::pop(2);
+    } else {
+        Cell* nh = stack::push(&near);
+        actions::mold_dispatch(nh, buffer, true, false, true, nullptr, actions::no_limit, 0);
+        stack::pop(1);
+    }
+    stack::pop(1);
+    return budget - series::length(buffer);
+}
+
+int32_t mold_error(Cell* error, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget,
+                   int32_t indent) {
+    Cell o = *error;
+    o.set_type(Type::object);
+    Cell* oh = stack::push(&o);
+    if (!only) string::append_ascii(buffer, "make error! [");
+    auto mold = reinterpret_cast<slotfn::Mold>(datatype::action_of(Type::object, datatype::slot::mold));
+    budget = mold(oh, buffer, true, all, flat, part, budget - (only ? 0 : 13), indent + 1);
+    if (!only) {
+        string::append_ascii(buffer, "\n]");
+        budget -= 2;
+    }
+    stack::pop(1);
+    return budget;
+}
+
+Cell* make_action(Cell* proto, Cell* spec, int32_t) {
+    Cell e;
+    make(spec, &e);
+    *proto = e;
+    return proto;
+}
+
+int32_t compare_error(Cell* a, Cell* b, int32_t op) {
+    if (!b->is(Type::error)) return -2;
+    Cell x = *a, y = *b;
+    x.set_type(Type::object);
+    y.set_type(Type::object);
+    return actions::compare_dispatch(&x, &y, op);
+}
+
+}  // namespace
+
+void uncaught_hook(Cell* error) {
+    std::string text = "*** Error";
+    try {
+        Cell out;
+        actions::form_to(error, &out);
+        text = string::to_utf8(&out);
+    } catch (const runtime::Throw&) {
+    }
+    stdio::flush_pending();
+    std::fprintf(stderr, "%s\n", text.c_str());
+    runtime::message_box(text.c_str(), " Zuv NoName App");
+    std::fflush(stderr);
+    std::_Exit(-2);  // an uncaught error ends without the exit clean-up
+}
+
+void init() {
+    datatype::register_type(34, 32, "error!",
+        {fn(make_action), datatype::inherit, datatype::inherit, nullptr, fn(form_error), fn(mold_error),
+         datatype::inherit, nullptr, fn(compare_error), nullptr,
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, datatype::inherit,
+         datatype::inherit, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr, nullptr, datatype::inherit, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr});
+    collector::add_root(&prototype);
+    collector::add_root(&catalogue_cell);
+    cell::make(&prototype, Type::none);
+    cell::make(&catalogue_cell, Type::none);
+    stack::error_hooks.before_unroll = before_unroll;
+}
+
 [[noreturn]] void raise(Id id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     last.id = id;
     last.arg_count = 0;
@@ -47,9 +418,23 @@ Id id_named(const char* category, const char* id) {
         if (!a) break;
         last.args[last.arg_count++] = *a;
     }
-    // Until error! values are objects, the cell carries its category and id and the
-    // arguments stay in `last`.
     Cell error;
+    const Cell* cat = stack::arguments_bottom ? catalogue() : nullptr;
+    if (cat) {
+        // The category and id words come from the catalogue by index.
+        int32_t n = context::size_of(cat->data1);
+        Cell category = id.category < n ? values_of(cat->data1)[context::word_at(cat->data1, id.category)->int3()]
+                                         : none::shared;
+        if (category.is(Type::object) && id.index < context::size_of(category.data1)) {
+            Cell cw = word_of(cat, id.category);
+            Cell iw = word_of(&category, id.index);
+            Cell* e = create(&cw, &iw, arg1, arg2, arg3);
+            error = *e;
+            stack::pop(1);
+            stack::throw_error(&error);
+        }
+    }
+    // Before the catalogue exists (early start-up), the cell carries its category and id.
     cell::make(&error, Type::error, 0, (uint32_t(id.category) << 16) | id.index, 0);
     if (stack::arguments_bottom) stack::throw_error(&error);
     runtime::throw_code(runtime::throw_error);

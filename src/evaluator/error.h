@@ -38,6 +38,10 @@ namespace zuv::error {
     X(script, bad_to_arg, 3, 56, "bad-to-arg") \
     X(script, move_bad, 3, 60, "move-bad") \
     X(script, invalid_data, 3, 61, "invalid-data") \
+    X(script, invalid_spec_field, 3, 65, "invalid-spec-field") \
+    X(script, bad_field_set, 3, 64, "bad-field-set") \
+    X(script, invalid_obj_evt, 3, 66, "invalid-obj-evt") \
+    X(script, invalid_key_type, 3, 14, "invalid-key-type") \
     X(script, wrong_denom, 3, 62, "wrong-denom") \
     X(script, invalid_months, 3, 63, "invalid-months") \
     X(syntax, invalid, 2, 2, "invalid") \
@@ -70,6 +74,7 @@ namespace zuv::error {
     X(script, bad_op_spec, 3, 24, "bad-op-spec") \
     X(script, invalid_chars, 3, 44, "invalid-chars") \
     X(internal, no_memory, 9, 4, "no-memory") \
+    X(internal, invalid_error, 9, 13, "invalid-error") \
     X(internal, wrong_mem, 9, 5, "wrong-mem") \
     X(internal, stack_overflow, 9, 6, "stack-overflow") \
     X(internal, too_deep, 9, 8, "too-deep") \
@@ -112,5 +117,14 @@ struct Raised {
 extern Raised last;
 
 [[noreturn]] void raise(Id id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
+
+// error! values: objects with the fields code, type, id, arg1-3, near, where, stack, files.
+// create pushes a new error made from a category and an id word.
+Cell* create(const Cell* category, const Cell* id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
+void make(const Cell* spec, Cell* out);
+void set_where(Cell* error, const Cell* word);
+// Shows an error that nothing caught (on standard error, and in a box when the GUI can).
+void uncaught_hook(Cell* error);
+void init();
 
 }  // namespace zuv::error

@@ -39,6 +39,11 @@ constexpr uint32_t apply_all = 1, apply = 2, safer = 4;
 // path, its refinements from the path's elements after path_pos).
 int32_t call_any_function(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* path,
                           int32_t path_pos, const Cell* name, const Cell* object, uint32_t mode, bool infix);
+// Calls a function value with argument values given by runtime code (handlers,
+// comparators, callbacks): its frame is laid out from its spec, unused refinements off,
+// missing arguments none. The result goes into result.
+void apply_function(const Cell* fn, const Cell* name, const Cell* args, int count, Cell* result);
+
 // Runs a function! whose arguments are already in its frame.
 void call_function(const Cell* fn, Ref context, const Cell* name, uint32_t trace_mask);
 

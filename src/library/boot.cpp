@@ -63,6 +63,14 @@ void define_bootstrap_make() {
 }  // namespace
 
 std::string describe_error(const Cell* error) {
+    if (error->is(Type::error) && error->data1) {
+        try {
+            Cell e = *error, out;
+            actions::form_to(&e, &out);
+            return string::to_utf8(&out);
+        } catch (const runtime::Throw&) {
+        }
+    }
     uint32_t code = error->data2;
     uint32_t category = code >> 16, index = code & 0xFFFF;
     std::string text = "*** Error " + std::to_string(category) + "/" + std::to_string(index);
@@ -143,6 +151,7 @@ void launch_console() {
             source = source.substr(i + 1);
         }
     }
+    stack::error_hooks.uncaught = error::uncaught_hook;
     try {
         run_text(source, r->argument_list[1], nullptr);
     } catch (const runtime::Throw& t) {

@@ -14,7 +14,7 @@ void launch_console();
 // Language errors pass through as C++ exceptions (runtime::Throw).
 void run_text(const std::string& utf8, const char* name, Cell* result);
 
-// The text shown for an error! value (until errors are objects: category and id).
+// The text shown for an error! value.
 std::string describe_error(const Cell* error);
 
 }  // namespace zuv::boot

@@ -12,9 +12,7 @@ namespace lit_path { void init() {} }
 namespace set_path { void init() {} }
 namespace get_path { void init() {} }
 namespace paren { void init() {} }
-namespace object { void init() {} }
 namespace bitset { void init() {} }
-namespace error { void init() {} }
 namespace vector { void init() {} }
 namespace map { void init() {} }
 namespace hash { void init() {} }

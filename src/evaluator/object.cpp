@@ -1,0 +1,607 @@
+// object!: making, copying, constructing, path access, reflection, molding and the change
+// handlers.
+#include "evaluator/object.h"
+
+#include "datatypes/block.h"
+#include "datatypes/logic.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "evaluator/actions.h"
+#include "evaluator/context.h"
+#include "evaluator/error.h"
+#include "evaluator/function.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/symbol.h"
+#include "evaluator/word.h"
+#include "memory/action-types.h"
+#include "memory/cycle-stack.h"
+#include "memory/datatype.h"
+#include "memory/memory.h"
+#include "memory/stack.h"
+
+namespace zuv::object {
+
+uint32_t class_counter = 0;
+
+namespace {
+
+using datatype::fn;
+
+int32_t sym(const char* name) { return symbol::resolve(symbol::make(name)); }
+bool is_word_type(Type t) { return t >= Type::word && t <= Type::issue; }
+
+Cell* values_of(Ref ctx) { return memory::buffer_of(context::cell_of(ctx)->data2)->cells(); }
+
+// The handler slots of a record: index << 16 | local count, 0xFFFF << 16 when absent.
+constexpr uint32_t absent = 0xFFFF0000;
+
+bool series_copied_by_make(Type t) {
+    switch (t) {
+        case Type::block: case Type::paren: case Type::path: case Type::lit_path: case Type::set_path:
+        case Type::get_path: case Type::string: case Type::file: case Type::url: case Type::tag: case Type::email:
+        case Type::ref: case Type::binary: case Type::vector: case Type::image: case Type::hash:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// A copy of a series value through its datatype's copy action.
+void copy_series(Cell* v) {
+    auto f = reinterpret_cast<slotfn::Copy>(datatype::action_of(v->type(), datatype::slot::copy));
+    if (!f) return;
+    Cell* held = stack::push(v);
+    Cell* r = f(held, held, nullptr, false, nullptr);
+    *v = *r;
+    stack::pop(1);
+}
+
+// A function value re-made with its body copied and bound to another context.
+void remake_function(Cell* f, Ref ctx) {
+    Cell spec;
+    cell::make(&spec, Type::block, 0, f->data2, 0);
+    Cell body = memory::buffer_of(f->data3)->cells()[0];
+    Cell* made = function::push(&spec, &body, 0, f->header & ~header::type_mask & ~header::new_line, 0);
+    Cell made_copy = *made;
+    if (body.is(Type::block)) {
+        Cell new_body = memory::buffer_of(made_copy.data3)->cells()[0];
+        context::bind(&new_body, ctx, true);
+    }
+    *f = made_copy;
+    stack::pop(1);
+}
+
+void clear_applied(Ref ctx) {
+    int32_t n = context::size_of(ctx);
+    for (int32_t i = 0; i < n; ++i) context::word_at(ctx, i)->header &= ~context::bit::applied;
+}
+
+void clear_new_lines(Ref ctx) {
+    int32_t n = context::size_of(ctx);
+    Cell* v = values_of(ctx);
+    for (int32_t i = 0; i < n; ++i) v[i].header &= ~header::new_line;
+}
+
+int32_t local_count(const Cell* handler) {
+    Cell spec;
+    cell::make(&spec, Type::block, 0, handler->data2, 0);
+    int32_t n = series::length(&spec);
+    int32_t local = sym("local");
+    for (int32_t i = 0; i < n; ++i) {
+        Cell* c = block::head(&spec) + i;
+        if (c->is(Type::refinement) && symbol::resolve(c->int2()) == local) return n - i;
+    }
+    return 0;
+}
+
+// Calls a handler function with the given arguments, in a frame named by its word.
+void call_handler(const Cell* handler, const Cell* name, const Cell* args, int n) {
+    Cell result;
+    interpreter::apply_function(handler, name, args, n, &result);
+}
+
+}  // namespace
+
+uint32_t new_class_id() { return ++class_counter; }
+
+void refresh_owner(const Cell* object) { *context::owner_of(object->data1) = *object; }
+
+void make_at(Cell* c, int32_t size) {
+    Ref ctx = context::create(size, false, true, nullptr, context::kind_object);
+    cell::make(c, Type::object, ctx, 0, 0);
+    refresh_owner(c);
+}
+
+Cell* push(Ref ctx, uint32_t class_id, Ref record) {
+    Cell o;
+    cell::make(&o, Type::object, ctx, class_id, record);
+    refresh_owner(&o);
+    return stack::push(&o);
+}
+
+Cell* get_word(Ref ctx, int32_t index) { return context::word_at(ctx, index); }
+
+int32_t word_count(const Cell* object) { return context::size_of(object->data1); }
+
+int32_t find_index(const Cell* object, int32_t symbol) { return context::find_word(object->data1, symbol, true); }
+
+Cell* find_value(const Cell* object, int32_t symbol) {
+    int32_t i = find_index(object, symbol);
+    if (i < 0) return const_cast<Cell*>(&none::shared);
+    return values_of(object->data1) + context::word_at(object->data1, i)->int3();
+}
+
+void copy_value(Cell* v, Ref ctx) {
+    if (series_copied_by_make(v->type())) {
+        copy_series(v);
+        if (v->is(Type::block) || v->is(Type::paren)) context::bind(v, ctx, true);
+    } else if (v->is(Type::function)) {
+        remake_function(v, ctx);
+    }
+}
+
+void build_record(Cell* object) {
+    Ref ctx = object->data1;
+    int32_t change = context::find_word(ctx, symbol::make("on-change*"), true);
+    int32_t deep = context::find_word(ctx, symbol::make("on-deep-change*"), true);
+    if (change < 0 && deep < 0) {
+        object->data3 = 0;
+        refresh_owner(object);
+        return;
+    }
+    uint32_t words[2] = {absent, absent};
+    Ref specs[2] = {0, 0};
+    int32_t indexes[2] = {change, deep};
+    for (int k = 0; k < 2; ++k) {
+        if (indexes[k] < 0) continue;
+        Cell* h = values_of(ctx) + indexes[k];
+        if (!h->is(Type::function) && !h->is(Type::routine)) {
+            Cell w = *context::word_at(ctx, indexes[k]);
+            Cell t;
+            datatype::make_at(&t, static_cast<int>(h->type()));
+            error::raise(error::id::script_bad_field_set, &w, &t);
+        }
+        words[k] = (static_cast<uint32_t>(indexes[k]) << 16) | static_cast<uint32_t>(local_count(h));
+        specs[k] = h->data2;
+    }
+    Ref record = memory::alloc_cells(2);
+    memory::SeriesBuffer* b = memory::buffer_of(record);
+    cell::make(&b->cells()[0], Type::pair, 0, words[0], specs[0]);
+    cell::make(&b->cells()[1], Type::pair, 0, words[1], specs[1]);
+    b->tail = b->head + 2 * sizeof(Cell);
+    object->data3 = record;
+    refresh_owner(object);
+    if (deep >= 0) context::cell_of(ctx)->header |= context::bit::owner;
+}
+
+void make(const Cell* prototype_in, const Cell* spec_in, Cell* out) {
+    Cell proto = prototype_in ? *prototype_in : none::shared;
+    Cell spec = *spec_in;
+    Cell* spec_held = stack::push(&spec);
+    Cell obj;
+    bool from_prototype = proto.is(Type::object);
+    if (from_prototype) {
+        Cell proto_ctx = *context::cell_of(proto.data1);
+        Ref ctx = context::create(context::size_of(proto.data1), false, true, &proto_ctx, context::kind_object);
+        cell::make(&obj, Type::object, ctx, proto.data2, 0);
+        int32_t n = context::size_of(ctx);
+        Cell* held = stack::push(&obj);
+        for (int32_t i = 0; i < n; ++i) {
+            Cell v = values_of(proto.data1)[i];
+            Cell* vh = stack::push(&v);
+            copy_value(vh, held->data1);
+            values_of(held->data1)[i] = *vh;
+            stack::pop(1);
+        }
+        obj = *held;
+        stack::pop(1);
+    } else {
+        make_at(&obj, 4);
+    }
+    Cell* held = stack::push(&obj);
+    refresh_owner(held);
+    Ref ctx = held->data1;
+    bool added = false;
+    if (spec_held->is(Type::object)) {
+        int32_t n = context::size_of(spec_held->data1);
+        for (int32_t i = 0; i < n; ++i) {
+            Cell w = *context::word_at(spec_held->data1, i);
+            int32_t before = context::size_of(ctx);
+            int32_t index = context::add_word(ctx, w.int2());
+            if (context::size_of(ctx) != before) added = true;
+            Cell v = values_of(spec_held->data1)[i];
+            Cell* vh = stack::push(&v);
+            copy_value(vh, ctx);
+            values_of(ctx)[index] = *vh;
+            stack::pop(1);
+        }
+        if (added || !from_prototype) held->data2 = new_class_id();
+    } else if (spec_held->is(Type::block)) {
+        added = context::collect_set_words(ctx, spec_held);
+        context::bind(spec_held, ctx, true);
+        stack::mark_native(&interpreter::body_word);
+        interpreter::eval_block(spec_held, true);
+        if (interpreter::pending) return;
+        stack::unwind();
+        stack::pop(1);
+        clear_applied(ctx);
+        clear_new_lines(ctx);
+        if (added || !from_prototype) held->data2 = new_class_id();
+    } else {
+        error::raise(error::id::syntax_malconstruct, spec_held);
+    }
+    build_record(held);
+    *out = *held;
+    refresh_owner(out);
+}
+
+void construct(const Cell* block_in, const Cell* prototype, Cell* out) {
+    Cell block = *block_in;
+    Cell* bh = stack::push(&block);
+    Cell obj;
+    if (prototype && prototype->is(Type::object)) {
+        Cell proto = *prototype;
+        make(&proto, &proto, &obj);  // a copy of the prototype's fields
+    } else {
+        make_at(&obj, 4);
+    }
+    Cell* held = stack::push(&obj);
+    Ref ctx = held->data1;
+    int32_t n = series::length(bh);
+    int32_t t = sym("true"), y = sym("yes"), on = sym("on"), f = sym("false"), no = sym("no"), off = sym("off"),
+            none_sym = sym("none");
+    for (int32_t i = 0; i < n; ++i) {
+        Cell* c = block::head(bh) + i;
+        if (!c->is(Type::set_word)) continue;
+        int32_t index = context::add_word(ctx, c->int2());
+        Cell v = i + 1 < n ? *(block::head(bh) + i + 1) : none::shared;
+        int32_t j = i + 1;
+        while (v.is(Type::set_word) && j + 1 < n) v = *(block::head(bh) + ++j);
+        if (v.is(Type::word)) {
+            int32_t s = symbol::resolve(v.int2());
+            if (s == t || s == y || s == on) v = logic::shared_true;
+            else if (s == f || s == no || s == off) v = logic::shared_false;
+            else if (s == none_sym) v = none::shared;
+        }
+        v.header &= ~header::new_line;
+        values_of(ctx)[context::word_at(ctx, index)->int3()] = v;
+    }
+    held->data2 = new_class_id();
+    build_record(held);
+    *out = *held;
+}
+
+void fire_on_change(const Cell* object, const Cell* word, const Cell* old_value, const Cell* new_value) {
+    if (!object->data3) return;
+    Cell* rec = memory::buffer_of(object->data3)->cells();
+    uint32_t w = rec[0].data2;
+    if ((w & absent) == absent) return;
+    int32_t index = static_cast<int32_t>(w >> 16);
+    Cell handler = values_of(object->data1)[index];
+    if (!handler.is(Type::function)) error::raise(error::id::script_invalid_obj_evt, &handler);
+    Cell name = *context::word_at(object->data1, index);
+    name.set_type(Type::word);
+    Cell args[3] = {*word, *old_value, *new_value};
+    args[0].set_type(Type::word);
+    call_handler(&handler, &name, args, 3);
+}
+
+void fire_on_deep_change(const Cell* object, const Cell* word, const Cell* target, const Cell* action,
+                         const Cell* new_value, int32_t index, int32_t part) {
+    if (!object->data3) return;
+    Cell* rec = memory::buffer_of(object->data3)->cells();
+    uint32_t w = rec[1].data2;
+    if ((w & absent) == absent) return;
+    int32_t i = static_cast<int32_t>(w >> 16);
+    Cell handler = values_of(object->data1)[i];
+    if (!handler.is(Type::function)) error::raise(error::id::script_invalid_obj_evt, &handler);
+    Cell name = *context::word_at(object->data1, i);
+    name.set_type(Type::word);
+    Cell args[7];
+    args[0] = *object;
+    args[1] = *word;
+    args[2] = *target;
+    args[3] = *action;
+    args[4] = *new_value;
+    cell::make(&args[5], Type::integer, 0, static_cast<uint32_t>(index));
+    cell::make(&args[6], Type::integer, 0, static_cast<uint32_t>(part));
+    call_handler(&handler, &name, args, 7);
+}
+
+// Actions -----------------------------------------------------------------------------------
+
+namespace {
+
+Cell* a_make(Cell* proto, Cell* spec, int32_t type) {
+    Cell out;
+    if (proto->is(Type::object)) make(proto, spec, &out);
+    else make(nullptr, spec, &out);
+    *proto = out;
+    return proto;
+}
+
+int32_t mold_fields(Cell* obj, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {
+    Ref ctx = obj->data1;
+    int32_t n = context::size_of(ctx);
+    for (int32_t i = 0; i < n; ++i) {
+        if (part && budget < 1) break;
+        Cell w = *context::word_at(ctx, i);
+        if (!flat) {
+            string::append_ascii(buffer, "\n");
+            --budget;
+            for (int32_t k = 0; k < indent; ++k) string::append_ascii(buffer, "    ");
+            budget -= 4 * indent;
+        } else if (i > 0) {
+            string::append_ascii(buffer, " ");
+            --budget;
+        }
+        string::append_utf8(buffer, symbol::name(w.int2()));
+        string::append_ascii(buffer, ": ");
+        budget -= static_cast<int32_t>(std::strlen(symbol::name(w.int2()))) + 2;
+        Cell v = values_of(ctx)[w.int3()];
+        Cell* vh = stack::push(&v);
+        if (v.is(Type::word)) {
+            string::append_ascii(buffer, "'");
+            --budget;
+        }
+        budget = actions::mold_dispatch(vh, buffer, false, all, flat, part, budget, indent);
+        stack::pop(1);
+    }
+    return budget;
+}
+
+int32_t a_mold(Cell* obj, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {
+    if (cycle_stack::find(obj->data1)) {
+        string::append_ascii(buffer, "make object! [...]");
+        return budget - 18;
+    }
+    cycle_stack::push(obj->data1);
+    if (!only) {
+        string::append_ascii(buffer, "make object! [");
+        budget -= 14;
+    }
+    budget = mold_fields(obj, buffer, only, all, flat, part, budget, only ? indent : indent + 1);
+    if (!only) {
+        if (!flat && context::size_of(obj->data1) > 0) {
+            string::append_ascii(buffer, "\n");
+            for (int32_t k = 0; k < indent; ++k) string::append_ascii(buffer, "    ");
+            budget -= 1 + 4 * indent;
+        }
+        string::append_ascii(buffer, "]");
+        --budget;
+    }
+    cycle_stack::pop();
+    return budget;
+}
+
+int32_t a_form(Cell* obj, Cell* buffer, Cell* part, int32_t budget) {
+    if (cycle_stack::find(obj->data1)) {
+        string::append_ascii(buffer, "...");
+        return budget - 3;
+    }
+    cycle_stack::push(obj->data1);
+    Ref ctx = obj->data1;
+    int32_t n = context::size_of(ctx);
+    for (int32_t i = 0; i < n; ++i) {
+        if (part && budget < 1) break;
+        Cell w = *context::word_at(ctx, i);
+        if (i > 0) {
+            string::append_ascii(buffer, "\n");
+            --budget;
+        }
+        string::append_utf8(buffer, symbol::name(w.int2()));
+        string::append_ascii(buffer, ": ");
+        budget -= static_cast<int32_t>(std::strlen(symbol::name(w.int2()))) + 2;
+        Cell v = values_of(ctx)[w.int3()];
+        Cell* vh = stack::push(&v);
+        budget = actions::mold_dispatch(vh, buffer, true, false, false, part, budget, 0);
+        stack::pop(1);
+    }
+    cycle_stack::pop();
+    return budget;
+}
+
+Cell* a_eval_path(Cell* obj, Cell* element, Cell* set_value, bool, Cell*, Cell*, int32_t, bool last, bool) {
+    if (!is_word_type(element->type()) || element->is(Type::refinement) || element->is(Type::issue))
+        error::raise(error::id::script_invalid_path, element, element);
+    Ref ctx = obj->data1;
+    int32_t index;
+    if (element->data1 == ctx && element->int3() >= 0) index = element->int3();
+    else {
+        int32_t i = context::find_word(ctx, element->int2(), true);
+        index = i < 0 ? -1 : context::word_at(ctx, i)->int3();
+        if (index >= 0) {
+            element->data1 = ctx;
+            element->data3 = static_cast<uint32_t>(index);
+        }
+    }
+    if (set_value) {
+        if (index < 0) error::raise(error::id::script_invalid_path, element, element);
+        Cell old = values_of(ctx)[index];
+        Cell nv = *set_value;
+        values_of(ctx)[index] = nv;
+        context::word_at(ctx, index)->header |= context::bit::applied;
+        if (obj->data3) {
+            Cell w = *context::word_at(ctx, index);
+            fire_on_change(obj, &w, &old, &nv);
+        }
+        *obj = nv;
+        return obj;
+    }
+    if (index < 0 || values_of(ctx)[index].is(Type::unset)) {
+        if (last) {
+            *obj = unset::shared;
+            return obj;
+        }
+        error::raise(error::id::script_unset_path, element, element);
+    }
+    *obj = values_of(ctx)[index];
+    return obj;
+}
+
+int32_t a_compare(Cell* a, Cell* b, int32_t op) {
+    if (!b->is(Type::object) && !b->is(Type::error) && !b->is(Type::port)) return -2;
+    if (a->data1 == b->data1) return 0;
+    if (op == 9) return -1;
+    if (cycle_stack::find(a->data1)) return cycle_stack::find(b->data1) ? 0 : -1;
+    int32_t n = context::size_of(a->data1), m = context::size_of(b->data1);
+    if (n != m) return n < m ? -1 : 1;
+    cycle_stack::push(a->data1);
+    cycle_stack::push(b->data1);
+    int32_t r = 0;
+    for (int32_t i = 0; i < n && r == 0; ++i) {
+        Cell* wa = context::word_at(a->data1, i);
+        Cell* wb = context::word_at(b->data1, i);
+        int32_t sa = symbol::resolve(wa->int2()), sb = symbol::resolve(wb->int2());
+        if (sa != sb) {
+            r = sa < sb ? -1 : 1;
+            break;
+        }
+        Cell va = values_of(a->data1)[wa->int3()], vb = values_of(b->data1)[wb->int3()];
+        auto number = [](Type t) { return t == Type::integer || t == Type::float_ || t == Type::percent; };
+        if (va.type() == vb.type() || (is_word_type(va.type()) && is_word_type(vb.type())) ||
+            (number(va.type()) && number(vb.type()))) {
+            r = actions::compare_dispatch(&va, &vb, op);
+            if (r == -2) r = 1;
+        } else {
+            r = static_cast<int>(va.type()) < static_cast<int>(vb.type()) ? -1 : 1;
+        }
+    }
+    cycle_stack::drop(2);
+    return r;
+}
+
+Cell* a_reflect(Cell* obj, int32_t field) {
+    Ref ctx = obj->data1;
+    int32_t n = context::size_of(ctx);
+    int32_t f = symbol::resolve(field);
+    Cell r;
+    if (f == sym("class")) {
+        cell::make(&r, Type::integer, 0, obj->data2);
+    } else if (f == sym("words") || f == sym("values") || f == sym("body") || f == sym("<applied>")) {
+        block::make_at(&r, n * 2);
+        Cell* held = stack::push(&r);
+        for (int32_t i = 0; i < n; ++i) {
+            Cell w = *context::word_at(ctx, i);
+            Cell v = values_of(ctx)[w.int3()];
+            if (f == sym("words")) {
+                w.set_type(Type::word);
+                w.header &= ~(context::bit::applied | header::new_line);
+                block::append(held, &w);
+            } else if (f == sym("values")) {
+                block::append(held, &v);
+            } else if (f == sym("<applied>")) {
+                if (!(w.header & context::bit::applied)) continue;
+                w.set_type(Type::word);
+                w.header &= ~(context::bit::applied | header::new_line);
+                block::append(held, &w);
+            } else {
+                w.header = static_cast<uint32_t>(Type::set_word) | header::new_line;
+                block::append(held, &w);
+                if (v.is(Type::word)) v.set_type(Type::lit_word);
+                else if (v.is(Type::path)) v.set_type(Type::lit_path);
+                v.header &= ~header::new_line;
+                block::append(held, &v);
+            }
+        }
+        r = *held;
+        stack::pop(1);
+    } else if (f == sym("owner")) {
+        logic::make_at(&r, context::cell_of(ctx)->header & context::bit::owner);
+    } else if (f == sym("events?")) {
+        logic::make_at(&r, obj->data3 != 0);
+    } else {
+        error::raise(error::id::internal_not_done);
+    }
+    *obj = r;
+    return obj;
+}
+
+Cell* a_select(Cell* obj, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
+    if (!is_word_type(value->type())) {
+        Cell t;
+        datatype::make_at(&t, static_cast<int>(value->type()));
+        error::raise(error::id::script_invalid_type, &t);
+    }
+    Cell v = *find_value(obj, value->int2());
+    *obj = v;
+    return obj;
+}
+
+Cell* a_put(Cell* obj, Cell* key, Cell* value, bool) {
+    if (!key->is(Type::word)) {
+        Cell t;
+        datatype::make_at(&t, static_cast<int>(key->type()));
+        error::raise(error::id::script_invalid_key_type, &t);
+    }
+    Cell v = *value;
+    Cell o = *obj;
+    a_eval_path(&o, key, &v, false, nullptr, nullptr, 0, true, false);
+    *obj = v;
+    return obj;
+}
+
+Cell* a_copy(Cell* obj, Cell* result, Cell* part, bool deep, Cell* types) {
+    if (part) {
+        Cell w;
+        word::make_at(&w, symbol::make("part"));
+        error::raise(error::id::script_invalid_refine_arg, &w, part);
+    }
+    Cell src = *obj;
+    Cell proto_ctx = *context::cell_of(src.data1);
+    Ref ctx = context::create(context::size_of(src.data1), false, true, &proto_ctx, context::kind_object);
+    Cell copy;
+    cell::make(&copy, Type::object, ctx, src.data2, 0);
+    Cell* held = stack::push(&copy);
+    int32_t n = context::size_of(ctx);
+    if (deep) {
+        if (cycle_stack::find(src.data1)) {
+            cycle_stack::reset();
+            error::raise(error::id::internal_no_cycle);
+        }
+        cycle_stack::push(src.data1);
+    }
+    for (int32_t i = 0; i < n; ++i) {
+        Cell v = values_of(src.data1)[i];
+        Cell* vh = stack::push(&v);
+        if (v.is(Type::function)) remake_function(vh, ctx);
+        else if (deep && series_copied_by_make(v.type()) && (!types || (types->is(Type::datatype) && types->data1 == static_cast<uint32_t>(v.type())))) {
+            copy_series(vh);
+        } else if (deep && v.is(Type::object)) {
+            a_copy(vh, vh, nullptr, true, types);
+        }
+        values_of(ctx)[i] = *vh;
+        stack::pop(1);
+    }
+    if (deep) cycle_stack::pop();
+    build_record(held);
+    *obj = *held;
+    return obj;
+}
+
+Cell* a_modify(Cell* obj, int32_t field, Cell* value, bool) {
+    int32_t f = symbol::resolve(field);
+    if (f == sym("<applied>")) {
+        if (!value->is(Type::none)) error::raise(error::id::script_invalid_arg, value);
+        clear_applied(obj->data1);
+    } else if (f == sym("owner")) {
+        context::cell_of(obj->data1)->header |= context::bit::owner;
+    }
+    return value;
+}
+
+}  // namespace
+
+void init() {
+    datatype::register_type(32, 0, "object!",
+        {fn(a_make), nullptr, fn(a_reflect), nullptr, fn(a_form), fn(a_mold), fn(a_eval_path), nullptr,
+         fn(a_compare), nullptr,
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, fn(a_copy),
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         fn(a_put), nullptr, nullptr, fn(a_select), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr, nullptr, nullptr, fn(a_modify), nullptr, nullptr, nullptr, nullptr, nullptr,
+         nullptr, nullptr});
+}
+
+}  // namespace zuv::object

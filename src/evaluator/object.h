@@ -1,0 +1,41 @@
+// object!: a value that owns an object context (named fields with values), a class id,
+// and optional change handlers (on-change*, on-deep-change*) called when a field is set
+// or a series held in a field changes.
+#pragma once
+#include <cstdint>
+
+#include "memory/cell.h"
+
+namespace zuv::object {
+
+extern uint32_t class_counter;
+uint32_t new_class_id();
+
+// An empty object of `size` slots in the cell: class 0, no handlers.
+void make_at(Cell* c, int32_t size);
+Cell* push(Ref context, uint32_t class_id, Ref record);
+// Refreshes the context's owner cell with a copy of the object.
+void refresh_owner(const Cell* object);
+
+Cell* get_word(Ref context, int32_t index);
+// The value of a word in the object (case-insensitive), or the shared none cell.
+Cell* find_value(const Cell* object, int32_t symbol);
+int32_t find_index(const Cell* object, int32_t symbol);
+int32_t word_count(const Cell* object);
+
+// Makes an object from a prototype (or none) and a spec (a block or an object) into out.
+void make(const Cell* prototype, const Cell* spec, Cell* out);
+// `construct`: an object from a block without evaluating it.
+void construct(const Cell* block, const Cell* prototype, Cell* out);
+// Copies a value for a new object: series copied one level, functions re-made.
+void copy_value(Cell* value, Ref new_context);
+
+// Change notification.
+void fire_on_change(const Cell* object, const Cell* word, const Cell* old_value, const Cell* new_value);
+void fire_on_deep_change(const Cell* object, const Cell* word, const Cell* target, const Cell* action,
+                         const Cell* new_value, int32_t index, int32_t part);
+void build_record(Cell* object);
+
+void init();
+
+}  // namespace zuv::object
