@@ -184,19 +184,41 @@ void make_arg_cache(const Cell* fn) {
 }
 
 // Walks the path elements (or apply block) that name refinements.
+// Refinements named by the elements of a path after the function's word, or, for apply
+// without /all, by the refinement! values of the argument block after its arguments (each
+// followed by an expression whose truth switches it on).
 void refinements_by_name(Call& call, Cell* cache_block, const Cell* path, int32_t path_pos) {
     bool function_like = !is_native(call.fn_type);
     int32_t cache_n = series::length(cache_block);
-    int32_t path_n = series::buffer_length(path);
-    Ref fn_ctx = is_native(call.fn_type) ? memory::buffer_of(series_of(call.fn))->cells()[0].data1 : call.fn->data1;
-    (void)fn_ctx;
-    for (int32_t p = path_pos; p < path_n; ++p) {
-        Cell e = *cell_at(path, p);
+    bool apply = !path;
+    int32_t path_n = apply ? 0 : series::buffer_length(path);
+    bool has_refinements = false;
+    for (int32_t i = 0; i < cache_n; ++i)
+        if ((block::head(cache_block) + i)->is(Type::refinement)) has_refinements = true;
+    for (int32_t p = path_pos;; ++p) {
+        Cell e;
         bool on = true;
-        if (e.is(Type::get_word)) {
-            on = logic::truth(context::get(&e));
-        } else if (!e.is(Type::word) && !e.is(Type::refinement)) {
-            error::raise(error::id::script_bad_refine, &e);
+        if (apply) {
+            if (call.pos >= call.end) break;
+            e = *cell_at(call.block, call.pos);
+            if (!e.is(Type::refinement)) {
+                if (!has_refinements) break;
+                error::raise(error::id::script_bad_refine, &e);
+            }
+            ++call.pos;
+            Cell* mark = stack::arguments_top;
+            call.pos = eval_expression(call.block, call.pos, call.end, false, true, false);
+            if (pending) return;
+            on = logic::truth(stack::top());
+            stack::arguments_top = mark;
+        } else {
+            if (p >= path_n) break;
+            e = *cell_at(path, p);
+            if (e.is(Type::get_word)) {
+                on = logic::truth(context::get(&e));
+            } else if (!e.is(Type::word) && !e.is(Type::refinement)) {
+                error::raise(error::id::script_bad_refine, &e);
+            }
         }
         // Find the refinement in the cache by symbol.
         int32_t index = -1, cache_pos = -1;
@@ -219,7 +241,7 @@ void refinements_by_name(Call& call, Cell* cache_block, const Cell* path, int32_
         Cell* ref = block::head(cache_block) + cache_pos;
         if (function_like) {
             Cell* slot = stack::arguments_base + index;
-            if (logic::truth(slot)) error::raise(error::id::script_dup_refine, path);
+            if (logic::truth(slot)) error::raise(error::id::script_dup_refine, path ? path : &e);
             logic::make_at(slot, on);
             Cell* saved_top = stack::arguments_top;
             stack::arguments_top = slot + 1;
@@ -237,7 +259,7 @@ void refinements_by_name(Call& call, Cell* cache_block, const Cell* path, int32_
         } else {
             int32_t ordinal = ref->int3();
             if (on) {
-                if (call.refs[ordinal - 1] != -1) error::raise(error::id::script_dup_refine, path);
+                if (call.refs[ordinal - 1] != -1) error::raise(error::id::script_dup_refine, path ? path : &e);
                 call.refs[ordinal - 1] = static_cast<int32_t>(stack::arguments_top - stack::arguments_base);
             }
             for (int32_t i = cache_pos + 1; i < cache_n; ++i) {
@@ -296,15 +318,34 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
                     Cell* got = stack::arguments_top - 1;
                     if (!typeset_has(&e, got->type())) raise_expect(call.name, got, &w);
                     ++call.arg_count;
-                } else if (!native) {
-                    none::push();
+                } else {
+                    if ((call.mode & (mode::apply_all | mode::safer)) == mode::apply_all && call.pos < call.end) {
+                        Cell w = spec_word_for(call.fn, place);
+                        fetch_argument(call, kind, &w);
+                        if (pending) return call.pos;
+                        stack::pop(1);
+                    }
+                    if (!native) none::push();
                 }
                 ++place;
                 break;
             }
             case Type::refinement:
-                if (!native) logic::push(false);
-                fetching = false;
+                if ((call.mode & mode::apply_all) && call.pos < call.end) {
+                    Cell w = spec_word_for(call.fn, place);
+                    fetch_argument(call, normal, &w);
+                    if (pending) return call.pos;
+                    Cell* got = stack::arguments_top - 1;
+                    if (!got->is(Type::logic)) raise_expect(call.name, got, &e);
+                    fetching = logic::truth(got);
+                    if (native) {
+                        if (fetching) call.refs[e.int3() - 1] = static_cast<int32_t>(got - stack::arguments_base);
+                        stack::pop(1);
+                    }
+                } else {
+                    if (!native) logic::push(false);
+                    fetching = false;  // refinement arguments are taken by name, not in order
+                }
                 ++place;
                 break;
             case Type::integer:
@@ -314,7 +355,7 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
                 break;
         }
     }
-    if (path) {
+    if (path || (call.mode & mode::apply)) {
         refinements_by_name(call, &cache, path, path_pos);
         if (pending) return call.pos;
     }

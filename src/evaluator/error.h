@@ -38,6 +38,7 @@ namespace zuv::error {
     X(script, bad_to_arg, 3, 56, "bad-to-arg") \
     X(script, move_bad, 3, 60, "move-bad") \
     X(script, invalid_data, 3, 61, "invalid-data") \
+    X(script, bad_loop_series, 3, 67, "bad-loop-series") \
     X(script, invalid_spec_field, 3, 65, "invalid-spec-field") \
     X(script, bad_field_set, 3, 64, "bad-field-set") \
     X(script, invalid_obj_evt, 3, 66, "invalid-obj-evt") \

@@ -255,3 +255,40 @@ void compose(bool, const int32_t* refs) {
 }
 
 }  // namespace zuv::natives
+
+namespace zuv::natives {
+
+void apply(bool, const int32_t* refs) {
+    Cell f = *stack::arguments_base;
+    Cell args = *(stack::arguments_base + 1);
+    bool all = refs[0] >= 0, safer = refs[1] >= 0;
+    Cell name;
+    Cell path = none::shared;
+    Cell fn;
+    auto is_function = [](Type t) {
+        return t == Type::function || t == Type::native || t == Type::action || t == Type::routine || t == Type::op;
+    };
+    if (f.is(Type::word) || f.is(Type::set_word) || f.is(Type::get_word) || f.is(Type::lit_word)) {
+        name = f;
+        name.set_type(Type::word);
+        fn = *context::get(&name);
+    } else if (f.is(Type::path)) {
+        path = f;
+        name = *block::head(&f);
+        fn = *context::get(&name);
+    } else {
+        fn = f;
+        cell::make(&name, Type::word, context::global, static_cast<uint32_t>(symbol::make("<applied>")),
+                   static_cast<uint32_t>(-1));
+    }
+    if (!is_function(fn.type())) error::raise(error::id::script_invalid_arg, &f);
+    if (fn.is(Type::op)) fn.header = (fn.header >> 16) & 0xFF;
+    uint32_t mode = (all ? interpreter::mode::apply_all : interpreter::mode::apply) | (safer ? interpreter::mode::safer : 0);
+    Cell* ah = stack::push(&args);
+    int32_t end = series::buffer_length(ah);
+    Cell* ph = path.is(Type::path) ? stack::push(&path) : nullptr;
+    interpreter::call_any_function(&fn, ah, ah->int1(), end, false, ph, ph ? ph->int1() + 1 : 0, &name, nullptr, mode,
+                                   false);
+}
+
+}  // namespace zuv::natives

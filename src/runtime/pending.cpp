@@ -31,14 +31,7 @@ namespace zuv::slots { void init() {} }
 // Natives not built yet.
 #include "evaluator/natives-list.h"
 namespace zuv::natives {
-void foreach(bool c, const int32_t* r) { not_done(c, r); }
-void forall(bool c, const int32_t* r) { not_done(c, r); }
-void remove_each(bool c, const int32_t* r) { not_done(c, r); }
-void get(bool c, const int32_t* r) { not_done(c, r); }
-void set(bool c, const int32_t* r) { not_done(c, r); }
 void stats(bool c, const int32_t* r) { not_done(c, r); }
-void bind(bool c, const int32_t* r) { not_done(c, r); }
-void in(bool c, const int32_t* r) { not_done(c, r); }
 void parse(bool c, const int32_t* r) { not_done(c, r); }
 void union_(bool c, const int32_t* r) { not_done(c, r); }
 void intersect(bool c, const int32_t* r) { not_done(c, r); }
@@ -67,8 +60,6 @@ void log_10(bool c, const int32_t* r) { not_done(c, r); }
 void log_e(bool c, const int32_t* r) { not_done(c, r); }
 void exp(bool c, const int32_t* r) { not_done(c, r); }
 void square_root(bool c, const int32_t* r) { not_done(c, r); }
-void construct(bool c, const int32_t* r) { not_done(c, r); }
-void value_q(bool c, const int32_t* r) { not_done(c, r); }
 void uppercase(bool c, const int32_t* r) { not_done(c, r); }
 void lowercase(bool c, const int32_t* r) { not_done(c, r); }
 void as_pair(bool c, const int32_t* r) { not_done(c, r); }
@@ -80,11 +71,7 @@ void debase(bool c, const int32_t* r) { not_done(c, r); }
 void to_local_file(bool c, const int32_t* r) { not_done(c, r); }
 void wait(bool c, const int32_t* r) { not_done(c, r); }
 void checksum(bool c, const int32_t* r) { not_done(c, r); }
-void unset(bool c, const int32_t* r) { not_done(c, r); }
-void new_line(bool c, const int32_t* r) { not_done(c, r); }
-void new_line_q(bool c, const int32_t* r) { not_done(c, r); }
 void enbase(bool c, const int32_t* r) { not_done(c, r); }
-void context_q(bool c, const int32_t* r) { not_done(c, r); }
 void set_env(bool c, const int32_t* r) { not_done(c, r); }
 void get_env(bool c, const int32_t* r) { not_done(c, r); }
 void list_env(bool c, const int32_t* r) { not_done(c, r); }
@@ -99,5 +86,4 @@ void compress(bool c, const int32_t* r) { not_done(c, r); }
 void decompress(bool c, const int32_t* r) { not_done(c, r); }
 void recycle(bool c, const int32_t* r) { not_done(c, r); }
 void transcode(bool c, const int32_t* r) { not_done(c, r); }
-void apply(bool c, const int32_t* r) { not_done(c, r); }
 }

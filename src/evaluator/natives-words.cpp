@@ -1,0 +1,276 @@
+// Word, context and block-marker natives: get, set, unset, value?, bind, in, context?,
+// construct, extend, new-line, new-line?; and set-many, shared with foreach.
+#include "datatypes/block.h"
+#include "datatypes/logic.h"
+#include "datatypes/series.h"
+#include "evaluator/actions.h"
+#include "evaluator/context.h"
+#include "evaluator/error.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives-list.h"
+#include "evaluator/object.h"
+#include "evaluator/symbol.h"
+#include "memory/action-types.h"
+#include "memory/datatype.h"
+#include "memory/stack.h"
+
+namespace zuv::natives {
+
+namespace {
+
+Cell* arg(int n) { return stack::arguments_base + n; }
+bool any_word(Type t) { return t == Type::word || t == Type::set_word || t == Type::get_word || t == Type::lit_word; }
+bool values_series(Type t) {
+    switch (t) {
+        case Type::block: case Type::paren: case Type::hash: case Type::map: case Type::path:
+        case Type::lit_path: case Type::set_path: case Type::get_path:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Element i (1-based) of a series of values: the cell, or none past its tail.
+Cell pick_value(const Cell* series, int32_t i) {
+    Cell s = *series;
+    if (i <= series::length(&s)) return *(block::head(&s) + (i - 1));
+    return none::shared;
+}
+
+Cell* object_values(Ref ctx) { return memory::buffer_of(context::cell_of(ctx)->data2)->cells(); }
+
+}  // namespace
+
+void set_many(Cell* words, const Cell* value, int32_t count, bool any, bool only, bool some) {
+    Cell v = *value;
+    bool series = values_series(v.type()) && !only;
+    for (int32_t i = 1; i <= count; ++i) {
+        Cell* w = block::head(words) + (i - 1);
+        if (!any_word(w->type())) error::raise(error::id::script_invalid_arg, w);
+        if (series && !any && pick_value(&v, i).is(Type::unset)) error::raise(error::id::script_need_value, w);
+    }
+    for (int32_t i = 1; i <= count; ++i) {
+        Cell w = *(block::head(words) + (i - 1));
+        Cell x = series ? pick_value(&v, i) : v;
+        if (some && x.is(Type::none)) continue;
+        context::set(&w, &x);
+    }
+}
+
+void get(bool, const int32_t* refs) {
+    Cell w = *arg(0);
+    bool any = refs[0] >= 0;
+    if (any_word(w.type())) {
+        Cell v = *context::get(&w);
+        if (!any && v.is(Type::unset)) error::raise(error::id::script_no_value, &w);
+        stack::keep_last(&v);
+    } else if (w.is(Type::object)) {
+        Cell r;
+        int32_t n = context::size_of(w.data1);
+        block::make_at(&r, n);
+        Cell* held = stack::push(&r);
+        for (int32_t i = 0; i < n; ++i) block::append(held, &object_values(w.data1)[i]);
+        stack::keep_last(held);
+    } else {
+        Cell holder;
+        block::make_at(&holder, 1);
+        Cell* h = stack::push(&holder);
+        block::append(h, &w);
+        interpreter::eval_path(&w, h, 1, 1, false, true, false);
+    }
+}
+
+void set(bool, const int32_t* refs) {
+    Cell target = *arg(0);
+    Cell value = *arg(1);
+    bool any = refs[0] >= 0, only = refs[2] >= 0, some = refs[3] >= 0;
+    if (any_word(target.type())) {
+        if (!any && value.is(Type::unset)) error::raise(error::id::script_need_value, &target);
+        context::set(&target, &value);
+    } else if (target.is(Type::block)) {
+        stack::mark_native(&interpreter::body_word);
+        set_many(&target, &value, series::length(&target), any, only, some);
+        stack::unwind();
+    } else if (target.is(Type::object)) {
+        Ref ctx = target.data1;
+        int32_t n = context::size_of(ctx);
+        if (!only && value.is(Type::object)) {
+            for (int32_t i = 0; i < n; ++i) {
+                Cell w = *context::word_at(ctx, i);
+                int32_t j = context::find_word(value.data1, w.int2(), true);
+                if (j < 0) continue;
+                Cell x = object_values(value.data1)[context::word_at(value.data1, j)->int3()];
+                if (!any && x.is(Type::unset)) error::raise(error::id::script_need_value, &w);
+                if (some && x.is(Type::none)) continue;
+                Cell old = object_values(ctx)[w.int3()];
+                object_values(ctx)[w.int3()] = x;
+                if (target.data3) object::fire_on_change(&target, &w, &old, &x);
+            }
+        } else {
+            bool series = values_series(value.type()) && !only;
+            for (int32_t i = 0; i < n; ++i) {
+                Cell w = *context::word_at(ctx, i);
+                Cell x = series ? pick_value(&value, i + 1) : value;
+                if (series && !any && x.is(Type::unset)) error::raise(error::id::script_need_value, &w);
+            }
+            for (int32_t i = 0; i < n; ++i) {
+                Cell w = *context::word_at(ctx, i);
+                Cell x = series ? pick_value(&value, i + 1) : value;
+                if (some && x.is(Type::none)) continue;
+                Cell old = object_values(ctx)[w.int3()];
+                object_values(ctx)[w.int3()] = x;
+                if (target.data3) object::fire_on_change(&target, &w, &old, &x);
+            }
+        }
+    } else {
+        stack::keep_last(&value);
+        Cell holder;
+        block::make_at(&holder, 1);
+        Cell* h = stack::push(&holder);
+        block::append(h, &target);
+        stack::arguments_top = stack::arguments_base + 1;
+        interpreter::eval_path(&target, h, 1, 1, true, false, false);
+    }
+    stack::keep_last(&value);
+}
+
+void unset(bool, const int32_t*) {
+    Cell w = *arg(0);
+    if (w.is(Type::word)) {
+        context::set(&w, &unset::shared);
+    } else {
+        int32_t n = series::length(&w);
+        for (int32_t i = 0; i < n; ++i) {
+            Cell e = *(block::head(&w) + i);
+            if (e.is(Type::word)) context::set(&e, &unset::shared);
+        }
+    }
+    unset::box();
+    stack::keep();
+}
+
+void value_q(bool, const int32_t*) {
+    Cell w = *arg(0);
+    bool has = true;
+    if (any_word(w.type())) {
+        Ref ctx = w.data1;
+        if (!ctx || w.int3() < 0) has = false;
+        else {
+            Cell* v = context::value_at(ctx, w.int3());
+            has = v && !v->is(Type::unset);
+        }
+    }
+    logic::box(has);
+    stack::keep();
+}
+
+namespace {
+
+Ref context_behind(const Cell* c) {
+    switch (c->type()) {
+        case Type::object: case Type::error: case Type::port: case Type::function: case Type::routine:
+            return c->data1;
+        default:
+            return any_word(c->type()) || c->is(Type::refinement) ? c->data1 : 0;
+    }
+}
+
+}  // namespace
+
+void bind(bool, const int32_t* refs) {
+    Cell target = *arg(0);
+    Ref ctx = context_behind(arg(1));
+    bool self = arg(1)->is(Type::object);
+    if (!ctx) {
+        stack::keep_last(&target);
+        return;
+    }
+    if (any_word(target.type()) || target.is(Type::refinement)) {
+        context::bind_word(ctx, &target);
+        stack::keep_last(&target);
+        return;
+    }
+    if (refs[0] >= 0) {
+        auto copy = reinterpret_cast<slotfn::Copy>(datatype::action_of(target.type(), datatype::slot::copy));
+        if (copy) {
+            Cell* held = stack::push(&target);
+            target = *copy(held, held, nullptr, true, nullptr);
+        }
+    }
+    Cell* held = stack::push(&target);
+    context::bind(held, ctx, self);
+    stack::keep_last(held);
+}
+
+void in(bool, const int32_t*) {
+    Ref ctx = context_behind(arg(0));
+    Cell w = *arg(1);
+    int32_t i = ctx ? context::find_word(ctx, w.int2(), true) : -1;
+    if (i < 0) {
+        none::box();
+        stack::keep();
+        return;
+    }
+    w.set_type(Type::word);
+    w.data1 = ctx;
+    w.data3 = static_cast<uint32_t>(context::word_at(ctx, i)->int3());
+    stack::keep_last(&w);
+}
+
+void context_q(bool, const int32_t*) {
+    Cell w = *arg(0);
+    if (!w.data1) {
+        none::box();
+        stack::keep();
+        return;
+    }
+    Cell owner = *context::owner_of(w.data1);
+    if (!owner.is(Type::object) && !owner.is(Type::function) && !owner.is(Type::error) && !owner.is(Type::port))
+        owner = none::shared;
+    stack::keep_last(&owner);
+}
+
+void construct(bool, const int32_t* refs) {
+    Cell block = *arg(0);
+    Cell* proto = refs[0] >= 0 ? arg(refs[0]) : nullptr;
+    Cell out;
+    object::construct(&block, proto, &out);
+    stack::keep_last(&out);
+}
+
+void new_line(bool, const int32_t* refs) {
+    Cell pos = *arg(0);
+    bool value = logic::truth(arg(1));
+    int32_t step = 0;
+    if (refs[0] >= 0) step = 1;
+    if (refs[1] >= 0) {
+        Cell* size = arg(refs[1]);
+        step = size->int2();
+        if (step < 1) error::raise(error::id::script_out_of_range, size);
+    }
+    int32_t n = series::length(&pos);
+    if (step == 0) {
+        if (n > 0) {
+            Cell* c = block::head(&pos);
+            if (value) c->header |= header::new_line;
+            else c->header &= ~header::new_line;
+        }
+    } else {
+        for (int32_t i = 0; i < n; ++i) {
+            Cell* c = block::head(&pos) + i;
+            bool mark = (i % step == 0) == value;
+            if (mark) c->header |= header::new_line;
+            else c->header &= ~header::new_line;
+        }
+    }
+    stack::keep_last(&pos);
+}
+
+void new_line_q(bool, const int32_t*) {
+    Cell pos = *arg(0);
+    bool r = series::length(&pos) > 0 && (block::head(&pos)->header & header::new_line);
+    logic::box(r);
+    stack::keep();
+}
+
+}  // namespace zuv::natives
