@@ -13,6 +13,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/symbol.h"
 #include "memory/datatype.h"
+#include "memory/hashtable.h"
 #include "memory/memory.h"
 #include "memory/stack.h"
 
@@ -164,10 +165,8 @@ Cell* push(const Cell* spec_in, const Cell* body_in, Ref context, uint32_t flags
     Cell body = none::shared;
     if (body_in && body_in->is(Type::block)) body = copy_deep(body_in);
     Cell* body_held = stack::push(&body);
+    // The context node is kept alive by this local until the function value holds it.
     if (!context) context = context::make_from_spec(spec_held, true, false, context::kind_function);
-    Cell ctx_cell;
-    cell::make(&ctx_cell, Type::context, context);
-    Cell* ctx_held = stack::push(&ctx_cell);
     if (body_held->is(Type::block)) context::bind(body_held, context, false);
     Ref fs = memory::alloc_cells(series_length);
     memory::SeriesBuffer* b = memory::buffer_of(fs);
@@ -180,10 +179,10 @@ Cell* push(const Cell* spec_in, const Cell* body_in, Ref context, uint32_t flags
     else c[4] = unset::shared;
     b->tail = b->head + series_length * sizeof(Cell);
     Cell f;
-    cell::make(&f, Type::function, ctx_held->data1, spec_held->data2, fs);
+    cell::make(&f, Type::function, context, spec_held->data2, fs);
     f.header |= flags;
-    *context::owner_of(ctx_held->data1) = f;
-    stack::pop(3);
+    *context::owner_of(context) = f;
+    stack::pop(2);
     return stack::push(&f);
 }
 
@@ -401,17 +400,14 @@ Cell* make_builtin(Cell* proto, Cell* spec, int32_t type) {
     Cell s = *block::head(spec);
     Cell* spec_held = stack::push(&s);
     Ref ctx = context::make_from_spec(spec_held, true, false, context::kind_function);
-    Cell ctx_cell;
-    cell::make(&ctx_cell, Type::context, ctx);
-    Cell* ctx_held = stack::push(&ctx_cell);
     Ref series = memory::alloc_cells(2);
     memory::SeriesBuffer* b = memory::buffer_of(series);
-    b->cells()[0] = *ctx_held;
+    b->cells()[0] = *context::cell_of(ctx);
     b->cells()[1] = none::shared;
     b->tail = b->head + 2 * sizeof(Cell);
     Cell v;
     cell::make(&v, static_cast<Type>(type), static_cast<uint32_t>(index), spec_held->data2, series);
-    stack::pop(2);
+    stack::pop(1);
     return stack::push(&v);
 }
 
@@ -445,12 +441,13 @@ Cell* builtin_reflect(Cell* v, int32_t field) {
     } else if (symbol::resolve(field) == sym_of("body")) {
         cell::make(&r, Type::integer, 0, v->data1);
     } else if (symbol::resolve(field) == sym_of("words")) {
-        Ref ctx = memory::buffer_of(v->data3)->cells()[0].data1;
-        int32_t n = context::size_of(ctx);
+        // Cell 0 of the value's series is a copy of its context's context! cell.
+        Ref words = hashtable::record_of(memory::buffer_of(v->data3)->cells()[0].data1)->series;
+        int32_t n = static_cast<int32_t>(memory::buffer_of(words)->used_bytes() / sizeof(Cell));
         block::make_at(&r, n);
         Cell* held = stack::push(&r);
         for (int32_t i = 0; i < n; ++i) {
-            Cell w = *context::word_at(ctx, i);
+            Cell w = memory::buffer_of(words)->cells()[i];
             w.set_type(Type::word);
             block::append(held, &w);
         }
