@@ -13,6 +13,8 @@ build:
 	scripts/setup.sh build
 	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUV_TESTS=OFF
 	cmake --build $(RELEASE_DIR) -j $(JOBS)
+	ln -sf release/zuv build/zuv
+	ln -sf release/zuv-test build/zuv-test
 
 test-build:
 	scripts/setup.sh test

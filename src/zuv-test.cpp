@@ -1,13 +1,15 @@
-// Runs Zuv script test files. A file is a sequence of cases: a block of code, then the
-// expected value as one expression (evaluated), or #error and a block naming the error's
-// category and id:
+// zuv-test: runs Zuv script test files, or evaluates one expression (--eval).
+//
+// A test file is a sequence of cases: a block of code, then the expected value as one
+// expression (evaluated), or #error and a block naming the error's category and id:
 //
 //     [1 + 2 * 3]      9
 //     [mold [a b]]     "[a b]"
 //     [1 / 0]          #error [math zero-divide]
 //
 // Results are compared with strict-equal?. Comment lines start with ";". Each failing case
-// is reported with its file and line; the exit status is the number of failures.
+// is reported with its file and line; the last line gives the totals, and the exit status
+// is 1 when anything failed.
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -25,6 +27,10 @@
 #include "runtime/entry.h"
 #include "runtime/system.h"
 #include "runtime/throw.h"
+
+#include <pthread.h>
+
+#include <cstring>
 
 using namespace zuv;
 
@@ -44,6 +50,7 @@ struct Outcome {
     bool error = false;
     error::Id id{255, 255};
     Cell value;
+    Cell error_value;  // the error! that was raised
 };
 
 // Evaluates the block (or one expression at pos) at the top level, catching errors.
@@ -62,7 +69,10 @@ Outcome evaluate(const Cell& code) {
         }
     } catch (const runtime::Throw& t) {
         o.error = true;
-        if (t.code == runtime::throw_error) o.id = error::last.id;
+        if (t.code == runtime::throw_error) {
+            o.id = error::last.id;
+            o.error_value = *stack::top();
+        }
         interpreter::pending = 0;
     }
     stack::calls_top = calls;
@@ -77,6 +87,8 @@ int line_of(const std::string& text, size_t offset) {
         if (text[i] == '\n') ++line;
     return line;
 }
+
+int passed_total = 0, failed_total = 0;
 
 int run_file(const char* path) {
     std::ifstream in(path, std::ios::binary);
@@ -178,15 +190,44 @@ int run_file(const char* path) {
         }
         stack::arguments_top = mark;
     }
-    std::printf("%s: %d cases, %d failed\n", path, cases, failures);
+    passed_total += cases - failures;
+    failed_total += failures;
     return failures;
 }
 
-}  // namespace
+// --eval: loads and evaluates the text and prints the molded result as the console would
+// (nothing for unset, the formed error for an error).
+int eval_text(const char* text) {
+    Cell code;
+    block::make_at(&code, 8);
+    Cell* held = stack::push(&code);
+    try {
+        lexer::load_into(held, text);
+    } catch (const runtime::Throw&) {
+        std::printf("%s\n", boot::describe_error(stack::top()).c_str());
+        return 1;
+    }
+    Outcome o = evaluate(*held);
+    if (o.error) {
+        std::printf("%s\n", boot::describe_error(&o.error_value).c_str());
+        return 1;
+    }
+    if (!o.value.is(Type::unset)) std::printf("%s\n", molded(o.value).c_str());
+    return 0;
+}
 
-int main(int argc, char** argv) {
+struct Args {
+    int argc;
+    char** argv;
+    int status;
+};
+
+void* run(void* p) {
+    auto* a = static_cast<Args*>(p);
+    runtime::record_machine_stack();
     static runtime::SystemRecord record;
     runtime::system_record = &record;
+    runtime::stack_top = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
     rt::init_language();
     runtime::startup_mode = 0;
     runtime::collector_enabled = 1;
@@ -194,9 +235,31 @@ int main(int argc, char** argv) {
         boot::run_script();
     } catch (const runtime::Throw&) {
         std::fprintf(stderr, "boot failed\n");
-        return 1;
+        a->status = 1;
+        return nullptr;
     }
-    int failures = 0;
-    for (int i = 1; i < argc; ++i) failures += run_file(argv[i]);
-    return failures > 100 ? 100 : failures;
+    if (a->argc >= 3 && std::strcmp(a->argv[1], "--eval") == 0) {
+        a->status = eval_text(a->argv[2]);
+        return nullptr;
+    }
+    for (int i = 1; i < a->argc; ++i) run_file(a->argv[i]);
+    std::printf("%d passed, %d failed\n", passed_total, failed_total);
+    a->status = failed_total ? 1 : 0;
+    return nullptr;
+}
+
+}  // namespace
+
+// Runs on a thread with the interpreter's large stack, as the program itself does, so that
+// deep recursion ends in the language's stack-overflow error.
+int main(int argc, char** argv) {
+    Args args{argc, argv, 1};
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, runtime::machine_stack_size);
+    pthread_t thread;
+    if (pthread_create(&thread, &attr, run, &args) != 0) run(&args);
+    else pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+    return args.status;
 }
