@@ -33,7 +33,7 @@ inline Ref series_of(const Cell* fn) { return fn->data3; }
 
 inline bool is_native(Type t) { return t == Type::native || t == Type::action; }
 
-[[noreturn]] void raise_expect(const Cell* name, const Cell* value, const Cell* arg_word) {
+[[noreturn, gnu::cold]] void raise_expect(const Cell* name, const Cell* value, const Cell* arg_word) {
     Cell type;
     cell::make(&type, Type::datatype, static_cast<uint32_t>(value->type()));
     error::raise(error::id::script_expect_arg, name, &type, arg_word);
@@ -81,9 +81,9 @@ Cell spec_word_for(const Cell* fn, int32_t place) {
     return none::shared;
 }
 
-int32_t fetch_argument(Call& call, uint32_t kind, const Cell* arg_word) {
+int32_t fetch_argument(Call& call, uint32_t kind, int32_t place) {
     if (call.pos >= call.end) {
-        Cell w = *arg_word;
+        Cell w = spec_word_for(call.fn, place);
         error::raise(error::id::script_no_arg, call.name, &w);
     }
     Cell c = *cell_at(call.block, call.pos);
@@ -248,11 +248,14 @@ void refinements_by_name(Call& call, Cell* cache_block, const Cell* path, int32_
             for (int32_t i = cache_pos + 1; i < cache_n; ++i) {
                 Cell ts = *(block::head(cache_block) + i);
                 if (!ts.is(Type::typeset)) break;
-                Cell w = spec_word_for(call.fn, index + (i - cache_pos));
-                fetch_argument(call, (ts.header >> kind_shift) & 3, &w);
+                int32_t place = index + (i - cache_pos);
+                fetch_argument(call, (ts.header >> kind_shift) & 3, place);
                 if (pending) return;
                 Cell* got = stack::arguments_top - 1;
-                if (on && !typeset_has(&ts, got->type())) raise_expect(call.name, got, &w);
+                if (on && !typeset_has(&ts, got->type())) {
+                    Cell w = spec_word_for(call.fn, place);
+                    raise_expect(call.name, got, &w);
+                }
                 if (!on) cell::make(got, Type::none);
             }
             stack::arguments_top = saved_top;
@@ -265,12 +268,15 @@ void refinements_by_name(Call& call, Cell* cache_block, const Cell* path, int32_
             for (int32_t i = cache_pos + 1; i < cache_n; ++i) {
                 Cell ts = *(block::head(cache_block) + i);
                 if (!ts.is(Type::typeset)) break;
-                Cell w = spec_word_for(call.fn, index + (i - cache_pos));
-                fetch_argument(call, (ts.header >> kind_shift) & 3, &w);
+                int32_t place = index + (i - cache_pos);
+                fetch_argument(call, (ts.header >> kind_shift) & 3, place);
                 if (pending) return;
                 Cell* got = stack::arguments_top - 1;
                 if (on) {
-                    if (!typeset_has(&ts, got->type())) raise_expect(call.name, got, &w);
+                    if (!typeset_has(&ts, got->type())) {
+                        Cell w = spec_word_for(call.fn, place);
+                        raise_expect(call.name, got, &w);
+                    }
                 } else {
                     stack::pop(1);
                 }
@@ -304,7 +310,6 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
                 uint32_t kind = (e.header >> kind_shift) & 3;
                 if (kind == return_spec) break;
                 if (fetching) {
-                    Cell w = spec_word_for(call.fn, place);
                     if (!left_taken) {
                         left_taken = true;
                     } else if ((call.mode & (mode::apply | mode::apply_all)) && call.pos >= call.end) {
@@ -312,16 +317,18 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
                     } else if (typeset_has(&e, Type::unset) && call.pos >= call.end && kind == quoted) {
                         unset::push();
                     } else {
-                        fetch_argument(call, kind, &w);
+                        fetch_argument(call, kind, place);
                         if (pending) return call.pos;
                     }
                     Cell* got = stack::arguments_top - 1;
-                    if (!typeset_has(&e, got->type())) raise_expect(call.name, got, &w);
+                    if (!typeset_has(&e, got->type())) [[unlikely]] {
+                        Cell w = spec_word_for(call.fn, place);
+                        raise_expect(call.name, got, &w);
+                    }
                     ++call.arg_count;
                 } else {
                     if ((call.mode & (mode::apply_all | mode::safer)) == mode::apply_all && call.pos < call.end) {
-                        Cell w = spec_word_for(call.fn, place);
-                        fetch_argument(call, kind, &w);
+                        fetch_argument(call, kind, place);
                         if (pending) return call.pos;
                         stack::pop(1);
                     }
@@ -332,8 +339,7 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
             }
             case Type::refinement:
                 if ((call.mode & mode::apply_all) && call.pos < call.end) {
-                    Cell w = spec_word_for(call.fn, place);
-                    fetch_argument(call, normal, &w);
+                    fetch_argument(call, normal, place);
                     if (pending) return call.pos;
                     Cell* got = stack::arguments_top - 1;
                     if (!got->is(Type::logic)) raise_expect(call.name, got, &e);

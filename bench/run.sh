@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Runs each benchmark in Zuv, Python 3 and Lua 5.4 and prints the times and the ratios.
+# Not run by CI. Usage: bench/run.sh (builds the release program first).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+make build >/dev/null
+need=()
+command -v python3 >/dev/null || need+=(python3)
+command -v lua5.4 >/dev/null || need+=(lua5.4)
+if [ ${#need[@]} -gt 0 ]; then
+  sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get install -y -qq "${need[@]}" >/dev/null
+fi
+
+seconds() { local s e; s=$(date +%s.%N); "$@" >/dev/null; e=$(date +%s.%N); echo "$e - $s" | bc; }
+
+printf '%-10s %9s %9s %9s %9s %9s\n' bench zuv python lua zuv/py zuv/lua
+for b in fib loop append strings calls; do
+  z=$(seconds build/zuv bench/$b.zuv)
+  p=$(seconds python3 bench/$b.py)
+  l=$(seconds lua5.4 bench/$b.lua)
+  printf '%-10s %9.3f %9.3f %9.3f %9.2f %9.2f\n' "$b" "$z" "$p" "$l" "$(echo "$z / $p" | bc -l)" "$(echo "$z / $l" | bc -l)"
+done
