@@ -237,7 +237,7 @@ std::string form_text(double d, int kind) {
     }
     static constexpr const char* first[] = {"%.7g", "%.16g", "%.7g", "%.13g", nullptr, "%.7g"};
     static constexpr const char* retry[] = {"%.5g", "%.14g", "%.14g", "%.14g", "%.5g", "%.5g"};
-    char text[64];
+    char text[96];
     auto format = [&](const char* f) {
         if (f) std::snprintf(text, sizeof text, f, d);
         else std::snprintf(text, sizeof text, "%s", float_text::form_shortest(d, 6, false).c_str());

@@ -9,6 +9,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/loops.h"
 #include "evaluator/natives-list.h"
+#include "evaluator/primitives.h"
 #include "evaluator/symbol.h"
 #include "memory/memory.h"
 #include "memory/stack.h"
@@ -204,29 +205,8 @@ void forever(bool, const int32_t*) {
     stack::unwind_last();
 }
 
-// The switch search: the value is the frame's first cell, the cases block the second.
-// Gives the block after the matching case, or null.
-static const Cell* switch_find() {
-    Cell value = *arg(0);
-    Cell cases = *arg(1);
-    if (value.is(Type::block)) return nullptr;
-    int32_t n = series::length(&cases);
-    for (int32_t i = 0; i < n; ++i) {
-        Cell* c = block::head(&cases) + i;
-        if (c->type() != value.type()) continue;
-        Cell candidate = *c;
-        if (!actions::compare(&candidate, &value, actions::op::equal)) continue;
-        for (int32_t j = i + 1; j < n; ++j) {
-            Cell* b = block::head(&cases) + j;
-            if (b->is(Type::block)) return b;
-        }
-        return nullptr;
-    }
-    return nullptr;
-}
-
 void switch_(bool, const int32_t* refs) {
-    const Cell* found = switch_find();
+    const Cell* found = switch_lookup(true);
     if (found) {
         Cell body = *found;
         eval_into_result(body);
