@@ -315,7 +315,7 @@ bool make_at(Cell* c, int32_t y, int32_t m, int32_t d, double time, int32_t zone
     uint32_t zone;
     if (y < min_year || y > max_year || m < 1 || m > 12 || d < 1 || !std::isfinite(time) ||
         d > days_long(y + (m == 12), m % 12 + 1, 1) - days_long(y, m, 1) ||
-        !zone_from(zone_hours, zone_minutes, false, &zone))
+        !zone_from(zone_hours, zone_minutes < 0 ? -zone_minutes : zone_minutes, zone_minutes < 0, &zone))
         return false;
     uint32_t w = static_cast<uint32_t>(y) << 17 | static_cast<uint32_t>(m) << 12 | static_cast<uint32_t>(d) << 7 | zone;
     cell::make(c, Type::date, w);

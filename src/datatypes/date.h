@@ -31,7 +31,8 @@ int32_t zone_seconds(uint32_t zone);
 
 // A date from the lexer: the time is local and stored less the zone offset, without
 // folding days. False (and the cell untouched) for a year, month, day or zone the
-// representation cannot hold: zone hours above 15 or minutes not a multiple of 15.
+// representation cannot hold: zone hours above 15 or minutes not a multiple of 15. Negative
+// zone minutes make the zone negative (for -0:30).
 bool make_at(Cell* c, int32_t year, int32_t month, int32_t day, double time, int32_t zone_hours,
              int32_t zone_minutes, bool has_time);
 // A UTC date and time from its parts (file times); false as for make_at.

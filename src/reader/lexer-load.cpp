@@ -15,6 +15,7 @@
 #include "evaluator/word.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
+#include "reader/lexer-scalars.h"
 #include "reader/lexer-scan.h"
 #include "reader/lexer-text.h"
 #include "reader/number-scan.h"
@@ -56,6 +57,7 @@ public:
         std::string_view body = input.substr(t.body_start, t.body_end - t.body_start);
         std::string_view text = input.substr(t.start, t.end - t.start);
         Cell v;
+        int32_t fault = check_ok;
         switch (t.kind) {
             case Kind::word: {
                 Type type = static_cast<Type>(static_cast<uint8_t>(t.word));
@@ -176,12 +178,16 @@ public:
                     default: return malconstruct;
                 }
                 break;
-            default:
-                // Tuples, dates, pairs, points, times and money load with their datatypes.
-                if (!load) return check_ok;
-                if (LoadHook hook = load_hooks[static_cast<int>(t.kind)]) return hook(input, t, current());
-                error::raise(error::id::internal_not_done);
+            case Kind::tuple: fault = load_tuple(text, &v); break;
+            case Kind::pair: fault = load_pair(text, &v); break;
+            case Kind::point: fault = load_point(body, t.type, &v); break;
+            case Kind::time: fault = load_time(text, &v); break;
+            case Kind::money: fault = load_money(text, &v); break;
+            case Kind::date: fault = load_date(text, &v); break;
+            default: error::raise(error::id::internal_not_done);
         }
+        if (fault != check_ok) return fault;
+        if (!load) return check_ok;
         if (t.lines > 0) v.header |= header::new_line;
         block::append(current(), &v);
         return check_ok;
@@ -219,9 +225,7 @@ public:
         open_.clear();
     }
 
-    // Hooks for the token kinds whose values belong to datatypes built elsewhere.
-    using LoadHook = int32_t (*)(std::string_view input, const Token& token, Cell* into);
-    static LoadHook load_hooks[kind_count];
+    // Turns a loaded block into a map!, false when a key cannot be one.
     static bool (*map_hook)(Cell* block);
 
 private:
@@ -333,7 +337,6 @@ private:
     std::vector<Open> open_;
 };
 
-ValueLoader::LoadHook ValueLoader::load_hooks[kind_count] = {};
 bool (*ValueLoader::map_hook)(Cell*) = nullptr;
 
 Cell text_of(std::string_view s) {
