@@ -49,6 +49,8 @@ namespace zuv::error {
     X(math, overflow, 4, 3, "overflow") \
     X(access, invalid_utf8, 5, 18, "invalid-utf8") \
     X(access, no_connect, 5, 19, "no-connect") \
+    X(access, cannot_open, 5, 20, "cannot-open") \
+    X(access, no_create, 5, 21, "no-create") \
     X(internal, zuv_system, 9, 12, "zuv-system") \
     X(script, no_op_arg, 3, 9, "no-op-arg") \
     X(script, no_arg, 3, 6, "no-arg") \
