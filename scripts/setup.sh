@@ -3,7 +3,7 @@
 # Usage: scripts/setup.sh [build|test]
 set -euo pipefail
 
-build_packages=(g++ cmake ninja-build make pkg-config libssl-dev)
+build_packages=(g++ cmake ninja-build make pkg-config libssl-dev libcurl4-openssl-dev)
 test_packages=(googletest libgtest-dev libgmock-dev python3)
 
 want=("${build_packages[@]}")

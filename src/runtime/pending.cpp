@@ -24,7 +24,6 @@ namespace zuv::parse { void init() {} }
 namespace zuv::ownership { void init() {} }
 namespace zuv::checksum { void init() {} }
 namespace zuv::compression { void init_words() {} }
-namespace zuv::process { void init() {} }
 namespace zuv::zuvbin { void boot_load() {} }
 namespace zuv::slots { void init() {} }
 
