@@ -156,7 +156,9 @@ public:
             }
             case Kind::binary: {
                 std::string bytes;
+                // The base is the text before the `#` of `#{`: empty for 16, "2" or "64".
                 std::string_view base = input.substr(t.start, t.body_start - t.start);
+                base = base.substr(0, base.find('#'));
                 if (!decode_binary(base, body, bytes)) return dt::binary;
                 if (!load) return check_ok;
                 Ref node = memory::alloc_bytes(static_cast<int64_t>(bytes.size()));
