@@ -74,7 +74,11 @@ namespace zuv::error {
     X(internal, stack_overflow, 9, 6, "stack-overflow") \
     X(internal, too_deep, 9, 8, "too-deep") \
     X(internal, no_cycle, 9, 9, "no-cycle") \
-    X(internal, not_done, 9, 11, "not-done")
+    X(internal, not_done, 9, 11, "not-done") \
+    X(script, not_same_class, 3, 64, "not-same-class") \
+    X(script, expect_val, 3, 65, "expect-val") \
+    X(script, too_long, 3, 66, "too-long") \
+    X(script, bad_denom, 3, 67, "bad-denom")
 
 
 // A catalogue entry: the category's index in the catalogue and the id's index inside it
