@@ -362,6 +362,56 @@ void call_function(const Cell* fn, Ref context, const Cell* name, uint32_t trace
     eval_function_body(&f, body, context);
 }
 
+Cell call_with(const Cell* fn_in, const Cell* name_in, Cell* args, int32_t n) {
+    Cell fn = *fn_in;
+    Cell name = (name_in && name_in->is(Type::word)) ? *name_in : anon_word;
+    stack::push(&fn);
+    Ref ctx = fn.data1;
+    Cell* obj = memory::buffer_of(series_of(&fn))->cells() + 4;
+    if (obj->is(Type::integer) && obj->data2) ctx = obj->data2;
+    stack::mark(&name, stack::kind::interp_func);
+    stack::CallFrame* f = stack::top_frame();
+    f->function_context = ctx;
+    f->saved_values = context::cell_of(ctx)->data2;
+    if (!(memory::buffer_of(series_of(&fn))->cells() + 1)->is(Type::block)) make_arg_cache(&fn);
+    Cell cache = *(memory::buffer_of(series_of(&fn))->cells() + 1);
+    int32_t count = series::length(&cache);
+    int32_t given = 0, locals = -1;
+    bool fetching = true;
+    for (int32_t i = 0; i < count; ++i) {
+        Cell e = *(block::head(&cache) + i);
+        switch (e.type()) {
+            case Type::typeset:
+                if (((e.header >> kind_shift) & 3) == return_spec) break;
+                if (fetching && given < n) stack::push(&args[given++]);
+                else none::push();
+                break;
+            case Type::refinement:
+                logic::push(false);
+                fetching = false;
+                break;
+            case Type::integer:
+                locals = e.int2();
+                break;
+            default:
+                break;
+        }
+    }
+    if (locals >= 1) {
+        logic::push(false);
+        for (int32_t i = 1; i < locals; ++i) none::push();
+    }
+    Cell* first = stack::arguments_base;
+    call_function(&fn, ctx, &name, 0);
+    if (pending) throw_pending();
+    for (int32_t i = 1; i < given; ++i) args[i] = first[i];
+    stack::unwind_func();
+    stack::collapse_top();
+    Cell result = *stack::top();
+    stack::pop(1);
+    return result;
+}
+
 int32_t call_any_function(const Cell* fn_in, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* path,
                           int32_t path_pos, const Cell* name_in, const Cell* object, uint32_t mode, bool infix) {
     Cell fn = *fn_in;

@@ -42,6 +42,13 @@ int32_t call_any_function(const Cell* fn, const Cell* block, int32_t pos, int32_
 // Runs a function! whose arguments are already in its frame.
 void call_function(const Cell* fn, Ref context, const Cell* name, uint32_t trace_mask);
 
+// Calls a function! from runtime code (the lexer's callback, PARSE's tracer) with argument
+// values already made: args[0..n) are its arguments in order (none for any missing), its
+// refinements are off and its locals none. No argument is type-checked. The final values of
+// the arguments after the first (whose slot receives the result) are copied back into args,
+// so a caller sees a series argument the function moved. Gives the result; a pending exit
+// is thrown.
+Cell call_with(const Cell* fn, const Cell* name, Cell* args, int32_t n);
 int32_t eval_path(const Cell* path, const Cell* block, int32_t pos, int32_t end, bool set, bool get, bool sub);
 
 // Throws the pending exit as a C++ exception (for C++ code that cannot return early).
