@@ -409,7 +409,7 @@ void call_function(const Cell* fn, Ref context, const Cell* name, uint32_t trace
     eval_function_body(&f, body, context);
 }
 
-void apply_function(const Cell* fn_in, const Cell* name_in, const Cell* args, int count, Cell* result) {
+void apply_function(const Cell* fn_in, const Cell* name_in, const Cell* args, int count, Cell* result, Cell* write_back) {
     Cell fn = *fn_in;
     if (fn.is(Type::op)) fn.header = (fn.header >> 16) & 0xFF;
     Cell name = (name_in && name_in->is(Type::word)) ? *name_in : anon_word;
@@ -462,12 +462,21 @@ void apply_function(const Cell* fn_in, const Cell* name_in, const Cell* args, in
             logic::push(false);
             for (int32_t i = 1; i < locals; ++i) none::push();
         }
+        Cell* first = stack::arguments_base;
         call_function(&fn, ctx, &name, 0);
+        if (!pending && write_back)
+            for (int i = 1; i < next; ++i) write_back[i] = first[i];
         if (!pending) stack::unwind_func();
     }
     if (pending) throw_pending();
     *result = *stack::top();
     stack::arguments_top = mark;
+}
+
+Cell call_with(const Cell* fn, const Cell* name, Cell* args, int32_t n) {
+    Cell result;
+    apply_function(fn, name, args, n, &result, args);
+    return result;
 }
 
 int32_t call_any_function(const Cell* fn_in, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* path,

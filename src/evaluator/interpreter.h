@@ -41,12 +41,17 @@ int32_t call_any_function(const Cell* fn, const Cell* block, int32_t pos, int32_
                           int32_t path_pos, const Cell* name, const Cell* object, uint32_t mode, bool infix);
 // Calls a function value with argument values given by runtime code (handlers,
 // comparators, callbacks): its frame is laid out from its spec, unused refinements off,
-// missing arguments none. The result goes into result.
-void apply_function(const Cell* fn, const Cell* name, const Cell* args, int count, Cell* result);
+// missing arguments none. The result goes into result. With write_back, the final values of
+// the arguments after the first are copied there (a callback may move a series argument).
+void apply_function(const Cell* fn, const Cell* name, const Cell* args, int count, Cell* result,
+                    Cell* write_back = nullptr);
 
 // Runs a function! whose arguments are already in its frame.
 void call_function(const Cell* fn, Ref context, const Cell* name, uint32_t trace_mask);
 
+// apply_function for callbacks that watch their arguments (the lexer's callback, PARSE's
+// tracer): the final values of args[1..n) are copied back into args. Gives the result.
+Cell call_with(const Cell* fn, const Cell* name, Cell* args, int32_t n);
 int32_t eval_path(const Cell* path, const Cell* block, int32_t pos, int32_t end, bool set, bool get, bool sub);
 
 // Throws the pending exit as a C++ exception (for C++ code that cannot return early).

@@ -51,7 +51,19 @@ std::string percent_decode(std::string_view text) {
 
 class ValueLoader final : public Loader {
 public:
-    explicit ValueLoader(Cell* target) : target_(target) {}
+    // Loaders nest with their scans; the innermost is the one whose value a callback sees.
+    explicit ValueLoader(Cell* target) : target_(target), outer_(active) { active = this; }
+    ~ValueLoader() override { active = outer_; }
+    ValueLoader(const ValueLoader&) = delete;
+    ValueLoader& operator=(const ValueLoader&) = delete;
+
+    static inline ValueLoader* active = nullptr;
+
+    // The value appended last to the innermost open series, or null when it holds none.
+    Cell* last() {
+        Cell* c = current();
+        return series::buffer_length(c) > 0 ? block::tail(c) - 1 : nullptr;
+    }
 
     int32_t value(std::string_view input, const Token& t, bool load) override {
         std::string_view body = input.substr(t.body_start, t.body_end - t.body_start);
@@ -158,7 +170,9 @@ public:
             }
             case Kind::binary: {
                 std::string bytes;
+                // The base is the text before the `#` of `#{`: empty for 16, "2" or "64".
                 std::string_view base = input.substr(t.start, t.body_start - t.start);
+                base = base.substr(0, base.find('#'));
                 if (!decode_binary(base, body, bytes)) return dt::binary;
                 if (!load) return check_ok;
                 Ref node = memory::alloc_bytes(static_cast<int64_t>(bytes.size()));
@@ -334,6 +348,7 @@ private:
     }
 
     Cell* target_;
+    ValueLoader* outer_;
     std::vector<Open> open_;
 };
 
@@ -372,20 +387,27 @@ Cell text_of(std::string_view s) {
 
 }  // namespace
 
-LoadResult load_into(Cell* block, std::string_view text, bool one_value, bool string_input) {
+Result load_with(Cell* block, std::string_view text, Options options) {
     Cell* target = stack::push(block);
     Cell* mark = stack::arguments_top;
     ValueLoader loader(target);
-    Options o;
-    o.one_value = one_value;
-    o.string_input = string_input;
-    o.loader = &loader;
-    Result r = scan(text, o);
+    options.loader = &loader;
+    Result r = scan(text, options);
     if (r.error) {
         stack::arguments_top = mark;
         raise_syntax(*r.error);
     }
     stack::arguments_top = mark - 1;
+    return r;
+}
+
+Cell* last_loaded() { return ValueLoader::active ? ValueLoader::active->last() : nullptr; }
+
+LoadResult load_into(Cell* block, std::string_view text, bool one_value, bool string_input) {
+    Options o;
+    o.one_value = one_value;
+    o.string_input = string_input;
+    Result r = load_with(block, text, o);
     return {r.consumed, r.line};
 }
 

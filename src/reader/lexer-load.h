@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "memory/cell.h"
+#include "reader/lexer-scan.h"
 
 namespace zuv::lexer {
 
@@ -15,6 +16,12 @@ struct LoadResult {
 
 // Loads UTF-8 text into values appended to the block. Syntax errors are raised.
 LoadResult load_into(Cell* block, std::string_view text, bool one_value = false, bool string_input = false);
+// The scan behind transcode: options as the scanner takes them (the loader is this module's,
+// appending to the block). A syntax error that the scan must raise is raised here.
+Result load_with(Cell* block, std::string_view text, Options options);
+// The value the innermost running load appended last (what a callback's load event names),
+// or null.
+Cell* last_loaded();
 // The values of a string! from its head, appended to the block; *consumed receives the
 // count of characters scanned.
 void scan_string(Cell* block, Cell* string, bool one_value, int32_t* consumed);

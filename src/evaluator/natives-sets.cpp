@@ -1,0 +1,79 @@
+// Set operation natives: one front end checks that the two sets can be combined and hands
+// them to the set routine of the first one's datatype; the routines own the semantics.
+#include "datatypes/date.h"
+#include "datatypes/logic.h"
+#include "datatypes/numeric.h"
+#include "datatypes/scalar.h"
+#include "datatypes/string.h"
+#include "datatypes/typeset.h"
+#include "evaluator/error.h"
+#include "evaluator/natives-list.h"
+#include "evaluator/natives-pending.h"
+#include "memory/memory.h"
+#include "memory/stack.h"
+
+namespace zuv::natives {
+
+namespace {
+
+namespace set_op {
+constexpr int32_t unique = 8, union_ = 9, intersect = 10, exclude = 11, difference = 12;
+}
+
+// A bitset's buffer carries this flag when the set stands for its complement.
+constexpr uint32_t bitset_complemented = 0x00080000;
+
+Cell* arg(int n) { return stack::arguments_base + n; }
+
+bool list_q(Type t) { return t == Type::block || t == Type::hash; }
+
+// refs: /case, then /skip with the position of its size.
+void set_operation(const int32_t* refs, int32_t op) {
+    Cell* a = arg(0);
+    Cell* b = op == set_op::unique ? nullptr : arg(1);
+    bool case_ = refs[0] >= 0;
+    Cell* skip = refs[1] >= 0 ? arg(refs[1]) : nullptr;
+    if (b && !(list_q(a->type()) ? list_q(b->type()) : a->type() == b->type())) {
+        Cell t1 = scalar::type_cell(a->type()), t2 = scalar::type_cell(b->type());
+        error::raise(error::id::script_expect_val, &t1, &t2);
+    }
+    switch (a->type()) {
+        case Type::block: case Type::hash:
+            stack::keep_last(block::set_op(a, b, op, case_, skip));
+            return;
+        case Type::string:
+            stack::keep_last(string::set_op(a, b, op, case_, skip));
+            return;
+        case Type::bitset:
+            bitset::do_bitwise(op);
+            return;
+        case Type::typeset:
+            typeset::do_bitwise(op);
+            return;
+        case Type::date:
+            if (op == set_op::difference) {
+                date::difference(a, b);
+                stack::keep();
+                return;
+            }
+            break;
+        default:
+            break;
+    }
+    numeric::raise_expect_arg(a, op == set_op::unique ? "set" : "set1");
+}
+
+}  // namespace
+
+void unique(bool, const int32_t* refs) { set_operation(refs, set_op::unique); }
+void union_(bool, const int32_t* refs) { set_operation(refs, set_op::union_); }
+void intersect(bool, const int32_t* refs) { set_operation(refs, set_op::intersect); }
+void exclude(bool, const int32_t* refs) { set_operation(refs, set_op::exclude); }
+void difference(bool, const int32_t* refs) { set_operation(refs, set_op::difference); }
+
+void complement_q(bool, const int32_t*) {
+    logic::box(memory::buffer_of(arg(0)->data2)->flags & bitset_complemented);
+    stack::keep();
+}
+
+}  // namespace zuv::natives
