@@ -40,6 +40,7 @@ namespace zuv::error {
     X(script, invalid_data, 3, 61, "invalid-data") \
     X(script, wrong_denom, 3, 62, "wrong-denom") \
     X(script, invalid_months, 3, 63, "invalid-months") \
+    X(script, expect_val, 3, 64, "expect-val") \
     X(syntax, invalid, 2, 2, "invalid") \
     X(syntax, missing, 2, 3, "missing") \
     X(syntax, no_header, 2, 4, "no-header") \

@@ -4,14 +4,7 @@
 
 // Datatypes not registered yet.
 namespace zuv {
-namespace series { void init() {} }
-namespace block { void init() {} }
 namespace binary { void init() {} }
-namespace path { void init() {} }
-namespace lit_path { void init() {} }
-namespace set_path { void init() {} }
-namespace get_path { void init() {} }
-namespace paren { void init() {} }
 namespace object { void init() {} }
 namespace bitset { void init() {} }
 namespace error { void init() {} }
@@ -42,11 +35,6 @@ void stats(bool c, const int32_t* r) { not_done(c, r); }
 void bind(bool c, const int32_t* r) { not_done(c, r); }
 void in(bool c, const int32_t* r) { not_done(c, r); }
 void parse(bool c, const int32_t* r) { not_done(c, r); }
-void union_(bool c, const int32_t* r) { not_done(c, r); }
-void intersect(bool c, const int32_t* r) { not_done(c, r); }
-void unique(bool c, const int32_t* r) { not_done(c, r); }
-void difference(bool c, const int32_t* r) { not_done(c, r); }
-void exclude(bool c, const int32_t* r) { not_done(c, r); }
 void complement_q(bool c, const int32_t* r) { not_done(c, r); }
 void dehex(bool c, const int32_t* r) { not_done(c, r); }
 void enhex(bool c, const int32_t* r) { not_done(c, r); }
