@@ -165,8 +165,10 @@ Cell* push(const Cell* spec_in, const Cell* body_in, Ref context, uint32_t flags
     if (body_in && body_in->is(Type::block)) body = copy_deep(body_in);
     Cell* body_held = stack::push(&body);
     if (!context) context = context::make_from_spec(spec_held, true, false, context::kind_function);
+    // The context node is held in an object!-typed cell: the collector reads data word 1 of a
+    // context! cell as a word table, but of an object! cell as a context.
     Cell ctx_cell;
-    cell::make(&ctx_cell, Type::context, context);
+    cell::make(&ctx_cell, Type::object, context);
     Cell* ctx_held = stack::push(&ctx_cell);
     if (body_held->is(Type::block)) context::bind(body_held, context, false);
     Ref fs = memory::alloc_cells(series_length);
@@ -401,8 +403,8 @@ Cell* make_builtin(Cell* proto, Cell* spec, int32_t type) {
     Cell s = *block::head(spec);
     Cell* spec_held = stack::push(&s);
     Ref ctx = context::make_from_spec(spec_held, true, false, context::kind_function);
-    Cell ctx_cell;
-    cell::make(&ctx_cell, Type::context, ctx);
+    Cell ctx_cell;  // object!-typed, so that the collector keeps it as a context
+    cell::make(&ctx_cell, Type::object, ctx);
     Cell* ctx_held = stack::push(&ctx_cell);
     Ref series = memory::alloc_cells(2);
     memory::SeriesBuffer* b = memory::buffer_of(series);
