@@ -689,7 +689,8 @@ bool matches_at(const Cell* b, int32_t p, const Needle& nd, int32_t end) {
         }
         case Needle::sequence:
             for (int32_t j = 0; j < nd.size; ++j) {
-                if (p + j >= series::buffer_length(b) || j >= series::length(const_cast<Cell*>(&nd.value))) return false;
+                if (p + j >= series::buffer_length(b) || j >= series::buffer_length(&nd.value) - nd.value.int1())
+                    return false;
                 Cell x = cell_copy(b, p + j), y = cell_copy(&nd.value, nd.value.int1() + j);
                 if (!actions::compare(&x, &y, nd.code)) return false;
             }
@@ -749,7 +750,7 @@ int32_t search(Cell* series, Cell* value, Cell* part, bool only, bool case_, boo
     int32_t first, stop, dir;
     if (reverse) {
         end = total;
-        first = head_at - std::max(nd.size, 1);
+        first = head_at - (nd.size + step - 1) / step * step;
         stop = 0;
         dir = -step;
     } else if (last) {
@@ -972,7 +973,6 @@ int32_t compare_records(const uint8_t* pa, const uint8_t* pb, int32_t, int32_t) 
     int32_t a, b;
     std::memcpy(&a, pa, 4);
     std::memcpy(&b, pb, 4);
-    if (run.flags & sort_reverse) std::swap(a, b);
     int32_t base = run.series.int1();
     // A /compare function may have shortened the block: records past its tail are equal.
     if (base + (std::max(a, b) + 1) * run.size > series::buffer_length(&run.series)) return 0;
@@ -991,6 +991,7 @@ int32_t compare_records(const uint8_t* pa, const uint8_t* pb, int32_t, int32_t) 
         }
         return answer_of(r);
     }
+    if (run.flags & sort_reverse) std::swap(a, b);
     int32_t from = run.flags & sort_all ? 0 : run.offset;
     int32_t to = run.flags & sort_all ? run.size : run.offset + 1;
     for (int32_t k = from; k < to; ++k) {

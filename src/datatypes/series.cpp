@@ -448,19 +448,20 @@ static Cell* move(Cell* origin, Cell* target, Cell* part) {
         word::make_at(&argument, symbol::make("target"));
         error::raise(error::id::script_expect_arg, &word, &type, &argument);
     }
-    int32_t n = get_length(origin, false);
-    if (n < 1) return target;
+    int32_t length = get_length(origin, false);
+    if (length < 1) return target;
+    int32_t n = 1;
     if (part) {
-        int32_t c = part->int2();
-        if (c < 1) return target;
-        n = std::min(n, c);
+        n = part->int2();
+        if (n < 1) return target;
+        n = std::min(n, length);
     }
     Cell target_before = *target;
     if (origin->data2 == target->data2) {
-        int32_t from = origin->int1(), length = buffer_length(origin);
-        int32_t to = std::min(target->int1(), length);
+        int32_t from = origin->int1(), total = buffer_length(origin);
+        int32_t to = std::min(target->int1(), total);
         if (to == from) return target;
-        if (to > from && length - to < n) return origin;
+        if (to > from && total - to < n) return origin;
         bool told = notify_before(target, words::global::move, origin, from, n);
         move_within(origin, from, to, n);
         notify_after(told, &target_before, words::global::moved, origin, from, n);
