@@ -466,14 +466,16 @@ Cell* to(Cell* proto, Cell* spec, int32_t type) {
 // =============================================================================================
 // form, mold
 
-int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t budget) {
-    if (cycle_stack::detect(value, buffer, &budget, false)) return budget;
+int32_t join_cells(Cell* value, Cell* buffer, bool molding, bool only, bool all, bool flat, Cell* part,
+                   int32_t budget, char separator) {
+    if (cycle_stack::detect(value, buffer, &budget, molding)) return budget;
     cycle_stack::Scope scope;
     cycle_stack::push(value->data2);
     Cell b = *value;
     int32_t n = series::length(&b);
     for (int32_t k = 0; k < n && k < series::length(&b); ++k) {
-        if (k > 0) {
+        if (k > 0 && separator == ' ') {
+            // No space after a value that ended its text with a tab or a line break.
             SeriesBuffer* sb = series::buffer(buffer);
             uint32_t unit = sb->unit();
             uint32_t last = sb->tail > sb->head ? string::get_char(sb->tail_ptr() - unit, unit) : 0;
@@ -481,12 +483,20 @@ int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t budget) {
                 string::append_char(buffer, ' ');
                 --budget;
             }
+        } else if (k > 0) {
+            string::append_char(buffer, static_cast<uint32_t>(separator));
+            --budget;
         }
         Cell c = cell_copy(&b, b.int1() + k);
-        budget = actions::form_dispatch(&c, buffer, part, budget);
+        budget = molding ? actions::mold_dispatch(&c, buffer, only, all, flat, part, budget, 0)
+                         : actions::form_dispatch(&c, buffer, part, budget);
         if (part && budget < 1) break;
     }
     return budget;
+}
+
+int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t budget) {
+    return join_cells(value, buffer, false, false, false, false, part, budget, ' ');
 }
 
 int32_t mold_each(Cell* block, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget,
@@ -714,14 +724,9 @@ int32_t search(Cell* series, Cell* value, Cell* part, bool only, bool case_, boo
     }
     int32_t limit = total - 1;  // the last cell examined
     if (part) {
-        if (part->is(Type::integer)) {
-            if (part->int2() < 1) return -1;
-            limit = static_cast<int32_t>(std::min<int64_t>(int64_t(head_at) + part->int2() - 1, limit));
-        } else if (part->type() == series->type() && part->data2 == series->data2) {
-            limit = std::min(part->int1() - 1, limit);
-        } else {
-            raise_refine_arg(words::refine::part, part);
-        }
+        int32_t count = series::part_count(series, part);
+        if (count < 1) return -1;
+        limit = static_cast<int32_t>(std::min<int64_t>(int64_t(head_at) + count - 1, limit));
     }
     Needle nd = needle_of(value, only, case_, same);
     *out = nd;
@@ -1021,10 +1026,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* part, b
     int32_t count = series::length(series);
     int32_t head_at = series->int1();
     if (part) {
-        int32_t n;
-        if (part->is(Type::integer)) n = part->int2();
-        else if (part->type() == series->type() && part->data2 == series->data2) n = part->int1() - head_at;
-        else raise_refine_arg(words::refine::part, part);
+        int32_t n = series::part_count(series, part);
         if (n < 0) {
             if (head_at + n < 0) {
                 series->data1 = 0;

@@ -95,6 +95,11 @@ void copy_deep_types(Cell* block, int32_t start, int32_t end, int32_t step, bool
 
 // Text ----------------------------------------------------------------------------------------
 
+// Forms (or molds, with indent 0 and new-line markers ignored) each cell from the head,
+// joined by the separator (a space is left out after a tab or a line break); a value already
+// being walked gives its placeholder instead. Gives the remaining budget.
+int32_t join_cells(Cell* value, Cell* buffer, bool molding, bool only, bool all, bool flat, Cell* part,
+                   int32_t budget, char separator);
 // Molds the cells from the head, with new-line markers and indentation, without brackets;
 // shared by paren!, object bodies and the like. Gives the remaining budget.
 int32_t mold_each(Cell* block, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget,

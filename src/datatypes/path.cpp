@@ -7,7 +7,6 @@
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
 #include "evaluator/error.h"
 #include "memory/cycle-stack.h"
 #include "memory/datatype.h"
@@ -99,31 +98,14 @@ static Cell* to(Cell* proto, Cell* spec, int32_t type) {
     return block::to(proto, spec, type);
 }
 
-// Segments joined by "/": formed, or molded (new-line markers ignored, indent 0).
-static int32_t segments(Cell* value, Cell* buffer, bool molding, bool only, bool all, bool flat, Cell* part,
-                        int32_t budget) {
-    if (cycle_stack::detect(value, buffer, &budget, molding)) return budget;
-    cycle_stack::Scope scope;
-    cycle_stack::push(value->data2);
-    Cell p = *value;
-    int32_t n = series::length(&p);
-    for (int32_t k = 0; k < n && k < series::length(&p); ++k) {
-        if (k > 0) budget = append_sigil(buffer, '/', budget);
-        Cell c = *block::cell_at(&p, p.int1() + k);
-        budget = molding ? actions::mold_dispatch(&c, buffer, only, all, flat, part, budget, 0)
-                         : actions::form_dispatch(&c, buffer, part, budget);
-        if (part && budget < 1) break;
-    }
-    return budget;
-}
-
 static int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t budget) {
-    return segments(value, buffer, false, false, false, false, part, budget);
+    return block::join_cells(value, buffer, false, false, false, false, part, budget, '/');
 }
 
+// New-line markers of the segments are ignored: no line break is written inside a path.
 static int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget,
                     int32_t) {
-    return segments(value, buffer, true, only, all, flat, part, budget);
+    return block::join_cells(value, buffer, true, only, all, flat, part, budget, '/');
 }
 
 // A path's mold with a sigil before (lit-path!, get-path!) or after it (set-path!).

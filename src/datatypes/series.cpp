@@ -45,13 +45,6 @@ inline Ref hash_table(const Cell* s) { return s->is(Type::hash) ? s->data3 : 0; 
 
 bool same_series_q(const Cell* a, const Cell* b) { return a->type() == b->type() && a->data2 == b->data2; }
 
-// A /part value as a count from the head: an integer!, or a position in the same series.
-int32_t part_count(const Cell* s, const Cell* part) {
-    if (part->is(Type::integer)) return part->int2();
-    if (same_series_q(part, s)) return part->int1() - s->int1();
-    raise_refine_arg(words::refine::part, part);
-}
-
 bool any_series_q(Type t) {
     return block::family_q(t) || string::family_q(t) || t == Type::binary || t == Type::vector || t == Type::image;
 }
@@ -158,6 +151,12 @@ void cut_units(Cell* s, int32_t start, int32_t n) {
 
 // =============================================================================================
 // Helpers
+
+int32_t part_count(const Cell* s, const Cell* part) {
+    if (part->is(Type::integer)) return part->int2();
+    if (same_series_q(part, s)) return part->int1() - s->int1();
+    raise_refine_arg(words::refine::part, part);
+}
 
 bool advance(Cell* s, int32_t n) {
     int64_t p = int64_t(s->int1()) + n;

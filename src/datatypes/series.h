@@ -49,6 +49,10 @@ bool advance(Cell* s, int32_t n);
 // out may be s itself.
 void read_element(Cell* s, int32_t position, Cell* out);
 
+// A /part value as a count from the head: an integer!, or a position in the same series
+// (same datatype and buffer); anything else raises script/invalid-refine-arg.
+int32_t part_count(const Cell* s, const Cell* part);
+
 // Tells the series' owner about a change (the action's present-tense word before it); true
 // when an owner was told, and then notify_after tells it again (the past-tense word).
 bool notify_before(Cell* s, const Cell* action_word, Cell* value, int32_t index, int32_t part);

@@ -311,7 +311,9 @@ TEST_F(BlockTest, HashFindUsesTheIndexLikeAScan) {
         Cell* fy = find(&y, c.value, nullptr, false, false, false, false, nullptr, c.skip, c.last, c.reverse, c.tail,
                         false);
         ASSERT_EQ(rx.type() == Type::none, fy->is(Type::none)) << molded(*c.value) << " from " << c.head;
-        if (!fy->is(Type::none)) EXPECT_EQ(rx.int1(), fy->int1()) << molded(*c.value) << " from " << c.head;
+        if (!fy->is(Type::none)) {
+            EXPECT_EQ(rx.int1(), fy->int1()) << molded(*c.value) << " from " << c.head;
+        }
     }
 }
 
