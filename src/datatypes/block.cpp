@@ -28,7 +28,6 @@
 #include "memory/sorting.h"
 #include "memory/stack.h"
 #include "reader/lexer-load.h"
-#include "runtime/throw.h"
 
 namespace zuv::series {
 
