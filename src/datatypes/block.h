@@ -1,5 +1,7 @@
 // block!: the series of value cells that is the language's code and data; paren!, the path
-// types and hash! share its layout.
+// types and hash! share its layout (hash! adds the node of its index in data word 3). The
+// helpers here build and walk blocks for the whole runtime. Buffers move on any allocation:
+// a Cell* into a block is valid only until the next allocation.
 #pragma once
 #include <cstdint>
 
@@ -8,24 +10,119 @@
 
 namespace zuv::block {
 
+// The block family: block!, paren!, the four path types and hash!.
+constexpr bool family_q(Type t) {
+    return t == Type::block || t == Type::paren || t == Type::path || t == Type::lit_path || t == Type::set_path ||
+           t == Type::get_path || t == Type::hash;
+}
+
 // The root block: every literal and global cell of the boot code, always reachable.
 extern Cell root;
 constexpr int32_t root_cells = 9695;
 void make_root();
 
-// A new empty block of room for n cells in the cell (n = 0 gives room for one).
-void make_at(Cell* c, int32_t n, Type t = Type::block);
-Cell* push_new(int32_t n);
-// A new block cell at the tail of a block.
-Cell* make_in(Cell* parent, int32_t n);
-// Appends an unset cell at the block's tail (the buffer doubles when full) and gives it.
-Cell* alloc_tail_cell(Cell* block);
-// Appends a copy of a value.
-Cell* append(Cell* block, const Cell* value);
+// Making ------------------------------------------------------------------------------------
 
+// A new empty block of room for n cells in the cell (n below 1 gives room for one); the
+// header stays unset while the buffer is allocated.
+void make_at(Cell* c, int32_t n, Type t = Type::block);
+// As make_at; with fixed the buffer lies outside the collector's frames, else every cell
+// of its room reads as unset.
+void make_at_alloc(Cell* c, int32_t n, bool fixed);
+// A new empty block pushed on the argument stack.
+Cell* push_new(int32_t n);
+// Pushes a copy of a block cell.
+Cell* push(const Cell* block);
+// A new block cell at the tail of a block (or, with no parent, in the root block).
+Cell* make_in(Cell* parent, int32_t n);
+Cell* make_in_alloc(Cell* parent, Cell* c);
+
+// Cells ---------------------------------------------------------------------------------------
+
+// The head cell without any check, and the position just past the last cell.
 inline Cell* head(const Cell* b) { return reinterpret_cast<Cell*>(series::head_address(b)); }
 inline Cell* tail(const Cell* b) { return series::buffer(b)->cells_end(); }
+inline Cell* tail_cell(const Cell* b) { return tail(b); }
+// Cells from the head to the tail (a head past the tail is moved back to it).
 inline int32_t length(Cell* b) { return series::length(b); }
+inline int32_t cell_count(Cell* b) { return series::length(b); }
+// The head cell; a head past the tail is first set back to the tail.
+inline Cell* head_cell(Cell* b) {
+    series::length(b);
+    return head(b);
+}
+inline bool at_tail_q(const Cell* b) { return b->int1() == series::buffer_length(b); }
+// The cell at an absolute index (no bounds check).
+inline Cell* cell_at(const Cell* b, int32_t index) { return series::buffer(b)->cells() + index; }
+// Advances the head by one cell when that stays within the tail; true when the head is
+// then exactly at the tail.
+bool step_next(Cell* b);
+
+// Appends an unset cell at the block's tail (the buffer doubles when full) and gives it.
+Cell* alloc_tail_cell(Cell* block);
+// Appends a copy of a value (which may lie in the block itself) and gives the new cell.
+Cell* append(Cell* block, const Cell* value);
+// Appends a copy of every cell from the source's head to its tail.
+void copy_cells_in(Cell* target, Cell* source);
+// Inserts a copy of the value at the head (or at index 0), keeping a hash! index in step;
+// with advance the head moves past it.
+void insert_value(Cell* block, const Cell* value, bool advance, bool at_start);
+void insert_values(Cell* block, Cell* other);
+void truncate_at_head(Cell* block);
+memory::SeriesBuffer* truncate_at(Cell* block, int32_t index);
+void remove_last(Cell* block);
+
+// Searching ----------------------------------------------------------------------------------
+
+// The cell after the first one equal (find equality) to the value; the shared none cell when
+// there is none or when the match is the last cell.
+const Cell* select_value(Cell* block, const Cell* value);
+// Removes the first cell equal to the value, from the head (or from index 0); false when
+// there is none.
+bool remove_value(Cell* block, const Cell* value, bool from_start);
+// The cell after the first word (word!, set-word!, lit-word! or get-word!) spelled as the
+// given word (letter case ignored unless strict); the shared none cell when absent or last.
+const Cell* find_word(Cell* block, const Cell* word, bool strict);
+
+// Copying ------------------------------------------------------------------------------------
+
+// A new block pushed on the argument stack with copies of the cells from head to tail,
+// typed like the source; deep clones nested blocks, and parens and paths with paths.
+Cell* clone(Cell* block, bool deep, bool paths);
+// Replaces each copyable value among the cells [start, end) (every step-th) whose datatype
+// is in types (a typeset! or a datatype!) by its copy: deep with the same types when deep.
+void copy_deep_types(Cell* block, int32_t start, int32_t end, int32_t step, bool deep, Cell* types);
+
+// Text ----------------------------------------------------------------------------------------
+
+// Forms (or molds, with indent 0 and new-line markers ignored) each cell from the head,
+// joined by the separator (a space is left out after a tab or a line break); a value already
+// being walked gives its placeholder instead. Gives the remaining budget.
+int32_t join_cells(Cell* value, Cell* buffer, bool molding, bool only, bool all, bool flat, Cell* part,
+                   int32_t budget, char separator);
+// Molds the cells from the head, with new-line markers and indentation, without brackets;
+// shared by paren!, object bodies and the like. Gives the remaining budget.
+int32_t mold_each(Cell* block, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget,
+                  int32_t indent);
+
+// Actions other datatypes call ------------------------------------------------------------------
+
+Cell* make(Cell* proto, Cell* spec, int32_t type);
+Cell* to(Cell* proto, Cell* spec, int32_t type);
+int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t budget);
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent);
+int32_t compare(Cell* a, Cell* b, int32_t op);
+Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
+           Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool case_, Cell* parent, Cell* previous,
+                int32_t position, bool last, bool notify);
+
+// The set operations over the two arguments of the current frame (op codes 8 unique,
+// 9 union, 10 intersect, 11 exclude, 12 difference); the result replaces the first argument.
+void set_op(bool case_, Cell* skip, int32_t op);
+
+void init();
 
 }  // namespace zuv::block
 

@@ -1,17 +1,10 @@
-// Services of other modules that the natives call before those modules exist: the block!
-// and bitset! set routines and the making of a map! from a block of pairs. Until each
+// Services of other modules that the natives call before those modules exist: the bitset!
+// set routine and the making of a map! from a block of pairs. Until each
 // module defines its routine, the stand-in in runtime/pending.cpp raises internal/not-done.
 #pragma once
 #include <cstdint>
 
 #include "memory/cell.h"
-
-namespace zuv::block {
-// unique (8), union (9), intersect (10), exclude (11), difference (12) over block! and
-// hash! values: the result pushed on the argument stack. b is null for unique; skip null
-// without /skip.
-Cell* set_op(Cell* a, Cell* b, int32_t op, bool case_, Cell* skip);
-}  // namespace zuv::block
 
 namespace zuv::bitset {
 // The set operation on the frame's two bitset! arguments (op codes 8-12), into the result slot.

@@ -1,5 +1,6 @@
 // Set operation natives: one front end checks that the two sets can be combined and hands
 // them to the set routine of the first one's datatype; the routines own the semantics.
+#include "datatypes/block.h"
 #include "datatypes/date.h"
 #include "datatypes/logic.h"
 #include "datatypes/numeric.h"
@@ -39,7 +40,8 @@ void set_operation(const int32_t* refs, int32_t op) {
     }
     switch (a->type()) {
         case Type::block: case Type::hash:
-            stack::keep_last(block::set_op(a, b, op, case_, skip));
+            block::set_op(case_, skip, op);
+            stack::keep();
             return;
         case Type::string:
             stack::keep_last(string::set_op(a, b, op, case_, skip));

@@ -257,8 +257,6 @@ void init() {
 
 // Start-up vocabulary -----------------------------------------------------------------------
 
-#include "memory/collector.h"
-
 namespace zuv::words {
 
 void init_type_words() {
@@ -271,13 +269,6 @@ void init_type_words() {
         datatype::make_at(&v, id);
         context::set(w, &v);
     }
-}
-
-void init_builtins() {
-    collector::self_symbol = static_cast<uint32_t>(symbol::make("self"));
-    stack::body_symbol = static_cast<uint32_t>(symbol::make("<body>"));
-    stack::anon_symbol = static_cast<uint32_t>(symbol::make("<anon>"));
-    stack::not_found_symbol = static_cast<uint32_t>(symbol::make("<not-found>"));
 }
 
 }  // namespace zuv::words

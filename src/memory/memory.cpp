@@ -329,6 +329,18 @@ void fill(uint8_t* start, uint8_t* end, uint8_t byte) {
     if (end > start) std::memset(start, byte, static_cast<size_t>(end - start));
 }
 
+uint8_t* replicate(uint8_t* destination, size_t size, size_t count) {
+    size_t total = size * count;
+    size_t done = size;
+    if (count == 0) return destination;
+    while (total - done >= done) {
+        std::memcpy(destination + done, destination, done);
+        done *= 2;
+    }
+    if (done < total) std::memcpy(destination + done, destination, total - done);
+    return destination + total;
+}
+
 void set_series_flags(Ref node, uint32_t bits) { buffer_of(node)->flags |= bits; }
 
 namespace {

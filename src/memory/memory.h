@@ -122,6 +122,9 @@ Ref alloc_bytes(int64_t count);
 Ref alloc_units(int64_t count, uint32_t unit);
 Ref alloc_bytes_filled(int64_t count, uint8_t fill);
 void fill(uint8_t* start, uint8_t* end, uint8_t byte);
+// Fills size x count bytes at the destination with copies of its first size bytes, by
+// doubling copies; gives the end of the filled area.
+uint8_t* replicate(uint8_t* destination, size_t size, size_t count);
 void set_series_flags(Ref node, uint32_t bits);
 
 SeriesBuffer* realloc_series_buffer(SeriesBuffer* buffer, int64_t capacity);

@@ -4,14 +4,7 @@
 
 // Datatypes not registered yet.
 namespace zuv {
-namespace series { void init() {} }
-namespace block { void init() {} }
 namespace binary { void init() {} }
-namespace path { void init() {} }
-namespace lit_path { void init() {} }
-namespace set_path { void init() {} }
-namespace get_path { void init() {} }
-namespace paren { void init() {} }
 namespace bitset { void init() {} }
 namespace vector { void init() {} }
 namespace map { void init() {} }
@@ -28,7 +21,6 @@ namespace zuv::compression { void init_words() {} }
 #include "evaluator/error.h"
 #include "evaluator/natives-pending.h"
 namespace zuv {
-Cell* block::set_op(Cell*, Cell*, int32_t, bool, Cell*) { error::raise(error::id::internal_not_done); }
 void bitset::do_bitwise(int32_t) { error::raise(error::id::internal_not_done); }
 void map::make_at(Cell*, Cell*, int32_t) { error::raise(error::id::internal_not_done); }
 }  // namespace zuv

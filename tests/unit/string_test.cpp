@@ -508,12 +508,16 @@ TEST_F(StringTest, Swap) {
     EXPECT_EQ(series::buffer(&bin)->unit(), 1u);
 }
 
-TEST_F(StringTest, TakeAndIndexedPathsWaitForTheSeriesCore) {
+TEST_F(StringTest, TakeAndIndexedPathsUseTheSeriesCore) {
     auto take = action<slotfn::Take>(Type::string, slot::take);
-    Cell s = str("abc"), one = integer(1);
-    EXPECT_EQ(raised([&] { take(&s, nullptr, false, false); }), error::id::internal_not_done);
-    EXPECT_EQ(raised([&] { string::eval_path(&s, &one, nullptr, false, nullptr, nullptr, 0, true, false); }),
-              error::id::internal_not_done);
+    Cell s = str("abc"), one = integer(1), x = ch('x');
+    Cell* taken = take(&s, nullptr, false, false);
+    EXPECT_TRUE(taken->is(Type::char_) && taken->data2 == 'a');
+    Cell t = str("abc");
+    string::eval_path(&t, &one, &x, false, nullptr, nullptr, 0, true, false);
+    EXPECT_EQ(utf8(t), "xbc");
+    Cell* picked = string::eval_path(&t, &one, nullptr, false, nullptr, nullptr, 0, true, false);
+    EXPECT_TRUE(picked->is(Type::char_) && picked->data2 == 'x');
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,0 +1,26 @@
+// paren! and the path family: blocks whose datatype byte says how they evaluate and mold.
+#pragma once
+#include <cstdint>
+
+#include "memory/cell.h"
+
+namespace zuv::paren {
+// Pushes a copy of a block-shaped cell typed paren!.
+Cell* push(const Cell* b);
+}  // namespace zuv::paren
+
+namespace zuv::path {
+Cell* push(const Cell* b);
+// An empty path! with room for capacity segments (at least one).
+void make_at(Cell* c, int32_t capacity);
+}  // namespace zuv::path
+
+namespace zuv::lit_path {
+Cell* push(const Cell* b);
+}
+namespace zuv::set_path {
+Cell* push(const Cell* b);
+}
+namespace zuv::get_path {
+Cell* push(const Cell* b);
+}

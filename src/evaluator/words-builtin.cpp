@@ -1,0 +1,77 @@
+// The built-in vocabulary: interned once during start-up, before the boot data loads; the
+// globals never change afterwards. Word cells live in the root block (a fixed buffer), so
+// the pointers kept here stay valid.
+#include "evaluator/words-builtin.h"
+
+#include "datatypes/block.h"
+#include "evaluator/context.h"
+#include "evaluator/symbol.h"
+#include "evaluator/word.h"
+#include "memory/collector.h"
+#include "memory/stack.h"
+
+namespace zuv::words {
+
+namespace sym {
+#define ZUV_DEFINE_SYMBOL(name, text) int32_t name = 0;
+ZUV_BUILTIN_SYMBOLS(ZUV_DEFINE_SYMBOL)
+#undef ZUV_DEFINE_SYMBOL
+}  // namespace sym
+
+namespace global {
+#define ZUV_DEFINE_WORD(name, text) Cell* name = nullptr;
+ZUV_BUILTIN_GLOBAL_WORDS(ZUV_DEFINE_WORD)
+#undef ZUV_DEFINE_WORD
+}  // namespace global
+
+namespace refine {
+#define ZUV_DEFINE_WORD(name, text) Cell* name = nullptr;
+ZUV_BUILTIN_REFINEMENTS(ZUV_DEFINE_WORD)
+#undef ZUV_DEFINE_WORD
+}  // namespace refine
+
+Cell* issue_ooo = nullptr;
+
+namespace {
+
+// An unbound refinement! or issue! in a new cell of the root block.
+Cell* make_in_root(const char* name, Type t) {
+    Cell c;
+    word::make_unbound(&c, symbol::make(name), t);
+    return block::append(&block::root, &c);
+}
+
+// A global word that lives outside the root block after start-up is copied there, so that
+// the pointer kept for it never moves.
+Cell* rooted(Cell* word) {
+    if (memory::buffer_of(block::root.data2)->cells() <= word && word < block::tail(&block::root)) return word;
+    Cell copy = *word;
+    return block::append(&block::root, &copy);
+}
+
+}  // namespace
+
+void init_builtins() {
+#define ZUV_INTERN_SYMBOL(name, text) sym::name = symbol::make(text);
+    ZUV_BUILTIN_SYMBOLS(ZUV_INTERN_SYMBOL)
+#undef ZUV_INTERN_SYMBOL
+#define ZUV_LOAD_WORD(name, text) global::name = rooted(context::add_global(symbol::make(text)));
+    ZUV_BUILTIN_GLOBAL_WORDS(ZUV_LOAD_WORD)
+#undef ZUV_LOAD_WORD
+    collector::self_symbol = static_cast<uint32_t>(sym::self);
+    stack::body_symbol = global::body_tag->data2;
+    stack::anon_symbol = global::anon_tag->data2;
+    stack::not_found_symbol = global::not_found_tag->data2;
+    init_refinements();
+    init_issues();
+}
+
+void init_refinements() {
+#define ZUV_MAKE_REFINEMENT(name, text) refine::name = make_in_root(text, Type::refinement);
+    ZUV_BUILTIN_REFINEMENTS(ZUV_MAKE_REFINEMENT)
+#undef ZUV_MAKE_REFINEMENT
+}
+
+void init_issues() { issue_ooo = make_in_root("ooo", Type::issue); }
+
+}  // namespace zuv::words
