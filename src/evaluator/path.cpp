@@ -1,6 +1,8 @@
 // Path evaluation: the first word's value starts the walk; each further element selects
 // through the eval-path action of the current value's datatype; a function met on the way
 // is called with the rest of the path as its refinements.
+#include <cstring>
+
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
@@ -23,12 +25,73 @@ inline bool is_function(Type t) {
     return t == Type::native || t == Type::action || t == Type::function || t == Type::routine;
 }
 
+inline bool same_bits(const Cell* a, const Cell* b) { return std::memcmp(a, b, sizeof(Cell)) == 0; }
+
+// Values whose whole state is in their cell: a path that sets one of their fields changes a
+// copy, which must be stored back into what held it.
+inline bool held_by_copy(Type t) {
+    switch (t) {
+        case Type::pair: case Type::point2D: case Type::point3D: case Type::tuple: case Type::time:
+        case Type::date: case Type::money: case Type::triple:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // A copy of the path up to and including an element, for error messages.
 Cell path_upto(const Cell* path, int32_t index) {
     Cell copy;
     Ref node = series::copy_part(path->data2, path->int1(), index - path->int1() + 1);
     cell::make(&copy, path->type(), 0, node, 0);
     return copy;
+}
+
+
+// One step of the walk: the eval-path action of the value's datatype. The value is the
+// caller's stack cell, which the action may change in place (a field set on a scalar).
+Cell* select(Cell* value, const Cell* selector, const Cell* store, const Cell* container, const Cell* previous,
+             const Cell* path, int32_t i, int32_t head, const Cell* element, bool last, bool notify) {
+    void* f = datatype::action_of(value->type(), datatype::slot::eval_path);
+    if (!f) {
+        Cell type;
+        datatype::make_at(&type, static_cast<int>(value->type()));
+        Cell upto = path_upto(path, i);
+        Cell e = *element;
+        error::raise(error::id::script_bad_path_type, &upto, &type, &e);
+    }
+    Cell* sel = stack::push(selector);
+    Cell* st = store ? stack::push(store) : nullptr;
+    Cell* cont = container ? stack::push(container) : nullptr;
+    Cell* prev = stack::push(previous);
+    return reinterpret_cast<slotfn::EvalPath>(f)(value, sel, st, false, cont, prev, i - head, last, notify);
+}
+
+// Stores a changed copy back into what held it: step k's value came from step k - 1's value
+// through step k - 1's selector, and step 0's from the path's first word. A holder that is
+// itself held by copy (a date whose time changed) is written back in turn.
+void write_back(Cell* chain, int32_t k, Cell* changed, const Cell* first, const Cell* path, int32_t head,
+                const Cell* initial_container) {
+    Cell updated = *changed;
+    for (; k >= 0; --k) {
+        if (k == 0) {
+            Cell word = *first;
+            context::set(&word, &updated);
+            return;
+        }
+        Cell holder = chain[2 * (k - 1)];
+        Cell selector = chain[2 * (k - 1) + 1];
+        Cell* top = stack::arguments_top;
+        const Cell* container = k >= 2 ? &chain[2 * (k - 2)] : initial_container;
+        Cell before = k >= 2 ? *cell_at(path, head + k - 1) : *first;
+        Cell* v = stack::push(&holder);
+        Cell element = *cell_at(path, head + k);
+        select(v, &selector, &updated, container, &before, path, head + k, head, &element, false, false);
+        bool moved = held_by_copy(holder.type()) && !same_bits(v, &holder);
+        updated = *v;
+        stack::arguments_top = top;
+        if (!moved) return;
+    }
 }
 
 }  // namespace
@@ -65,6 +128,13 @@ int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t e
     }
     Cell previous = first;
     Cell store = set ? *stack::arguments_base : none::shared;
+    // In set mode each step's value and selector stay on the stack (the chain): a value held
+    // by copy, such as a pair in a block or a time in a word, is changed in its copy by its
+    // datatype and must then be written back where it came from.
+    Cell* chain = top_at_entry;
+    Cell* base = top_at_entry;
+    Cell initial_container = container;
+    bool initial_has_container = has_container;
     for (int32_t i = head + 1; i < tail; ++i) {
         Cell element = *cell_at(&path, i);
         Cell selector = element;
@@ -94,21 +164,22 @@ int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t e
                     break;
             }
         }
-        void* f = datatype::action_of(value.type(), datatype::slot::eval_path);
-        if (!f) {
-            Cell type;
-            datatype::make_at(&type, static_cast<int>(value.type()));
-            Cell upto = path_upto(&path, i);
-            error::raise(error::id::script_bad_path_type, &upto, &type, &element);
+        if (set) {
+            stack::push(&value);
+            stack::push(&selector);
+            base = stack::arguments_top;
         }
         Cell* v = stack::push(&value);
-        Cell* sel = stack::push(&selector);
-        Cell* st = set && last ? stack::push(&store) : nullptr;
-        Cell* cont = has_container ? stack::push(&container) : nullptr;
-        Cell* prev = stack::push(&previous);
-        Cell* result = reinterpret_cast<slotfn::EvalPath>(f)(v, sel, st, false, cont, prev, i - head, last, notify);
+        Cell* result = select(v, &selector, set && last ? &store : nullptr, has_container ? &container : nullptr,
+                              &previous, &path, i, head, &element, last, notify);
         Cell next = *result;
-        stack::arguments_top = top_at_entry;
+        if (set && last && held_by_copy(value.type()) && !same_bits(v, &value)) {
+            Cell changed = *v;
+            stack::arguments_top = base;
+            write_back(chain, (i - head) - 1, &changed, &first, &path, head,
+                       initial_has_container ? &initial_container : nullptr);
+        }
+        stack::arguments_top = base;
         if (!set && !get && is_function(next.type())) {
             Cell object = value;
             pos = call_any_function(&next, block, pos, end, true, &path, i + 1, &element, &object, 0, false);
