@@ -2,10 +2,12 @@
 #include "library/boot.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "datatypes/block.h"
+#include "datatypes/file.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
@@ -130,9 +132,12 @@ void launch_console() {
     if (!r || r->argument_count < 2) return;
     std::ifstream in(r->argument_list[1], std::ios::binary);
     if (!in) {
-        std::string text = std::string("*** Cannot open ") + r->argument_list[1];
-        runtime::print_line({text.c_str()});
-        runtime::quit(1, 0);
+        // Reported like any uncaught error: the formed access error, then status -2.
+        stack::error_hooks.uncaught = error::uncaught_hook;
+        const char* name = r->argument_list[1];
+        Cell* path = file::load(reinterpret_cast<const uint8_t*>(name), std::strlen(name));
+        Cell f = *path;
+        error::raise(error::id::access_cannot_open, &f);
     }
     std::stringstream buffer;
     buffer << in.rdbuf();

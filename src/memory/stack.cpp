@@ -331,7 +331,21 @@ void unroll_loop(bool keep) {
     if (calls_top == calls_bottom &&
         (!popped || (frame_kind(popped) != kind::try_ && frame_kind(popped) != kind::try_all))) {
         *arguments_base = error;
-        if (error_hooks.uncaught) error_hooks.uncaught(arguments_base);
+        // Nothing below is needed any more: the hook gets the whole stack (an overflow of
+        // the argument stack is the error it may have to report). An error raised while the
+        // hook reports goes back to the hook's own handler rather than into the hook again.
+        arguments_top = arguments_base + 1;
+        static bool reporting = false;
+        if (error_hooks.uncaught && !reporting) {
+            reporting = true;
+            try {
+                error_hooks.uncaught(arguments_base);
+            } catch (...) {
+                reporting = false;
+                throw;
+            }
+            reporting = false;
+        }
         // Nothing took it: C++ code that called in without a try (tests, start-up) gets it.
         arguments_top = arguments_base + 1;
         runtime::throw_code(runtime::throw_error);

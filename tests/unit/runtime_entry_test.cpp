@@ -1,6 +1,9 @@
 // Tracked allocations, arguments and the executable's normal end.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <cstring>
 
 #include "child.h"
@@ -71,4 +74,35 @@ TEST(Executable, StartsAndEndsWithStatusZero) {
     ChildResult r = run_child({ZUV_EXECUTABLE});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
+}
+
+// A script the executable runs, and what it reports.
+TEST(Executable, UncaughtErrorsAreReportedAndEndWithStatus254) {
+    struct Case {
+        const char* source;  // null: name a script that does not exist
+        const char* first_line;
+    };
+    const Case cases[] = {
+        {"Zuv []\nprint 1 + x", "*** Script Error: x has no value"},
+        {"Zuv []\n1 / 0", "*** Math Error: attempt to divide by zero"},
+        // the argument stack overflows: reporting must not need the full stack
+        {"Zuv []\nf: func [a b c d e g h i j k] [f 1 2 3 4 5 6 7 8 9 10]\nf 1 2 3 4 5 6 7 8 9 10",
+         "*** Internal Error: stack overflow"},
+        {nullptr, "*** Access Error: cannot open: %/nonexistent/script.zuv"},
+    };
+    for (const Case& c : cases) {
+        std::string path = "/nonexistent/script.zuv";
+        if (c.source) {
+            char name[] = "/tmp/zuv-entry-XXXXXX";
+            int fd = mkstemp(name);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(write(fd, c.source, std::strlen(c.source)), static_cast<ssize_t>(std::strlen(c.source)));
+            close(fd);
+            path = name;
+        }
+        ChildResult r = run_child({ZUV_EXECUTABLE, path});
+        if (c.source) unlink(path.c_str());
+        EXPECT_EQ(r.status, 254) << c.first_line << "\n" << r.err;
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), c.first_line) << r.err;
+    }
 }
