@@ -247,6 +247,45 @@ void set_where(Cell* error, const Cell* word) {
 
 namespace {
 
+// A field of system/state, or null while there is no system object.
+Cell* state_field(const char* name) {
+    Cell* system = context::get_value_slot(symbol::make("system"), context::global);
+    if (!system || !system->is(Type::object)) return nullptr;
+    Cell* state = object::find_value(system, symbol::make("state"));
+    if (!state || !state->is(Type::object)) return nullptr;
+    return object::find_value(state, symbol::make(name));
+}
+
+// How many call words an error report shows: system/state/stack-trace when it is a positive
+// integer, else none.
+int32_t stack_trace_level() {
+    Cell* level = state_field("stack-trace");
+    return level && level->is(Type::integer) && level->int2() > 0 ? level->int2() : 0;
+}
+
+}  // namespace
+
+void capture_stack(Cell* error) {
+    if (!error->is(Type::error) || !error->data1) return;
+    Cell position = values_of(error->data1)[f_stack];
+    if (!position.is(Type::integer)) return;
+    int32_t level = stack_trace_level();
+    Cell* words = block::push_new(20);
+    stack::collect_call_words(level > 0 ? level : 1, words, position.int2());
+    values_of(error->data1)[f_stack] = *words;
+    Cell* files = state_field("source-files");
+    if (files && files->is(Type::block) && series::length(files) > 0) {
+        Cell copy;
+        Cell* held = stack::push(files);
+        block::copy(held, &copy, nullptr, false, nullptr);
+        values_of(error->data1)[f_files] = copy;
+        stack::pop(1);
+    }
+    stack::pop(1);
+}
+
+namespace {
+
 void before_unroll(Cell* error) {
     if (!error->is(Type::error) || !error->data1) return;
     Cell word;
@@ -342,6 +381,30 @@ int32_t form_error(Cell* error, Cell* buffer, Cell* part, int32_t budget) {
         actions::mold_dispatch(nh, buffer, true, false, true, nullptr, actions::no_limit, 0);
         stack::pop(1);
     }
+    Cell trace = fields[f_stack];
+    if (int32_t level = stack_trace_level(); level > 0) {
+        if (trace.is(Type::integer)) {
+            string::append_ascii(buffer, "\n*** Stack: ");
+            stack::mold_call_trace(level, trace.int2(), buffer, actions::no_limit);
+        } else if (trace.is(Type::block)) {
+            string::append_ascii(buffer, "\n*** Stack: ");
+            Cell* th = stack::push(&trace);
+            actions::form_dispatch(th, buffer, nullptr, actions::no_limit);
+            stack::pop(1);
+        }
+    }
+    Cell files = fields[f_files];
+    if (files.is(Type::block)) {
+        string::append_ascii(buffer, "\n*** Files: ");
+        Cell text;
+        string::make_at(&text, 64);
+        Cell* th = stack::push(&text);
+        Cell* fh = stack::push(&files);
+        actions::mold_dispatch(fh, th, true, false, true, nullptr, actions::no_limit, 0);
+        string::truncate(series::buffer(th), 40);
+        string::concatenate(buffer, th, -1, 0, false, 0);
+        stack::pop(2);
+    }
     stack::pop(1);
     return budget - series::length(buffer);
 }
@@ -382,6 +445,7 @@ int32_t compare_error(Cell* a, Cell* b, int32_t op) {
 void uncaught_hook(Cell* error) {
     std::string text = "*** Error";
     try {
+        capture_stack(error);
         Cell out;
         actions::form_to(error, &out);
         text = string::to_utf8(&out);

@@ -52,6 +52,9 @@ extern Raised last;
 Cell* create(const Cell* category, const Cell* id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
 void make(const Cell* spec, Cell* out);
 void set_where(Cell* error, const Cell* word);
+// A caught error keeps the names of the calls it came through: its stack field, the frame
+// position recorded when it was raised, becomes the block of those call words.
+void capture_stack(Cell* error);
 // Shows an error that nothing caught (on standard error, and in a box when the GUI can).
 void uncaught_hook(Cell* error);
 void init();

@@ -353,6 +353,7 @@ void try_(bool, const int32_t* refs) {
         } else {
             // The error unrolled to here and popped the try frame; it is the newest cell.
             stack::keep_error_result();
+            error::capture_stack(stack::arguments_base);
             return;
         }
     }

@@ -108,6 +108,16 @@ void set_call_top(CallFrame* frame);
 void get_call_word(Cell* out);
 void set_frame_word(const Cell* cell);
 
+// Call traces (evaluator/call-trace.cpp). collect_calls appends, newest call first, each
+// named frame's word (bound to its function's context, else the global one) and its
+// arguments position. collect_call_words appends, oldest first up to the frame at index end,
+// the words of named frames that call a function! (every named frame when level > 1);
+// mold_call_trace forms the same words, each followed by a space, into a string within a
+// budget and gives the budget left.
+void collect_calls(Cell* block);
+void collect_call_words(int32_t level, Cell* block, int32_t end);
+int32_t mold_call_trace(int32_t level, int32_t end, Cell* string, int32_t budget);
+
 // Unrolling. The throw_* functions end with a C++ throw of their code; the unroll_*
 // functions only rearrange the stacks.
 CallFrame* unroll_frames(uint32_t frame_kind, bool keep);
