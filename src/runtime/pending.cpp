@@ -25,7 +25,6 @@ void bitset::do_bitwise(int32_t) { error::raise(error::id::internal_not_done); }
 void map::make_at(Cell*, Cell*, int32_t) { error::raise(error::id::internal_not_done); }
 }  // namespace zuv
 namespace zuv::zuvbin { void boot_load() {} }
-namespace zuv::slots { void init() {} }
 
 // Natives not built yet.
 #include "evaluator/natives-list.h"
