@@ -21,3 +21,7 @@ for b in fib loop append strings calls; do
   l=$(seconds lua5.4 bench/$b.lua)
   printf '%-10s %9.3f %9.3f %9.3f %9.2f %9.2f\n' "$b" "$z" "$p" "$l" "$(echo "$z / $p" | bc -l)" "$(echo "$z / $l" | bc -l)"
 done
+
+echo
+cmake --build build/release --target zuv-bench >/dev/null
+build/release/bench/native/zuv-bench
