@@ -131,7 +131,8 @@ double set_field(double s, int32_t field, const Cell* value) {
     const double x = integral ? double(value->int2()) : value->float23();
     switch (field) {
         case hour: return s - (std::floor(s / seconds_per_hour) - x) * seconds_per_hour;
-        case minute: return s - (std::floor(std::fmod(s, seconds_per_hour) / seconds_per_minute) - x) * seconds_per_minute;
+        case minute:
+            return s - (std::floor(std::fmod(s, seconds_per_hour) / seconds_per_minute) - x) * seconds_per_minute;
         default: return s - (std::fmod(s, seconds_per_minute) - x);
     }
 }
