@@ -7,10 +7,12 @@
 #include <cstdio>
 
 #include "datatypes/block.h"
+#include "datatypes/float.h"
 #include "datatypes/locale.h"
 #include "datatypes/logic.h"
 #include "datatypes/numeric.h"
 #include "datatypes/scalar.h"
+#include "datatypes/time.h"
 #include "evaluator/random.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"
@@ -253,7 +255,7 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t budget,
     budget = scalar::append(buffer, text, budget);
     if (!has_time(w)) return budget;
     budget = scalar::append(buffer, "/", budget);
-    budget = numeric::time_form(local_time(value), buffer, budget);
+    budget = time::form_text(local_time(value), buffer, budget);
     uint32_t zone = zone_bits(w);
     if (!zone) return budget;
     std::snprintf(text, sizeof text, "%c%02u:%02u", zone & bits::zone_sign ? '-' : '+', (zone >> 2) & 0xF,
@@ -272,8 +274,9 @@ Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool, Cell* parent,
     else if (element->is(Type::word)) field = field_index(element);
     if (field < 1 || field > 14) error::raise(error::id::script_invalid_path, element, value);
     if (!set_value) return push_field(value, field);
+    const Cell old = *value;
     set_field(value, field, set_value);
-    scalar::notify_path_set(parent, previous, element, value, notify);
+    if (notify) scalar::notify_path_set(parent, previous, &old, value, set_value, field);
     return set_value;
 }
 
@@ -282,14 +285,14 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
     int64_t ka = to_days(a->data1), kb = to_days(b->data1);
     double ta = time_of(a), tb = time_of(b);
     if (ka == kb) {
-        bool equal = op == 9 ? std::bit_cast<uint64_t>(ta) == std::bit_cast<uint64_t>(tb) : numeric::almost_equal(ta, tb);
+        bool equal = op == 9 ? std::bit_cast<uint64_t>(ta) == std::bit_cast<uint64_t>(tb) : float_::almost_equal_q(ta, tb);
         if (equal) return 0;
         return ta < tb ? -1 : ta > tb ? 1 : (op == 9 ? 1 : 0);
     }
     // Different local days can still be one instant in different zones: dates order and
     // match by the instant, days x 86400 + time.
     double shifted = ta + double(ka - kb) * 86400.0;
-    if (op != 9 && numeric::almost_equal(shifted, tb)) return 0;
+    if (op != 9 && float_::almost_equal_q(shifted, tb)) return 0;
     return shifted < tb ? -1 : shifted > tb ? 1 : (ka < kb ? -1 : 1);
 }
 
@@ -405,7 +408,7 @@ void set_field(Cell* c, int32_t field, const Cell* value) {
             set_time(c, value->float23(), true);
             return;
         case 7: case 8: case 9: {
-            double t = numeric::time_set_field(time_of(c), field - 6, value);
+            double t = time::set_field(time_of(c), field - 6, value);
             c->data1 |= bits::has_time;
             set_time(c, t, field == 7);
             return;

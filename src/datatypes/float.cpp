@@ -1,19 +1,22 @@
-// float! and percent!: the double helpers, the printf-based text forms with their pretty
-// clean-up, tolerant equality, the float kernel and the action-level arithmetic that keeps
-// time! and percent! typed, rounding, conversions and comparison.
+// float! and percent!: the double helpers, the %g-style text forms with their pretty
+// clean-up (written without the C library's printf, whose decimal point follows the
+// locale), tolerant equality, the float kernel and the typed arithmetic, rounding,
+// conversions and comparison.
 #include "datatypes/float.h"
 
 #include <bit>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string_view>
 
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
+#include "datatypes/money.h"
 #include "datatypes/numeric.h"
+#include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "evaluator/error.h"
@@ -51,20 +54,24 @@ constexpr uint64_t exponent_mask = 0x7FF0000000000000ull;
 constexpr uint64_t mantissa_mask = 0x000FFFFFFFFFFFFFull;
 constexpr double epsilon = 2.220446049250313e-16;
 
-// Seams: conversions owned by datatypes built elsewhere. They end in internal/not-done
-// until money/to-float and the lexer's loading of one value are wired in here.
-[[noreturn]] double money_to_float(const Cell*) { error::raise(error::id::internal_not_done); }
-[[noreturn]] double load_percent_text(const Cell*) { error::raise(error::id::internal_not_done); }
+// A text loaded as one value: a float!, percent! or integer! gives its number ("5%" is 0.05,
+// "5" is 5.0); anything else, or more than one value, is no percent.
+double load_percent_text(Cell* text) {
+    Cell v;
+    scalar::load_value(text, &v);
+    if (v.is(Type::float_) || v.is(Type::percent)) return v.float23();
+    if (v.is(Type::integer)) return double(v.int2());
+    numeric::raise_bad_to_arg(Type::percent, text);
+}
 
 // Text forms -------------------------------------------------------------------------------
 
+// Significant digits of the %g-style form of each text kind, and of its pretty retry.
 struct Formats {
-    const char* first;  // null: six digits by the shortest-text routine
-    const char* retry;
+    int first;  // 0: six digits by the shortest-text routine
+    int retry;
 };
-constexpr Formats formats[] = {
-    {"%.7g", "%.5g"}, {"%.16g", "%.14g"}, {"%.7g", "%.14g"}, {"%.13g", "%.14g"}, {nullptr, "%.5g"}, {"%.7g", "%.5g"},
-};
+constexpr Formats formats[] = {{7, 5}, {16, 14}, {7, 14}, {13, 14}, {0, 5}, {7, 5}};
 
 void set_text(float_text::Text& t, std::string_view s) {
     std::memcpy(t.chars, s.data(), s.size());
@@ -72,13 +79,16 @@ void set_text(float_text::Text& t, std::string_view s) {
     t.chars[t.count] = 0;
 }
 
-void format(float_text::Text& t, double value, const char* fmt) {
-    if (!fmt) {
+// The %.<digits>g text of a finite double, always with a "." whatever LC_NUMERIC says.
+void format(float_text::Text& t, double value, int digits) {
+    if (digits == 0) {
         t = float_text::form_shortest(value, 6, false);
         return;
     }
-    const int n = std::snprintf(t.chars, sizeof t.chars, fmt, value);
-    t.count = n < 0 ? 0 : std::min(n, static_cast<int>(sizeof t.chars) - 1);
+    const std::to_chars_result r =
+        std::to_chars(t.chars, t.chars + sizeof t.chars - 1, value, std::chars_format::general, digits);
+    t.count = r.ec == std::errc() ? static_cast<int32_t>(r.ptr - t.chars) : 0;
+    t.chars[t.count] = 0;
 }
 
 int32_t find_e(const float_text::Text& t) {
@@ -291,7 +301,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
         case Type::integer: case Type::char_:
             v = double(spec->int2());
             break;
-        case Type::money: v = money_to_float(spec); break;
+        case Type::money: v = money::to_float(spec); break;
         case Type::time: case Type::float_: case Type::percent:
             v = spec->float23();
             break;

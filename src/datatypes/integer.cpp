@@ -7,7 +7,9 @@
 #include <limits>
 
 #include "datatypes/block.h"
+#include "datatypes/date.h"
 #include "datatypes/float.h"
+#include "datatypes/money.h"
 #include "datatypes/numeric.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -29,10 +31,19 @@ constexpr int32_t max_value = std::numeric_limits<int32_t>::max();
 
 [[noreturn, gnu::cold]] void raise_overflow() { error::raise(error::id::math_overflow); }
 
-// Seams: conversions owned by datatypes built elsewhere. They end in internal/not-done until
-// money/to-integer and date!'s conversion to integer! are wired in here.
-[[noreturn]] int32_t money_to_integer(const Cell*) { error::raise(error::id::internal_not_done); }
-[[noreturn]] int32_t date_to_integer(const Cell*) { error::raise(error::id::internal_not_done); }
+[[noreturn, gnu::cold]] void raise_type_limit() {
+    Cell type;
+    datatype::make_at(&type, static_cast<int>(Type::integer));
+    error::raise(error::id::script_type_limit, &type);
+}
+
+// Seconds since 1970 in UTC. Dates before 1901 or after 2038 have no 32-bit count: refused
+// rather than wrapped into some other date's seconds.
+int32_t date_to_integer(const Cell* d) {
+    const int64_t s = date::to_epoch(d);
+    if (s < min_value || s > max_value) raise_type_limit();
+    return static_cast<int32_t>(s);
+}
 
 // An overflowed add, subtract or multiply: the same operation in doubles, as a float!.
 [[gnu::cold]] int32_t promote(Cell* result, double value) {
@@ -212,25 +223,17 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
             v = spec->int2();
             break;
         case Type::float_: case Type::percent:
-            if (float_overflow_q(spec)) {
-                Cell type;
-                datatype::make_at(&type, static_cast<int>(Type::integer));
-                error::raise(error::id::script_type_limit, &type);
-            }
+            if (float_overflow_q(spec)) raise_type_limit();
             v = *from_double(spec->float23());
             break;
         case Type::time: {
             // Seconds rounded half up; a time beyond 32 bits of seconds has no integer.
             const std::optional<int32_t> s = from_double(spec->float23() + 0.5);
-            if (!s) {
-                Cell type;
-                datatype::make_at(&type, static_cast<int>(Type::integer));
-                error::raise(error::id::script_type_limit, &type);
-            }
+            if (!s) raise_type_limit();
             v = *s;
             break;
         }
-        case Type::money: v = money_to_integer(spec); break;
+        case Type::money: v = money::to_integer(spec); break;
         case Type::date: v = date_to_integer(spec); break;
         case Type::binary: v = from_binary(spec); break;
         case Type::issue: v = from_issue(spec); break;

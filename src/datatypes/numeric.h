@@ -3,7 +3,6 @@
 // operation to the datatype that computes it (pair!, tuple!, money!, date!, vector!).
 #pragma once
 #include <cstdint>
-#include <string>
 
 #include "memory/cell.h"
 
@@ -82,15 +81,6 @@ struct IntegerResult {
 };
 IntegerResult integer_op(int32_t left, int32_t right, int32_t op, bool promote);
 
-// The float operation: IEEE add, subtract, multiply, divide; remainder is fmod for a finite
-// divisor, the left for an infinite one (NaN when the left is not finite), NaN for NaN.
-// Operators above 4 raise script/cannot-use with the called word and float!.
-double float_op(double left, double right, int32_t op);
-
-// Tolerant equality: within 10 units in the last place (or both tiny, for doubles).
-bool almost_equal(double a, double b);
-bool almost_equal32(float a, float b);
-
 struct Rounding {
     bool even = false, down = false, half_down = false, floor = false, ceiling = false, half_ceiling = false;
 };
@@ -108,16 +98,9 @@ int32_t round_component(int32_t v, const Cell* scale, Rounding how);
 // The float! random of a value: from 0 up to the value.
 double float_random(double v, bool secure);
 
-// Float texts by kind: 0 32-bit elements, 1 float!, 2 32-bit percents, 3 percent! (times
-// 100 already), 4 time! seconds, 5 point coordinates.
-std::string form_text(double d, int kind);
-
-// time!: hours truncated toward zero, minutes of the magnitude, and the text of a duration.
+// time!: hours truncated toward zero and minutes of the magnitude, 0 where time! raises
+// math/overflow (hours beyond 32 bits, NaN).
 int32_t time_hours(double seconds);
 int32_t time_minutes(double seconds);
-int32_t time_form(double seconds, Cell* buffer, int32_t budget);
-// The seconds after setting field 1 (hour), 2 (minute) or 3 (second) to a value, as a
-// time! path set does; a value of the wrong type raises script/invalid-arg.
-double time_set_field(double seconds, int32_t field, const Cell* value);
 
 }  // namespace zuv::numeric

@@ -47,7 +47,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
             return proto;
         }
         case Type::string: {
-            Cell* loaded = scalar::load_value(spec);
+            Cell* loaded = scalar::load_value(spec, proto);
             if (!loaded->is(Type::pair)) scalar::raise_type(error::id::script_bad_to_arg, Type::pair, spec);
             return loaded;
         }
@@ -103,8 +103,9 @@ Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool, Cell* parent,
     if (i < 1 || i > 2) error::raise(error::id::script_invalid_path, element, value);
     if (!set_value) return numeric::push_integer(get(value, i));
     if (!set_value->is(Type::integer)) scalar::raise_type(error::id::script_invalid_type, set_value->type());
+    const Cell old = *value;
     put(value, i, set_value->int2());
-    scalar::notify_path_set(parent, previous, element, value, notify);
+    if (notify) scalar::notify_path_set(parent, previous, &old, value, set_value, i);
     return set_value;
 }
 

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "datatypes/block.h"
+#include "datatypes/float.h"
 #include "datatypes/numeric.h"
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
@@ -67,7 +68,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
             return proto;
         }
         case Type::string: {
-            Cell* loaded = scalar::load_value(spec);
+            Cell* loaded = scalar::load_value(spec, proto);
             if (!loaded->is(T)) scalar::raise_type(error::id::script_bad_to_arg, T, spec);
             return loaded;
         }
@@ -112,7 +113,7 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t budget) {
     budget = scalar::append(buffer, "(", budget);
     for (int i = 0; i < dimension<T>; ++i) {
         if (i) budget = scalar::append(buffer, ", ", budget);
-        budget = scalar::append(buffer, numeric::form_text(point::get(value, i), 5), budget);
+        budget = scalar::append(buffer, float_::form_text(point::get(value, i), float_::kind::point).view(), budget);
     }
     return scalar::append(buffer, ")", budget);
 }
@@ -132,8 +133,9 @@ Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool, Cell* parent,
     if (!set_value) return numeric::push_float(point::get(value, i - 1));
     if (!(set_value->is(Type::integer) || set_value->is(Type::float_)))
         scalar::raise_type(error::id::script_invalid_type, set_value->type());
+    const Cell old = *value;
     point::set(value, i - 1, value_of(set_value));
-    scalar::notify_path_set(parent, previous, element, value, notify);
+    if (notify) scalar::notify_path_set(parent, previous, &old, value, set_value, i);
     return set_value;
 }
 
@@ -146,7 +148,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
     switch (op) {
         case 0: case 1:
             for (int i = 0; i < n; ++i)
-                if (!numeric::almost_equal32(point::get(a, i), point::get(b, i))) return 1;
+                if (!float_::almost_equal32_q(point::get(a, i), point::get(b, i))) return 1;
             return 0;
         case 2:
             for (int i = 0; i < n; ++i)
@@ -158,7 +160,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
             float d = 0.0f;
             for (int i = 0; i < n; ++i) {
                 d = point::get(a, i) - point::get(b, i);
-                if (!numeric::almost_equal32(d, 0.0f)) break;
+                if (!float_::almost_equal32_q(d, 0.0f)) break;
             }
             return d < 0 ? -1 : d > 0 ? 1 : 0;
         }
@@ -201,7 +203,7 @@ Cell* do_math(Cell* left, Cell* right, int32_t op) {
             scalar::raise_type(error::id::script_invalid_type, right->type());
     }
     for (int i = 0; i < n; ++i)
-        point::set(left, i, static_cast<float>(numeric::float_op(point::get(left, i), r[i], op)));
+        point::set(left, i, static_cast<float>(float_::do_math_op(point::get(left, i), r[i], op)));
     return left;
 }
 

@@ -59,13 +59,15 @@ int32_t append_decimal(Cell* buffer, int64_t n, int32_t budget);
 inline bool number_q(const Cell* c) { return c->is(Type::integer) || c->is(Type::float_) || c->is(Type::percent); }
 double number_of(const Cell* c);
 
-// Loads a text as one value of the language (the lexer's one-value mode) and gives the
-// loaded cell. Raises internal/not-done until the lexer's loading exists.
-Cell* load_value(Cell* text);
+// Loads a text as one value of the language (the lexer's one-value mode) into out, which is
+// returned: none! when more text follows the value, unset! when the text holds none.
+Cell* load_value(Cell* text, Cell* out);
 
-// After a path set changed a value in place: tells the container (an object's on-change
-// handler, or the ownership check of a series) when the evaluator asks for it. Raises
-// internal/not-done when asked, until objects and ownership tracking exist.
-void notify_path_set(Cell* parent, Cell* previous, Cell* element, Cell* value, bool notify);
+// After a path set changed a value in place, when the evaluator asks for a change notice:
+// an object! parent runs its on-change handler with the field word (previous) and the old
+// and new values; a series parent reports the word set-path, the value set and the field
+// index to its owner (the ownership check).
+void notify_path_set(Cell* parent, Cell* previous, const Cell* old, const Cell* value, Cell* set_value,
+                     int32_t field);
 
 }  // namespace zuv::scalar

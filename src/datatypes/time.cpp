@@ -12,6 +12,7 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/numeric.h"
+#include "datatypes/scalar.h"
 #include "datatypes/string.h"
 #include "evaluator/error.h"
 #include "evaluator/symbol.h"
@@ -25,11 +26,12 @@ namespace {
 using datatype::fn;
 using datatype::inherit;
 
-// Seams: services built elsewhere. They end in internal/not-done until the lexer's loading of
-// one value, and the change notices of objects and owned series, are wired in here.
-[[noreturn]] double load_time_text(const Cell*) { error::raise(error::id::internal_not_done); }
-[[noreturn]] void notify_owner(Cell* /*parent*/, Cell* /*word*/, Cell* /*value*/, int32_t /*field*/) {
-    error::raise(error::id::internal_not_done);
+// A text loaded as one value, which must be a time!.
+double load_time_text(Cell* text) {
+    Cell v;
+    scalar::load_value(text, &v);
+    if (!v.is(Type::time)) numeric::raise_bad_to_arg(Type::time, text);
+    return v.float23();
 }
 
 // 1, 2 or 3 for a word spelled hour, minute or second (letter case ignored), else 0.
@@ -120,6 +122,21 @@ int32_t field_index(const Cell* word, const Cell* value) {
     return -1;
 }
 
+double set_field(double s, int32_t field, const Cell* value) {
+    const bool integral = value->is(Type::integer);
+    if (!integral && !(field == second && value->is(Type::float_))) {
+        Cell v = *value;
+        error::raise(error::id::script_invalid_arg, &v);
+    }
+    const double x = integral ? double(value->int2()) : value->float23();
+    switch (field) {
+        case hour: return s - (std::floor(s / seconds_per_hour) - x) * seconds_per_hour;
+        case minute:
+            return s - (std::floor(std::fmod(s, seconds_per_hour) / seconds_per_minute) - x) * seconds_per_minute;
+        default: return s - (std::fmod(s, seconds_per_minute) - x);
+    }
+}
+
 int32_t form_text(double seconds, Cell* buffer, int32_t budget) {
     double s = seconds;
     if (s < 0) {
@@ -190,23 +207,9 @@ Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool, Cell* parent,
         error::raise(error::id::script_invalid_path, &v, &e);
     }
     if (!set_value) return get_field(value, f);
-
-    const bool integral = set_value->is(Type::integer);
-    if (!integral && !(f == second && set_value->is(Type::float_))) {
-        Cell v = *set_value;
-        error::raise(error::id::script_invalid_arg, &v);
-    }
-    const double x = integral ? double(set_value->int2()) : set_value->float23();
-    double s = value->float23();
-    switch (f) {
-        case hour: s -= (std::floor(s / seconds_per_hour) - x) * seconds_per_hour; break;
-        case minute:
-            s -= (std::floor(std::fmod(s, seconds_per_hour) / seconds_per_minute) - x) * seconds_per_minute;
-            break;
-        default: s -= std::fmod(s, seconds_per_minute) - x;
-    }
-    value->set_float23(s);
-    if (notify) notify_owner(parent, previous, set_value, f);
+    const Cell old = *value;
+    value->set_float23(set_field(value->float23(), f, set_value));
+    if (notify) scalar::notify_path_set(parent, previous, &old, value, set_value, f);
     return set_value;
 }
 

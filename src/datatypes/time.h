@@ -28,6 +28,10 @@ Cell* get_field(const Cell* time, int32_t field);
 // the word and the value when the value is a time!, else gives -1.
 int32_t field_index(const Cell* word, const Cell* value);
 
+// The seconds after a path set of field 1 (hour, an integer!), 2 (minute, an integer!) or
+// 3 (second, an integer! or float!); a value of another type raises script/invalid-arg.
+double set_field(double seconds, int32_t field, const Cell* value);
+
 // Appends h:mm:ss[.fraction] and gives the budget less the characters appended.
 int32_t form_text(double seconds, Cell* buffer, int32_t budget);
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "datatypes/float.h"
 #include "datatypes/numeric.h"
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
@@ -61,7 +62,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
         case Type::issue: from_issue(proto, spec); return proto;
         default:
             if (!scalar::any_string_q(spec->type())) bad_to(spec);
-            Cell* loaded = scalar::load_value(spec);
+            Cell* loaded = scalar::load_value(spec, proto);
             if (!loaded->is(Type::tuple)) bad_to(spec);
             return loaded;
     }
@@ -99,8 +100,9 @@ Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool, Cell* parent,
                 bool notify) {
     if (!element->is(Type::integer)) scalar::raise_type(error::id::script_invalid_type, element->type());
     if (!set_value) return pick(value, element->int2(), element);
+    const Cell old = *value;
     set_byte(value, element, set_value);
-    scalar::notify_path_set(parent, previous, element, value, notify);
+    if (notify) scalar::notify_path_set(parent, previous, &old, value, set_value, element->int2());
     return set_value;
 }
 
@@ -242,7 +244,7 @@ Cell* do_math(Cell* left, Cell* right, int32_t op) {
     switch (right->type()) {
         case Type::float_: case Type::percent: {
             double f = right->float23();
-            for (int32_t i = 0; i < n; ++i) put(left, i, clamp_float(numeric::float_op(get(left, i), f, op)));
+            for (int32_t i = 0; i < n; ++i) put(left, i, clamp_float(float_::do_math_op(get(left, i), f, op)));
             return left;
         }
         case Type::tuple:

@@ -68,7 +68,8 @@ public:
     int32_t value(std::string_view input, const Token& t, bool load) override {
         std::string_view body = input.substr(t.body_start, t.body_end - t.body_start);
         std::string_view text = input.substr(t.start, t.end - t.start);
-        Cell v;
+        // Zeroed: the make_at helpers some loaders call keep the cell's flag bits.
+        Cell v{};
         int32_t fault = check_ok;
         switch (t.kind) {
             case Kind::word: {

@@ -74,16 +74,20 @@ std::optional<Clock> read_clock(std::string_view s) {
     Clock c;
     bool fraction = fields[1].find_first_of(".,") != std::string_view::npos;
     if (n == 2 && fraction) {
-        if (!all_digits(fields[0])) return std::nullopt;
-        c.minutes = std::stod(std::string(fields[0]));
+        auto minutes = read_float(fields[0]);
+        if (!all_digits(fields[0]) || !minutes) return std::nullopt;
+        c.minutes = *minutes;
         auto sec = read_float(fields[1]);
         if (!sec || *sec < 0 || fields[1][0] == '-' || fields[1][0] == '+') return std::nullopt;
         c.seconds = *sec;
         return c;
     }
-    if (!all_digits(fields[0]) || !all_digits(fields[1])) return std::nullopt;
-    c.hours = std::stod(std::string(fields[0]));
-    c.minutes = std::stod(std::string(fields[1]));
+    // Read as floats (an hour count of any length is no C++ exception; a value too large for
+    // a double is refused by the caller).
+    auto hours = read_float(fields[0]), minutes = read_float(fields[1]);
+    if (!all_digits(fields[0]) || !all_digits(fields[1]) || !hours || !minutes) return std::nullopt;
+    c.hours = *hours;
+    c.minutes = *minutes;
     if (n == 3) {
         if (fields[2][0] == '-' || fields[2][0] == '+') return std::nullopt;
         auto sec = read_float(fields[2]);

@@ -4,6 +4,7 @@
 #include "reader/lexer-scan.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "reader/lexer-text.h"
@@ -117,6 +118,7 @@ private:
     uint32_t brace_flags_ = 0;
     int32_t brace_lines_ = 0;
     int32_t brace_line_ = 0;    // the line the outermost `{` is on
+    int32_t point_lines_ = 0;   // line breaks before the `(` of the point being scanned
     uint32_t cache_byte_ = 0;   // a byte offset and its character count, so that successive
     uint32_t cache_units_ = 0;  //   conversions cost only the distance between them
     std::optional<uint32_t> resume_;
@@ -200,7 +202,9 @@ Token Scanner::next_token() {
             }
         }
         measure(t);
-        t.lines = line_ - line0;
+        // The token after a point's `(` (the point, or whatever failed to be one) carries the
+        // line breaks before that `(`.
+        t.lines = line_ - line0 + std::exchange(point_lines_, 0);
         t.line = line_;
         return t;
     }
@@ -374,8 +378,12 @@ void Scanner::structure(Token& t) {
         case Kind::error: error_token(t); break;
         case Kind::block_open: open_series(t, dt::block); break;
         case Kind::paren_open:
-            if (t.point_start) start_state_ = s_point;
-            else open_series(t, dt::paren);
+            if (t.point_start) {
+                start_state_ = s_point;
+                point_lines_ = t.lines;  // the line breaks before `(` belong to the point
+            } else {
+                open_series(t, dt::paren);
+            }
             break;
         case Kind::map_open:
             // a number before `#[` is no map
