@@ -16,6 +16,7 @@
 #include "memory/cycle-stack.h"
 #include "memory/hashtable.h"
 #include "memory/memory.h"
+#include "memory/ownership.h"
 #include "runtime/external.h"
 #include "runtime/system.h"
 
@@ -558,6 +559,7 @@ void recycle() {
         keep_with_cells<false>(&r);
     }
     for (Cell* c : root_cells) mark_cell(c);
+    ownership::mark();
     for (Ref* s : root_nodes)
         if (*s) keep_with_cells<false>(s);
     drain_pending();
@@ -570,6 +572,7 @@ void recycle() {
 
     external::sweep();
     hashtable::purge_all();
+    ownership::purge();
     compact_series_frames();
     memory::sweep_big_series();
     flush_node_release();
