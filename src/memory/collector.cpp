@@ -44,6 +44,9 @@ std::vector<MarkCallback> callbacks;
 std::vector<Cell*> root_cells;
 std::vector<Ref*> root_nodes;
 std::vector<Ref> fixed_buffers;
+// Fixed buffers marked by this collection: no sweep visits them, so their marks are
+// cleared at its end, whether or not they were registered.
+std::vector<Ref> fixed_marked;
 std::vector<Ref> release_queue;
 constexpr size_t release_capacity = 20000;
 TypeMarker type_markers[type_records] = {};
@@ -211,6 +214,7 @@ inline void forward(Ref* slot) {
 inline bool mark_buffer(SeriesBuffer* b) {
     if (b->flags & flag::mark) return false;
     b->flags |= flag::mark;
+    if (b->flags & flag::fixed) [[unlikely]] fixed_marked.push_back(memory::ref(b));
     return true;
 }
 
@@ -580,6 +584,8 @@ void recycle() {
     addressmap::free(forwarding);
     forwarding = nullptr;
     for (Ref b : fixed_buffers) unmark(b);
+    for (Ref b : fixed_marked) unmark(b);
+    fixed_marked.clear();
 
     ++stats.collections;
     collecting = false;
