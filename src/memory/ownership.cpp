@@ -115,6 +115,7 @@ Cell* get_owner(Ref node) {
 }
 
 void set(Cell* value, const Cell* owner_in, const Cell* word_in) {
+    if (!table) return;
     Cell owner = *owner_in, word = *word_in;
     Cell v = *value;
     Kind k = kind_of(v.type());
