@@ -55,6 +55,9 @@ Cell* get(const Cell* word);
 Cell* get_value_slot(int32_t symbol, Ref ctx);
 Cell* set(Cell* word, const Cell* value);
 Cell* set_in(Cell* word, const Cell* value, Ref ctx, bool fire);
+// Installed by the object layer: stores a value set in an object context and runs the
+// object's on-change*; gives the value's slot.
+extern Cell* (*on_change_hook)(Cell* word, Cell* slot, const Cell* value, Ref ctx);
 int32_t bind_word(Ref ctx, Cell* word);
 void bind(Cell* block, Ref ctx, bool self);
 bool collect_set_words(Ref ctx, Cell* block);

@@ -17,6 +17,7 @@
 #include "memory/cycle-stack.h"
 #include "memory/datatype.h"
 #include "memory/memory.h"
+#include "memory/ownership.h"
 #include "memory/stack.h"
 
 namespace zuv::object {
@@ -100,6 +101,47 @@ void call_handler(const Cell* handler, const Cell* name, const Cell* args, int n
     interpreter::apply_function(handler, name, args, n, &result);
 }
 
+bool same_node(const Cell* a, const Cell* b) {
+    if (a->type() == Type::object || b->type() == Type::object) return a->type() == b->type() && a->data1 == b->data1;
+    return a->data2 && a->data2 == b->data2 && block::family_q(a->type()) == block::family_q(b->type());
+}
+
+// An object that watches its series (on-deep-change*) without an on-change* of its own has
+// nobody else to keep its ownership current when a field is set: the old value leaves it,
+// unless another field still holds it, and the new value joins it under the field's word.
+void pass_ownership(const Cell* object_in, const Cell* word, const Cell* old_in) {
+    Cell object = *object_in, old = *old_in;
+    Ref ctx = object.data1;
+    int32_t i = context::find_word(ctx, word->int2(), true);
+    if (i < 0) return;
+    int32_t slot = context::word_at(ctx, i)->int3();
+    if (!same_node(&old, values_of(ctx) + slot)) {
+        ownership::release(&old, &object);
+        int32_t n = context::size_of(ctx);
+        for (int32_t j = 0; j < n; ++j) {
+            Cell other = *context::word_at(ctx, j);
+            if (j != i && same_node(&old, values_of(ctx) + other.int3())) ownership::set(values_of(ctx) + other.int3(), &object, &other);
+        }
+    }
+    Cell field = *context::word_at(ctx, i);
+    ownership::set(values_of(ctx) + slot, &object, &field);
+}
+
+// The set engine's notice that a word of an object context is being set: the value is
+// stored, then the object's on-change* runs with the old and the new value.
+Cell* set_field(Cell* word, Cell* slot, const Cell* value, Ref ctx) {
+    Cell* owner = context::owner_of(ctx);
+    if (!owner->is(Type::object) || !owner->data3) {
+        *slot = *value;
+        return slot;
+    }
+    Cell object = *owner, old = *slot, nv = *value, w = *word;
+    *slot = nv;
+    w.data1 = ctx;
+    fire_on_change(&object, &w, &old, &nv);
+    return values_of(ctx) + w.int3();
+}
+
 }  // namespace
 
 uint32_t new_class_id() { return ++class_counter; }
@@ -171,7 +213,7 @@ void build_record(Cell* object) {
     b->tail = b->head + 2 * sizeof(Cell);
     object->data3 = record;
     refresh_owner(object);
-    if (deep >= 0) context::cell_of(ctx)->header |= context::bit::owner;
+    if (deep >= 0) ownership::own_fields(object);
 }
 
 void make(const Cell* prototype_in, const Cell* spec_in, Cell* out) {
@@ -275,7 +317,10 @@ void fire_on_change(const Cell* object, const Cell* word, const Cell* old_value,
     if (!object->data3) return;
     Cell* rec = memory::buffer_of(object->data3)->cells();
     uint32_t w = rec[0].data2;
-    if ((w & absent) == absent) return;
+    if ((w & absent) == absent) {
+        if ((rec[1].data2 & absent) != absent) pass_ownership(object, word, old_value);
+        return;
+    }
     int32_t index = static_cast<int32_t>(w >> 16);
     Cell handler = values_of(object->data1)[index];
     if (!handler.is(Type::function)) error::raise(error::id::script_invalid_obj_evt, &handler);
@@ -579,13 +624,35 @@ Cell* a_copy(Cell* obj, Cell* result, Cell* part, bool deep, Cell* types) {
     return obj;
 }
 
+// none: the fields' values leave their owners; [owner word]: they are owned by that object
+// under that word.
+void modify_owned(const Cell* obj, const Cell* value) {
+    Ref ctx = obj->data1;
+    Cell owner, word;
+    bool binding = value->is(Type::block) && block::length(const_cast<Cell*>(value)) >= 2;
+    if (binding) {
+        owner = *block::head(value);
+        word = *(block::head(value) + 1);
+    } else if (!value->is(Type::none)) {
+        return;
+    }
+    int32_t n = context::size_of(ctx);
+    for (int32_t i = 0; i < n; ++i) {
+        int32_t slot = context::word_at(ctx, i)->int3();
+        if (binding) ownership::bind(values_of(ctx) + slot, &owner, &word);
+        else ownership::unset(values_of(ctx) + slot);
+    }
+}
+
 Cell* a_modify(Cell* obj, int32_t field, Cell* value, bool) {
     int32_t f = symbol::resolve(field);
     if (f == sym("<applied>")) {
         if (!value->is(Type::none)) error::raise(error::id::script_invalid_arg, value);
         clear_applied(obj->data1);
     } else if (f == sym("owner")) {
-        context::cell_of(obj->data1)->header |= context::bit::owner;
+        ownership::own_fields(obj);
+    } else if (f == sym("owned")) {
+        modify_owned(obj, value);
     }
     return value;
 }
@@ -593,6 +660,7 @@ Cell* a_modify(Cell* obj, int32_t field, Cell* value, bool) {
 }  // namespace
 
 void init() {
+    context::on_change_hook = set_field;
     datatype::register_type(32, 0, "object!",
         {fn(a_make), nullptr, fn(a_reflect), nullptr, fn(a_form), fn(a_mold), fn(a_eval_path), nullptr,
          fn(a_compare), nullptr,

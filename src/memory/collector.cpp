@@ -16,6 +16,7 @@
 #include "memory/cycle-stack.h"
 #include "memory/hashtable.h"
 #include "memory/memory.h"
+#include "memory/ownership.h"
 #include "runtime/external.h"
 #include "runtime/system.h"
 
@@ -43,6 +44,9 @@ std::vector<MarkCallback> callbacks;
 std::vector<Cell*> root_cells;
 std::vector<Ref*> root_nodes;
 std::vector<Ref> fixed_buffers;
+// Fixed buffers marked by this collection: no sweep visits them, so their marks are
+// cleared at its end, whether or not they were registered.
+std::vector<Ref> fixed_marked;
 std::vector<Ref> release_queue;
 constexpr size_t release_capacity = 20000;
 TypeMarker type_markers[type_records] = {};
@@ -210,6 +214,7 @@ inline void forward(Ref* slot) {
 inline bool mark_buffer(SeriesBuffer* b) {
     if (b->flags & flag::mark) return false;
     b->flags |= flag::mark;
+    if (b->flags & flag::fixed) [[unlikely]] fixed_marked.push_back(memory::ref(b));
     return true;
 }
 
@@ -558,6 +563,7 @@ void recycle() {
         keep_with_cells<false>(&r);
     }
     for (Cell* c : root_cells) mark_cell(c);
+    ownership::mark();
     for (Ref* s : root_nodes)
         if (*s) keep_with_cells<false>(s);
     drain_pending();
@@ -570,6 +576,7 @@ void recycle() {
 
     external::sweep();
     hashtable::purge_all();
+    ownership::purge();
     compact_series_frames();
     memory::sweep_big_series();
     flush_node_release();
@@ -577,6 +584,8 @@ void recycle() {
     addressmap::free(forwarding);
     forwarding = nullptr;
     for (Ref b : fixed_buffers) unmark(b);
+    for (Ref b : fixed_marked) unmark(b);
+    fixed_marked.clear();
 
     ++stats.collections;
     collecting = false;

@@ -1,24 +1,53 @@
 // Series ownership: an object can be told when a series held in one of its fields changes in
-// place. Every action that modifies a series calls check before and after the change; the
-// answer says whether an owner was told, and only then is it told again afterwards.
+// place. A table maps each owned series node to (value, owner object, field word); every
+// action that modifies a series calls check before and after the change.
 #pragma once
 #include <cstdint>
 
+#include "memory/arena.h"
 #include "memory/cell.h"
 
 namespace zuv::ownership {
 
+// image! values carry their owned mark in the value cell, not in the buffer.
+constexpr uint32_t image_owned = 0x10000;
+
+// The table: node -> (value, owner, word). Weak: the collector drops the entries whose
+// series or owner died.
+extern Ref table;
+
+void init();
+
 // Tells the owner of the target's series (for an object!, of its context) about a change:
 // the action's word (its symbol id, the present form before the change and the past form
 // after it, as `append` and `appended`), the new value (null when there is none), the index
-// and the count of units concerned. True when an owner was told.
+// and the count of units concerned. True when an owner's on-deep-change* was called; a
+// handler's error travels on to the caller.
 bool check(Cell* target, int32_t action_word, Cell* new_value, int32_t index, int32_t part);
 
-// The owner object recorded for a series node, or null.
+// The owner object recorded for a series node (the object as it stands now), or null.
+// Valid until the next allocation.
 Cell* get_owner(Ref node);
-// Marks the value as owned by the object through the field word (bind also flags the owner).
-void bind(Cell* value, Cell* owner, Cell* word);
+
+// Marks the value as owned by the object under the field word: series, bitsets and images
+// get a table entry (one already owned keeps its entry), blocks pass it on to their cells,
+// objects to their fields under each field's own word. Cycles are walked once.
+void set(Cell* value, const Cell* owner, const Cell* word);
+// set, after flagging the owner's context as an owner. Raises script/invalid-arg with the
+// owner or the word when they are not an object and a word.
+void bind(Cell* value, const Cell* owner, const Cell* word);
 // Removes ownership from the value, recursively through blocks and objects.
 void unset(Cell* value);
+// unset limited to what the owner holds: series owned by another object keep their owner.
+void release(Cell* value, const Cell* owner);
+// unset on count cells of a block from index (0-based from the buffer's first cell).
+void unset_range(Cell* series, int32_t index, int32_t count);
+// Makes the object the owner of its own field values, each under its field word.
+void own_fields(const Cell* object);
+
+// Collector steps: mark keeps the table (not what it names); purge, while the marks stand,
+// drops the entries whose series or owner died and unbinds field words whose context died.
+void mark();
+void purge();
 
 }  // namespace zuv::ownership

@@ -14,7 +14,6 @@ namespace image_codec { void init() {} }
 namespace image { void init() {} }
 }  // namespace zuv
 namespace zuv::parse { void init() {} }
-namespace zuv::ownership { void init() {} }
 namespace zuv::checksum { void init() {} }
 namespace zuv::compression { void init_words() {} }
 // Services the natives call, stand-ins until their modules define them.
