@@ -5,7 +5,6 @@
 // Datatypes not registered yet.
 namespace zuv {
 namespace binary { void init() {} }
-namespace bitset { void init() {} }
 namespace vector { void init() {} }
 namespace map { void init() {} }
 namespace hash { void init() {} }
@@ -21,7 +20,6 @@ namespace zuv::compression { void init_words() {} }
 #include "evaluator/error.h"
 #include "evaluator/natives-pending.h"
 namespace zuv {
-void bitset::do_bitwise(int32_t) { error::raise(error::id::internal_not_done); }
 void map::make_at(Cell*, Cell*, int32_t) { error::raise(error::id::internal_not_done); }
 }  // namespace zuv
 namespace zuv::zuvbin { void boot_load() {} }
