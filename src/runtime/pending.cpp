@@ -6,8 +6,6 @@
 namespace zuv {
 namespace binary { void init() {} }
 namespace vector { void init() {} }
-namespace map { void init() {} }
-namespace hash { void init() {} }
 namespace port { void init() {} }
 namespace image_codec { void init() {} }
 namespace image { void init() {} }
@@ -16,12 +14,6 @@ namespace zuv::parse { void init() {} }
 namespace zuv::ownership { void init() {} }
 namespace zuv::checksum { void init() {} }
 namespace zuv::compression { void init_words() {} }
-// Services the natives call, stand-ins until their modules define them.
-#include "evaluator/error.h"
-#include "evaluator/natives-pending.h"
-namespace zuv {
-void map::make_at(Cell*, Cell*, int32_t) { error::raise(error::id::internal_not_done); }
-}  // namespace zuv
 namespace zuv::zuvbin { void boot_load() {} }
 namespace zuv::slots { void init() {} }
 
@@ -29,5 +21,4 @@ namespace zuv::slots { void init() {} }
 #include "evaluator/natives-list.h"
 namespace zuv::natives {
 void parse(bool c, const int32_t* r) { not_done(c, r); }
-void extend(bool c, const int32_t* r) { not_done(c, r); }
 }
