@@ -152,6 +152,7 @@ int run_file(const char* path) {
             }
             want = "error " + category + "/" + id;
             Outcome o = evaluate(*code_held);
+            stack::push(&o.value);
             if (o.error) {
                 const char* c = error::category_name(o.id.category);
                 const char* n = error::id_name(o.id);
@@ -166,7 +167,11 @@ int run_file(const char* path) {
             Cell* h = stack::push(&holder);
             block::append(h, &expected);
             Outcome e = evaluate(*h);
+            // Both results stay on the stack while the case goes on: a hash! or map! held
+            // only here would lose the buffers of its table in a collection.
+            stack::push(&e.value);
             Outcome o = evaluate(*code_held);
+            stack::push(&o.value);
             want = e.error ? "<error in the expected value>" : molded(e.value);
             if (o.error) {
                 const char* c = error::category_name(o.id.category);

@@ -489,14 +489,14 @@ static Cell* move(Cell* origin, Cell* target, Cell* part) {
 // =============================================================================================
 // Ownership
 
-static Cell* reflect(Cell* s, int32_t field) {
+Cell* reflect(Cell* s, int32_t field) {
     if (symbol::resolve(field) != symbol::resolve(words::sym::owned)) error::raise(error::id::internal_not_done);
     Cell* owner = ownership::get_owner(s->data2);
     *s = owner ? *owner : none::shared;
     return s;
 }
 
-static Cell* modify(Cell* s, int32_t field, Cell* value, bool) {
+Cell* modify(Cell* s, int32_t field, Cell* value, bool) {
     if (symbol::resolve(field) != symbol::resolve(words::sym::owned)) return value;
     if (value->is(Type::none)) {
         ownership::unset(s);

@@ -67,6 +67,11 @@ Cell* remove(Cell* s, Cell* part, Cell* key);
 // The taken units as a new series of the same datatype, written into s; none when the
 // series is empty from its head.
 Cell* take(Cell* s, Cell* part, bool deep, bool last);
+// The field owned: the owner recorded for the value's buffer (none when there is none);
+// any other field raises internal/not-done. Bitsets share them.
+Cell* reflect(Cell* s, int32_t field);
+// The field owned: none removes the ownership, a block [owner word] binds the value to it.
+Cell* modify(Cell* s, int32_t field, Cell* value, bool case_);
 
 void init();
 

@@ -87,6 +87,8 @@ int32_t count(const Cell* ts) {
     return n;
 }
 
+Cell* push(const Cell* ts) { return stack::push(ts); }
+
 void to_block(const Cell* ts_in, Cell* out) {
     Cell ts = *ts_in;
     block::make_at(out, 4);

@@ -26,6 +26,7 @@ Cell* from_block_in(Cell* block, const Cell* types);
 // Adds a datatype, a typeset, or a word naming one.
 void add(Cell* ts, const Cell* value);
 int32_t count(const Cell* ts);
+Cell* push(const Cell* ts);
 // The member datatypes as a new block in out.
 void to_block(const Cell* ts, Cell* out);
 // The set operation on the frame's two arguments (op codes 5-12), into the result slot.

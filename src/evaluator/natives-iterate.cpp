@@ -2,6 +2,7 @@
 // the cursor) and the word or words block are pushed below the loop frame.
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/series.h"
 #include "evaluator/context.h"
 #include "evaluator/error.h"
@@ -60,7 +61,13 @@ bool step(Cell* series, Cell* words, int32_t n) {
         series->data1 += 1;
         return true;
     }
-    if (block_like(series->type()) && !series->is(Type::map)) {
+    if (series->is(Type::map)) {
+        // The map's own step sets a key and its value, skipping removed pairs, and moves the
+        // cursor past what it read.
+        if (n != 2) error::raise(error::id::script_invalid_arg, words);
+        return map::foreach_next(words, series);
+    }
+    if (block_like(series->type())) {
         set_many(words, series, n, true, false, false);
     } else {
         for (int32_t i = 0; i < n; ++i) {

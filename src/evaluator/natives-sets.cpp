@@ -1,5 +1,6 @@
 // Set operation natives: one front end checks that the two sets can be combined and hands
 // them to the set routine of the first one's datatype; the routines own the semantics.
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/date.h"
 #include "datatypes/logic.h"
@@ -9,8 +10,6 @@
 #include "datatypes/typeset.h"
 #include "evaluator/error.h"
 #include "evaluator/natives-list.h"
-#include "evaluator/natives-pending.h"
-#include "memory/memory.h"
 #include "memory/stack.h"
 
 namespace zuv::natives {
@@ -20,9 +19,6 @@ namespace {
 namespace set_op {
 constexpr int32_t unique = 8, union_ = 9, intersect = 10, exclude = 11, difference = 12;
 }
-
-// A bitset's buffer carries this flag when the set stands for its complement.
-constexpr uint32_t bitset_complemented = 0x00080000;
 
 Cell* arg(int n) { return stack::arguments_base + n; }
 
@@ -74,7 +70,7 @@ void exclude(bool, const int32_t* refs) { set_operation(refs, set_op::exclude); 
 void difference(bool, const int32_t* refs) { set_operation(refs, set_op::difference); }
 
 void complement_q(bool, const int32_t*) {
-    logic::box(memory::buffer_of(arg(0)->data2)->flags & bitset_complemented);
+    logic::box(bitset::complemented_q(arg(0)));
     stack::keep();
 }
 

@@ -2,6 +2,7 @@
 // construct, extend, new-line, new-line?; and set-many, shared with foreach.
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/series.h"
 #include "evaluator/actions.h"
 #include "evaluator/context.h"
@@ -10,6 +11,7 @@
 #include "evaluator/natives-list.h"
 #include "evaluator/object.h"
 #include "evaluator/symbol.h"
+#include "evaluator/words-builtin.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
@@ -236,6 +238,18 @@ void construct(bool, const int32_t* refs) {
     Cell out;
     object::construct(&block, proto, &out);
     stack::keep_last(&out);
+}
+
+// refs: /case.
+void extend(bool, const int32_t* refs) {
+    if (!arg(0)->is(Type::map)) error::raise(error::id::internal_not_done);
+    Cell* spec = arg(1);
+    if (spec->is(Type::map)) {
+        auto reflect = reinterpret_cast<slotfn::Reflect>(datatype::action_of(Type::map, datatype::slot::reflect));
+        *spec = *reflect(spec, words::sym::body);
+    }
+    map::extend(arg(0), spec, refs[0] >= 0);
+    stack::keep();
 }
 
 void new_line(bool, const int32_t* refs) {

@@ -22,6 +22,8 @@
 
 namespace zuv::lexer {
 
+bool (*map_hook)(Cell* block) = nullptr;
+
 namespace {
 
 int32_t hex_digit(uint8_t c) {
@@ -225,8 +227,11 @@ public:
         } else {
             v.set_type(static_cast<Type>(kind));
         }
-        stack::arguments_top = o.cell;  // drop it from the stack: it goes into its parent
-        block::append(current(), &v);
+        // The value stays on the stack until its parent holds it: a map's table has buffers
+        // that a copy held only here would not keep.
+        *o.cell = v;
+        block::append(current(), o.cell);
+        stack::arguments_top = o.cell;
         return check_ok;
     }
 
@@ -239,9 +244,6 @@ public:
         if (!open_.empty()) stack::arguments_top = open_.front().cell;
         open_.clear();
     }
-
-    // Turns a loaded block into a map!, false when a key cannot be one.
-    static bool (*map_hook)(Cell* block);
 
 private:
     struct Open {
@@ -353,7 +355,6 @@ private:
     std::vector<Open> open_;
 };
 
-bool (*ValueLoader::map_hook)(Cell*) = nullptr;
 
 Cell text_of(std::string_view s) {
     Cell c;

@@ -29,6 +29,10 @@ void scan_string(Cell* block, Cell* string, bool one_value, int32_t* consumed);
 // text holds no value.
 Cell load_value(Cell* string);
 
+// Turns a loaded block into a map! in place; false when a key cannot be a map key. Set by
+// map!; a map literal raises internal/not-done while it is null.
+extern bool (*map_hook)(Cell* block);
+
 void init();
 
 }  // namespace zuv::lexer

@@ -212,6 +212,8 @@ void expect_fully_indexed(const Block& b) {
 
 class HashTableTest : public MemoryTest {
 protected:
+    // The runtime's own hook (map! key preparation) comes back after each test.
+    ht::KeyHook saved_hook = nullptr;
     void SetUp() override {
         MemoryTest::SetUp();
         // The test body runs at this depth, not MemoryTest::SetUp's.
@@ -225,10 +227,11 @@ protected:
         register_compare(Type::block, "block!", datatype::fn(compare_block));
         symbol::make_table();
         symbol::init_table_index();
+        saved_hook = ht::prepare_map_key;
         ht::prepare_map_key = prepare_key;
     }
     void TearDown() override {
-        ht::prepare_map_key = nullptr;
+        ht::prepare_map_key = saved_hook;
         datatype::init_registry();
         MemoryTest::TearDown();
     }
