@@ -728,33 +728,6 @@ TEST_F(StringTest, EvalPath) {
               error::id::script_bad_path_set);
 }
 
-TEST_F(StringTest, SortRefinementsAreCheckedBeforeSorting) {
-    auto sort = action<slotfn::Sort>(Type::string, slot::sort);
-    Cell s = str("dcbafe"), two = integer(2), four = integer(4), three = integer(3), seven = integer(7);
-    Cell other = str("x");
-    struct Case {
-        Cell* skip;
-        Cell* compare;
-        Cell* part;
-        bool all;
-        error::Id expected;
-    } cases[] = {
-        {nullptr, nullptr, nullptr, true, error::id::script_bad_refines},
-        {nullptr, &two, nullptr, false, error::id::script_bad_refines},
-        {&two, &two, nullptr, true, error::id::script_bad_refines},
-        {&four, nullptr, nullptr, false, error::id::script_invalid_refine_arg},  // 4 does not divide 6
-        {&seven, nullptr, nullptr, false, error::id::script_invalid_refine_arg},
-        {&two, &three, nullptr, false, error::id::script_out_of_range},
-        {&two, &other, nullptr, false, error::id::script_invalid_refine_arg},
-        {nullptr, nullptr, &other, false, error::id::script_invalid_refine_arg},
-        // Valid refinements reach the record sorts, which are not built yet.
-        {&three, &two, nullptr, false, error::id::internal_not_done},
-        {nullptr, nullptr, &four, false, error::id::internal_not_done},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(raised([&] { sort(&s, false, c.skip, c.compare, c.part, c.all, false, false); }), c.expected);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Helpers of parse and forming
 
