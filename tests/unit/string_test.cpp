@@ -661,10 +661,25 @@ TEST_F(StringTest, Mold) {
     };
     for (const Case& c : cases) EXPECT_EQ(mold(str(c.in), c.all), c.expected) << c.in;
 
-    // With /part the range is cut and the budget drops by the range and the two delimiters.
-    Cell s = str("abcdef"), out = str(""), limit = integer(3);
-    EXPECT_EQ(string::mold(&s, &out, false, false, false, &limit, 3, 0), -2);
-    EXPECT_EQ(utf8(out), "\"abc\"");
+    // With /part the range is cut first; the budget drops by all that was written, escapes
+    // and delimiters included, so a block molding after it stops in time.
+    struct Budget {
+        const char* in;
+        bool part;
+        int32_t budget;
+        const char* out;
+        int32_t left;
+    } budgets[] = {
+        {"abcdef", true, 3, "\"abc\"", -2},
+        {"a\nb\nc", true, 3, "\"a^/b\"", -3},
+        {"a\nb", false, 100, "\"a^/b\"", 94},
+        {"\u0085\"", false, 100, "{^(85)\"}", 92},
+    };
+    for (const Budget& b : budgets) {
+        Cell s = str(b.in), out = str(""), limit = integer(b.budget);
+        EXPECT_EQ(string::mold(&s, &out, false, false, false, b.part ? &limit : nullptr, b.budget, 0), b.left) << b.in;
+        EXPECT_EQ(utf8(out), b.out);
+    }
 }
 
 TEST_F(StringTest, Form) {
