@@ -812,6 +812,9 @@ struct Search {
     // Text in either case: the needle was folded once; each start folds the buffer's unit
     // there, and only a start whose first unit agrees compares the rest.
     int32_t scan_folded(int32_t first, int32_t last, int32_t dir) const {
+        if (unit == 1 && (dir == 1 || dir == -1)) {
+            if (std::optional<int32_t> at = scan_folded_bytes(first, last, dir)) return *at;
+        }
         const uint32_t head = pattern[0];
         const auto m = static_cast<int32_t>(pattern.size());
         for (int32_t p = first; dir > 0 ? p <= last : p >= last; p += dir) {
@@ -821,6 +824,44 @@ struct Search {
             if (k == m) return p;
         }
         return -1;
+    }
+
+    // Unit 1, every start: the few bytes that fold to the needle's first code point are
+    // looked for with memchr (memrchr backwards), each from where it was last seen, so each
+    // byte of the range is passed over once per such byte. Nothing when there are too many.
+    std::optional<int32_t> scan_folded_bytes(int32_t first, int32_t last, int32_t dir) const {
+        const auto& upper = upper_latin1();
+        std::array<uint8_t, 4> heads{};
+        size_t kinds = 0;
+        for (uint32_t b = 0; b < 256; ++b) {
+            if (upper[b] != pattern[0]) continue;
+            if (kinds == heads.size()) return std::nullopt;
+            heads[kinds++] = static_cast<uint8_t>(b);
+        }
+        auto rest_matches = [&](const uint8_t* p) {
+            for (size_t k = 1; k < pattern.size(); ++k)
+                if (upper[p[k]] != pattern[k]) return false;
+            return true;
+        };
+        const uint8_t* low = base + first;
+        const uint8_t* high = base + last + 1;  // the starts are [low, high) forwards
+        if (dir < 0) low = base + last, high = base + first + 1;
+        auto seek = [&](uint8_t byte, const uint8_t* from, const uint8_t* to) -> const uint8_t* {
+            if (from >= to) return nullptr;
+            return static_cast<const uint8_t*>(dir > 0 ? std::memchr(from, byte, size_t(to - from))
+                                                       : memrchr(from, byte, size_t(to - from)));
+        };
+        std::array<const uint8_t*, 4> next{};
+        for (size_t i = 0; i < kinds; ++i) next[i] = seek(heads[i], low, high);
+        for (;;) {
+            const uint8_t* p = nullptr;
+            for (size_t i = 0; i < kinds; ++i)
+                if (next[i] && (!p || (dir > 0 ? next[i] < p : next[i] > p))) p = next[i];
+            if (!p) return -1;
+            if (rest_matches(p)) return static_cast<int32_t>(p - base);
+            for (size_t i = 0; i < kinds; ++i)
+                if (next[i] == p) next[i] = dir > 0 ? seek(heads[i], p + 1, high) : seek(heads[i], low, p);
+        }
     }
 };
 
