@@ -74,7 +74,7 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
         out += U'"' + text + U'"';
     }
     string::append_chars(buffer, out);
-    return budget - length - 1;
+    return budget - static_cast<int32_t>(out.size());
 }
 
 namespace {

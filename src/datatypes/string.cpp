@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <exception>
 #include <optional>
 #include <set>
 #include <type_traits>
@@ -16,10 +17,13 @@
 #include "datatypes/string-convert.h"
 #include "evaluator/actions.h"
 #include "evaluator/error.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/symbol.h"
+#include "evaluator/words-builtin.h"
 #include "memory/action-types.h"
 #include "memory/case-folding.h"
 #include "memory/datatype.h"
+#include "memory/sorting.h"
 #include "memory/stack.h"
 #include "memory/unicode.h"
 #include "runtime/fatal.h"
@@ -77,16 +81,9 @@ Cell* none_result() { return const_cast<Cell*>(&none::shared); }
 void make_char(Cell* c, uint32_t cp) { cell::make(c, Type::char_, 0, cp, 0); }
 void make_integer(Cell* c, int32_t v) { cell::make(c, Type::integer, 0, static_cast<uint32_t>(v), 0); }
 
-// The refinement word that some errors name, such as /part.
-Cell refinement_word(const char* name) {
-    Cell w;
-    cell::make(&w, Type::refinement, 0, static_cast<uint32_t>(symbol::make(name)), static_cast<uint32_t>(-1));
-    return w;
-}
-
-[[noreturn]] void raise_refine_arg(const char* name, const Cell* value) {
-    Cell w = refinement_word(name);
-    error::raise(error::id::script_invalid_refine_arg, &w, value);
+// script/invalid-refine-arg naming the refinement (one of words::refine) and its value.
+[[noreturn]] void raise_refine_arg(const Cell* refinement, const Cell* value) {
+    error::raise(error::id::script_invalid_refine_arg, refinement, value);
 }
 
 [[noreturn]] void raise_not_done() { error::raise(error::id::internal_not_done); }
@@ -119,36 +116,12 @@ Cell text_cell(const Cell* c) {
     return s;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Seams over modules that are not built yet
-
-// Ownership tracking: modifying actions tell the series' owner object after the change.
-// Nothing is owned until that module exists.
-void notify_owner(Cell*) {}
-
-// The series core provides pick, poke and take for every series; a string action that
-// builds on one of them raises internal/not-done until series! has registered it.
-template <class F>
-F series_action(int slot) {
-    void* f = datatype::action_of(Type::series, slot);
-    if (!f) raise_not_done();
-    return reinterpret_cast<F>(f);
-}
-
-// Forming a value whose datatype has not registered its form action yet.
+// Forms a value at the target's tail. The value is copied first: it may lie in a buffer
+// that the forming moves.
 void form_into(const Cell* value, Cell* target) {
-    Cell v = *value;  // the value may lie in a buffer that the forming moves
-    if (!datatype::action_of(v.type(), datatype::slot::form)) raise_not_done();
+    Cell v = *value;
     actions::form_dispatch(&v, target, nullptr, actions::no_limit);
 }
-
-// The record sorts and the interpreter's function calls are not built yet.
-using SortCompare = int32_t (*)(const uint8_t* a, const uint8_t* b, int32_t arg1, int32_t arg2);
-[[noreturn]] void sort_records(bool /*stable*/, Ref /*node*/, int32_t /*offset*/, int32_t /*count*/,
-                               int32_t /*size*/, int32_t /*arg1*/, int32_t /*arg2*/, SortCompare /*compare*/) {
-    raise_not_done();
-}
-[[noreturn]] void call_compare_function(Cell* /*function*/) { raise_not_done(); }
 
 }  // namespace
 
@@ -630,59 +603,80 @@ void splice(Cell* s, int32_t at, int32_t n, std::u32string_view text) {
 
 bool plain_text_q(const Cell* value) { return family_q(value->type()) && !value->is(Type::tag); }
 
+// Runs an edit of a series between the two ownership checks (the action's word before, its
+// past form after), so that an owner object hears of the change.
+template <class F>
+void edit(Cell* s, const Cell* word, const Cell* past, Cell* value, int32_t index, int32_t count, F change) {
+    bool told = series::notify_before(s, word, value, index, count);
+    change();
+    series::notify_after(told, s, past, value, index, count);
+}
+
 }  // namespace
 
 Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     series::length(series);
     if (dup < 1) dup = 1;
-    if (value->is(Type::char_) && part != 0) {
-        for (int32_t i = 0; i < dup; ++i) append_char(series::buffer(series), value->data2);
-    } else if (plain_text_q(value) && dup == 1) {
-        Cell v = *value;
+    Cell v = *value;
+    int32_t at = series::buffer_length(series);
+    if (v.is(Type::char_) && part != 0) {
+        edit(series, words::global::append, words::global::appended, &v, at, dup, [&] {
+            for (int32_t i = 0; i < dup; ++i) append_char(series::buffer(series), v.data2);
+        });
+    } else if (plain_text_q(&v) && dup == 1) {
         int32_t n = series::length(&v);
         if (part >= 0 && part < n) n = part;
-        uint32_t unit = std::max(series::buffer(series)->unit(), series::buffer(&v)->unit());
-        ensure_capacity(series::buffer(series), (uint64_t(n) + series::buffer_length(series)) * unit);
-        concatenate(series, &v, n, 0, false, 0);
+        edit(series, words::global::append, words::global::appended, &v, at, n, [&] {
+            uint32_t unit = std::max(series::buffer(series)->unit(), series::buffer(&v)->unit());
+            ensure_capacity(series::buffer(series), (uint64_t(n) + uint64_t(at)) * unit);
+            concatenate(series, &v, n, 0, false, 0);
+        });
     } else {
-        append_chars(series, repeated(value_text(value), part, dup));
+        std::u32string text = repeated(value_text(&v), part, dup);
+        edit(series, words::global::append, words::global::appended, &v, at, static_cast<int32_t>(text.size()),
+             [&] { append_chars(series, text); });
     }
-    notify_owner(series);
+    // The series comes back at its head, whatever position it was given at.
+    series->data1 = 0;
     return series;
 }
 
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     series::length(series);
     if (dup < 1) dup = 1;
+    Cell v = *value;
     int32_t at = series->int1();
     int32_t added;
-    if (value->is(Type::char_)) {
+    if (v.is(Type::char_)) {
         added = part == 0 ? 0 : dup;
-        for (int32_t i = 0; i < added; ++i) insert_char(series::buffer(series), at, value->data2);
-    } else if (plain_text_q(value) && dup == 1) {
-        Cell v = *value;
+        edit(series, words::global::insert, words::global::inserted, &v, at, added, [&] {
+            for (int32_t i = 0; i < added; ++i) insert_char(series::buffer(series), at, v.data2);
+        });
+    } else if (plain_text_q(&v) && dup == 1) {
         added = series::length(&v);
         if (part >= 0 && part < added) added = part;
-        concatenate(series, &v, added, at, false, 1);
+        edit(series, words::global::insert, words::global::inserted, &v, at, added,
+             [&] { concatenate(series, &v, added, at, false, 1); });
     } else {
-        std::u32string text = repeated(value_text(value), part, dup);
-        splice(series, at, 0, text);
+        std::u32string text = repeated(value_text(&v), part, dup);
         added = static_cast<int32_t>(text.size());
+        edit(series, words::global::insert, words::global::inserted, &v, at, added,
+             [&] { splice(series, at, 0, text); });
     }
     series->data1 = static_cast<uint32_t>(std::min(at + added, series::buffer_length(series)));
-    notify_owner(series);
     return series;
 }
 
 Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     int32_t len = series::length(series);
     int32_t at = series->int1();
-    std::u32string text = repeated(value_text(value), -1, dup);
+    Cell v = *value;
+    std::u32string text = repeated(value_text(&v), -1, dup);
     int32_t size = static_cast<int32_t>(text.size());
     int32_t replaced = part < 0 ? std::min(size, len) : std::min(part, len);
-    splice(series, at, replaced, text);
+    edit(series, words::global::change, words::global::changed, &v, at, size,
+         [&] { splice(series, at, replaced, text); });
     series->data1 = static_cast<uint32_t>(std::min(at + size, series::buffer_length(series)));
-    notify_owner(series);
     return series;
 }
 
@@ -713,38 +707,161 @@ double vector_element(const Cell* v, int32_t i) {
     return static_cast<int32_t>(raw);
 }
 
+// Upper-case forms of the 256 code points a unit-1 buffer holds.
+const std::array<uint32_t, 256>& upper_latin1() {
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t c = 0; c < 256; ++c) t[c] = case_folding::to_upper(c);
+        return t;
+    }();
+    return table;
+}
+
+// One search: the needle is made (and folded) once, before anything is scanned; the scans
+// read the buffer through an address taken when they start, as nothing allocates then.
 struct Search {
     Cell series;
     Type kind;          // string, binary or vector haystack
     bool fold;          // compare in upper case
     enum { one, bits, text, number } needle;
-    uint32_t cp = 0;
     double num = 0;
     Cell bitset{};
-    std::u32string pattern;
+    std::u32string pattern;  // the text, or the one code point of a char!
+    const uint8_t* base = nullptr;
+    uint32_t unit = 1;
 
-    int32_t needle_size() const { return needle == text ? static_cast<int32_t>(pattern.size()) : 1; }
+    int32_t needle_size() const { return needle == text || needle == one ? static_cast<int32_t>(pattern.size()) : 1; }
 
-    uint32_t unit_at(int32_t i) const {
+    void attach() {
         SeriesBuffer* b = series::buffer(&series);
-        uint32_t c = get_char(b->head_ptr() + size_t(i) * b->unit(), b->unit());
-        return fold ? case_folding::to_upper(c) : c;
+        base = b->head_ptr();
+        unit = b->unit();
+    }
+    uint32_t raw(int32_t i) const { return get_char(base + size_t(i) * unit, unit); }
+    uint32_t folded(int32_t i) const {
+        if (unit == 1) return upper_latin1()[base[i]];
+        return case_folding::to_upper(raw(i));
     }
     bool element_is(int32_t i, uint32_t c) const {
         if (kind == Type::vector) return vector_element(&series, i) == double(c);
-        return unit_at(i) == c;
+        return (fold ? folded(i) : raw(i)) == c;
     }
     bool matches(int32_t i) const {
         switch (needle) {
-            case one: return element_is(i, cp);
-            case bits: return in_bitset(&bitset, kind == Type::vector ? uint32_t(vector_element(&series, i)) : unit_at(i));
-            case number: return kind == Type::vector ? vector_element(&series, i) == num : double(unit_at(i)) == num;
+            case bits: return in_bitset(&bitset, kind == Type::vector ? uint32_t(vector_element(&series, i)) : raw(i));
+            case number: return kind == Type::vector ? vector_element(&series, i) == num : double(raw(i)) == num;
+            case one:
             case text:
                 for (size_t k = 0; k < pattern.size(); ++k)
                     if (!element_is(i + int32_t(k), pattern[k])) return false;
                 return true;
         }
         return false;
+    }
+
+    // The first start among first, first + dir, ... up to last (inclusive) where the needle
+    // matches, or -1.
+    int32_t scan(int32_t first, int32_t last, int32_t dir) const {
+        if ((needle == one || needle == text) && kind != Type::vector) return fold ? scan_folded(first, last, dir) : scan_exact(first, last, dir);
+        for (int32_t p = first; dir > 0 ? p <= last : p >= last; p += dir)
+            if (matches(p)) return p;
+        return -1;
+    }
+
+    // Exact text: the needle laid out in the buffer's unit and searched for with the C
+    // library's byte searches.
+    int32_t scan_exact(int32_t first, int32_t last, int32_t dir) const {
+        uint32_t widest = unit == 1 ? 0xFF : unit == 2 ? 0xFFFF : 0xFFFFFFFF;
+        std::string bytes(pattern.size() * unit, '\0');
+        for (size_t k = 0; k < pattern.size(); ++k) {
+            if (pattern[k] > widest) return -1;  // a unit this narrow holds no such code point
+            put_char(reinterpret_cast<uint8_t*>(bytes.data()) + k * unit, unit, pattern[k]);
+        }
+        const size_t n = bytes.size();
+        const auto* needle_bytes = reinterpret_cast<const uint8_t*>(bytes.data());
+        if (dir > 0) {
+            const uint8_t* from = base + size_t(first) * unit;
+            const uint8_t* end = base + (size_t(last) * unit + n);
+            while (from < end) {
+                const void* hit = n == 1 ? std::memchr(from, needle_bytes[0], size_t(end - from))
+                                         : memmem(from, size_t(end - from), needle_bytes, n);
+                if (!hit) return -1;
+                size_t at = size_t(static_cast<const uint8_t*>(hit) - base);
+                // A hit inside a unit, or between the starts /skip allows, is passed over.
+                if (at % unit == 0 && (at / unit - size_t(first)) % size_t(dir) == 0) return static_cast<int32_t>(at / unit);
+                from = static_cast<const uint8_t*>(hit) + 1;
+            }
+            return -1;
+        }
+        if (unit == 1 && dir == -1) {
+            const uint8_t* low = base + last;
+            size_t span = size_t(first - last) + 1;
+            while (span > 0) {
+                const auto* hit = static_cast<const uint8_t*>(memrchr(low, needle_bytes[0], span));
+                if (!hit) return -1;
+                if (std::memcmp(hit, needle_bytes, n) == 0) return static_cast<int32_t>(hit - base);
+                span = size_t(hit - low);
+            }
+            return -1;
+        }
+        for (int32_t p = first; p >= last; p += dir)
+            if (std::memcmp(base + size_t(p) * unit, needle_bytes, n) == 0) return p;
+        return -1;
+    }
+
+    // Text in either case: the needle was folded once; each start folds the buffer's unit
+    // there, and only a start whose first unit agrees compares the rest.
+    int32_t scan_folded(int32_t first, int32_t last, int32_t dir) const {
+        if (unit == 1 && (dir == 1 || dir == -1)) {
+            if (std::optional<int32_t> at = scan_folded_bytes(first, last, dir)) return *at;
+        }
+        const uint32_t head = pattern[0];
+        const auto m = static_cast<int32_t>(pattern.size());
+        for (int32_t p = first; dir > 0 ? p <= last : p >= last; p += dir) {
+            if (folded(p) != head) continue;
+            int32_t k = 1;
+            while (k < m && folded(p + k) == pattern[size_t(k)]) ++k;
+            if (k == m) return p;
+        }
+        return -1;
+    }
+
+    // Unit 1, every start: the few bytes that fold to the needle's first code point are
+    // looked for with memchr (memrchr backwards), each from where it was last seen, so each
+    // byte of the range is passed over once per such byte. Nothing when there are too many.
+    std::optional<int32_t> scan_folded_bytes(int32_t first, int32_t last, int32_t dir) const {
+        const auto& upper = upper_latin1();
+        std::array<uint8_t, 4> heads{};
+        size_t kinds = 0;
+        for (uint32_t b = 0; b < 256; ++b) {
+            if (upper[b] != pattern[0]) continue;
+            if (kinds == heads.size()) return std::nullopt;
+            heads[kinds++] = static_cast<uint8_t>(b);
+        }
+        auto rest_matches = [&](const uint8_t* p) {
+            for (size_t k = 1; k < pattern.size(); ++k)
+                if (upper[p[k]] != pattern[k]) return false;
+            return true;
+        };
+        const uint8_t* low = base + first;
+        const uint8_t* high = base + last + 1;  // the starts are [low, high) forwards
+        if (dir < 0) low = base + last, high = base + first + 1;
+        auto seek = [&](uint8_t byte, const uint8_t* from, const uint8_t* to) -> const uint8_t* {
+            if (from >= to) return nullptr;
+            return static_cast<const uint8_t*>(dir > 0 ? std::memchr(from, byte, size_t(to - from))
+                                                       : memrchr(from, byte, size_t(to - from)));
+        };
+        std::array<const uint8_t*, 4> next{};
+        for (size_t i = 0; i < kinds; ++i) next[i] = seek(heads[i], low, high);
+        for (;;) {
+            const uint8_t* p = nullptr;
+            for (size_t i = 0; i < kinds; ++i)
+                if (next[i] && (!p || (dir > 0 ? next[i] < p : next[i] > p))) p = next[i];
+            if (!p) return -1;
+            if (rest_matches(p)) return static_cast<int32_t>(p - base);
+            for (size_t i = 0; i < kinds; ++i)
+                if (next[i] == p) next[i] = dir > 0 ? seek(heads[i], p + 1, high) : seek(heads[i], low, p);
+        }
     }
 };
 
@@ -767,7 +884,7 @@ Search prepare_search(Cell* series, Cell* value, bool case_, bool same) {
     Cell v = *value;
     if (v.is(Type::char_)) {
         s.needle = Search::one;
-        s.cp = s.fold ? case_folding::to_upper(v.data2) : v.data2;
+        s.pattern.assign(1, s.fold ? case_folding::to_upper(v.data2) : v.data2);
     } else if (v.is(Type::bitset)) {
         s.needle = Search::bits;
         s.bitset = v;
@@ -822,7 +939,7 @@ std::optional<Found> search(Cell* series, Cell* value, Cell* part, bool case_, b
         } else if (part->type() == series->type() && part->data2 == series->data2) {
             c = reverse ? head - part->int1() : part->int1() - head;
         } else {
-            raise_refine_arg("part", part);
+            raise_refine_arg(words::refine::part, part);
         }
         if (c < 1) return std::nullopt;
         count = std::min(c, count);
@@ -850,11 +967,10 @@ std::optional<Found> search(Cell* series, Cell* value, Cell* part, bool case_, b
             dir = step;
         }
     }
-    for (int32_t p = first; dir > 0 ? p <= last_start : p >= last_start; p += dir) {
-        if (p >= 0 && s.matches(p)) return Found{p, m};
-        if (match) break;
-    }
-    return std::nullopt;
+    s.attach();
+    int32_t at = match ? (s.matches(first) ? first : -1) : s.scan(first, last_start, dir);
+    if (at < 0) return std::nullopt;
+    return Found{at, m};
 }
 
 }  // namespace
@@ -895,7 +1011,7 @@ static Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_
 // take, swap, trim
 
 static Cell* take(Cell* series, Cell* part, bool deep, bool last) {
-    Cell* r = series_action<slotfn::Take>(datatype::slot::take)(series, part, deep, last);
+    Cell* r = series::take(series, part, deep, last);
     // One element taken without /part is given as the element itself.
     if (!part && r->type() == series->type() && series::length(r) == 1) {
         uint32_t c = char_at(r, r->int1());
@@ -917,10 +1033,12 @@ static Cell* swap(Cell* a, Cell* b) {
             error::raise(error::id::script_invalid_arg, &ch);
         }
     }
+    bool told_a = series::notify_before(a, words::global::swap, b, a->int1(), 1);
+    bool told_b = series::notify_before(b, words::global::swap, a, b->int1(), 1);
     poke_char(series::buffer(a), a->int1(), cb);
     poke_char(series::buffer(b), b->int1(), ca);
-    notify_owner(a);
-    notify_owner(b);
+    series::notify_after(told_a, a, words::global::swaped, b, a->int1(), 1);
+    series::notify_after(told_b, b, words::global::swaped, a, b->int1(), 1);
     return a;
 }
 
@@ -991,36 +1109,46 @@ std::u32string trim_plain(const std::u32string& t) {
 
 }  // namespace
 
-void trim_chars(Cell* series, Cell* with) {
-    std::u32string set;
-    if (!with) {
-        set = U"\t\n\r ";
-    } else if (family_q(with->type()) || with->is(Type::binary)) {
+namespace {
+
+// The code points that trim/all and trim/with remove: tab, LF, CR and space without a set,
+// else those of a string! or binary!, or the one of a char! or integer!.
+std::u32string trimmed_set(Cell* with) {
+    if (!with) return U"\t\n\r ";
+    if (family_q(with->type()) || with->is(Type::binary)) {
         Cell w = *with;
-        set = code_points(&w);
-    } else if (with->is(Type::char_) || with->is(Type::integer)) {
-        set = std::u32string(1, static_cast<char32_t>(with->data2));
-    } else {
-        error::raise(error::id::script_invalid_arg, with);
+        return code_points(&w);
     }
+    if (with->is(Type::char_) || with->is(Type::integer)) return std::u32string(1, static_cast<char32_t>(with->data2));
+    error::raise(error::id::script_invalid_arg, with);
+}
+
+void remove_chars(Cell* series, std::u32string_view set) {
     std::u32string t = code_points(series), out;
     for (char32_t c : t)
         if (set.find(c) == std::u32string::npos) out += c;
     store_trimmed(series, out);
 }
 
+}  // namespace
+
+void trim_chars(Cell* series, Cell* with) { remove_chars(series, trimmed_set(with)); }
+
 static Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
-    if (all || with) {
-        trim_chars(series, with);
-    } else {
-        if (auto_) raise_not_done();
+    if (auto_ && !all && !with) raise_not_done();
+    std::u32string set = all || with ? trimmed_set(with) : std::u32string();
+    int32_t at = series->int1();
+    edit(series, words::global::trim, words::global::trimmed, nullptr, at, series::length(series), [&] {
+        if (all || with) {
+            remove_chars(series, set);
+            return;
+        }
         std::u32string t = code_points(series);
         if (lines) t = trim_lines(t);
         else if (head || tail) t = trim_ends(t, head, tail);
         else t = trim_plain(t);
         store_trimmed(series, t);
-    }
-    notify_owner(series);
+    });
     return series;
 }
 
@@ -1031,7 +1159,7 @@ Cell* set_op(Cell* a, Cell* b, int32_t code, bool case_, Cell* skip) {
     int32_t size = 1;
     if (skip) {
         size = skip->int2();
-        if (size < 1) raise_refine_arg("skip", skip);
+        if (size < 1) raise_refine_arg(words::refine::skip, skip);
     }
     bool fold = !case_ && !a->is(Type::binary);
     // Records of size code points, folded for the membership tests.
@@ -1137,7 +1265,6 @@ Cell* to(Cell* proto, Cell* spec, int32_t type) {
     if (family_q(v.type())) {
         concatenate(result, &v, -1, 0, false, 0);
     } else if (v.is(Type::refinement) && t != Type::string) {
-        if (!datatype::action_of(Type::refinement, datatype::slot::mold)) raise_not_done();
         Cell temp;
         actions::mold_to(&v, &temp);
         concatenate(result, &temp, -1, 0, false, 0);
@@ -1227,7 +1354,7 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
         out += U'}';
     }
     append_chars(buffer, out);
-    return budget - n - 2;
+    return static_cast<int32_t>(std::max<int64_t>(int64_t(budget) - int64_t(out.size()), INT32_MIN));
 }
 
 // =============================================================================================
@@ -1237,10 +1364,11 @@ Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool case_, Cell* p
                 int32_t position, bool last, bool notify) {
     if (element->is(Type::integer)) {
         if (set_value) {
-            series_action<slotfn::Poke>(datatype::slot::poke)(value, element->int2(), set_value, element);
+            series::poke(value, element->int2(), set_value, element);
             return set_value;
         }
-        return series_action<slotfn::Pick>(datatype::slot::pick)(value, element->int2(), element);
+        Cell* result = stack::push(value);  // the value may be a word's own cell: answer in a copy
+        return series::pick(result, element->int2(), element);
     }
     if (element->is(Type::word)) error::raise(error::id::script_invalid_path, element);
     if (!set_value) {
@@ -1252,7 +1380,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool case_, Cell* p
         error::raise(error::id::script_bad_path_set, element, set_value);
     Cell one;
     make_integer(&one, 1);
-    series_action<slotfn::Poke>(datatype::slot::poke)(&at, 1, set_value, &one);
+    series::poke(&at, 1, set_value, &one);
     return set_value;
 }
 
@@ -1263,36 +1391,153 @@ int32_t compare(Cell* a, Cell* b, int32_t code) {
 
 namespace {
 
-// The default order of sort: unit 1 folds only A-Z (to lower case), the wider units fold
-// through the case tables; arg1 is the unit, arg2 the flags below.
-constexpr int32_t sort_case = 1, sort_reverse = 2;
+constexpr int32_t sort_case = 1, sort_reverse = 2, sort_all = 4;
 
-int32_t compare_units(const uint8_t* a, const uint8_t* b, int32_t unit, int32_t flags) {
-    uint32_t u = static_cast<uint32_t>(unit);
-    uint32_t x = get_char(a, u), y = get_char(b, u);
-    if (!(flags & sort_case)) {
-        if (u == 1) {
-            if (x >= 'A' && x <= 'Z') x += 32;
-            if (y >= 'A' && y <= 'Z') y += 32;
-        } else {
-            x = case_folding::to_upper(x), y = case_folding::to_upper(y);
-        }
+// One sort of a string's records. A /compare function runs code, which may allocate (moving
+// the buffer) or even change the string: such a sort orders a list of record numbers, reads
+// the records again through the node at every comparison, and puts them in order once at
+// the end. The default orders never allocate and sort the records where they lie.
+struct SortRun {
+    Cell series;       // head at the first record
+    int32_t size;      // units per record
+    int32_t offset;    // the compared unit of a record
+    int32_t flags;
+    Cell function;     // the /compare function, or none
+    uint32_t unit;     // the buffer's unit (default orders)
+    // What a call of the function raised (an error, or a break or return leaving it). The
+    // sorts are never crossed by it: the remaining comparisons answer "equal" without
+    // calling anything, and it is raised again once the sort is over.
+    std::exception_ptr failure;
+};
+
+SortRun* running_sort = nullptr;
+
+// Unit 1 folds only A-Z (to lower case); the wider units fold both code points to upper case.
+inline uint32_t sort_key(uint32_t c, uint32_t unit, int32_t flags) {
+    if (flags & sort_case) return c;
+    if (unit == 1) return c >= 'A' && c <= 'Z' ? c + 32 : c;
+    return case_folding::to_upper(c);
+}
+
+int32_t compare_in_place(const uint8_t* a, const uint8_t* b, int32_t, int32_t) {
+    const SortRun& run = *running_sort;
+    uint32_t unit = run.unit;
+    int32_t from = run.flags & sort_all ? 0 : run.offset;
+    int32_t to = run.flags & sort_all ? run.size : run.offset + 1;
+    for (int32_t k = from; k < to; ++k) {
+        uint32_t x = sort_key(get_char(a + size_t(k) * unit, unit), unit, run.flags);
+        uint32_t y = sort_key(get_char(b + size_t(k) * unit, unit), unit, run.flags);
+        if (x != y) return (x < y) == !(run.flags & sort_reverse) ? -1 : 1;
     }
-    int32_t r = x == y ? 0 : x < y ? -1 : 1;
-    return flags & sort_reverse ? -r : r;
+    return 0;
+}
+
+// The order a /compare function's answer gives: it is asked about the pair in reverse
+// order, so a function answering "first lower than second" sorts in ascending order.
+int32_t answer_of(const Cell& r) {
+    switch (r.type()) {
+        case Type::logic: return r.data1 ? 1 : -1;
+        case Type::integer: return r.int2() > 0 ? -1 : r.int2() < 0 ? 1 : 0;
+        case Type::float_: {
+            double d = r.float23();
+            return d > 0.0 ? -1 : d < 0.0 ? 1 : 0;
+        }
+        case Type::none: return -1;
+        default: return 1;
+    }
+}
+
+// A record as the function gets it: one char! (the compared unit), or with /all a new
+// string! holding the whole record.
+Cell record_value(const SortRun& run, int32_t record) {
+    int32_t at = run.series.int1() + record * run.size;
+    Cell v;
+    if (!(run.flags & sort_all)) {
+        make_char(&v, char_at(&run.series, at + run.offset));
+        return v;
+    }
+    std::u32string text = code_points(&run.series, at, run.size);
+    make_at(&v, run.size);
+    append_chars(&v, text);
+    return v;
+}
+
+int32_t compare_by_function(const uint8_t* pa, const uint8_t* pb, int32_t, int32_t) {
+    SortRun& run = *running_sort;
+    if (run.failure) return 0;
+    int32_t a, b;
+    std::memcpy(&a, pa, 4);
+    std::memcpy(&b, pb, 4);
+    // The function may have shortened the string: records past its tail are equal.
+    if (run.series.int1() + (std::max(a, b) + 1) * run.size > series::buffer_length(&run.series)) return 0;
+    try {
+        // Both cells live in this frame, where the collector sees their nodes.
+        Cell args[2] = {record_value(run, b), record_value(run, a)};
+        if (run.flags & sort_reverse) std::swap(args[0], args[1]);
+        Cell result;
+        interpreter::apply_function(&run.function, nullptr, args, 2, &result);
+        return answer_of(result);
+    } catch (...) {
+        run.failure = std::current_exception();
+        return 0;
+    }
+}
+
+// Puts the records in the order of the sorted record numbers. The text is read and written
+// at the buffer's present unit, so a function that widened the string changes nothing here;
+// one that cut the string short leaves it as it is.
+void apply_order(const SortRun& run, const std::vector<int32_t>& order) {
+    auto records = static_cast<int32_t>(order.size());
+    int32_t base = run.series.int1();
+    if (base + records * run.size > series::buffer_length(&run.series)) return;
+    std::u32string text = code_points(&run.series, base, records * run.size);
+    SeriesBuffer* b = series::buffer(&run.series);
+    uint32_t unit = b->unit();
+    uint8_t* p = b->head_ptr() + size_t(base) * unit;
+    for (int32_t record : order)
+        for (int32_t k = 0; k < run.size; ++k, p += unit) put_char(p, unit, text[size_t(record) * run.size + k]);
+}
+
+// Makes the run current for the callbacks, and the outer one again when it ends, however it ends.
+struct Running {
+    SortRun* outer;
+    explicit Running(SortRun* run) : outer(running_sort) { running_sort = run; }
+    ~Running() { running_sort = outer; }
+};
+
+void run_sort(SortRun& run, int32_t records, bool stable) {
+    Running current(&run);
+    if (!run.function.is(Type::function)) {
+        // Nothing here allocates in the arena, so the buffer stays where it is.
+        int32_t bytes = run.size * static_cast<int32_t>(run.unit);
+        uint8_t* base = series::head_address(&run.series);
+        if (stable) sorting::merge_sort(base, records, bytes, 0, 0, compare_in_place);
+        else sorting::quick_sort(base, records, bytes, 0, 0, compare_in_place);
+        return;
+    }
+    std::vector<int32_t> order(size_t(records), 0);
+    for (int32_t k = 0; k < records; ++k) order[size_t(k)] = k;
+    auto area = reinterpret_cast<uint8_t*>(order.data());
+    if (stable) sorting::merge_sort(area, records, 4, 0, 0, compare_by_function);
+    else sorting::quick_sort(area, records, 4, 0, 0, compare_by_function);
+    if (run.failure) std::rethrow_exception(run.failure);
+    apply_order(run, order);
 }
 
 }  // namespace
 
+// /stable always gives the stable merge sort, with /case too: records that compare equal on
+// their compared unit may still differ elsewhere, and asking for a stable order must keep them.
 static Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* part, bool all, bool reverse,
                   bool stable) {
+    if (series::buffer_length(series) == 0) return series;
     int32_t length = series::length(series);
     int32_t head = series->int1();
     if (part) {
         int32_t n;
         if (part->is(Type::integer)) n = part->int2();
         else if (part->type() == series->type() && part->data2 == series->data2) n = part->int1() - head;
-        else raise_refine_arg("part", part);
+        else raise_refine_arg(words::refine::part, part);
         if (n < 0) {
             n = std::min(-n, head);
             head -= n;
@@ -1302,22 +1547,27 @@ static Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* 
     int32_t size = 1;
     if (skip) {
         size = skip->int2();
-        if (size < 1 || size > length || length % size != 0) raise_refine_arg("skip", skip);
+        if (size < 1 || size > length || length % size != 0) raise_refine_arg(words::refine::skip, skip);
     }
     bool by_offset = compare_by && compare_by->is(Type::integer);
     if ((all && !skip) || (by_offset && (!skip || all))) error::raise(error::id::script_bad_refines);
+    int32_t offset = 0;
+    Cell function = none::shared;
     if (compare_by) {
-        if (compare_by->is(Type::function)) call_compare_function(compare_by);
-        if (!by_offset) raise_refine_arg("compare", compare_by);
-        if (compare_by->int2() < 1 || compare_by->int2() > size) error::raise(error::id::script_out_of_range, compare_by);
+        if (compare_by->is(Type::function)) {
+            function = *compare_by;
+        } else if (!by_offset) {
+            raise_refine_arg(words::refine::compare, compare_by);
+        } else {
+            if (compare_by->int2() < 1 || compare_by->int2() > size) error::raise(error::id::script_out_of_range, compare_by);
+            offset = compare_by->int2() - 1;
+        }
     }
     series->data1 = static_cast<uint32_t>(head);  // a negative /part sorts the range before the head
-    notify_owner(series);
-    uint32_t unit = series::buffer(series)->unit();
-    int32_t flags = (case_ ? sort_case : 0) | (reverse ? sort_reverse : 0);
-    sort_records(stable && !case_, series->data2, head, length / size, size * static_cast<int32_t>(unit),
-                 static_cast<int32_t>(unit), flags, compare_units);
-    notify_owner(series);
+    int32_t flags = (case_ ? sort_case : 0) | (reverse ? sort_reverse : 0) | (all ? sort_all : 0);
+    SortRun run{*series, size, offset, flags, function, series::buffer(series)->unit(), nullptr};
+    edit(series, words::global::sort, words::global::sorted, nullptr, head, length,
+         [&] { run_sort(run, length / size, stable); });
     return series;
 }
 

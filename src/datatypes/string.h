@@ -155,7 +155,9 @@ Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool case_, Cell* p
                 int32_t position, bool last, bool notify);
 int32_t compare(Cell* a, Cell* b, int32_t op);
 // append, insert and change: part limits the value's text (-1: all; for change, the units
-// replaced), dup repeats it.
+// replaced), dup repeats it. append gives the series at its head (index 0); insert and
+// change give it just after the text they wrote. Each tells the series' owner before and
+// after the edit.
 Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);

@@ -181,9 +181,10 @@ Cell* to(Cell* proto, Cell* spec, int32_t type) {
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {
     std::string encoded;
     encode(value, encoded, mode_url);
-    if (part && budget < static_cast<int32_t>(encoded.size())) encoded.resize(size_t(std::max(budget, 0)));
+    auto length = static_cast<int32_t>(encoded.size());
+    if (part && budget < length) encoded.resize(size_t(std::max(budget, 0)));
     string::append_bytes(buffer, reinterpret_cast<const uint8_t*>(encoded.data()), static_cast<int32_t>(encoded.size()));
-    return budget - static_cast<int32_t>(encoded.size());
+    return budget - length;
 }
 
 Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool case_, Cell* parent, Cell* previous,

@@ -69,7 +69,7 @@ TEST_F(FileUrlTest, FileMold) {
         EXPECT_EQ(form(str(c.text, Type::file)), c.text);
     }
     Cell f = str("abcdef", Type::file), out = str(""), limit = integer(3);
-    EXPECT_EQ(file::mold(&f, &out, false, false, false, &limit, 3, 0), -4);
+    EXPECT_EQ(file::mold(&f, &out, false, false, false, &limit, 3, 0), -1);
     EXPECT_EQ(utf8(out), "%abc");
 }
 
@@ -138,7 +138,7 @@ TEST_F(FileUrlTest, UrlEncoding) {
     EXPECT_EQ(encoded, "a%20b%2F%C3%A9");
 
     Cell u = str("", Type::url), limit = integer(4), full = str("a b", Type::url);
-    EXPECT_EQ(url::mold(&full, &u, false, false, false, &limit, 4, 0), 0);
+    EXPECT_EQ(url::mold(&full, &u, false, false, false, &limit, 4, 0), -1);
     EXPECT_EQ(utf8(u), "a%20");
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <initializer_list>
+#include <random>
 
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
@@ -12,7 +13,9 @@
 #include "datatypes/string.h"
 #include "evaluator/error.h"
 #include "memory/action-types.h"
+#include "memory/case-folding.h"
 #include "memory/datatype.h"
+#include "memory/unicode.h"
 #include "runtime/throw.h"
 #include "runtime_fixture.h"
 #include "string_fixture.h"
@@ -470,6 +473,86 @@ TEST_F(StringTest, Find) {
     EXPECT_EQ(raised([&] { find_at(abab, bytes({'a'}), {}); }), error::id::script_invalid_arg);
 }
 
+// The searches scan bytes (memchr, memmem, memrchr) or folded units; whatever the unit, the
+// letter case, the direction and the /skip step, they must find what a plain walk over the
+// code points finds: never a hit that straddles two units or falls between allowed starts.
+TEST_F(StringTest, FastSearchesAgreeWithAPlainWalk) {
+    // Latin-1 letters first; U+4100 and U+0100 put the bytes of "A" across two units.
+    const char32_t alphabet[] = {U'a', U'A', U'b', U'B', 0xE9, 0xC9, 0xFF, 0x178, 0xB5,
+                                 0x39C, 0x20AC, 0x1F600, 0x4100, 0x100, 0x4100};
+    std::mt19937 rng(20240611);
+    auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
+    auto fold = [](char32_t c, bool case_) { return case_ ? c : char32_t(case_folding::to_upper(c)); };
+    auto encode = [](const std::u32string& t) {
+        std::string out;
+        for (char32_t c : t) {
+            uint8_t buf[4];
+            out.append(reinterpret_cast<char*>(buf), size_t(unicode::encode_utf8_char(c, buf)));
+        }
+        return out;
+    };
+    for (int round = 0; round < 20000; ++round) {
+        Cell* mark = stack::arguments_top;
+        // Haystacks of Latin-1 text at every unit, and wider text at units 2 and 4.
+        bool latin1 = pick(2) == 0;
+        size_t letters = latin1 ? 2 + pick(5) : std::size(alphabet);
+        std::u32string hay(pick(16), U'a');
+        for (char32_t& c : hay) c = alphabet[pick(letters)];
+        if (latin1) hay.push_back(U'b');
+        Cell s = str(encode(hay));
+        uint32_t unit = std::max<uint32_t>(series::buffer(&s)->unit(), uint32_t(1) << pick(3));
+        string::widen(series::buffer(&s), unit);
+        // A needle cut from the haystack (letter case changed here and there) or made up.
+        std::u32string needle;
+        if (!hay.empty() && pick(3) != 0) {
+            size_t from = pick(hay.size()), n = 1 + pick(4);
+            needle = hay.substr(from, n);
+            for (char32_t& c : needle)
+                if (pick(3) == 0) c = case_folding::swap_case(c);
+        } else {
+            needle.assign(1 + pick(3), U'a');
+            for (char32_t& c : needle) c = alphabet[pick(std::size(alphabet))];
+        }
+        bool as_char = needle.size() == 1 && pick(2) == 0;
+        Cell value = as_char ? ch(needle[0]) : str(encode(needle));
+        bool case_ = pick(2) == 0;
+        int32_t step = pick(3) == 0 ? 1 + static_cast<int32_t>(pick(3)) : 1;
+        int mode = static_cast<int>(pick(3));  // forward, /last, /reverse
+        auto total = static_cast<int32_t>(hay.size());
+        auto head = static_cast<int32_t>(pick(hay.size() + 1));
+        auto m = static_cast<int32_t>(needle.size());
+
+        // The plain walk: every allowed start in order, code points compared one by one.
+        std::vector<int32_t> starts;
+        if (mode == 2) {
+            int32_t first = head - step;
+            while (first >= 0 && first + m > total) first -= step;
+            for (int32_t p = first; p >= 0; p -= step) starts.push_back(p);
+        } else if (int32_t end = total - m; end >= head) {
+            for (int32_t p = head; p <= end; p += step) starts.push_back(p);
+            if (mode == 1) {
+                starts.assign(1, head + (end - head) / step * step);
+                for (int32_t p = starts[0] - step; p >= head; p -= step) starts.push_back(p);
+            }
+        }
+        int32_t expected = -1;
+        for (int32_t p : starts) {
+            int32_t k = 0;
+            while (k < m && fold(hay[size_t(p + k)], case_) == fold(needle[size_t(k)], case_)) ++k;
+            if (k == m) {
+                expected = p;
+                break;
+            }
+        }
+        Cell step_cell = integer(step);
+        FindArgs args{.case_ = case_, .skip = step > 1 ? &step_cell : nullptr, .last = mode == 1, .reverse = mode == 2};
+        ASSERT_EQ(find_at(at(s, head), value, args), expected)
+            << "round " << round << " unit " << unit << " head " << head << " step " << step << " mode " << mode
+            << " case " << case_ << " haystack " << encode(hay) << " needle " << encode(needle);
+        stack::arguments_top = mark;
+    }
+}
+
 TEST_F(StringTest, FindInBinary) {
     Cell bin = bytes({1, 2, 3, 0xC3, 0xA9, 'a'});
     EXPECT_EQ(find_at(bin, integer(3)), 2);
@@ -661,10 +744,25 @@ TEST_F(StringTest, Mold) {
     };
     for (const Case& c : cases) EXPECT_EQ(mold(str(c.in), c.all), c.expected) << c.in;
 
-    // With /part the range is cut and the budget drops by the range and the two delimiters.
-    Cell s = str("abcdef"), out = str(""), limit = integer(3);
-    EXPECT_EQ(string::mold(&s, &out, false, false, false, &limit, 3, 0), -2);
-    EXPECT_EQ(utf8(out), "\"abc\"");
+    // With /part the range is cut first; the budget drops by all that was written, escapes
+    // and delimiters included, so a block molding after it stops in time.
+    struct Budget {
+        const char* in;
+        bool part;
+        int32_t budget;
+        const char* out;
+        int32_t left;
+    } budgets[] = {
+        {"abcdef", true, 3, "\"abc\"", -2},
+        {"a\nb\nc", true, 3, "\"a^/b\"", -3},
+        {"a\nb", false, 100, "\"a^/b\"", 94},
+        {"\u0085\"", false, 100, "{^(85)\"}", 92},
+    };
+    for (const Budget& b : budgets) {
+        Cell s = str(b.in), out = str(""), limit = integer(b.budget);
+        EXPECT_EQ(string::mold(&s, &out, false, false, false, b.part ? &limit : nullptr, b.budget, 0), b.left) << b.in;
+        EXPECT_EQ(utf8(out), b.out);
+    }
 }
 
 TEST_F(StringTest, Form) {
@@ -726,33 +824,6 @@ TEST_F(StringTest, EvalPath) {
               error::id::script_invalid_path);
     EXPECT_EQ(raised([&] { string::eval_path(&s, &missing, &v, false, nullptr, nullptr, 0, true, false); }),
               error::id::script_bad_path_set);
-}
-
-TEST_F(StringTest, SortRefinementsAreCheckedBeforeSorting) {
-    auto sort = action<slotfn::Sort>(Type::string, slot::sort);
-    Cell s = str("dcbafe"), two = integer(2), four = integer(4), three = integer(3), seven = integer(7);
-    Cell other = str("x");
-    struct Case {
-        Cell* skip;
-        Cell* compare;
-        Cell* part;
-        bool all;
-        error::Id expected;
-    } cases[] = {
-        {nullptr, nullptr, nullptr, true, error::id::script_bad_refines},
-        {nullptr, &two, nullptr, false, error::id::script_bad_refines},
-        {&two, &two, nullptr, true, error::id::script_bad_refines},
-        {&four, nullptr, nullptr, false, error::id::script_invalid_refine_arg},  // 4 does not divide 6
-        {&seven, nullptr, nullptr, false, error::id::script_invalid_refine_arg},
-        {&two, &three, nullptr, false, error::id::script_out_of_range},
-        {&two, &other, nullptr, false, error::id::script_invalid_refine_arg},
-        {nullptr, nullptr, &other, false, error::id::script_invalid_refine_arg},
-        // Valid refinements reach the record sorts, which are not built yet.
-        {&three, &two, nullptr, false, error::id::internal_not_done},
-        {nullptr, nullptr, &four, false, error::id::internal_not_done},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(raised([&] { sort(&s, false, c.skip, c.compare, c.part, c.all, false, false); }), c.expected);
 }
 
 // ---------------------------------------------------------------------------------------------
