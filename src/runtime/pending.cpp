@@ -4,7 +4,6 @@
 
 // Datatypes not registered yet.
 namespace zuv {
-namespace binary { void init() {} }
 namespace bitset { void init() {} }
 namespace vector { void init() {} }
 namespace map { void init() {} }
