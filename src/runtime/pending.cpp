@@ -5,7 +5,6 @@
 // Datatypes not registered yet.
 namespace zuv {
 namespace bitset { void init() {} }
-namespace vector { void init() {} }
 namespace map { void init() {} }
 namespace hash { void init() {} }
 namespace port { void init() {} }
