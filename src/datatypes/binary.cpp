@@ -127,6 +127,23 @@ void splice(Cell* s, int32_t at, int32_t removed, std::span<const uint8_t> run, 
     if (notice.after) series::notify_after(told, s, notice.after, notice.value, at, added_units);
 }
 
+Cell* edit(Cell* s, Edit kind, Cell* value, std::span<const uint8_t> run, int32_t dup, int32_t part) {
+    int32_t left = series::length(s), at = kind == Edit::append ? series::buffer_length(s) : s->int1();
+    uint32_t unit = std::max(series::buffer(s)->unit(), 1u);
+    int64_t count = int64_t(run.size() / unit) * std::max(dup, 1);
+    int32_t removed = 0;
+    Notice notice{words::global::append, words::global::appended, value};
+    if (kind == Edit::insert) notice = {words::global::insert, words::global::inserted, value};
+    if (kind == Edit::change) {
+        removed = static_cast<int32_t>(std::min<int64_t>(part < 0 ? count : part, left));
+        notice = {words::global::change, words::global::changed, value};
+    }
+    splice(s, at, removed, run, dup, notice);
+    int64_t past = std::min<int64_t>(at + count, series::buffer_length(s));
+    s->data1 = kind == Edit::append ? 0 : static_cast<uint32_t>(past);
+    return s;
+}
+
 void from_value(std::vector<uint8_t>& out, const Cell* value, int32_t limit, bool may_form) {
     Cell v = *value;  // the value may lie in a block that forming moves
     Type t = v.type();
@@ -354,34 +371,22 @@ Cell* complement(Cell* s) {
 // =============================================================================================
 // Editing
 
-Cell* append_or_insert(Cell* s, Cell* value, int32_t part, int32_t dup, bool appending) {
-    series::length(s);
+Cell* append(Cell* s, Cell* value, int32_t part, bool, int32_t dup) {
     std::vector<uint8_t> run;
     from_value(run, value, part, true);
-    int32_t at = appending ? series::buffer_length(s) : s->int1();
-    Notice notice = appending ? Notice{words::global::append, words::global::appended, value}
-                              : Notice{words::global::insert, words::global::inserted, value};
-    splice(s, at, 0, run, dup, notice);
-    s->data1 = appending ? 0 : static_cast<uint32_t>(at + int64_t(run.size()) * std::max(dup, 1));
-    return s;
+    return edit(s, Edit::append, value, run, dup, -1);
 }
 
-Cell* append(Cell* s, Cell* value, int32_t part, bool, int32_t dup) {
-    return append_or_insert(s, value, part, dup, true);
-}
 Cell* insert(Cell* s, Cell* value, int32_t part, bool, int32_t dup) {
-    return append_or_insert(s, value, part, dup, false);
+    std::vector<uint8_t> run;
+    from_value(run, value, part, true);
+    return edit(s, Edit::insert, value, run, dup, -1);
 }
 
 Cell* change(Cell* s, Cell* value, int32_t part, bool, int32_t dup) {
-    int32_t left = series::length(s), at = s->int1();
     std::vector<uint8_t> run;
     from_value(run, value, -1, true);
-    int64_t count = int64_t(run.size()) * std::max(dup, 1);
-    auto range = static_cast<int32_t>(std::min<int64_t>(part < 0 ? count : part, left));
-    splice(s, at, range, run, dup, {words::global::change, words::global::changed, value});
-    s->data1 = static_cast<uint32_t>(std::min<int64_t>(at + count, series::buffer_length(s)));
-    return s;
+    return edit(s, Edit::change, value, run, dup, part);
 }
 
 Cell* trim(Cell* s, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {

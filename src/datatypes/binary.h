@@ -47,6 +47,14 @@ struct Notice {
 };
 void splice(Cell* s, int32_t at, int32_t removed, std::span<const uint8_t> run, int32_t dup, Notice notice = {});
 
+// The append, insert and change actions once the value has become a run of units: append
+// writes at the tail and gives the series at its head; insert writes at the head and gives
+// the series just past the new units; change replaces from the head the /part count of units
+// (part >= 0) or as many as it writes, and gives the series past them. A head past the tail
+// counts as the tail.
+enum class Edit { append, insert, change };
+Cell* edit(Cell* s, Edit kind, Cell* value, std::span<const uint8_t> run, int32_t dup, int32_t part);
+
 // The bytes of a value, appended to out: a char!'s UTF-8, an integer! from -128 to 255 as
 // one byte, a binary!'s bytes, a tuple!'s bytes, a text's UTF-8, a block's elements in turn
 // (nested blocks too). A limit of 0 or more cuts what is taken (bytes of a binary or tuple,

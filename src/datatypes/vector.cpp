@@ -126,8 +126,6 @@ Bytes values_of(const Cell* v, Cell* value, int32_t limit, bool with_vectors) {
     return run;
 }
 
-int32_t units(const Bytes& run, const Cell* v) { return static_cast<int32_t>(run.size() / width(v)); }
-
 }  // namespace
 
 // =============================================================================================
@@ -376,7 +374,7 @@ Cell* make_from_block(Cell* spec) {
     make_at(made, 1, element, w);
     Bytes run;
     if (has_values) run = values_of(made, &values, -1, false);
-    int64_t n = std::max<int64_t>(count, units(run, made));
+    int64_t n = std::max<int64_t>(count, int64_t(run.size() / w));
     if (uint64_t(n) * w > max_bytes) error::raise(error::id::internal_no_memory);
     run.resize(size_t(n) * w, 0);  // zero elements up to the count
     binary::splice(made, 0, 0, run, 1);
@@ -516,32 +514,16 @@ int32_t compare(Cell* a, Cell* b, int32_t code) {
 
 namespace {
 
-Cell* append_or_insert(Cell* v, Cell* value, int32_t part, int32_t dup, bool appending) {
-    series::length(v);
-    Bytes run = values_of(v, value, part, false);
-    int32_t at = appending ? series::buffer_length(v) : v->int1();
-    binary::Notice notice = appending ? binary::Notice{words::global::append, words::global::appended, value}
-                                      : binary::Notice{words::global::insert, words::global::inserted, value};
-    binary::splice(v, at, 0, run, dup, notice);
-    v->data1 = appending ? 0 : static_cast<uint32_t>(at + int64_t(units(run, v)) * std::max(dup, 1));
-    return v;
+Cell* append(Cell* v, Cell* value, int32_t part, bool, int32_t dup) {
+    return binary::edit(v, binary::Edit::append, value, values_of(v, value, part, false), dup, -1);
 }
 
-Cell* append(Cell* v, Cell* value, int32_t part, bool, int32_t dup) {
-    return append_or_insert(v, value, part, dup, true);
-}
 Cell* insert(Cell* v, Cell* value, int32_t part, bool, int32_t dup) {
-    return append_or_insert(v, value, part, dup, false);
+    return binary::edit(v, binary::Edit::insert, value, values_of(v, value, part, false), dup, -1);
 }
 
 Cell* change(Cell* v, Cell* value, int32_t part, bool, int32_t dup) {
-    int32_t left = series::length(v), at = v->int1();
-    Bytes run = values_of(v, value, -1, true);
-    int64_t count = int64_t(units(run, v)) * std::max(dup, 1);
-    auto range = static_cast<int32_t>(std::min<int64_t>(part < 0 ? count : part, left));
-    binary::splice(v, at, range, run, dup, {words::global::change, words::global::changed, value});
-    v->data1 = static_cast<uint32_t>(std::min<int64_t>(at + count, series::buffer_length(v)));
-    return v;
+    return binary::edit(v, binary::Edit::change, value, values_of(v, value, -1, true), dup, part);
 }
 
 }  // namespace
