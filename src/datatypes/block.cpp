@@ -13,6 +13,7 @@
 #include "datatypes/mold.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
+#include "datatypes/vector.h"
 #include "evaluator/actions.h"
 #include "evaluator/context.h"
 #include "evaluator/error.h"
@@ -418,7 +419,9 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
             return proto;
         }
         case Type::vector:
-            error::raise(error::id::internal_not_done);
+            vector::to_block(spec, proto);
+            proto->set_type(t);
+            return proto;
         default:
             if (!family_q(spec->type())) raise_bad_make(type, spec);
             *proto = *clone(spec, false, false);

@@ -9,9 +9,11 @@
 #include <memory>
 #include <new>
 
+#include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "evaluator/error.h"
 #include "evaluator/random.h"
 #include "evaluator/symbol.h"
@@ -38,10 +40,6 @@ inline Ref hash_table(const Cell* s) { return s->is(Type::hash) ? s->data3 : 0; 
 [[noreturn]] void raise_refine_arg(const Cell* refinement, const Cell* value) {
     error::raise(error::id::script_invalid_refine_arg, refinement, value);
 }
-
-// A vector's elements are values of its element type; storing and reading them belongs to
-// vector!, which is not built yet.
-[[noreturn]] void vector_not_built() { error::raise(error::id::internal_not_done); }
 
 bool same_series_q(const Cell* a, const Cell* b) { return a->type() == b->type() && a->data2 == b->data2; }
 
@@ -172,7 +170,9 @@ void read_element(Cell* s, int32_t position, Cell* out) {
         return;
     }
     switch (t) {
-        case Type::vector: vector_not_built();
+        case Type::vector:
+            vector::get_value(unit_address(s, position), unit_of(s), vector::element_type(s), out);
+            return;
         case Type::binary: cell::make(out, Type::integer, 0, *unit_address(s, position)); return;
         default: {
             uint32_t c = string::get_char(unit_address(s, position), unit_of(s));
@@ -253,11 +253,11 @@ Cell* poke(Cell* s, int32_t index, Cell* value, Cell*) {
     auto p = static_cast<int32_t>(p64);
     Type t = s->type();
     // Every check comes before the owner hears of the change.
+    uint8_t byte = 0;
     if (t == Type::vector) {
-        if (static_cast<uint32_t>(value->type()) != s->data3) error::raise(error::id::script_invalid_arg, value);
-        vector_not_built();
+        if (value->type() != vector::element_type(s)) error::raise(error::id::script_invalid_arg, value);
     } else if (t == Type::binary) {
-        if (!value->is(Type::integer) && !value->is(Type::char_)) error::raise(error::id::script_invalid_arg, value);
+        byte = binary::poke_byte(value);
     } else if (!block::family_q(t) && !value->is(Type::char_)) {
         error::raise(error::id::script_invalid_arg, value);
     }
@@ -269,8 +269,10 @@ Cell* poke(Cell* s, int32_t index, Cell* value, Cell*) {
         if (table) hashtable::delete_(table, block::cell_at(s, p));
         *block::cell_at(s, p) = *value;
         if (table) hashtable::put(table, block::cell_at(s, p));
+    } else if (t == Type::vector) {
+        vector::set_value(unit_address(s, p), value, unit_of(s));
     } else if (t == Type::binary) {
-        *unit_address(s, p) = static_cast<uint8_t>(value->data2);
+        *unit_address(s, p) = byte;
     } else {
         string::poke_char(buffer(s), p, value->data2);
     }
@@ -474,6 +476,9 @@ static Cell* move(Cell* origin, Cell* target, Cell* part) {
         error::raise(error::id::script_move_bad, &ta, &tb);
     };
     if (block::family_q(a) != block::family_q(b)) raise_move_bad();
+    // Vector elements are numbers of one type: raw units of another kind would read back as
+    // other numbers, or as code points no text can hold.
+    if ((a == Type::vector || b == Type::vector) && (a != b || origin->data3 != target->data3)) raise_move_bad();
     get_length(target, false);
     bool told = notify_before(target, words::global::move, origin, origin->int1(), n);
     if (unit_of(origin) == unit_of(target)) {

@@ -15,6 +15,7 @@
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
 #include "datatypes/string-convert.h"
+#include "datatypes/vector.h"
 #include "evaluator/actions.h"
 #include "evaluator/error.h"
 #include "evaluator/interpreter.h"
@@ -686,26 +687,7 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 namespace {
 
 // Reads element i of a vector! as a number (element type in word 3, width in the unit).
-double vector_element(const Cell* v, int32_t i) {
-    SeriesBuffer* b = series::buffer(v);
-    uint32_t unit = b->unit();
-    const uint8_t* p = b->head_ptr() + size_t(i) * unit;
-    auto type = static_cast<Type>(v->data3);
-    if (type == Type::float_ || type == Type::percent) {
-        if (unit == 4) {
-            float f;
-            std::memcpy(&f, p, 4);
-            return f;
-        }
-        double d;
-        std::memcpy(&d, p, 8);
-        return d;
-    }
-    uint32_t raw = get_char(p, unit);
-    if (unit == 1) return static_cast<int8_t>(raw);
-    if (unit == 2) return static_cast<int16_t>(raw);
-    return static_cast<int32_t>(raw);
-}
+double vector_element(const Cell* v, int32_t i) { return vector::number_at(v, i); }
 
 // Upper-case forms of the 256 code points a unit-1 buffer holds.
 const std::array<uint32_t, 256>& upper_latin1() {
@@ -1014,9 +996,7 @@ static Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     Cell* r = series::take(series, part, deep, last);
     // One element taken without /part is given as the element itself.
     if (!part && r->type() == series->type() && series::length(r) == 1) {
-        uint32_t c = char_at(r, r->int1());
-        if (r->is(Type::binary)) make_integer(r, static_cast<int32_t>(c));
-        else make_char(r, c);
+        series::read_element(r, r->int1(), r);
     }
     return r;
 }

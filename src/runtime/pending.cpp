@@ -4,8 +4,6 @@
 
 // Datatypes not registered yet.
 namespace zuv {
-namespace binary { void init() {} }
-namespace vector { void init() {} }
 namespace port { void init() {} }
 namespace image_codec { void init() {} }
 namespace image { void init() {} }
