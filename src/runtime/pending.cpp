@@ -13,7 +13,6 @@ namespace port { void init() {} }
 namespace image_codec { void init() {} }
 namespace image { void init() {} }
 }  // namespace zuv
-namespace zuv::parse { void init() {} }
 namespace zuv::ownership { void init() {} }
 namespace zuv::checksum { void init() {} }
 namespace zuv::compression { void init_words() {} }
@@ -29,6 +28,5 @@ namespace zuv::zuvbin { void boot_load() {} }
 // Natives not built yet.
 #include "evaluator/natives-list.h"
 namespace zuv::natives {
-void parse(bool c, const int32_t* r) { not_done(c, r); }
 void extend(bool c, const int32_t* r) { not_done(c, r); }
 }
