@@ -19,7 +19,6 @@
 #include "memory/case-folding.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
-#include "memory/unicode.h"
 #include "reader/lexer-scan.h"
 
 namespace zuv::parse {
@@ -82,30 +81,37 @@ Cell copy_part(const Cell& series, int32_t from, int32_t n) {
     return copied;
 }
 
-// The UTF-8 bytes a value stands for on binary! input, or false when it has none.
+// The bytes a value stands for on binary! input: a char! or an integer! one byte, a string
+// one byte per code point (a tag! in its angle brackets), a binary! its bytes; false for a
+// value that no byte sequence stands for.
 bool bytes_of(const Cell& value, std::string* out) {
     switch (value.type()) {
-        case Type::char_: {
-            uint8_t buf[4];
-            int n = unicode::encode_utf8_char(value.data2, buf);
-            out->assign(reinterpret_cast<char*>(buf), static_cast<size_t>(n));
+        case Type::char_: case Type::integer: {
+            uint32_t b = value.data2;  // the code point, or the integer
+            if (b > 255) return false;
+            out->assign(1, static_cast<char>(b));
             return true;
         }
-        case Type::integer:
-            if (value.int2() < 0 || value.int2() > 255) return false;
-            out->assign(1, static_cast<char>(value.int2()));
-            return true;
         case Type::binary: {
             Cell v = value;
             int32_t n = series::length(&v);
             out->assign(reinterpret_cast<const char*>(series::head_address(&v)), static_cast<size_t>(n));
             return true;
         }
-        default:
+        default: {
             if (!string::family_q(value.type())) return false;
-            *out = string::to_utf8(&value);
-            if (value.is(Type::tag)) *out = "<" + *out + ">";
+            Cell v = value;
+            int32_t n = series::length(&v);
+            out->clear();
+            if (v.is(Type::tag)) out->push_back('<');
+            for (int32_t i = 0; i < n; ++i) {
+                uint32_t c = string::char_at(&v, v.int1() + i);
+                if (c > 255) return false;
+                out->push_back(static_cast<char>(c));
+            }
+            if (v.is(Type::tag)) out->push_back('>');
             return true;
+        }
     }
 }
 
