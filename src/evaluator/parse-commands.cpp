@@ -759,6 +759,7 @@ State Engine::finish_to(int32_t f, bool thru) {
         drop_frame(f);
         return matched(match);
     }
+    break_ = false;  // a reject in the rule only failed this position
     set_head(at + 1);
     triple::set(frame(f, 0), 3, c.int3() + 1);
     triple::set(frame(f, 1), 2, head());

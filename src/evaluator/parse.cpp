@@ -374,6 +374,7 @@ Cell* match_rules(const Cell* input_cell, const Cell* rules_cell, int32_t mode, 
     bool stopped = false;
     try {
         e.push_input(input);
+        e.set_head(e.head());  // an index past the tail stands for the tail
         e.run(rules);
     } catch (const Stop&) {
         stopped = true;
