@@ -1,7 +1,6 @@
-// The state of one PARSE run, shared by the main loop (parse.cpp) and the matching and
-// commands (parse-commands.cpp). Parens and the trace callback run user code that may
-// allocate, move every buffer and change the input or the rules: positions are indexes,
-// checked against the current tails whenever they are used, never pointers.
+// The state of one PARSE run, shared by the main loop (parse.cpp) and the commands.
+// Parens and the trace callback run user code that may move every buffer and change the
+// input or the rules: positions are indexes, checked against the tails when used.
 #pragma once
 #include <cstdint>
 
@@ -16,7 +15,8 @@ constexpr int32_t repeat = -1, to = -2, thru = -3, copy = -4, set = -5, not_ = -
                   change_only = -18, case_ = -19;
 }
 
-// How a collect level stores what keep gives it (the flag of its frame).
+// How a collect level stores what keep gives it: the flag of a collect frame (the flag of
+// a keep frame is 1 for keep pick).
 namespace collect_kind {
 constexpr int32_t block = 0, set = 1, into = 2, after = 3;
 }
@@ -50,7 +50,6 @@ struct Engine {
     bool traced = false;
     int32_t depth = 0;      // inputs this run has on the inputs stack
     int32_t rules_base = 0;   // first cell of this run's frames
-    int32_t inputs_base = 0;  // first cell of this run's inputs
     int32_t collecting = 0;   // open collect commands
     Cell* result = nullptr;   // argument-stack slot of a top-level collect's block
     bool match = true;

@@ -1,9 +1,9 @@
 // The PARSE engine: its two work blocks, the main loop over rule elements, alternatives,
-// trace events and nested runs. What each element does to the input is parse-commands.cpp.
-// Frames live in the rules stack (a block of the root block) as three cells each, read by
-// index: user code run from parens or the trace callback may move every buffer.
+// trace events and nested runs. Frames are three cells each of the rules stack, read by
+// index since user code run from the rules may move every buffer.
 #include "evaluator/parse.h"
 
+#include <cassert>
 #include <vector>
 
 #include "datatypes/block.h"
@@ -277,6 +277,7 @@ State Engine::dispatch(const Cell& element, const Cell* word) {
 
 State Engine::after_step() {
     int32_t f = top_frame();
+    assert(f >= rules_base);  // the outermost block frame stays until the run ends
     if (command_frame_q(f)) return finish(f);
     if (leave) {
         leave = false;
@@ -362,9 +363,8 @@ Cell* match_rules(const Cell* input_cell, const Cell* rules_cell, int32_t mode, 
     int32_t rules_mark = length_of(rules_stack), inputs_mark = length_of(inputs_stack);
     if (rules_mark > rules_head) triple::make_in(rules_stack, rules_head, inputs_head, 0);
     e.rules_base = length_of(rules_stack);
-    e.inputs_base = inputs_mark;
     rules_stack->data1 = static_cast<uint32_t>(e.rules_base);
-    inputs_stack->data1 = static_cast<uint32_t>(e.inputs_base);
+    inputs_stack->data1 = static_cast<uint32_t>(inputs_mark);
     auto restore = [&] {
         block::truncate_at(rules_stack, rules_mark);
         block::truncate_at(inputs_stack, inputs_mark);
