@@ -8,7 +8,6 @@ namespace port { void init() {} }
 namespace image_codec { void init() {} }
 namespace image { void init() {} }
 }  // namespace zuv
-namespace zuv::parse { void init() {} }
 namespace zuv::checksum { void init() {} }
 namespace zuv::compression { void init_words() {} }
 namespace zuv::zuvbin { void boot_load() {} }
@@ -16,5 +15,4 @@ namespace zuv::zuvbin { void boot_load() {} }
 // Natives not built yet.
 #include "evaluator/natives-list.h"
 namespace zuv::natives {
-void parse(bool c, const int32_t* r) { not_done(c, r); }
 }
