@@ -55,6 +55,9 @@ Cell* get(const Cell* word);
 Cell* get_value_slot(int32_t symbol, Ref ctx);
 Cell* set(Cell* word, const Cell* value);
 Cell* set_in(Cell* word, const Cell* value, Ref ctx, bool fire);
+// Stores a value set with the fire flag into a slot of an object context, running the owner
+// object's on-change* handler when it has one; gives the slot. The object layer installs it.
+extern Cell* (*on_change_hook)(Cell* word, Cell* slot, const Cell* value, Ref ctx);
 int32_t bind_word(Ref ctx, Cell* word);
 void bind(Cell* block, Ref ctx, bool self);
 bool collect_set_words(Ref ctx, Cell* block);

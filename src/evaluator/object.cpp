@@ -286,6 +286,29 @@ void fire_on_change(const Cell* object, const Cell* word, const Cell* old_value,
     call_handler(&handler, &name, args, 3);
 }
 
+namespace {
+
+// The set engine's notification for words of an object context: the value is stored first,
+// then the owner's on-change* sees the word (bound to the object), the old and the new value.
+Cell* set_and_notify(Cell* word, Cell* slot, const Cell* value, Ref ctx) {
+    Cell nv = *value;
+    Cell owner = *context::owner_of(ctx);
+    bool objectlike = owner.is(Type::object) || owner.is(Type::error) || owner.is(Type::port);
+    if (!objectlike || !owner.data3) {
+        *slot = nv;
+        return slot;
+    }
+    int32_t index = static_cast<int32_t>(slot - values_of(ctx));
+    Cell old = *slot;
+    *slot = nv;
+    Cell w = word->data1 == ctx ? *word : *context::word_at(ctx, index);
+    w.header &= ~(context::bit::applied | header::new_line);
+    fire_on_change(&owner, &w, &old, &nv);
+    return context::value_at(ctx, index);  // the handler may have moved the values
+}
+
+}  // namespace
+
 void fire_on_deep_change(const Cell* object, const Cell* word, const Cell* target, const Cell* action,
                          const Cell* new_value, int32_t index, int32_t part) {
     if (!object->data3) return;
@@ -401,9 +424,12 @@ int32_t a_form(Cell* obj, Cell* buffer, Cell* part, int32_t budget) {
     return budget;
 }
 
-Cell* a_eval_path(Cell* obj, Cell* element, Cell* set_value, bool, Cell*, Cell*, int32_t, bool last, bool) {
+// Field access by a path element; `path` names the whole path in errors (the element when
+// there is none).
+Cell* access_field(Cell* obj, Cell* element, Cell* set_value, bool last, const Cell* path) {
+    Cell named = path ? *path : *element;
     if (!is_word_type(element->type()) || element->is(Type::refinement) || element->is(Type::issue))
-        error::raise(error::id::script_invalid_path, element, element);
+        error::raise(error::id::script_invalid_path, &named, element);
     Ref ctx = obj->data1;
     int32_t index;
     if (element->data1 == ctx && element->int3() >= 0) index = element->int3();
@@ -416,7 +442,7 @@ Cell* a_eval_path(Cell* obj, Cell* element, Cell* set_value, bool, Cell*, Cell*,
         }
     }
     if (set_value) {
-        if (index < 0) error::raise(error::id::script_invalid_path, element, element);
+        if (index < 0) error::raise(error::id::script_invalid_path, &named, element);
         Cell old = values_of(ctx)[index];
         Cell nv = *set_value;
         values_of(ctx)[index] = nv;
@@ -433,10 +459,14 @@ Cell* a_eval_path(Cell* obj, Cell* element, Cell* set_value, bool, Cell*, Cell*,
             *obj = unset::shared;
             return obj;
         }
-        error::raise(error::id::script_unset_path, element, element);
+        error::raise(error::id::script_unset_path, &named, element);
     }
     *obj = values_of(ctx)[index];
     return obj;
+}
+
+Cell* a_eval_path(Cell* obj, Cell* element, Cell* set_value, bool, Cell*, Cell*, int32_t, bool last, bool) {
+    return access_field(obj, element, set_value, last, interpreter::walked_path);
 }
 
 int32_t a_compare(Cell* a, Cell* b, int32_t op) {
@@ -536,7 +566,7 @@ Cell* a_put(Cell* obj, Cell* key, Cell* value, bool) {
     }
     Cell v = *value;
     Cell o = *obj;
-    a_eval_path(&o, key, &v, false, nullptr, nullptr, 0, true, false);
+    access_field(&o, key, &v, true, nullptr);
     *obj = v;
     return obj;
 }
@@ -551,7 +581,7 @@ Cell* a_copy(Cell* obj, Cell* result, Cell* part, bool deep, Cell* types) {
     Cell proto_ctx = *context::cell_of(src.data1);
     Ref ctx = context::create(context::size_of(src.data1), false, true, &proto_ctx, context::kind_object);
     Cell copy;
-    cell::make(&copy, Type::object, ctx, src.data2, 0);
+    cell::make(&copy, src.type(), ctx, src.data2, 0);
     Cell* held = stack::push(&copy);
     int32_t n = context::size_of(ctx);
     if (deep) {
@@ -593,6 +623,7 @@ Cell* a_modify(Cell* obj, int32_t field, Cell* value, bool) {
 }  // namespace
 
 void init() {
+    context::on_change_hook = set_and_notify;
     datatype::register_type(32, 0, "object!",
         {fn(a_make), nullptr, fn(a_reflect), nullptr, fn(a_form), fn(a_mold), fn(a_eval_path), nullptr,
          fn(a_compare), nullptr,
