@@ -246,7 +246,7 @@ void construct(bool, const int32_t* refs) {
     Cell block = *arg(0);
     Cell* proto = refs[0] >= 0 ? arg(refs[0]) : nullptr;
     Cell out;
-    object::construct(&block, proto, &out);
+    object::construct(&block, proto, &out, refs[1] >= 0);
     stack::keep_last(&out);
 }
 

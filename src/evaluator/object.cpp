@@ -6,6 +6,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/typeset.h"
 #include "evaluator/actions.h"
 #include "evaluator/context.h"
 #include "evaluator/error.h"
@@ -47,11 +48,11 @@ bool series_copied_by_make(Type t) {
 }
 
 // A copy of a series value through its datatype's copy action.
-void copy_series(Cell* v) {
+void copy_series(Cell* v, bool deep = false, Cell* types = nullptr) {
     auto f = reinterpret_cast<slotfn::Copy>(datatype::action_of(v->type(), datatype::slot::copy));
     if (!f) return;
     Cell* held = stack::push(v);
-    Cell* r = f(held, held, nullptr, false, nullptr);
+    Cell* r = f(held, held, nullptr, deep, types);
     *v = *r;
     stack::pop(1);
 }
@@ -235,7 +236,7 @@ void make(const Cell* prototype_in, const Cell* spec_in, Cell* out) {
     refresh_owner(out);
 }
 
-void construct(const Cell* block_in, const Cell* prototype, Cell* out) {
+void construct(const Cell* block_in, const Cell* prototype, Cell* out, bool only) {
     Cell block = *block_in;
     Cell* bh = stack::push(&block);
     Cell obj;
@@ -257,7 +258,7 @@ void construct(const Cell* block_in, const Cell* prototype, Cell* out) {
         Cell v = i + 1 < n ? *(block::head(bh) + i + 1) : none::shared;
         int32_t j = i + 1;
         while (v.is(Type::set_word) && j + 1 < n) v = *(block::head(bh) + ++j);
-        if (v.is(Type::word)) {
+        if (v.is(Type::word) && !only) {
             int32_t s = symbol::resolve(v.int2());
             if (s == t || s == y || s == on) v = logic::shared_true;
             else if (s == f || s == no || s == off) v = logic::shared_false;
@@ -571,6 +572,13 @@ Cell* a_put(Cell* obj, Cell* key, Cell* value, bool) {
     return obj;
 }
 
+// Whether /types (a datatype! or a typeset!, or none given) admits a datatype.
+bool of_types(const Cell* types, Type t) {
+    if (!types) return true;
+    if (types->is(Type::typeset)) return typeset::has(types, static_cast<uint32_t>(t));
+    return types->is(Type::datatype) && types->data1 == static_cast<uint32_t>(t);
+}
+
 Cell* a_copy(Cell* obj, Cell* result, Cell* part, bool deep, Cell* types) {
     if (part) {
         Cell w;
@@ -584,6 +592,7 @@ Cell* a_copy(Cell* obj, Cell* result, Cell* part, bool deep, Cell* types) {
     cell::make(&copy, src.type(), ctx, src.data2, 0);
     Cell* held = stack::push(&copy);
     int32_t n = context::size_of(ctx);
+    cycle_stack::Scope scope;
     if (deep) {
         if (cycle_stack::find(src.data1)) {
             cycle_stack::reset();
@@ -595,15 +604,14 @@ Cell* a_copy(Cell* obj, Cell* result, Cell* part, bool deep, Cell* types) {
         Cell v = values_of(src.data1)[i];
         Cell* vh = stack::push(&v);
         if (v.is(Type::function)) remake_function(vh, ctx);
-        else if (deep && series_copied_by_make(v.type()) && (!types || (types->is(Type::datatype) && types->data1 == static_cast<uint32_t>(v.type())))) {
-            copy_series(vh);
+        else if (deep && series_copied_by_make(v.type()) && of_types(types, v.type())) {
+            copy_series(vh, true, types);
         } else if (deep && v.is(Type::object)) {
             a_copy(vh, vh, nullptr, true, types);
         }
         values_of(ctx)[i] = *vh;
         stack::pop(1);
     }
-    if (deep) cycle_stack::pop();
     build_record(held);
     *obj = *held;
     return obj;
