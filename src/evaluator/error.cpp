@@ -478,8 +478,14 @@ void init() {
 [[noreturn]] void raise(Id id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     last.id = id;
     last.arg_count = 0;
+    // The arguments are copied before anything is allocated: a caller may pass a cell inside
+    // a series buffer, which the collector moves.
+    Cell held[3];
+    const Cell* args[3] = {nullptr, nullptr, nullptr};
     for (const Cell* a : {arg1, arg2, arg3}) {
         if (!a) break;
+        held[last.arg_count] = *a;
+        args[last.arg_count] = &held[last.arg_count];
         last.args[last.arg_count++] = *a;
     }
     Cell error;
@@ -492,7 +498,7 @@ void init() {
         if (category.is(Type::object) && id.index < context::size_of(category.data1)) {
             Cell cw = word_of(cat, id.category);
             Cell iw = word_of(&category, id.index);
-            Cell* e = create(&cw, &iw, arg1, arg2, arg3);
+            Cell* e = create(&cw, &iw, args[0], args[1], args[2]);
             error = *e;
             stack::pop(1);
             stack::throw_error(&error);
