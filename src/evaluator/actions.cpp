@@ -20,9 +20,6 @@ int32_t compare_dispatch(Cell* a, Cell* b, int32_t op) {
         case Type::native: case Type::action: case Type::op:
             if (!b->is(a->type())) return -2;
             return a->data1 == b->data1 ? 0 : (a->data1 < b->data1 ? -1 : 1);
-        case Type::function: case Type::routine:
-            if (!b->is(a->type())) return -2;
-            return a->data2 == b->data2 ? 0 : (a->data2 < b->data2 ? -1 : 1);
         default: {
             auto f = reinterpret_cast<CompareFn>(datatype::action_of(a->type(), datatype::slot::compare));
             if (!f) return -2;

@@ -28,7 +28,6 @@ Cell* values_base(Ref ctx) {
     return buffer_of(c->data2)->cells();
 }
 
-// Owner changes: the object layer installs this to run on-change* handlers.
 }  // namespace
 
 Cell* (*on_change_hook)(Cell* word, Cell* slot, const Cell* value, Ref ctx) = nullptr;

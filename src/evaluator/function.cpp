@@ -12,6 +12,7 @@
 #include "evaluator/error.h"
 #include "evaluator/natives.h"
 #include "evaluator/symbol.h"
+#include "memory/cycle-stack.h"
 #include "memory/datatype.h"
 #include "memory/hashtable.h"
 #include "memory/memory.h"
@@ -27,29 +28,11 @@ using datatype::inherit;
 int32_t sym_of(const char* name) { return symbol::resolve(symbol::make(name)); }
 bool is_sym(const Cell* c, const char* name) { return symbol::resolve(c->int2()) == sym_of(name); }
 
-// A copy of a block whose nested blocks, parens and paths are copied too.
+// A copy of a block whose nested blocks, parens and paths are copied too (a block that holds
+// itself keeps its reference).
 Cell copy_deep(const Cell* source) {
     Cell src = *source;
-    int32_t n = series::length(&src);
-    Cell copy;
-    block::make_at(&copy, n);
-    Cell* held = stack::push(&copy);
-    for (int32_t i = 0; i < n; ++i) {
-        Cell c = *(block::head(&src) + i);
-        switch (c.type()) {
-            case Type::block: case Type::paren: case Type::path: case Type::lit_path: case Type::set_path:
-            case Type::get_path: {
-                Cell inner = copy_deep(&c);
-                inner.header = c.header;
-                c = inner;
-                break;
-            }
-            default:
-                break;
-        }
-        block::append(held, &c);
-    }
-    copy = *held;
+    Cell copy = *block::clone(&src, true, true);
     stack::pop(1);
     copy.header = (source->header & ~header::type_mask) | static_cast<uint32_t>(source->type());
     return copy;
@@ -194,6 +177,10 @@ void init_locals(int32_t n) {
 // The locals of `function`: set-words of the body and the words of foreach, remove-each
 // and repeat, unless they are arguments, refinements or excluded.
 static void collect(const Cell* block, Cell* spec, Cell* excluded) {
+    // A body that holds itself is walked once.
+    if (cycle_stack::find(block->data2)) return;
+    cycle_stack::Scope scope;
+    cycle_stack::push(block->data2);
     int32_t n = series::length(const_cast<Cell*>(block));
     auto known = [&](int32_t sym) {
         for (Cell* list : {spec, excluded}) {

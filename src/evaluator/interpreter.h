@@ -53,6 +53,9 @@ void call_function(const Cell* fn, Ref context, const Cell* name, uint32_t trace
 // tracer): the final values of args[1..n) are copied back into args. Gives the result.
 Cell call_with(const Cell* fn, const Cell* name, Cell* args, int32_t n);
 int32_t eval_path(const Cell* path, const Cell* block, int32_t pos, int32_t end, bool set, bool get, bool sub);
+// The path whose element an eval-path action is selecting, for the action's error messages;
+// null when the action is called outside a path walk (put, compiled code).
+extern const Cell* walked_path;
 
 // Throws the pending exit as a C++ exception (for C++ code that cannot return early).
 [[noreturn]] void throw_pending();

@@ -316,6 +316,7 @@ void catch_(bool, const int32_t* refs) {
             for (int32_t i = 0; i < n && !match; ++i) {
                 Cell* w = block::head(&names) + i;
                 if (!w->is(Type::word)) {
+                    pending = 0;  // the error replaces the throw
                     Cell part;
                     cell::make(&part, Type::word, context::global, static_cast<uint32_t>(symbol::make("name")),
                                static_cast<uint32_t>(-1));

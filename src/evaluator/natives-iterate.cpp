@@ -3,6 +3,7 @@
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
+#include "datatypes/numeric.h"
 #include "datatypes/series.h"
 #include "evaluator/context.h"
 #include "evaluator/error.h"
@@ -112,10 +113,7 @@ void forall(bool, const int32_t*) {
                                          start.is(Type::url) || start.is(Type::tag) || start.is(Type::email) ||
                                          start.is(Type::ref) || start.is(Type::binary) || start.is(Type::vector) ||
                                          start.is(Type::image))) {
-        Cell w, t;
-        cell::make(&w, Type::word, context::global, word.data2, static_cast<uint32_t>(-1));
-        datatype::make_at(&t, static_cast<int>(start.type()));
-        error::raise(error::id::script_expect_arg, &w, &t);
+        numeric::raise_expect_arg(&start, "word");
     }
     stack::push(&word);
     stack::mark_loop(&interpreter::body_word);

@@ -96,6 +96,18 @@ void set(bool, const int32_t* refs) {
     } else if (target.is(Type::object)) {
         Ref ctx = target.data1;
         int32_t n = context::size_of(ctx);
+        int32_t on_change = symbol::resolve(symbol::make("on-change*"));
+        int32_t on_deep_change = symbol::resolve(symbol::make("on-deep-change*"));
+        // Stores through the set engine (without its notification) and then tells the
+        // handler, unless the word is one of the handlers themselves.
+        auto assign = [&](int32_t i, const Cell* x) {
+            Cell w = *context::word_at(ctx, i);
+            w.header &= ~(context::bit::applied | header::new_line);
+            Cell old = object_values(ctx)[w.int3()];
+            context::set_in(&w, x, ctx, false);
+            int32_t s = symbol::resolve(w.int2());
+            if (target.data3 && s != on_change && s != on_deep_change) object::fire_on_change(&target, &w, &old, x);
+        };
         if (!only && value.is(Type::object)) {
             for (int32_t i = 0; i < n; ++i) {
                 Cell w = *context::word_at(ctx, i);
@@ -103,10 +115,13 @@ void set(bool, const int32_t* refs) {
                 if (j < 0) continue;
                 Cell x = object_values(value.data1)[context::word_at(value.data1, j)->int3()];
                 if (!any && x.is(Type::unset)) error::raise(error::id::script_need_value, &w);
+            }
+            for (int32_t i = 0; i < n; ++i) {
+                int32_t j = context::find_word(value.data1, context::word_at(ctx, i)->int2(), true);
+                if (j < 0) continue;
+                Cell x = object_values(value.data1)[context::word_at(value.data1, j)->int3()];
                 if (some && x.is(Type::none)) continue;
-                Cell old = object_values(ctx)[w.int3()];
-                object_values(ctx)[w.int3()] = x;
-                if (target.data3) object::fire_on_change(&target, &w, &old, &x);
+                assign(i, &x);
             }
         } else {
             bool series = values_series(value.type()) && !only;
@@ -116,12 +131,9 @@ void set(bool, const int32_t* refs) {
                 if (series && !any && x.is(Type::unset)) error::raise(error::id::script_need_value, &w);
             }
             for (int32_t i = 0; i < n; ++i) {
-                Cell w = *context::word_at(ctx, i);
                 Cell x = series ? pick_value(&value, i + 1) : value;
                 if (some && x.is(Type::none)) continue;
-                Cell old = object_values(ctx)[w.int3()];
-                object_values(ctx)[w.int3()] = x;
-                if (target.data3) object::fire_on_change(&target, &w, &old, &x);
+                assign(i, &x);
             }
         }
     } else {
@@ -236,7 +248,7 @@ void construct(bool, const int32_t* refs) {
     Cell block = *arg(0);
     Cell* proto = refs[0] >= 0 ? arg(refs[0]) : nullptr;
     Cell out;
-    object::construct(&block, proto, &out);
+    object::construct(&block, proto, &out, refs[1] >= 0);
     stack::keep_last(&out);
 }
 

@@ -6,6 +6,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/typeset.h"
 #include "evaluator/actions.h"
 #include "evaluator/context.h"
 #include "evaluator/error.h"
@@ -48,11 +49,11 @@ bool series_copied_by_make(Type t) {
 }
 
 // A copy of a series value through its datatype's copy action.
-void copy_series(Cell* v) {
+void copy_series(Cell* v, bool deep = false, Cell* types = nullptr) {
     auto f = reinterpret_cast<slotfn::Copy>(datatype::action_of(v->type(), datatype::slot::copy));
     if (!f) return;
     Cell* held = stack::push(v);
-    Cell* r = f(held, held, nullptr, false, nullptr);
+    Cell* r = f(held, held, nullptr, deep, types);
     *v = *r;
     stack::pop(1);
 }
@@ -125,21 +126,6 @@ void pass_ownership(const Cell* object_in, const Cell* word, const Cell* old_in)
     }
     Cell field = *context::word_at(ctx, i);
     ownership::set(values_of(ctx) + slot, &object, &field);
-}
-
-// The set engine's notice that a word of an object context is being set: the value is
-// stored, then the object's on-change* runs with the old and the new value.
-Cell* set_field(Cell* word, Cell* slot, const Cell* value, Ref ctx) {
-    Cell* owner = context::owner_of(ctx);
-    if (!owner->is(Type::object) || !owner->data3) {
-        *slot = *value;
-        return slot;
-    }
-    Cell object = *owner, old = *slot, nv = *value, w = *word;
-    *slot = nv;
-    w.data1 = ctx;
-    fire_on_change(&object, &w, &old, &nv);
-    return values_of(ctx) + w.int3();
 }
 
 }  // namespace
@@ -277,7 +263,7 @@ void make(const Cell* prototype_in, const Cell* spec_in, Cell* out) {
     refresh_owner(out);
 }
 
-void construct(const Cell* block_in, const Cell* prototype, Cell* out) {
+void construct(const Cell* block_in, const Cell* prototype, Cell* out, bool only) {
     Cell block = *block_in;
     Cell* bh = stack::push(&block);
     Cell obj;
@@ -299,7 +285,7 @@ void construct(const Cell* block_in, const Cell* prototype, Cell* out) {
         Cell v = i + 1 < n ? *(block::head(bh) + i + 1) : none::shared;
         int32_t j = i + 1;
         while (v.is(Type::set_word) && j + 1 < n) v = *(block::head(bh) + ++j);
-        if (v.is(Type::word)) {
+        if (v.is(Type::word) && !only) {
             int32_t s = symbol::resolve(v.int2());
             if (s == t || s == y || s == on) v = logic::shared_true;
             else if (s == f || s == no || s == off) v = logic::shared_false;
@@ -330,6 +316,29 @@ void fire_on_change(const Cell* object, const Cell* word, const Cell* old_value,
     args[0].set_type(Type::word);
     call_handler(&handler, &name, args, 3);
 }
+
+namespace {
+
+// The set engine's notification for words of an object context: the value is stored first,
+// then the owner's on-change* sees the word (bound to the object), the old and the new value.
+Cell* set_and_notify(Cell* word, Cell* slot, const Cell* value, Ref ctx) {
+    Cell nv = *value;
+    Cell owner = *context::owner_of(ctx);
+    bool objectlike = owner.is(Type::object) || owner.is(Type::error) || owner.is(Type::port);
+    if (!objectlike || !owner.data3) {
+        *slot = nv;
+        return slot;
+    }
+    int32_t index = static_cast<int32_t>(slot - values_of(ctx));
+    Cell old = *slot;
+    *slot = nv;
+    Cell w = word->data1 == ctx ? *word : *context::word_at(ctx, index);
+    w.header &= ~(context::bit::applied | header::new_line);
+    fire_on_change(&owner, &w, &old, &nv);
+    return context::value_at(ctx, index);  // the handler may have moved the values
+}
+
+}  // namespace
 
 void fire_on_deep_change(const Cell* object, const Cell* word, const Cell* target, const Cell* action,
                          const Cell* new_value, int32_t index, int32_t part) {
@@ -446,9 +455,12 @@ int32_t a_form(Cell* obj, Cell* buffer, Cell* part, int32_t budget) {
     return budget;
 }
 
-Cell* a_eval_path(Cell* obj, Cell* element, Cell* set_value, bool, Cell*, Cell*, int32_t, bool last, bool) {
+// Field access by a path element; `path` names the whole path in errors (the element when
+// there is none).
+Cell* access_field(Cell* obj, Cell* element, Cell* set_value, bool last, const Cell* path) {
+    Cell named = path ? *path : *element;
     if (!is_word_type(element->type()) || element->is(Type::refinement) || element->is(Type::issue))
-        error::raise(error::id::script_invalid_path, element, element);
+        error::raise(error::id::script_invalid_path, &named, element);
     Ref ctx = obj->data1;
     int32_t index;
     if (element->data1 == ctx && element->int3() >= 0) index = element->int3();
@@ -461,7 +473,7 @@ Cell* a_eval_path(Cell* obj, Cell* element, Cell* set_value, bool, Cell*, Cell*,
         }
     }
     if (set_value) {
-        if (index < 0) error::raise(error::id::script_invalid_path, element, element);
+        if (index < 0) error::raise(error::id::script_invalid_path, &named, element);
         Cell old = values_of(ctx)[index];
         Cell nv = *set_value;
         values_of(ctx)[index] = nv;
@@ -478,10 +490,14 @@ Cell* a_eval_path(Cell* obj, Cell* element, Cell* set_value, bool, Cell*, Cell*,
             *obj = unset::shared;
             return obj;
         }
-        error::raise(error::id::script_unset_path, element, element);
+        error::raise(error::id::script_unset_path, &named, element);
     }
     *obj = values_of(ctx)[index];
     return obj;
+}
+
+Cell* a_eval_path(Cell* obj, Cell* element, Cell* set_value, bool, Cell*, Cell*, int32_t, bool last, bool) {
+    return access_field(obj, element, set_value, last, interpreter::walked_path);
 }
 
 int32_t a_compare(Cell* a, Cell* b, int32_t op) {
@@ -581,9 +597,16 @@ Cell* a_put(Cell* obj, Cell* key, Cell* value, bool) {
     }
     Cell v = *value;
     Cell o = *obj;
-    a_eval_path(&o, key, &v, false, nullptr, nullptr, 0, true, false);
+    access_field(&o, key, &v, true, nullptr);
     *obj = v;
     return obj;
+}
+
+// Whether /types (a datatype! or a typeset!, or none given) admits a datatype.
+bool of_types(const Cell* types, Type t) {
+    if (!types) return true;
+    if (types->is(Type::typeset)) return typeset::has(types, static_cast<uint32_t>(t));
+    return types->is(Type::datatype) && types->data1 == static_cast<uint32_t>(t);
 }
 
 Cell* a_copy(Cell* obj, Cell* result, Cell* part, bool deep, Cell* types) {
@@ -596,9 +619,10 @@ Cell* a_copy(Cell* obj, Cell* result, Cell* part, bool deep, Cell* types) {
     Cell proto_ctx = *context::cell_of(src.data1);
     Ref ctx = context::create(context::size_of(src.data1), false, true, &proto_ctx, context::kind_object);
     Cell copy;
-    cell::make(&copy, Type::object, ctx, src.data2, 0);
+    cell::make(&copy, src.type(), ctx, src.data2, 0);
     Cell* held = stack::push(&copy);
     int32_t n = context::size_of(ctx);
+    cycle_stack::Scope scope;
     if (deep) {
         if (cycle_stack::find(src.data1)) {
             cycle_stack::reset();
@@ -610,15 +634,14 @@ Cell* a_copy(Cell* obj, Cell* result, Cell* part, bool deep, Cell* types) {
         Cell v = values_of(src.data1)[i];
         Cell* vh = stack::push(&v);
         if (v.is(Type::function)) remake_function(vh, ctx);
-        else if (deep && series_copied_by_make(v.type()) && (!types || (types->is(Type::datatype) && types->data1 == static_cast<uint32_t>(v.type())))) {
-            copy_series(vh);
+        else if (deep && series_copied_by_make(v.type()) && of_types(types, v.type())) {
+            copy_series(vh, true, types);
         } else if (deep && v.is(Type::object)) {
             a_copy(vh, vh, nullptr, true, types);
         }
         values_of(ctx)[i] = *vh;
         stack::pop(1);
     }
-    if (deep) cycle_stack::pop();
     build_record(held);
     *obj = *held;
     return obj;
@@ -660,7 +683,7 @@ Cell* a_modify(Cell* obj, int32_t field, Cell* value, bool) {
 }  // namespace
 
 void init() {
-    context::on_change_hook = set_field;
+    context::on_change_hook = set_and_notify;
     datatype::register_type(32, 0, "object!",
         {fn(a_make), nullptr, fn(a_reflect), nullptr, fn(a_form), fn(a_mold), fn(a_eval_path), nullptr,
          fn(a_compare), nullptr,

@@ -25,8 +25,9 @@ int32_t word_count(const Cell* object);
 
 // Makes an object from a prototype (or none) and a spec (a block or an object) into out.
 void make(const Cell* prototype, const Cell* spec, Cell* out);
-// `construct`: an object from a block without evaluating it.
-void construct(const Cell* block, const Cell* prototype, Cell* out);
+// `construct`: an object from a block without evaluating it; the logic and none words give
+// their values unless `only`.
+void construct(const Cell* block, const Cell* prototype, Cell* out, bool only = false);
 // Copies a value for a new object: series copied one level, functions re-made.
 void copy_value(Cell* value, Ref new_context);
 

@@ -17,6 +17,8 @@
 
 namespace zuv::interpreter {
 
+const Cell* walked_path = nullptr;
+
 namespace {
 
 inline Cell* cell_at(const Cell* block, int32_t i) { return memory::buffer_of(block->data2)->cells() + i; }
@@ -64,6 +66,13 @@ Cell* select(Cell* value, const Cell* selector, const Cell* store, const Cell* c
     Cell* st = store ? stack::push(store) : nullptr;
     Cell* cont = container ? stack::push(container) : nullptr;
     Cell* prev = stack::push(previous);
+    // Only the action called here sees the path: code it runs (a change handler) walks its
+    // own paths, and runtime code calling an action directly sees none.
+    struct Walk {
+        const Cell* saved = walked_path;
+        explicit Walk(const Cell* p) { walked_path = p; }
+        ~Walk() { walked_path = saved; }
+    } walk(path);
     return reinterpret_cast<slotfn::EvalPath>(f)(value, sel, st, false, cont, prev, i - head, last, notify);
 }
 
