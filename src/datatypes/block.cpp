@@ -93,10 +93,6 @@ Cell* none_result() { return const_cast<Cell*>(&none::shared); }
 inline Ref hash_table(const Cell* b) { return b->is(Type::hash) ? b->data3 : 0; }
 inline Cell cell_copy(const Cell* b, int32_t index) { return *cell_at(b, index); }
 
-[[noreturn]] void raise_refine_arg(const Cell* refinement, const Cell* value) {
-    error::raise(error::id::script_invalid_refine_arg, refinement, value);
-}
-
 [[noreturn]] void raise_bad_make(int32_t type, const Cell* spec) {
     Cell t;
     datatype::make_at(&t, type);
@@ -720,7 +716,7 @@ int32_t search(Cell* series, Cell* value, Cell* part, bool only, bool case_, boo
     int32_t head_at = series->int1();
     int32_t step = 1;
     if (skip) {
-        if (!skip->is(Type::integer)) raise_refine_arg(words::refine::skip, skip);
+        if (!skip->is(Type::integer)) error::raise_refine_arg(words::refine::skip, skip);
         step = skip->int2();
         if (step < 1) error::raise(error::id::script_out_of_range, skip);
     }
@@ -757,7 +753,7 @@ int32_t search(Cell* series, Cell* value, Cell* part, bool only, bool case_, boo
     int32_t first, stop, dir;
     if (reverse) {
         end = total;
-        first = head_at - (nd.size + step - 1) / step * step;
+        first = head_at - nd.size;
         stop = 0;
         dir = -step;
     } else if (last) {
@@ -1043,7 +1039,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* part, b
     int32_t size = 1;
     if (skip) {
         size = skip->int2();
-        if (size < 1 || count < size || count % size != 0) raise_refine_arg(words::refine::skip, skip);
+        if (size < 1 || count < size || count % size != 0) error::raise_refine_arg(words::refine::skip, skip);
     }
     if (all && !skip) error::raise(error::id::script_bad_refines);
     int32_t offset = 0;
@@ -1056,7 +1052,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* part, b
             if (compare_by->int2() < 1 || compare_by->int2() > size) error::raise(error::id::script_out_of_range, compare_by);
             offset = compare_by->int2() - 1;
         } else {
-            raise_refine_arg(words::refine::compare, compare_by);
+            error::raise_refine_arg(words::refine::compare, compare_by);
         }
     }
     series->data1 = static_cast<uint32_t>(head_at);
@@ -1177,7 +1173,7 @@ void set_op(bool case_, Cell* skip, int32_t code) {
     int32_t step = 1;
     if (skip) {
         step = skip->int2();
-        if (step < 1) raise_refine_arg(words::refine::skip, skip);
+        if (step < 1) error::raise_refine_arg(words::refine::skip, skip);
     }
     int32_t compare_code = case_ ? op::strict_equal : op::find;
     bool hashed = a->is(Type::hash) || (b && b->is(Type::hash));

@@ -179,11 +179,7 @@ static int32_t compare(Cell* a, Cell* b, int32_t op) {
 
 // The second argument must be a logic! too: script/expect-arg otherwise.
 static void expect_logic(Cell* b) {
-    if (b->is(Type::logic)) return;
-    Cell word, type;
-    stack::get_call_word(&word);
-    datatype::make_at(&type, static_cast<int>(b->type()));
-    error::raise(error::id::script_expect_arg, &word, &type);
+    if (!b->is(Type::logic)) error::raise_expect_arg(b->type(), 1);
 }
 
 static Cell* and_t(Cell* a, Cell* b) {

@@ -37,10 +37,6 @@ Cell* none_result() { return const_cast<Cell*>(&none::shared); }
 inline uint32_t unit_of(const Cell* s) { return buffer(s)->unit(); }
 inline Ref hash_table(const Cell* s) { return s->is(Type::hash) ? s->data3 : 0; }
 
-[[noreturn]] void raise_refine_arg(const Cell* refinement, const Cell* value) {
-    error::raise(error::id::script_invalid_refine_arg, refinement, value);
-}
-
 bool same_series_q(const Cell* a, const Cell* b) { return a->type() == b->type() && a->data2 == b->data2; }
 
 bool any_series_q(Type t) {
@@ -153,7 +149,7 @@ void cut_units(Cell* s, int32_t start, int32_t n) {
 int32_t part_count(const Cell* s, const Cell* part) {
     if (part->is(Type::integer)) return part->int2();
     if (same_series_q(part, s)) return part->int1() - s->int1();
-    raise_refine_arg(words::refine::part, part);
+    error::raise_refine_arg(words::refine::part, part);
 }
 
 bool advance(Cell* s, int32_t n) {
@@ -391,11 +387,11 @@ static Cell* reverse(Cell* s, Cell* part, Cell* skip_cell) {
     }
     int32_t n = 1;
     if (skip_cell) {
-        if (!skip_cell->is(Type::integer)) raise_refine_arg(words::refine::skip, skip_cell);
+        if (!skip_cell->is(Type::integer)) error::raise_refine_arg(words::refine::skip, skip_cell);
         n = skip_cell->int2();
         if (n == c) return s;
         if (n < 1) error::raise(error::id::script_out_of_range, skip_cell);
-        if (c < n || c % n != 0) raise_refine_arg(words::refine::skip, skip_cell);
+        if (c < n || c % n != 0) error::raise_refine_arg(words::refine::skip, skip_cell);
     }
     int32_t end = static_cast<int32_t>(std::min<int64_t>(buffer_length(s), int64_t(i) + c));
     int32_t records = (end - i) / n;
@@ -417,7 +413,7 @@ Cell* take(Cell* s, Cell* part, bool, bool last) {
             int64_t p = part->int1();
             c = p < i ? 0 : last ? int64_t(i) + length - p : p - i;
         } else {
-            raise_refine_arg(words::refine::part, part);
+            error::raise_refine_arg(words::refine::part, part);
         }
     }
     // A count of 0 takes the unit at the head; a negative one the units before the head.

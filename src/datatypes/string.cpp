@@ -82,11 +82,6 @@ Cell* none_result() { return const_cast<Cell*>(&none::shared); }
 void make_char(Cell* c, uint32_t cp) { cell::make(c, Type::char_, 0, cp, 0); }
 void make_integer(Cell* c, int32_t v) { cell::make(c, Type::integer, 0, static_cast<uint32_t>(v), 0); }
 
-// script/invalid-refine-arg naming the refinement (one of words::refine) and its value.
-[[noreturn]] void raise_refine_arg(const Cell* refinement, const Cell* value) {
-    error::raise(error::id::script_invalid_refine_arg, refinement, value);
-}
-
 [[noreturn]] void raise_not_done() { error::raise(error::id::internal_not_done); }
 
 // The UTF-8 name of a symbol! or of a word's symbol.
@@ -921,7 +916,7 @@ std::optional<Found> search(Cell* series, Cell* value, Cell* part, bool case_, b
         } else if (part->type() == series->type() && part->data2 == series->data2) {
             c = reverse ? head - part->int1() : part->int1() - head;
         } else {
-            raise_refine_arg(words::refine::part, part);
+            error::raise_refine_arg(words::refine::part, part);
         }
         if (c < 1) return std::nullopt;
         count = std::min(c, count);
@@ -1139,7 +1134,7 @@ Cell* set_op(Cell* a, Cell* b, int32_t code, bool case_, Cell* skip) {
     int32_t size = 1;
     if (skip) {
         size = skip->int2();
-        if (size < 1) raise_refine_arg(words::refine::skip, skip);
+        if (size < 1) error::raise_refine_arg(words::refine::skip, skip);
     }
     bool fold = !case_ && !a->is(Type::binary);
     // Records of size code points, folded for the membership tests.
@@ -1517,7 +1512,7 @@ static Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* 
         int32_t n;
         if (part->is(Type::integer)) n = part->int2();
         else if (part->type() == series->type() && part->data2 == series->data2) n = part->int1() - head;
-        else raise_refine_arg(words::refine::part, part);
+        else error::raise_refine_arg(words::refine::part, part);
         if (n < 0) {
             n = std::min(-n, head);
             head -= n;
@@ -1527,7 +1522,7 @@ static Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* 
     int32_t size = 1;
     if (skip) {
         size = skip->int2();
-        if (size < 1 || size > length || length % size != 0) raise_refine_arg(words::refine::skip, skip);
+        if (size < 1 || size > length || length % size != 0) error::raise_refine_arg(words::refine::skip, skip);
     }
     bool by_offset = compare_by && compare_by->is(Type::integer);
     if ((all && !skip) || (by_offset && (!skip || all))) error::raise(error::id::script_bad_refines);
@@ -1537,7 +1532,7 @@ static Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* 
         if (compare_by->is(Type::function)) {
             function = *compare_by;
         } else if (!by_offset) {
-            raise_refine_arg(words::refine::compare, compare_by);
+            error::raise_refine_arg(words::refine::compare, compare_by);
         } else {
             if (compare_by->int2() < 1 || compare_by->int2() > size) error::raise(error::id::script_out_of_range, compare_by);
             offset = compare_by->int2() - 1;

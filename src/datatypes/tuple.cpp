@@ -133,7 +133,7 @@ Cell* reverse(Cell* value, Cell* part, Cell* skip) {
     int32_t count = length(value);
     if (part) {
         if (!part->is(Type::integer)) {
-            Cell r = scalar::word_of("part", Type::refinement);
+            Cell r = scalar::word_of("part", Type::word);
             error::raise(error::id::script_invalid_refine_arg, &r, part);
         }
         if (part->int2() < 0) error::raise(error::id::script_out_of_range, part);

@@ -86,12 +86,7 @@ void make_or_to(int slot) {
     Cell* proto = arg(0);
     int32_t type = proto->is(Type::datatype) ? static_cast<int32_t>(proto->data1) : static_cast<int32_t>(proto->type());
     void* f = datatype::action_of(static_cast<Type>(type), slot);
-    if (!f) {
-        Cell word, t;
-        stack::get_call_word(&word);
-        datatype::make_at(&t, type);
-        error::raise(error::id::script_expect_arg, &word, &t);
-    }
+    if (!f) error::raise_expect_arg(static_cast<Type>(type), 0);
     result(reinterpret_cast<slotfn::Make>(f)(proto, arg(1), type));
 }
 
@@ -191,12 +186,8 @@ void e_change(const int32_t* r) {
 void e_clear(const int32_t*) { series_op(clear); }
 void e_copy(const int32_t* r) {
     Cell* types = ref_arg(r, 2);
-    if (types && !types->is(Type::datatype) && !types->is(Type::typeset)) {
-        Cell word, t;
-        stack::get_call_word(&word);
-        datatype::make_at(&t, static_cast<int>(types->type()));
-        error::raise(error::id::script_expect_arg, &word, &t);
-    }
+    // the argument of /types: value /part length /deep /types kind
+    if (types && !types->is(Type::datatype) && !types->is(Type::typeset)) error::raise_expect_arg(types->type(), 5);
     result(impl<slotfn::Copy>(copy)(arg(0), arg(0), ref_arg(r, 0), flag(r, 1), types));
 }
 void e_find(const int32_t* r) {

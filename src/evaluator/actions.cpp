@@ -29,7 +29,10 @@ int32_t compare_dispatch(Cell* a, Cell* b, int32_t op) {
 }
 
 bool compare(Cell* a, Cell* b, int32_t op) {
-    int32_t r = compare_dispatch(a, b, op);
+    // The datatype's own comparison, which refuses orderings it does not define (true <
+    // false); compare_dispatch is the integer order that sorting uses.
+    auto f = reinterpret_cast<CompareFn>(datatype::action_of(a->type(), datatype::slot::compare));
+    int32_t r = f ? f(a, b, op) : compare_dispatch(a, b, op);
     if (r == -2 && op >= 3 && op <= 8) error::raise(error::id::script_invalid_compare, a, b);
     switch (op) {
         case 0: case 2: case 9: case 10: case 11: case 12: return r == 0;
@@ -45,12 +48,7 @@ bool compare(Cell* a, Cell* b, int32_t op) {
 
 void* get_action_ptr_of(const Cell* value, int slot) {
     void* f = datatype::action_of(value->type(), slot);
-    if (!f) [[unlikely]] {
-        Cell word, type;
-        stack::get_call_word(&word);
-        datatype::make_at(&type, static_cast<int>(value->type()));
-        error::raise(error::id::script_expect_arg, &word, &type);
-    }
+    if (!f) [[unlikely]] error::raise_expect_arg(value->type(), 0);
     return f;
 }
 

@@ -239,6 +239,58 @@ void make(const Cell* spec_in, Cell* out) {
     stack::pop(2);
 }
 
+// The word of the argument at index in the spec of the innermost called function.
+Cell get_call_argument(int32_t index) {
+    Cell word;
+    stack::get_call_word(&word);
+    if (!word.data1 || word.int3() < 0) {
+        int32_t i = context::find_word(context::global, word.int2(), true);
+        if (i < 0) return none::shared;
+        word.data1 = context::global;
+        word.data3 = static_cast<uint32_t>(context::word_at(context::global, i)->int3());
+    }
+    Cell* fn = context::value_at(word.data1, word.int3());
+    if (!fn) return none::shared;
+    switch (fn->type()) {
+        case Type::native: case Type::action: case Type::op: case Type::function: case Type::routine:
+            break;
+        default:
+            return none::shared;
+    }
+    Cell spec;
+    cell::make(&spec, Type::block, 0, fn->data2, 0);
+    int32_t n = series::length(&spec), seen = -1;
+    for (int32_t i = 0; i < n; ++i) {
+        Cell* c = block::head(&spec) + i;
+        switch (c->type()) {
+            case Type::word: case Type::lit_word: case Type::get_word: case Type::refinement:
+                if (++seen == index) {
+                    Cell w = *c;
+                    w.set_type(Type::word);
+                    return w;
+                }
+                break;
+            default:
+                break;
+        }
+    }
+    return none::shared;
+}
+
+[[noreturn]] void raise_refine_arg(const Cell* refinement, const Cell* value) {
+    Cell word = *refinement;
+    word.set_type(Type::word);
+    raise(id::script_invalid_refine_arg, &word, value);
+}
+
+[[noreturn]] void raise_expect_arg(Type type, int32_t argument) {
+    Cell word, t;
+    stack::get_call_word(&word);
+    datatype::make_at(&t, static_cast<int>(type));
+    Cell arg = get_call_argument(argument);
+    raise(id::script_expect_arg, &word, &t, &arg);
+}
+
 void set_where(Cell* error, const Cell* word) {
     if (!error->is(Type::error) || !error->data1) return;
     Cell* w = &values_of(error->data1)[f_where];

@@ -52,6 +52,13 @@ extern Raised last;
 Cell* create(const Cell* category, const Cell* id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
 void make(const Cell* spec, Cell* out);
 void set_where(Cell* error, const Cell* word);
+// The word of argument n (0-based, counting argument words and refinements) in the spec of
+// the innermost named call's function; none when there is none.
+Cell get_call_argument(int32_t n);
+// script/invalid-refine-arg naming the refinement as a word ("invalid part argument:").
+[[noreturn]] void raise_refine_arg(const Cell* refinement, const Cell* value);
+// script/expect-arg naming the innermost named call, the datatype and argument n.
+[[noreturn]] void raise_expect_arg(Type type, int32_t argument);
 // A caught error keeps the names of the calls it came through: its stack field, the frame
 // position recorded when it was raised, becomes the block of those call words.
 void capture_stack(Cell* error);

@@ -117,7 +117,16 @@ int32_t do_next(const Cell* block) {
         unset::box();
         return head;
     }
-    return eval_expression(&blk, head, tail, false, false, false);
+    // In a frame of its own, as for a whole block: an operator's left operand is the frame's
+    // result, not a cell of the caller's arguments.
+    Cell saved = current_block;
+    stack::mark_interp_eval(&body_word);
+    current_block = blk;
+    int32_t pos = eval_expression(&blk, head, tail, false, false, false);
+    current_block = saved;
+    if (pending) return pos;
+    close_frame(false);
+    return pos;
 }
 
 int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_infix, bool sub, bool no_call) {

@@ -19,60 +19,10 @@
 
 namespace zuv {
 
-namespace {
-
-// The word of the argument at index in the spec of the innermost called function.
-Cell call_argument(int32_t index) {
-    Cell word;
-    stack::get_call_word(&word);
-    if (!word.data1 || word.int3() < 0) {
-        int32_t i = context::find_word(context::global, word.int2(), true);
-        if (i < 0) return none::shared;
-        word.data1 = context::global;
-        word.data3 = static_cast<uint32_t>(context::word_at(context::global, i)->int3());
-    }
-    Cell* fn = context::value_at(word.data1, word.int3());
-    if (!fn) return none::shared;
-    switch (fn->type()) {
-        case Type::native: case Type::action: case Type::op: case Type::function: case Type::routine:
-            break;
-        default:
-            return none::shared;
-    }
-    Cell spec;
-    cell::make(&spec, Type::block, 0, fn->data2, 0);
-    int32_t n = series::length(&spec), seen = -1;
-    for (int32_t i = 0; i < n; ++i) {
-        Cell* c = block::head(&spec) + i;
-        switch (c->type()) {
-            case Type::word: case Type::lit_word: case Type::get_word: case Type::refinement:
-                if (++seen == index) {
-                    Cell w = *c;
-                    w.set_type(Type::word);
-                    return w;
-                }
-                break;
-            default:
-                break;
-        }
-    }
-    return none::shared;
-}
-
-[[noreturn]] void raise_expect(int32_t index, Type t) {
-    Cell word, type;
-    stack::get_call_word(&word);
-    datatype::make_at(&type, static_cast<int>(t));
-    Cell arg = call_argument(index);
-    error::raise(error::id::script_expect_arg, &word, &type, &arg);
-}
-
-}  // namespace
-
 namespace function {
 
 const Cell* check_arg_type(const Cell* typeset, int32_t index, const Cell* value) {
-    if (!typeset::has(typeset, static_cast<uint32_t>(value->type()))) raise_expect(index, value->type());
+    if (!typeset::has(typeset, static_cast<uint32_t>(value->type()))) error::raise_expect_arg(value->type(), index);
     return value;
 }
 
@@ -86,7 +36,7 @@ const Cell* check_ref_arg(const Cell* refinement, const Cell* typeset, int32_t i
 }
 
 const Cell* check_arg_set(int32_t index, const Cell* value) {
-    if (value->is(Type::unset)) raise_expect(index, Type::unset);
+    if (value->is(Type::unset)) error::raise_expect_arg(Type::unset, index);
     return value;
 }
 

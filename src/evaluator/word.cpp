@@ -4,6 +4,7 @@
 #include "evaluator/context.h"
 #include "evaluator/symbol.h"
 #include "memory/stack.h"
+#include "reader/lexer-load.h"
 
 namespace zuv::word {
 
@@ -43,9 +44,6 @@ Cell* load(std::string_view name) { return context::add_global(symbol::make(name
 
 namespace zuv {
 
-// Scans a string (or char) as one value: true with a word in out when it is one.
-bool (*word_text_hook)(Cell* text, Cell* out) = nullptr;
-
 namespace {
 
 using datatype::fn;
@@ -59,6 +57,7 @@ int32_t form_name(int32_t sym, Cell* buffer, int32_t budget) {
 }
 
 bool is_word_type(Type t) { return t >= Type::word && t <= Type::issue; }
+bool is_plain_word(Type t) { return t >= Type::word && t <= Type::get_word; }
 
 int32_t word_form(Cell* w, Cell* buffer, Cell*, int32_t budget) { return form_name(w->int2(), buffer, budget); }
 
@@ -123,14 +122,31 @@ Cell* word_make(Cell* proto, Cell* spec, int32_t type) {
             r = *spec;
             r.set_type(t);
             break;
-        case Type::refinement: case Type::issue:
+        case Type::refinement: case Type::issue: {
+            // The name must scan as a word: #12 names no word.
+            Cell* name = string::push_new(8);
+            string::append_utf8(name, symbol::name(spec->int2()));
+            Cell v = lexer::load_value(name);
+            stack::pop(1);
+            if (!is_plain_word(v.type())) {
+                Cell type_cell;
+                datatype::make_at(&type_cell, type);
+                error::raise(error::id::script_bad_to_arg, &type_cell, spec);
+            }
             word::make_at(&r, spec->int2(), t);
             break;
+        }
         case Type::string: case Type::char_: {
-            // The text is scanned as one value, which must be a word.
-            if (!word_text_hook) error::raise(error::id::internal_not_done);
-            if (!word_text_hook(spec, &r)) error::raise(error::id::script_invalid_chars, spec);
-            r.set_type(t);
+            // The text is loaded as one value, which must be a word of some kind.
+            Cell* text = spec;
+            if (spec->is(Type::char_)) {
+                text = string::push_new(2);
+                string::append_char(text, static_cast<uint32_t>(spec->int2()));
+            }
+            Cell v = lexer::load_value(text);
+            if (text != spec) stack::pop(1);
+            if (!is_word_type(v.type())) error::raise(error::id::script_invalid_chars, spec);
+            word::make_at(&r, v.int2(), t);
             break;
         }
         default: {

@@ -73,8 +73,9 @@ TEST_F(LogicTest, Compare) {
     EXPECT_TRUE(actions::compare(&u, &u, actions::op::strict_equal));
     EXPECT_FALSE(actions::compare(&n, &u, actions::op::equal));
     EXPECT_GT(actions::compare_dispatch(&t, &f, actions::op::sort), 0);  // sorting puts false first
-    // The dispatcher orders logic values by their difference, so false sorts first.
-    EXPECT_TRUE(actions::compare(&f, &t, actions::op::lesser));
+    // Sorting orders them, but true < false is no comparison the language makes.
+    EXPECT_THROW(actions::compare(&f, &t, actions::op::lesser), runtime::Throw);
+    EXPECT_EQ(error::last.id, error::id::script_invalid_compare);
     Cell i2 = integer(1);
     EXPECT_THROW(actions::compare(&t, &i2, actions::op::lesser), runtime::Throw);
     EXPECT_EQ(error::last.id, error::id::script_invalid_compare);
