@@ -8,9 +8,11 @@
 #include "datatypes/typeset.h"
 #include "evaluator/context.h"
 #include "evaluator/error.h"
+#include "evaluator/function.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/symbol.h"
+#include "memory/datatype.h"
 #include "memory/memory.h"
 #include "memory/stack.h"
 #include "runtime/fatal.h"
@@ -397,9 +399,96 @@ void eval_function_body(const Cell* fn, const Cell& body, Ref ctx) {
     context::cell_of(ctx)->data2 = saved_values;
 }
 
+// Calls a routine! whose arguments are in the current frame: its C++ entry takes the
+// argument cells, or their machine values after a check of each against its type block.
+void exec_routine(const Cell* fn) {
+    Cell f = *fn;
+    Cell* cells = memory::buffer_of(f.data3)->cells();
+    const routine::Entry* entry = routine::entry_at(cells[2].int2());
+    int32_t return_kind = cells[4].is(Type::integer) ? cells[4].int2() : 0;
+    int32_t argc = routine::arg_count(&f);
+    bool cells_wanted = f.header & routine::takes_cells;
+    if (!entry || (cells_wanted ? !entry->cells : !entry->values)) error::raise(error::id::internal_routines);
+    Cell* args = stack::arguments_base;
+    if (cells_wanted) {
+        Cell* addresses[32];
+        for (int32_t i = 0; i < argc; ++i) addresses[i] = args + i;
+        stack::mark_native(&body_word);
+        Cell result = *entry->cells(addresses);
+        stack::unwind();
+        *args = result;
+        stack::arguments_top = args + 1;
+        return;
+    }
+    // The type block after each argument word, from the last argument to the first.
+    Cell spec;
+    cell::make(&spec, Type::block, 0, f.data2, 0);
+    Cell* types[32] = {};
+    Cell* words[32] = {};
+    int32_t n = series::length(&spec), k = 0;
+    for (int32_t i = 0; i < n && k < argc; ++i) {
+        Cell* c = block::head(&spec) + i;
+        if (c->is(Type::refinement)) break;
+        if (!c->is(Type::word)) continue;
+        words[k] = c;
+        for (int32_t j = i + 1; j < n; ++j) {
+            Cell* t = block::head(&spec) + j;
+            if (t->is(Type::block)) {
+                types[k] = t;
+                break;
+            }
+            if (!t->is(Type::string)) break;
+        }
+        ++k;
+    }
+    routine::Value values[32];
+    for (int32_t i = argc - 1; i >= 0; --i) {
+        Cell* a = args + i;
+        if (types[i] && series::length(types[i]) > 0) {
+            Cell first = *block::head(types[i]);
+            if (!first.is(Type::word)) error::raise(error::id::script_invalid_type_spec, &first);
+            const char* name = symbol::name(first.int2());
+            if (std::strcmp(name, "any-type!") != 0) {
+                Cell* allowed = context::get(&first);
+                bool ok = allowed->is(Type::typeset) ? typeset::has(allowed, static_cast<uint32_t>(a->type()))
+                          : allowed->is(Type::datatype) && static_cast<Type>(allowed->data1) == a->type();
+                if (!ok) {
+                    Cell routine_name, type, word = *words[i];
+                    stack::get_call_word(&routine_name);
+                    datatype::make_at(&type, static_cast<int>(a->type()));
+                    error::raise(error::id::script_expect_arg, &routine_name, &type, &word);
+                }
+            }
+        }
+        switch (a->type()) {
+            case Type::logic: values[i].logic = a->data1 != 0; break;
+            case Type::integer: values[i].integer = a->int2(); break;
+            case Type::float_: values[i].number = a->float23(); break;
+            default: values[i].cell = a;
+        }
+    }
+    routine::Value r = entry->values(values);
+    Cell result = unset::shared;
+    switch (return_kind) {
+        case static_cast<int32_t>(Type::logic): result = r.logic ? logic::shared_true : logic::shared_false; break;
+        case static_cast<int32_t>(Type::integer): cell::make(&result, Type::integer, 0, static_cast<uint32_t>(r.integer)); break;
+        case static_cast<int32_t>(Type::float_):
+            cell::make(&result, Type::float_);
+            result.set_float23(r.number);
+            break;
+        default: break;
+    }
+    *args = result;
+    stack::arguments_top = args + 1;
+}
+
 }  // namespace
 
 void call_function(const Cell* fn, Ref context, const Cell* name, uint32_t trace_mask) {
+    if (fn->is(Type::routine)) {
+        exec_routine(fn);
+        return;
+    }
     Cell f = *fn;
     Cell body = memory::buffer_of(f.data3)->cells()[0];
     if (!body.is(Type::block)) {

@@ -2,6 +2,7 @@
 #include "evaluator/function.h"
 
 #include <cstring>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
@@ -354,6 +355,42 @@ void init() {
 }  // namespace function
 
 namespace routine {
+
+namespace {
+std::vector<Entry> table;
+}
+
+int32_t register_entry(const Entry& entry) {
+    table.push_back(entry);
+    return static_cast<int32_t>(table.size());
+}
+
+const Entry* entry_at(int32_t index) {
+    return index >= 1 && index <= static_cast<int32_t>(table.size()) ? &table[static_cast<size_t>(index - 1)] : nullptr;
+}
+
+void count_args(Cell* routine, const Cell* spec) {
+    int32_t n = 0, count = series::length(const_cast<Cell*>(spec));
+    for (int32_t i = 0; i < count; ++i) {
+        Cell* c = block::head(const_cast<Cell*>(spec)) + i;
+        if (c->is(Type::refinement)) break;
+        if (c->is(Type::word)) ++n;
+    }
+    routine->header = (routine->header & ~arg_count_mask) | (static_cast<uint32_t>(n) << arg_count_shift);
+}
+
+Cell* push(const Cell* spec, int32_t entry, uint32_t flags, int32_t return_kind) {
+    Cell* f = function::push(spec, nullptr, 0, flags, 0);
+    f->set_type(Type::routine);
+    Cell* c = memory::buffer_of(f->data3)->cells();
+    cell::make(&c[2], Type::integer, 0, static_cast<uint32_t>(entry));
+    cell::make(&c[4], Type::integer, 0, static_cast<uint32_t>(return_kind));
+    Cell s;
+    cell::make(&s, Type::block, 0, f->data2, 0);
+    count_args(f, &s);
+    *context::owner_of(f->data1) = *f;
+    return f;
+}
 
 void init() {
     datatype::register_type(29, 24, "routine!",

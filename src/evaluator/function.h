@@ -36,5 +36,39 @@ void init();
 bool check_spec(const Cell* spec);
 }
 namespace zuv::routine {
+
+// A routine is a C++ function called like a function!. It takes its arguments either as
+// cells or as machine values (logic!, integer! and float! as themselves, any other value as
+// its cell's address); in the second case its result is converted by the return kind.
+union Value {
+    bool logic;
+    int32_t integer;
+    double number;
+    Cell* cell;
+};
+using CellEntry = Cell* (*)(Cell** args);
+using ValueEntry = Value (*)(const Value* args);
+
+struct Entry {
+    const char* name;
+    CellEntry cells;    // set for a routine that takes cells
+    ValueEntry values;  // set for a routine that takes machine values
+};
+
+// Header bits of a routine! cell.
+constexpr uint32_t takes_cells = 0x8000;
+constexpr uint32_t arg_count_shift = 25;
+constexpr uint32_t arg_count_mask = 0x1Fu << arg_count_shift;
+inline int32_t arg_count(const Cell* r) { return static_cast<int32_t>((r->header & arg_count_mask) >> arg_count_shift); }
+
+// Adds an entry to the routine table; gives its index for push.
+int32_t register_entry(const Entry& entry);
+const Entry* entry_at(int32_t index);
+// Stores the number of word! entries of a block (a spec's argument list) in the header.
+void count_args(Cell* routine, const Cell* spec);
+// Pushes a new routine! over a table entry. return_kind: a datatype id (logic!, integer!,
+// float!) for a machine-value routine's result, 0 for none.
+Cell* push(const Cell* spec, int32_t entry, uint32_t flags, int32_t return_kind);
 void init();
-}
+
+}  // namespace zuv::routine
