@@ -20,6 +20,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/error.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/object.h"
 #include "evaluator/symbol.h"
 #include "library/boot.h"
 #include "memory/stack.h"
@@ -72,6 +73,15 @@ Outcome evaluate(const Cell& code) {
         if (t.code == runtime::throw_error) {
             o.id = error::last.id;
             o.error_value = *stack::top();
+            // An error! value raised again (do make error! ...) names its own category and id.
+            if (o.error_value.is(Type::error)) {
+                Cell* type = object::find_value(&o.error_value, symbol::make("type"));
+                Cell* id = object::find_value(&o.error_value, symbol::make("id"));
+                if (type && id && type->is(Type::word) && id->is(Type::word)) {
+                    error::Id named = error::id_named(symbol::name(type->int2()), symbol::name(id->int2()));
+                    if (named.category != 255) o.id = named;
+                }
+            }
         }
         interpreter::pending = 0;
     }

@@ -10,6 +10,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives-list.h"
 #include "evaluator/symbol.h"
+#include "memory/hashtable.h"
 #include "memory/stack.h"
 #include "reader/lexer-load.h"
 #include "runtime/throw.h"
@@ -136,6 +137,24 @@ void do_(bool, const int32_t* refs) {
     }
 }
 
+namespace {
+
+// Adds a value to the target of /into (or to a new block): at the tail in append mode, else
+// inserted at the target's position, which moves past it. A hash! target indexes the value.
+void put_into(Cell* out, const Cell* value, bool append_mode) {
+    Cell v = *value;
+    v.header &= ~header::new_line;
+    if (!append_mode) {
+        block::insert_value(out, &v, true, false);
+        return;
+    }
+    int32_t at = series::buffer_length(out);
+    block::append(out, &v);
+    if (out->is(Type::hash) && out->data3) hashtable::put(out->data3, memory::buffer_of(out->data2)->cells() + at);
+}
+
+}  // namespace
+
 void reduce(bool, const int32_t* refs) {
     Cell value = *arg(0);
     Cell* into = refs[0] >= 0 ? arg(refs[0]) : nullptr;
@@ -153,7 +172,8 @@ void reduce(bool, const int32_t* refs) {
                 if (pending) return;
                 if (into) {
                     Cell v = *stack::arguments_base;
-                    block::append(into, &v);
+                    bool append_mode = series::at_tail_q(into);
+                    put_into(into, &v, append_mode);
                     stack::keep_last(into);
                 }
                 return;
@@ -177,19 +197,7 @@ void reduce(bool, const int32_t* refs) {
         if (pending) return;
         Cell v = *stack::top();
         stack::arguments_top = mark;
-        v.header &= ~header::new_line;
-        if (append_mode) {
-            block::append(out, &v);
-        } else {
-            // Insert at the position and move it on.
-            memory::SeriesBuffer* b = series::buffer(out);
-            series::alloc_tail_cell(b);
-            b = series::buffer(out);
-            Cell* at = b->cells() + out->int1();
-            std::memmove(at + 1, at, static_cast<size_t>(b->cells_end() - at - 1) * sizeof(Cell));
-            *at = v;
-            out->data1 = out->data1 + 1;
-        }
+        put_into(out, &v, append_mode);
     }
     Cell result = *out;
     if (into && append_mode) result = *into;
@@ -199,7 +207,7 @@ void reduce(bool, const int32_t* refs) {
 
 namespace {
 
-void compose_into(const Cell& source, Cell* out, bool deep, bool only) {
+void compose_into(const Cell& source, Cell* out, bool deep, bool only, bool append_mode) {
     int32_t n = series::length(const_cast<Cell*>(&source));
     for (int32_t i = 0; i < n; ++i) {
         Cell c = *(block::head(&source) + i);
@@ -207,12 +215,12 @@ void compose_into(const Cell& source, Cell* out, bool deep, bool only) {
             Cell inner;
             block::make_at(&inner, series::length(&c));
             Cell* h = stack::push(&inner);
-            compose_into(c, h, deep, only);
+            compose_into(c, h, deep, only, true);
             if (pending) return;
             Cell done = *h;
             done.header = (c.header & ~header::type_mask) | static_cast<uint32_t>(Type::block);
             stack::pop(1);
-            block::append(out, &done);
+            put_into(out, &done, append_mode);
         } else if (c.is(Type::paren) && series::length(&c) > 0) {
             stack::mark_native(&interpreter::body_word);
             interpreter::eval_block(&c, true);
@@ -225,15 +233,15 @@ void compose_into(const Cell& source, Cell* out, bool deep, bool only) {
                 int32_t m = series::length(&r);
                 for (int32_t k = 0; k < m; ++k) {
                     Cell e = *(block::head(&r) + k);
-                    block::append(out, &e);
+                    put_into(out, &e, append_mode);
                 }
             } else {
-                block::append(out, &r);
+                put_into(out, &r, append_mode);
             }
         } else if (c.is(Type::paren)) {
             continue;
         } else {
-            block::append(out, &c);
+            put_into(out, &c, append_mode);
         }
     }
 }
@@ -248,9 +256,11 @@ void compose(bool, const int32_t* refs) {
     if (into) target = *into;
     else block::make_at(&target, series::length(&value));
     Cell* out = stack::push(&target);
-    compose_into(value, out, deep, only);
+    bool append_mode = !into || series::at_tail_q(into);
+    compose_into(value, out, deep, only, append_mode);
     if (pending) return;
-    Cell result = into ? *into : *out;
+    // Appended: the target at its own position; inserted: just after the inserted values.
+    Cell result = into && append_mode ? *into : *out;
     stack::keep_last(&result);
 }
 
