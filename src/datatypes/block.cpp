@@ -18,6 +18,7 @@
 #include "evaluator/context.h"
 #include "evaluator/error.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/trace.h"
 #include "evaluator/symbol.h"
 #include "evaluator/words-builtin.h"
 #include "memory/action-types.h"
@@ -919,33 +920,10 @@ struct SortRun {
 SortRun* running = nullptr;
 
 // Calls a function! with two values through the interpreter; gives its result.
-Cell call_compare_function(const Cell* fn_in, const Cell* first, const Cell* second) {
-    Cell fn = *fn_in;
-    Ref ctx = fn.data1;
-    Cell* object = memory::buffer_of(fn.data3)->cells() + 4;
-    if (object->is(Type::integer) && object->data2) ctx = object->data2;
-    Cell* bottom = stack::arguments_top;
-    stack::push(&fn);  // becomes the result
-    stack::mark(words::global::compare_callback_tag, stack::kind::interp_func);
-    stack::CallFrame* frame = stack::top_frame();
-    frame->function_context = ctx;
-    frame->saved_values = context::cell_of(ctx)->data2;
-    // Every word of the function's context gets a slot: the first two arguments the values,
-    // refinements false and everything else none.
-    int32_t slots = context::size_of(ctx);
-    int32_t given = 0;
-    for (int32_t i = 0; i < slots; ++i) {
-        Type t = context::word_at(ctx, i)->type();
-        bool argument = t == Type::word || t == Type::lit_word || t == Type::get_word;
-        if (argument && given == i && given < 2) stack::push(given++ == 0 ? first : second);
-        else if (t == Type::refinement) logic::push(false);
-        else none::push();
-    }
-    interpreter::call_function(&fn, ctx, words::global::compare_callback_tag, 0);
-    if (interpreter::pending) interpreter::throw_pending();
-    stack::unwind_func();
-    Cell result = *stack::top();
-    stack::arguments_top = bottom;
+Cell call_compare_function(const Cell* fn, const Cell* first, const Cell* second) {
+    Cell args[2] = {*first, *second}, result;
+    interpreter::apply_function(fn, words::global::compare_callback_tag, args, 2, &result, nullptr,
+                                interpreter::callback::sort);
     return result;
 }
 

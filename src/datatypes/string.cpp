@@ -19,6 +19,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/error.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/trace.h"
 #include "evaluator/symbol.h"
 #include "evaluator/words-builtin.h"
 #include "memory/action-types.h"
@@ -1450,7 +1451,7 @@ int32_t compare_by_function(const uint8_t* pa, const uint8_t* pb, int32_t, int32
         Cell args[2] = {record_value(run, b), record_value(run, a)};
         if (run.flags & sort_reverse) std::swap(args[0], args[1]);
         Cell result;
-        interpreter::apply_function(&run.function, nullptr, args, 2, &result);
+        interpreter::apply_function(&run.function, nullptr, args, 2, &result, nullptr, interpreter::callback::sort);
         return answer_of(result);
     } catch (...) {
         run.failure = std::current_exception();

@@ -12,6 +12,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/symbol.h"
+#include "evaluator/trace.h"
 #include "memory/datatype.h"
 #include "memory/memory.h"
 #include "memory/stack.h"
@@ -367,13 +368,16 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
         refinements_by_name(call, &cache, path, path_pos);
         if (pending) return call.pos;
     }
+    if (!native && locals >= 1) {
+        logic::push(false);
+        for (int32_t i = 1; i < locals; ++i) none::push();
+    }
+    if (tracing) [[unlikely]]
+        fire_event(event::call, call.block, call.mode & mode::apply ? 0 : call.pos, call.name, call.fn);
     if (native) {
         int32_t index = call.fn->int1();
         if (call.fn_type == Type::native) natives::table[index - 1](false, call.refs);
         else actions::table[index - 1](call.refs);
-    } else if (locals >= 1) {
-        logic::push(false);
-        for (int32_t i = 1; i < locals; ++i) none::push();
     }
     return call.pos;
 }
@@ -385,12 +389,20 @@ void eval_function_body(const Cell* fn, const Cell& body, Ref ctx) {
     ctx_cell->data2 = memory::ref(stack::arguments_base);
     stack::set_func_flag(true);
     uint32_t saved_tracing = tracing;
-    if (fn->header & 0x200) tracing = 0;
+    if (fn->header & function::flag::trace) tracing = tracer_armed;
+    if (fn->header & function::flag::no_trace) tracing = 0;
+    if (tracing) [[unlikely]] fire_event(event::prolog, &body, body.int1(), nullptr, fn);
     try {
         eval_block(&body, true);
     } catch (const runtime::Throw& t) {
         if (t.code != runtime::throw_return && t.code != runtime::throw_exit) throw;
         pending = t.code;
+    }
+    if (tracing) [[unlikely]] {
+        uint32_t code = pending;  // kept aside during the event
+        pending = 0;
+        fire_event(event::epilog, &body, series::buffer_length(&body), nullptr, fn);
+        pending = code;
     }
     tracing = saved_tracing;
     if (pending == runtime::throw_return || pending == runtime::throw_exit) pending = 0;
@@ -498,7 +510,15 @@ void call_function(const Cell* fn, Ref context, const Cell* name, uint32_t trace
     eval_function_body(&f, body, context);
 }
 
-void apply_function(const Cell* fn_in, const Cell* name_in, const Cell* args, int count, Cell* result, Cell* write_back) {
+void apply_function(const Cell* fn_in, const Cell* name_in, const Cell* args, int count, Cell* result, Cell* write_back,
+                    uint32_t callback_kind) {
+    // A tracer follows runtime callbacks only of the kinds the system asks for.
+    uint32_t saved_tracing = tracing;
+    if (tracing && callback_kind && !callback_traced(callback_kind)) tracing = 0;
+    struct Restore {
+        uint32_t value;
+        ~Restore() { tracing = value; }
+    } restore{saved_tracing};
     Cell fn = *fn_in;
     if (fn.is(Type::op)) fn.header = (fn.header >> 16) & 0xFF;
     Cell name = (name_in && name_in->is(Type::word)) ? *name_in : anon_word;
@@ -562,9 +582,9 @@ void apply_function(const Cell* fn_in, const Cell* name_in, const Cell* args, in
     stack::arguments_top = mark;
 }
 
-Cell call_with(const Cell* fn, const Cell* name, Cell* args, int32_t n) {
+Cell call_with(const Cell* fn, const Cell* name, Cell* args, int32_t n, uint32_t callback_kind) {
     Cell result;
-    apply_function(fn, name, args, n, &result, args);
+    apply_function(fn, name, args, n, &result, args, callback_kind);
     return result;
 }
 
@@ -573,6 +593,7 @@ int32_t call_any_function(const Cell* fn_in, const Cell* block, int32_t pos, int
     Cell fn = *fn_in;
     Cell name = (name_in && name_in->is(Type::word)) ? *name_in : anon_word;
     if (!name.is(Type::word)) name = anon_word;
+    if (tracing) [[unlikely]] fire_event(event::open, block, pos, nullptr, &name);
     if (!infix) stack::push(&fn);
     Call call{&fn, fn.type(), block, pos, end, &name, mode, {}, 0, 0, infix};
     switch (fn.type()) {
@@ -604,6 +625,7 @@ int32_t call_any_function(const Cell* fn_in, const Cell* block, int32_t pos, int
             runtime::quit(runtime::no_switch_match, 0);
     }
     if (!infix) stack::collapse_top();
+    if (tracing) [[unlikely]] fire_event(event::return_, block, call.pos, &name, sub ? stack::top() : stack::arguments_base);
     return call.pos;
 }
 

@@ -16,6 +16,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/object.h"
 #include "evaluator/symbol.h"
+#include "evaluator/trace.h"
 #include "evaluator/word.h"
 #include "memory/action-types.h"
 #include "memory/collector.h"
@@ -553,6 +554,12 @@ void init() {
             Cell* e = create(&cw, &iw, args[0], args[1], args[2]);
             error = *e;
             stack::pop(1);
+            if (interpreter::tracing) [[unlikely]] {
+                uint32_t code = interpreter::pending;  // kept aside during the event
+                interpreter::pending = 0;
+                interpreter::fire_event(interpreter::event::error, nullptr, -1, nullptr, &error);
+                interpreter::pending = code;
+            }
             stack::throw_error(&error);
         }
     }

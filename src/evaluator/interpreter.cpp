@@ -7,6 +7,7 @@
 #include "evaluator/context.h"
 #include "evaluator/error.h"
 #include "evaluator/symbol.h"
+#include "evaluator/trace.h"
 #include "memory/memory.h"
 #include "memory/stack.h"
 #include "runtime/throw.h"
@@ -16,7 +17,6 @@ namespace zuv::interpreter {
 Cell current_block;
 uint32_t tracing = 0;
 uint32_t pending = 0;
-Cell* tracer = nullptr;
 Cell body_word;
 Cell anon_word;
 Cell set_path_word;
@@ -54,7 +54,7 @@ inline const Cell* value_if_bound(const Cell* word) {
 }  // namespace
 
 void init() {
-    tracer = block::alloc_tail_cell(&block::root);
+    *tracer_cell() = none::shared;
     cell::make(&current_block, Type::unset);
     auto word = [](Cell* w, const char* name) {
         cell::make(w, Type::word, context::global, static_cast<uint32_t>(symbol::make(name)), static_cast<uint32_t>(-1));
@@ -86,6 +86,7 @@ void eval_block(const Cell* block, bool keep_last) {
         cell::make(stack::arguments_base, Type::unset);
     } else {
         current_block = blk;
+        if (tracing) [[unlikely]] fire_event(event::enter, &blk, head, nullptr, nullptr);
         int32_t pos = head;
         while (pos < tail) {
             current_block.data1 = static_cast<uint32_t>(pos);
@@ -94,8 +95,10 @@ void eval_block(const Cell* block, bool keep_last) {
                 current_block = saved;
                 return;  // the exit already took the frames down to its target
             }
+            if (tracing) [[unlikely]] fire_event(event::expr, &blk, pos, nullptr, stack::arguments_base);
             if (pos < tail) stack::reset();
         }
+        if (tracing) [[unlikely]] fire_event(event::exit, &blk, tail, nullptr, stack::arguments_base);
     }
     current_block = saved;
     close_frame(!keep_last);
@@ -131,6 +134,7 @@ int32_t do_next(const Cell* block) {
 
 int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_infix, bool sub, bool no_call) {
     Cell* top_at_entry = stack::arguments_top;
+    if (tracing) [[unlikely]] fire_event(event::fetch, block, pos, nullptr, nullptr);
     Cell value = *cell_at(block, pos);
     switch (value.type()) {
         case Type::paren:
@@ -150,6 +154,7 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             Cell* frame = stack::arguments_base;
             if (frame[1].is(Type::unset)) error::raise(error::id::script_need_value, &frame[0]);
             Cell v = frame[1];
+            if (tracing) [[unlikely]] fire_event(event::set, block, pos, &frame[0], &v);
             context::set(&frame[0], &v);
             stack::keep_last(&v);
             close_frame(sub);
@@ -161,6 +166,7 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             stack::mark_interp_native(&set_path_word);
             pos = eval_expression(block, pos, end, false, true, false);
             if (pending) return pos;
+            if (tracing) [[unlikely]] fire_event(event::set, block, pos, &value, stack::top());
             eval_path(&value, block, pos, end, true, false, false);
             if (pending) return pos;
             close_frame(sub);
@@ -233,6 +239,8 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             emit(value, sub);
             ++pos;
     }
+
+    if (tracing) [[unlikely]] fire_event(event::push, block, pos, nullptr, sub ? stack::top() : stack::arguments_base);
 
     // Infix: an operator after a complete expression takes its value as left operand.
     if (!no_infix) {

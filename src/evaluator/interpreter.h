@@ -18,7 +18,6 @@ namespace zuv::interpreter {
 extern Cell current_block;
 extern uint32_t tracing;
 extern uint32_t pending;
-extern Cell* tracer;  // the tracing callback cell, in the root block
 
 void init();
 
@@ -43,15 +42,17 @@ int32_t call_any_function(const Cell* fn, const Cell* block, int32_t pos, int32_
 // comparators, callbacks): its frame is laid out from its spec, unused refinements off,
 // missing arguments none. The result goes into result. With write_back, the final values of
 // the arguments after the first are copied there (a callback may move a series argument).
+// callback_kind: the kind of runtime code calling (trace.h callback::), which decides whether
+// a tracer follows the call; 0 for none.
 void apply_function(const Cell* fn, const Cell* name, const Cell* args, int count, Cell* result,
-                    Cell* write_back = nullptr);
+                    Cell* write_back = nullptr, uint32_t callback_kind = 0);
 
 // Runs a function! whose arguments are already in its frame.
 void call_function(const Cell* fn, Ref context, const Cell* name, uint32_t trace_mask);
 
 // apply_function for callbacks that watch their arguments (the lexer's callback, PARSE's
 // tracer): the final values of args[1..n) are copied back into args. Gives the result.
-Cell call_with(const Cell* fn, const Cell* name, Cell* args, int32_t n);
+Cell call_with(const Cell* fn, const Cell* name, Cell* args, int32_t n, uint32_t callback_kind = 0);
 int32_t eval_path(const Cell* path, const Cell* block, int32_t pos, int32_t end, bool set, bool get, bool sub);
 // The path whose element an eval-path action is selecting, for the action's error messages;
 // null when the action is called outside a path walk (put, compiled code).

@@ -11,6 +11,7 @@
 #include "evaluator/natives-list.h"
 #include "evaluator/primitives.h"
 #include "evaluator/symbol.h"
+#include "evaluator/trace.h"
 #include "memory/memory.h"
 #include "memory/stack.h"
 #include "runtime/throw.h"
@@ -284,6 +285,10 @@ void throw_(bool, const int32_t* refs) {
         stack::arguments_top = stack::arguments_base + 1;
         unset::push();
     }
+    if (interpreter::tracing) [[unlikely]] {
+        Cell thrown = *stack::arguments_base;
+        interpreter::fire_event(interpreter::event::throw_, nullptr, -1, nullptr, &thrown);
+    }
     pending = stack::unroll_value(runtime::throw_throw);
 }
 
@@ -333,6 +338,7 @@ void catch_(bool, const int32_t* refs) {
         return;
     }
     pending = 0;
+    if (interpreter::tracing) [[unlikely]] interpreter::fire_event(interpreter::event::catch_, nullptr, -1, nullptr, &value);
     stack::keep_last(&value);
     stack::unwind_last();
 }

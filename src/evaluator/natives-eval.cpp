@@ -8,6 +8,7 @@
 #include "evaluator/error.h"
 #include "evaluator/function.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/trace.h"
 #include "evaluator/natives-list.h"
 #include "evaluator/symbol.h"
 #include "memory/hashtable.h"
@@ -85,7 +86,32 @@ void has(bool, const int32_t*) {
     make_function(held, arg(1));
 }
 
+namespace {
+void do_value(const int32_t* refs);
+}
+
 void do_(bool, const int32_t* refs) {
+    // With /trace the callback follows this evaluation, unless a tracer already runs.
+    bool traced = refs[3] >= 0 && interpreter::install_tracer(arg(refs[3]));
+    if (!traced) {
+        do_value(refs);
+        return;
+    }
+    try {
+        do_value(refs);
+    } catch (...) {
+        interpreter::remove_tracer(false);
+        throw;
+    }
+    uint32_t code = pending;  // a pending exit passes the tracer's end
+    pending = 0;
+    interpreter::remove_tracer(true);
+    pending = code;
+}
+
+namespace {
+
+void do_value(const int32_t* refs) {
     Cell value = *arg(0);
     bool next = refs[2] >= 0;
     switch (value.type()) {
@@ -136,6 +162,8 @@ void do_(bool, const int32_t* refs) {
         }
     }
 }
+
+}  // namespace
 
 namespace {
 

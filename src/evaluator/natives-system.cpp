@@ -16,6 +16,7 @@
 #include "evaluator/context.h"
 #include "evaluator/error.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/trace.h"
 #include "evaluator/natives-list.h"
 #include "evaluator/symbol.h"
 #include "memory/collector.h"
@@ -113,7 +114,7 @@ public:
             cell::make(&args[4], Type::pair);
             pair::make_at(&args[4], static_cast<int32_t>(info.token_start), static_cast<int32_t>(info.token_end));
         }
-        Cell answer = interpreter::call_with(fn_, nullptr, args, 5);
+        Cell answer = interpreter::call_with(fn_, nullptr, args, 5, interpreter::callback::lexer);
         lexer::Answer a;
         a.accept = logic::truth(&answer);
         if (args[1].type() == input_->type() && args[1].data2 == input_->data2) {

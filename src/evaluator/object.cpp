@@ -12,6 +12,7 @@
 #include "evaluator/error.h"
 #include "evaluator/function.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/trace.h"
 #include "evaluator/symbol.h"
 #include "evaluator/word.h"
 #include "memory/action-types.h"
@@ -97,9 +98,9 @@ int32_t local_count(const Cell* handler) {
 }
 
 // Calls a handler function with the given arguments, in a frame named by its word.
-void call_handler(const Cell* handler, const Cell* name, const Cell* args, int n) {
+void call_handler(const Cell* handler, const Cell* name, const Cell* args, int n, uint32_t kind) {
     Cell result;
-    interpreter::apply_function(handler, name, args, n, &result);
+    interpreter::apply_function(handler, name, args, n, &result, nullptr, kind);
 }
 
 bool same_node(const Cell* a, const Cell* b) {
@@ -314,7 +315,7 @@ void fire_on_change(const Cell* object, const Cell* word, const Cell* old_value,
     name.set_type(Type::word);
     Cell args[3] = {*word, *old_value, *new_value};
     args[0].set_type(Type::word);
-    call_handler(&handler, &name, args, 3);
+    call_handler(&handler, &name, args, 3, interpreter::callback::change);
 }
 
 namespace {
@@ -359,7 +360,7 @@ void fire_on_deep_change(const Cell* object, const Cell* word, const Cell* targe
     args[4] = *new_value;
     cell::make(&args[5], Type::integer, 0, static_cast<uint32_t>(index));
     cell::make(&args[6], Type::integer, 0, static_cast<uint32_t>(part));
-    call_handler(&handler, &name, args, 7);
+    call_handler(&handler, &name, args, 7, interpreter::callback::deep);
 }
 
 // Actions -----------------------------------------------------------------------------------

@@ -15,6 +15,7 @@
 #include "evaluator/context.h"
 #include "evaluator/error.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/trace.h"
 #include "evaluator/parse-engine.h"
 #include "evaluator/symbol.h"
 #include "evaluator/words-builtin.h"
@@ -195,7 +196,7 @@ void Engine::fire(const Cell* event_word) {
     Ref frames = series::copy_part(rules_stack->data2, rules_base, n);
     cell::make(&args[4], Type::block, 0, frames, 0);
     Cell fn = callback;
-    Cell answer = interpreter::call_with(&fn, words::global::parse_callback_tag, args, 5);
+    Cell answer = interpreter::call_with(&fn, words::global::parse_callback_tag, args, 5, interpreter::callback::parse);
     set_head(head());  // the callback may have shortened the input
     if (!logic::truth(&answer)) throw Stop{};
 }

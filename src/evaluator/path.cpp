@@ -10,6 +10,7 @@
 #include "evaluator/context.h"
 #include "evaluator/error.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/trace.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"
 #include "memory/memory.h"
@@ -111,6 +112,10 @@ int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t e
     int32_t head = path.int1();
     int32_t tail = series::buffer_length(&path);
     if (head >= tail) error::raise(error::id::script_empty_path, &path);
+    if (tracing) [[unlikely]] {
+        fire_event(event::enter, &path, head, nullptr, nullptr);
+        fire_event(event::fetch, &path, head, nullptr, nullptr);
+    }
     Cell first = *cell_at(&path, head);
     if (!first.is(Type::word)) error::raise(error::id::script_word_first, &path);
     Cell value = *context::get(&first);
@@ -156,6 +161,10 @@ int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t e
             selector = *stack::arguments_base;
             stack::unwind();
             stack::pop(1);
+        }
+        if (tracing) [[unlikely]] {
+            fire_event(event::fetch, &path, i, nullptr, nullptr);
+            fire_event(event::push, &path, i, nullptr, &selector);
         }
         if (selector.is(Type::unset)) error::raise(error::id::script_invalid_path, &path, &element);
         bool last = i == tail - 1;
@@ -205,6 +214,7 @@ int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t e
         previous = element;
     }
     stack::arguments_top = top_at_entry;
+    if (tracing) [[unlikely]] fire_event(event::exit, &path, tail, nullptr, &value);
     if (sub) stack::push(&value);
     else stack::keep_last(&value);
     return pos;
