@@ -76,7 +76,9 @@ void fire_event(uint32_t event, const Cell* code, int32_t position, const Cell* 
     stack::CallFrame* saved_calls = stack::calls_top;
     int32_t base_index = static_cast<int32_t>(stack::arguments_base - stack::arguments_bottom);
     int32_t top_index = static_cast<int32_t>(stack::arguments_top - stack::arguments_bottom);
-    stack::push_slot();  // the newest cell stays out of the tracer's way
+    // The cell just above the top may hold a value still wanted (an operator's left operand
+    // waits there): it is kept aside while the tracer uses the stack, and put back after.
+    Cell kept = *saved_top;
     Cell args[6];
     args[0] = word_named(event_names[bit_index(event)]);
     args[1] = code && (code->is(Type::block) || code->is(Type::paren) || code->is(Type::path) ||
@@ -104,6 +106,7 @@ void fire_event(uint32_t event, const Cell* code, int32_t position, const Cell* 
     tracing = saved_tracing;
     stack::arguments_top = saved_top;
     stack::calls_top = saved_calls;
+    *saved_top = kept;
 }
 
 bool install_tracer(const Cell* tracer) {
