@@ -25,3 +25,6 @@ done
 echo
 cmake --build build/release --target zuv-bench >/dev/null
 build/release/bench/native/zuv-bench
+
+echo
+build/zuv bench/map.zuv
