@@ -49,6 +49,30 @@ std::string percent_decode(std::string_view text) {
     return out;
 }
 
+// A `'` in a number stands alone between two digits: 1'000, never 1''0 nor 1'.
+bool separated_digits(std::string_view text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\'') continue;
+        const bool before = i > 0 && text[i - 1] >= '0' && text[i - 1] <= '9';
+        const bool after = i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '9';
+        if (!before || !after) return false;
+    }
+    return true;
+}
+
+// Optional sign, "1.#", then INF or NAN in any case: nothing else is a special float.
+bool special_float_q(std::string_view text) {
+    if (!text.empty() && (text[0] == '+' || text[0] == '-')) text.remove_prefix(1);
+    return text.size() == 6 && text.substr(0, 3) == "1.#" &&
+           (same_text_ci(text.substr(3), "INF") || same_text_ci(text.substr(3), "NAN"));
+}
+
+size_t digit_count(std::string_view text) {
+    size_t n = 0;
+    for (char c : text) n += c >= '0' && c <= '9';
+    return n;
+}
+
 class ValueLoader final : public Loader {
 public:
     // Loaders nest with their scans; the innermost is the one whose value a callback sees.
@@ -68,7 +92,7 @@ public:
     int32_t value(std::string_view input, const Token& t, bool load) override {
         std::string_view body = input.substr(t.body_start, t.body_end - t.body_start);
         std::string_view text = input.substr(t.start, t.end - t.start);
-        Cell v;
+        Cell v{};  // the scalar makers set only their type bits: no stray flag may remain
         int32_t fault = check_ok;
         switch (t.kind) {
             case Kind::word: {
@@ -130,6 +154,8 @@ public:
                 break;
             }
             case Kind::integer: {
+                if (!separated_digits(text)) return dt::integer;
+                if (digit_count(text) > 10) return load_float(text, t, load);
                 IntegerScan r = scan_integer(reinterpret_cast<const uint8_t*>(text.data()),
                                              static_cast<int32_t>(text.size()), 1);
                 if (r.error == ScanError::not_a_number) return dt::integer;
@@ -153,6 +179,7 @@ public:
             case Kind::float_:
                 return load_float(text, t, load);
             case Kind::special_float: {
+                if (!special_float_q(text)) return dt::float_;
                 float_text::Parsed p = float_text::to_float_len(text.data(), static_cast<int32_t>(text.size()));
                 if (p.unread) return dt::float_;
                 if (!load) return check_ok;
@@ -193,7 +220,9 @@ public:
                 }
                 break;
             case Kind::tuple: fault = load_tuple(text, &v); break;
-            case Kind::pair: fault = load_pair(text, &v); break;
+            case Kind::pair:
+                fault = separated_digits(text) ? load_pair(text, &v) : dt::pair;
+                break;
             case Kind::point: fault = load_point(body, t.type, &v); break;
             case Kind::time: fault = load_time(text, &v); break;
             case Kind::money: fault = load_money(text, &v); break;
