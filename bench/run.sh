@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs each benchmark in Zuv, Python 3 and Lua 5.4 and prints the times and the ratios.
-# Not run by CI. Usage: bench/run.sh (builds the release program first).
+# Runs each benchmark in Zuv, Python 3 and Lua 5.4 and prints the times and the ratios, then
+# the lexer's loading rate. Not run by CI. Usage: bench/run.sh (builds the release program first).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 make build >/dev/null
@@ -21,3 +21,7 @@ for b in fib loop append strings calls; do
   l=$(seconds lua5.4 bench/$b.lua)
   printf '%-10s %9.3f %9.3f %9.3f %9.2f %9.2f\n' "$b" "$z" "$p" "$l" "$(echo "$z / $p" | bc -l)" "$(echo "$z / $l" | bc -l)"
 done
+
+# The lexer: loading 10 MB of generated source (blocks, words, strings, numbers).
+[ -f build/lexer-source.zuv ] || python3 bench/gen-lexer-source.py build/lexer-source.zuv 10
+printf '%-10s %s\n' lexer "$(build/zuv bench/lexer.zuv)"
