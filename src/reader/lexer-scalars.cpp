@@ -74,16 +74,20 @@ std::optional<Clock> read_clock(std::string_view s) {
     Clock c;
     bool fraction = fields[1].find_first_of(".,") != std::string_view::npos;
     if (n == 2 && fraction) {
-        if (!all_digits(fields[0])) return std::nullopt;
-        c.minutes = std::stod(std::string(fields[0]));
+        auto minutes = all_digits(fields[0]) ? read_float(fields[0]) : std::nullopt;
+        if (!minutes) return std::nullopt;
+        c.minutes = *minutes;
         auto sec = read_float(fields[1]);
         if (!sec || *sec < 0 || fields[1][0] == '-' || fields[1][0] == '+') return std::nullopt;
         c.seconds = *sec;
         return c;
     }
     if (!all_digits(fields[0]) || !all_digits(fields[1])) return std::nullopt;
-    c.hours = std::stod(std::string(fields[0]));
-    c.minutes = std::stod(std::string(fields[1]));
+    // a run of digits too long for a float is no time (read_float refuses it, as it must)
+    auto hours = read_float(fields[0]), minutes = read_float(fields[1]);
+    if (!hours || !minutes) return std::nullopt;
+    c.hours = *hours;
+    c.minutes = *minutes;
     if (n == 3) {
         if (fields[2][0] == '-' || fields[2][0] == '+') return std::nullopt;
         auto sec = read_float(fields[2]);
