@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_packages=(g++ cmake ninja-build make pkg-config libssl-dev libcurl4-openssl-dev)
-test_packages=(googletest libgtest-dev libgmock-dev python3)
+test_packages=(googletest libgtest-dev libgmock-dev python3 clang libclang-rt-dev)
 
 want=("${build_packages[@]}")
 if [ "${1:-build}" = test ]; then
