@@ -182,10 +182,14 @@ Token Scanner::machine(uint32_t from) {
         // Most bytes keep the state they found (the letters of a word, the text of a string):
         // such a run needs no chain from one state to the next.
         const uint8_t* row = next[state];
-        while (i < len && row[bytes[i]] == state) {
-            flags |= char_classes[bytes[i]];
-            line += bytes[i] == '\n';
-            ++i;
+        if (row['\n'] == state) {  // a state that runs over lines: a braced string, a binary...
+            while (i < len && row[bytes[i]] == state) {
+                flags |= char_classes[bytes[i]];
+                line += bytes[i] == '\n';
+                ++i;
+            }
+        } else {
+            while (i < len && row[bytes[i]] == state) flags |= char_classes[bytes[i++]];
         }
         if (i == len) break;
         const uint8_t b = bytes[i];
@@ -453,14 +457,14 @@ bool Scanner::value_token(Token& t) {
     }
     type_ = t.type;
     bool go = true;
-    if (checking) go = fire(Event::scan, type_of(t), start, t.next, t.next);
+    if (checking && cb_) go = fire(Event::scan, type_of(t), start, t.next, t.next);
     if (!load_ || !go || !loader_) return true;
     err = loader_->value(in_, t, true);
     if (err != check_ok) {
         fail(t, start, err);
         return false;
     }
-    if (!fire(Event::load, type_of(t), start, t.next, t.next)) loader_->drop_last();
+    if (cb_ && !fire(Event::load, type_of(t), start, t.next, t.next)) loader_->drop_last();
     return true;
 }
 
@@ -511,7 +515,7 @@ int32_t Scanner::check_word(Token& t) const {
         kind = WordKind::set;
         --e;
     }
-    if (s >= e || std::find(bytes_ + s, bytes_ + e, ':') != bytes_ + e) return dt::word;
+    if (s >= e || ((t.flags & flag::colon) && std::find(bytes_ + s, bytes_ + e, ':') != bytes_ + e)) return dt::word;
     // A path element followed by `:` (a/b:) must end the path there.
     if (kind != WordKind::set && cls(t.end) == c_colon && !hard_delimiter(cls(t.end + 1))) return dt::word;
     const std::string_view body = text(s, e);
