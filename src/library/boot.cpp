@@ -128,6 +128,7 @@ void run_script() {
             runtime::quit(runtime::no_catch_for_throw, 0);
         }
     }
+    library::bind_direct_calls();
 }
 
 void launch_console() {
