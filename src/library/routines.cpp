@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <deque>
 #include <span>
+#include <string_view>
+#include <unordered_map>
 
 #include "datatypes/block.h"
 #include "datatypes/file.h"
@@ -37,20 +39,30 @@ std::deque<std::string> entry_names;
 }
 
 void define_routines(const std::vector<Definition>& list) {
-    // All texts go through the lexer at once: [spec] [body] for each routine, in order.
+    // All texts go through the lexer at once: [body] for each routine, in order, and [spec]
+    // before it the first time a spec text comes (the predicates share a few of them; each
+    // routine still gets its own copy of the block).
     std::string text;
-    for (const Definition& d : list) {
-        text += '[';
-        text += d.spec;
-        text += "] [";
-        text += d.body;
-        text += "]\n";
-    }
-    Cell* held = block::push_new(static_cast<int32_t>(list.size() * 2));
-    lexer::load_into(held, text);
+    std::unordered_map<std::string_view, int32_t> spec_at;  // spec text -> cell index
+    std::vector<int32_t> spec_of(list.size());
+    int32_t cells = 0;
     for (size_t i = 0; i < list.size(); ++i) {
-        Cell spec = *(block::head(held) + 2 * i);
-        Cell body = *(block::head(held) + 2 * i + 1);
+        auto [known, fresh] = spec_at.try_emplace(list[i].spec, cells);
+        if (fresh) {
+            text += '[' + list[i].spec + "]\n";
+            ++cells;
+        }
+        spec_of[i] = known->second;
+        text += '[' + list[i].body + "]\n";
+        ++cells;
+    }
+    Cell* held = block::push_new(cells);
+    lexer::load_into(held, text);
+    for (size_t i = 0, next = 0; i < list.size(); ++i) {
+        Cell spec = *(block::head(held) + spec_of[i]);
+        if (static_cast<int32_t>(next) == spec_of[i]) ++next;
+        else spec = *block::clone(&spec, true, false);
+        Cell body = *(block::head(held) + next++);
         // The routine table keeps the name's address: it lives as long as the program.
         const char* name = entry_names.emplace_back(list[i].name).c_str();
         Cell* made = routine::push(&spec, routine::register_entry({name, list[i].entry, nullptr}), routine::takes_cells, 0);
@@ -60,7 +72,7 @@ void define_routines(const std::vector<Definition>& list) {
         Cell value = *made;
         Cell word = *context::add_global(symbol::make(name));
         context::set(&word, &value);
-        stack::pop(1);
+        stack::arguments_top = held + 1;
     }
     stack::pop(1);
 }
