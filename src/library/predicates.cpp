@@ -4,7 +4,6 @@
 #include <array>
 #include <cctype>
 
-#include "datatypes/logic.h"
 #include "datatypes/typeset.h"
 #include "evaluator/context.h"
 #include "evaluator/error.h"
@@ -15,8 +14,6 @@
 namespace zuv::library {
 
 namespace {
-
-Cell* answer(bool b) { return const_cast<Cell*>(b ? &logic::shared_true : &logic::shared_false); }
 
 template <Type T>
 Cell* is_type(Cell** a) {
@@ -82,7 +79,8 @@ constexpr std::array<routine::CellEntry, typeset_count> typeset_entries(std::ind
 // The constant that names a datatype in a predicate's low-level body: TYPE_GET_PATH.
 std::string type_constant(const char* name) {
     std::string c = "TYPE_";
-    for (const char* p = name; *p; ++p) c += *p == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+    for (const char* p = name; *p; ++p)
+        c += *p == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
     return c;
 }
 
@@ -93,7 +91,8 @@ constexpr const char* predicate_spec = R"( value [any-type!] return: [logic!])";
 void bind_predicates() {
     std::vector<Definition> list;
     for (const DatatypePredicate& p : datatype_predicates) {
-        list.push_back({std::string(p.name) + "?", p.entry, std::string(R"("Returns true if the value is this type")") + predicate_spec,
+        list.push_back({std::string(p.name) + "?", p.entry,
+                        std::string(R"("Returns true if the value is this type")") + predicate_spec,
                         "TYPE_OF value = " + type_constant(p.name)});
     }
     constexpr auto entries = typeset_entries(std::make_index_sequence<typeset_count>{});

@@ -65,7 +65,8 @@ void define_routines(const std::vector<Definition>& list) {
         Cell body = *(block::head(held) + next++);
         // The routine table keeps the name's address: it lives as long as the program.
         const char* name = entry_names.emplace_back(list[i].name).c_str();
-        Cell* made = routine::push(&spec, routine::register_entry({name, list[i].entry, nullptr}), routine::takes_cells, 0);
+        int32_t entry = routine::register_entry({name, list[i].entry, nullptr});
+        Cell* made = routine::push(&spec, entry, routine::takes_cells, 0);
         // The body is kept for reflection, bound to the routine's own words.
         context::bind(&body, made->data1, false);
         memory::buffer_of(made->data3)->cells()[0] = body;
@@ -78,9 +79,6 @@ void define_routines(const std::vector<Definition>& list) {
 }
 
 namespace {
-
-Cell* truth(bool b) { return const_cast<Cell*>(b ? &logic::shared_true : &logic::shared_false); }
-Cell* integer_result(int32_t n) { return integer::push(n); }
 
 // Raises script/expect-arg naming the running routine, the value's datatype and the argument.
 [[noreturn]] void raise_expect(const Cell* value, const char* argument) {
@@ -129,11 +127,11 @@ Cell* set_slot_quiet(Cell** a) {
 // ---------------------------------------------------------------------------------------------
 // Shifts, through the shift native's own arithmetic
 
-Cell* shift_right(Cell** a) { return integer_result(natives::shift_bits(a[0]->int2(), a[1]->int2(), false, false)); }
-Cell* shift_left(Cell** a) { return integer_result(natives::shift_bits(a[0]->int2(), a[1]->int2(), true, false)); }
-Cell* shift_logical(Cell** a) { return integer_result(natives::shift_bits(a[0]->int2(), a[1]->int2(), false, true)); }
+Cell* shift_right(Cell** a) { return integer::push(natives::shift_bits(a[0]->int2(), a[1]->int2(), false, false)); }
+Cell* shift_left(Cell** a) { return integer::push(natives::shift_bits(a[0]->int2(), a[1]->int2(), true, false)); }
+Cell* shift_logical(Cell** a) { return integer::push(natives::shift_bits(a[0]->int2(), a[1]->int2(), false, true)); }
 
-Cell* last_lf_q(Cell**) { return truth(natives::last_print_newline != 0); }
+Cell* last_lf_q(Cell**) { return answer(natives::last_print_newline != 0); }
 
 // ---------------------------------------------------------------------------------------------
 // Folders and files
@@ -150,7 +148,7 @@ Cell* create_dir(Cell** a) {
     return const_cast<Cell*>(&unset::shared);
 }
 
-Cell* exists_q(Cell** a) { return truth(file_io::exists_q(a[0])); }
+Cell* exists_q(Cell** a) { return answer(file_io::exists_q(a[0])); }
 
 Cell* os_info(Cell**) { return platform::os_info_value(); }
 
@@ -185,9 +183,9 @@ Cell* count_chars(Cell** a) {
     int32_t length = series::buffer_length(a[0]);
     int32_t from = std::min(a[0]->int1(), length);
     int32_t to = std::min(a[1]->int1(), length);
-    if (to <= from) return integer_result(0);
+    if (to <= from) return integer::push(0);
     const uint8_t* bytes = series::unit_address(a[0], 0);
-    return integer_result(static_cast<int32_t>(unicode::count_utf8_chars(bytes + from, bytes + to)));
+    return integer::push(static_cast<int32_t>(unicode::count_utf8_chars(bytes + from, bytes + to)));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -195,7 +193,7 @@ Cell* count_chars(Cell** a) {
 
 int32_t stack_size() { return static_cast<int32_t>(stack::arguments_top - stack::arguments_bottom); }
 
-Cell* stack_size_q(Cell**) { return integer_result(stack_size()); }
+Cell* stack_size_q(Cell**) { return integer::push(stack_size()); }
 
 Cell* pick_stack(Cell** a) {
     int32_t i = a[0]->int2();
@@ -207,7 +205,7 @@ Cell* pick_stack(Cell** a) {
 // The routine's own frame: the entry runs inside a native frame opened on top of it.
 Cell* frame_index_q(Cell**) {
     Cell* base = memory::ptr<Cell>(stack::top_frame()->saved_base);
-    return integer_result(static_cast<int32_t>(base - stack::arguments_bottom));
+    return integer::push(static_cast<int32_t>(base - stack::arguments_bottom));
 }
 
 Cell* collect_calls(Cell** a) {
@@ -216,7 +214,7 @@ Cell* collect_calls(Cell** a) {
     return const_cast<Cell*>(&unset::shared);
 }
 
-Cell* tracing_q(Cell**) { return truth(interpreter::tracing != 0); }
+Cell* tracing_q(Cell**) { return answer(interpreter::tracing != 0); }
 
 // ---------------------------------------------------------------------------------------------
 // Clipboard and standard output
@@ -236,17 +234,21 @@ void bind_routines() {
         {"quit-return", quit_return,
          R"~("Stops evaluation and exits the program with a given status" status [integer!])~", "quit status"},
         {"set-quiet", set_quiet,
-         R"~("Set an object's field to a value without triggering eventual object's events" word [any-type!] value [any-type!])~",
+         R"~("Set an object's field to a value without triggering eventual object's events")~"
+         R"~( word [any-type!] value [any-type!])~",
          "context/set-quiet word :value :value"},
         {"set-slot-quiet", set_slot_quiet,
          R"~("Set a value in series without triggering eventual owner's events" series [any-type!] value [any-type!])~",
          "block/set-slot-quiet series :value :value"},
-        {"shift-right", shift_right, R"~("Shift bits to the right" data [integer!] bits [integer!])~", "shift data bits"},
-        {"shift-left", shift_left, R"~("Shift bits to the left" data [integer!] bits [integer!])~", "shift/left data bits"},
+        {"shift-right", shift_right, R"~("Shift bits to the right" data [integer!] bits [integer!])~",
+         "shift data bits"},
+        {"shift-left", shift_left, R"~("Shift bits to the left" data [integer!] bits [integer!])~",
+         "shift/left data bits"},
         {"shift-logical", shift_logical, R"~("Shift bits to the right (unsigned)" data [integer!] bits [integer!])~",
          "shift/logical data bits"},
         {"last-lf?", last_lf_q, R"~("Internal Use Only" return: [logic!])~", "natives/last-print-newline = 1"},
-        {"get-current-dir", get_current_dir, R"~("Returns the platform's current directory for the process" return: [string!])~",
+        {"get-current-dir", get_current_dir,
+         R"~("Returns the platform's current directory for the process" return: [string!])~",
          "platform/get-current-dir"},
         {"set-current-dir", set_current_dir, R"~("Sets the platform's current process directory" path [file!])~",
          "platform/set-current-dir file/to-os-path path"},
@@ -260,10 +262,12 @@ void bind_routines() {
          R"~("Combine a, b, c and d values into a tuple" a [integer!] b [integer!] c [integer!] d [integer!])~",
          "tuple/from-word (shift/left d 24) or (shift/left c 16) or (shift/left b 8) or a"},
         {"as-rgba", as_ipv4,
-         R"~("Combine R, G, B and A color components into a tuple" r [integer!] g [integer!] b [integer!] a [integer!])~",
+         R"~("Combine R, G, B and A color components into a tuple")~"
+         R"~( r [integer!] g [integer!] b [integer!] a [integer!])~",
          "as-ipv4 r g b a"},
         {"count-chars", count_chars,
-         R"~("Count UTF-8 encoded characters between two positions in a binary series" start [binary!] pos [binary!] return: [integer!])~",
+         R"~("Count UTF-8 encoded characters between two positions in a binary series")~"
+         R"~( start [binary!] pos [binary!] return: [integer!])~",
          "unicode/count-utf8-chars start pos"},
         {"stack-size?", stack_size_q, "return: [integer!]", "stack/size"},
         {"pick-stack", pick_stack, "idx [integer!]", "stack/pick idx"},
@@ -271,10 +275,12 @@ void bind_routines() {
         {"collect-calls", collect_calls, "blk [block!]", "stack/collect-calls blk"},
         {"tracing?", tracing_q, "return: [logic!]", "interpreter/tracing?"},
         {"read-clipboard", read_clipboard,
-         R"~("Return the contents of the system clipboard" return: [logic! none! string! block! image!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!")~",
+         R"~("Return the contents of the system clipboard" return: [logic! none! string! block! image!])~"
+         R"~( "false on failure, none if empty, otherwise: string!, block! of files!, or an image!")~",
          "clipboard/read"},
         {"write-clipboard", write_clipboard,
-         R"~("Write content to the system clipboard" data [any-type!] "string!, block! of files!, an image! or none!" return: [logic!] "indicates success")~",
+         R"~("Write content to the system clipboard")~"
+         R"~( data [any-type!] "string!, block! of files!, an image! or none!" return: [logic!] "indicates success")~",
          "clipboard/write data"},
         {"write-stdout", write_stdout, R"~("Write data to STDOUT" data [any-type!])~", "file-io/write none data"},
     });

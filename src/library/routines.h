@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/logic.h"
 #include "evaluator/function.h"
 
 namespace zuv::library {
@@ -17,6 +18,9 @@ struct Definition {
     std::string spec;
     std::string body;
 };
+
+// A routine's logic! answer: one of the shared cells, which the call copies.
+inline Cell* answer(bool b) { return const_cast<Cell*>(b ? &logic::shared_true : &logic::shared_false); }
 
 // Makes each routine from its texts and sets its global word to it.
 void define_routines(const std::vector<Definition>& list);
