@@ -17,6 +17,12 @@ extern int32_t next_index;
 void init();
 void register_list(std::initializer_list<Entry> entries);
 
+// Set by print and prin: 1 when the last output ended with a line feed.
+extern int32_t last_print_newline;
+// The shift native's arithmetic: left, logical (unsigned) right, or arithmetic right; a
+// negative count shifts by 0, 32 bits or more leave only the sign (or nothing).
+int32_t shift_bits(int32_t data, int32_t bits, bool left, bool logical);
+
 }  // namespace zuv::natives
 
 namespace zuv::actions {
