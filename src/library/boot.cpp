@@ -14,6 +14,7 @@
 #include "evaluator/context.h"
 #include "evaluator/error.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/object.h"
 #include "evaluator/symbol.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
@@ -113,6 +114,8 @@ void link() {}
 void run_script() {
     runtime::add_output_hooks(stdout_print_hook, nullptr);
     define_bootstrap_make();
+    object::push_global_context();
+    stack::pop(1);
     for (int i = 0; i < source_count; ++i) {
         const Source& s = sources[i];
         try {
