@@ -50,8 +50,10 @@ std::string molded(const Cell& v) {
 struct Outcome {
     bool error = false;
     error::Id id{255, 255};
-    Cell value;
-    Cell error_value;  // the error! that was raised
+    // Zeroed: the runner pushes the value even when an error left it unset, and the
+    // collector scans what is pushed.
+    Cell value{};
+    Cell error_value{};  // the error! that was raised
 };
 
 // Evaluates the block (or one expression at pos) at the top level, catching errors.

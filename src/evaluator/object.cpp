@@ -148,6 +148,8 @@ Cell* push(Ref ctx, uint32_t class_id, Ref record) {
     return stack::push(&o);
 }
 
+Cell* push_global_context() { return push(context::global, static_cast<uint32_t>(-1), 0); }
+
 Cell* get_word(Ref ctx, int32_t index) { return context::word_at(ctx, index); }
 
 int32_t word_count(const Cell* object) { return context::size_of(object->data1); }

@@ -14,6 +14,9 @@ uint32_t new_class_id();
 // An empty object of `size` slots in the cell: class 0, no handlers.
 void make_at(Cell* c, int32_t size);
 Cell* push(Ref context, uint32_t class_id, Ref record);
+// Pushes the object over the global context (class id -1, no handlers) and makes it the
+// context's owner, so that `context?` of a global word gives it.
+Cell* push_global_context();
 // Refreshes the context's owner cell with a copy of the object.
 void refresh_owner(const Cell* object);
 

@@ -14,6 +14,7 @@
 #include "evaluator/context.h"
 #include "evaluator/error.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/object.h"
 #include "evaluator/symbol.h"
 #include "library/routines.h"
 #include "memory/datatype.h"
@@ -114,6 +115,8 @@ void link() {}
 void run_script() {
     runtime::add_output_hooks(stdout_print_hook, nullptr);
     define_bootstrap_make();
+    object::push_global_context();
+    stack::pop(1);
     // The routines need no typeset at definition: their specs' words are read at the first call.
     library::bind_routines();
     library::bind_predicates();

@@ -14,8 +14,9 @@ namespace zuv::memory {
 namespace {
 
 struct Figures {
-    std::vector<uint32_t> nodes;   // three per node frame
-    std::vector<uint32_t> series;  // three per series frame
+    // Three per frame, in the order the memory report prints them: free, used, total.
+    std::vector<uint32_t> nodes;
+    std::vector<uint32_t> series;
     std::vector<uint32_t> big;     // one per big series
     uint64_t total = 0;
 };
@@ -25,7 +26,7 @@ Figures figures() {
     Figures f;
     for (Ref r = root.first_node_frame; r; r = ptr<NodeFrame>(r)->next) {
         NodeFrame* n = ptr<NodeFrame>(r);
-        f.nodes.insert(f.nodes.end(), {n->node_count, n->used, n->node_count - n->used});
+        f.nodes.insert(f.nodes.end(), {n->node_count - n->used, n->used, n->node_count});
         f.total += uint64_t(n->node_count) * 4;
     }
     for (Ref r = root.first_series_frame; r; r = ptr<SeriesFrame>(r)->next) {
