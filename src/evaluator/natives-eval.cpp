@@ -10,6 +10,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/trace.h"
 #include "evaluator/natives-list.h"
+#include "evaluator/object.h"
 #include "evaluator/symbol.h"
 #include "memory/hashtable.h"
 #include "memory/stack.h"
@@ -111,12 +112,31 @@ void do_(bool, const int32_t* refs) {
 
 namespace {
 
+// do/expand: the library's preprocessor rewrites the block in place before it runs.
+void preprocess(const Cell* code) {
+    Cell* preprocessor = context::get_value_slot(symbol::make("preprocessor"), context::global);
+    Cell expand = preprocessor && preprocessor->is(Type::object)
+                      ? *object::find_value(preprocessor, symbol::make("expand"))
+                      : none::shared;
+    if (!expand.is(Type::function)) {
+        Cell w;
+        cell::make(&w, Type::word, 0, static_cast<uint32_t>(symbol::make("preprocessor")), static_cast<uint32_t>(-1));
+        error::raise(error::id::script_no_value, &w);
+    }
+    Cell* mark = stack::arguments_top;
+    Cell args[2] = {*code, none::shared};
+    Cell result;
+    interpreter::apply_function(&expand, &interpreter::anon_word, args, 2, &result);
+    stack::arguments_top = mark;
+}
+
 void do_value(const int32_t* refs) {
     Cell value = *arg(0);
     bool next = refs[2] >= 0;
     switch (value.type()) {
         case Type::block: case Type::paren: case Type::hash: {
             clamp(&value);
+            if (refs[0] >= 0) preprocess(&value);
             if (!next) {
                 interpreter::eval_block(&value, true);
                 return;
