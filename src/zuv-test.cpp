@@ -10,6 +10,9 @@
 // Results are compared with strict-equal?. Comment lines start with ";". Each failing case
 // is reported with its file and line; the last line gives the totals, and the exit status
 // is 1 when anything failed.
+//
+// Test files may use `output-of block`: the text the block prints (print, prin, and the
+// library's own printing, which a redefined print would not see), instead of writing it out.
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -19,6 +22,8 @@
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "evaluator/error.h"
+#include "evaluator/context.h"
+#include "evaluator/function.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/object.h"
 #include "evaluator/symbol.h"
@@ -26,6 +31,7 @@
 #include "memory/stack.h"
 #include "reader/lexer-load.h"
 #include "runtime/entry.h"
+#include "runtime/print.h"
 #include "runtime/system.h"
 #include "runtime/throw.h"
 
@@ -239,6 +245,58 @@ struct Args {
     int status;
 };
 
+// output-of: the print hooks are swapped for a collector while the block runs.
+std::string* output_sink = nullptr;
+
+void collect_output(Cell* text, int32_t line_feed) {
+    *output_sink += string::to_utf8(text);
+    if (line_feed) *output_sink += "\n";
+}
+
+Cell* output_of(Cell** args) {
+    Cell code = *args[0];
+    std::string text;
+    std::string* outer_sink = output_sink;
+    runtime::HookList outer_hooks = runtime::print_hooks;
+    runtime::print_hooks = runtime::HookList{};
+    runtime::add_output_hooks(collect_output, nullptr);
+    output_sink = &text;
+    auto restore = [&] {
+        runtime::remove_output_hooks(collect_output, nullptr);
+        runtime::print_hooks = outer_hooks;
+        output_sink = outer_sink;
+    };
+    try {
+        stack::mark_native(&interpreter::body_word);
+        interpreter::eval_block(&code, true);
+        if (interpreter::pending) interpreter::throw_pending();
+        stack::unwind();
+    } catch (...) {
+        restore();
+        throw;
+    }
+    restore();
+    static Cell result;
+    Cell* s = string::push_new(static_cast<int32_t>(text.size()));
+    string::append_utf8(s, text);
+    result = *s;
+    stack::pop(1);
+    return &result;
+}
+
+void define_test_words() {
+    Cell* spec = block::push_new(2);
+    lexer::load_into(spec, "code [block!]");
+    int32_t entry = routine::register_entry({"output-of", output_of, nullptr});
+    Cell* r = routine::push(spec, entry, routine::takes_cells, 0);
+    Cell word;
+    cell::make(&word, Type::word, context::global, static_cast<uint32_t>(symbol::make("output-of")),
+               static_cast<uint32_t>(-1));
+    context::add_global(word.int2());
+    context::set(&word, r);
+    stack::pop(2);
+}
+
 void* run(void* p) {
     auto* a = static_cast<Args*>(p);
     runtime::record_machine_stack();
@@ -250,6 +308,7 @@ void* run(void* p) {
     runtime::collector_enabled = 1;
     try {
         boot::run_script();
+        define_test_words();
     } catch (const runtime::Throw&) {
         std::fprintf(stderr, "boot failed\n");
         a->status = 1;

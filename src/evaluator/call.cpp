@@ -219,22 +219,27 @@ void refinements_by_name(Call& call, Cell* cache_block, const Cell* path, int32_
             Cell* slot = stack::arguments_base + index;
             if (logic::truth(slot)) error::raise(error::id::script_dup_refine, path ? path : &e);
             logic::make_at(slot, on);
-            Cell* saved_top = stack::arguments_top;
-            stack::arguments_top = slot + 1;
+            // Each argument is evaluated at the stack top, above the whole frame (a call or an
+            // operator in it uses the stack above where it starts), then put in its place.
+            int32_t place = index;
             for (int32_t i = cache_pos + 1; i < cache_n; ++i) {
                 Cell ts = *(block::head(cache_block) + i);
                 if (!ts.is(Type::typeset)) break;
-                int32_t place = index + (i - cache_pos);
-                fetch_argument(call, (ts.header >> kind_shift) & 3, place);
+                uint32_t kind = (ts.header >> kind_shift) & 3;
+                if (kind == return_spec) continue;  // return: is no argument
+                ++place;
+                Cell* top = stack::arguments_top;
+                fetch_argument(call, kind, place);
                 if (pending) return;
-                Cell* got = stack::arguments_top - 1;
-                if (on && !typeset_has(&ts, got->type())) {
+                Cell got = *(stack::arguments_top - 1);
+                stack::arguments_top = top;
+                if (on && !typeset_has(&ts, got.type())) {
                     Cell w = function::argument_word(call.fn, place);
-                    raise_expect(call.name, got, &w);
+                    raise_expect(call.name, &got, &w);
                 }
-                if (!on) cell::make(got, Type::none);
+                if (!on) cell::make(&got, Type::none);
+                stack::arguments_base[place] = got;
             }
-            stack::arguments_top = saved_top;
         } else {
             int32_t ordinal = ref->int3();
             if (on) {

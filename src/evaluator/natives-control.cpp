@@ -366,6 +366,8 @@ void try_(bool, const int32_t* refs) {
     }
     if (pending) {
         if (!all_codes) return;  // break, continue, return, exit and throw pass on
+        // A throw left its value and then its name: the value is the result.
+        if (pending == runtime::throw_throw) --stack::arguments_top;
         pending = 0;
     }
     stack::unwind_last();

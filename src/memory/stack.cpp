@@ -425,11 +425,11 @@ uint32_t unroll_value(uint32_t code) {
     while (calls_top > calls_bottom) {
         CallFrame* f = calls_top - 1;
         uint32_t k = frame_kind(f);
-        if (k == kind::catch_) {
+        // A try/all barrier takes a throw as a catch does: its value becomes the try's result.
+        if (k == kind::catch_ || k == kind::try_all) {
             found = f;
             break;
         }
-        if (k == kind::try_all) break;
         if (first && !saved_call_top) saved_call_top = calls_top;
         first = false;
         --calls_top;
