@@ -1,6 +1,7 @@
 // zuv-encode: turns a boot source into the compact ZUVBIN blob that the program embeds.
 // The runtime starts without boot data; the lexer loads the source into one block, which is
-// the blob's root value. Usage: zuv-encode SOURCE.zuv OUT.zuvbin
+// the blob's root value. Every word the lexer makes is global, and a compact global word
+// reads the same in the boot form. Usage: zuv-encode SOURCE.zuv OUT.zuvbin
 #include <cstdio>
 #include <fstream>
 #include <sstream>

@@ -668,7 +668,11 @@ void Reader::series_value(const Head& h, Slot& slot) {
         }
     } else {
         length = raw();
-        if (t == Type::vector) element = static_cast<Type>(raw() & 0xFF);
+        if (t == Type::vector) {
+            uint32_t e = raw();
+            check(e <= static_cast<uint32_t>(type_count));
+            element = static_cast<Type>(e);
+        }
     }
     size_t length_at = mark_;
     if (text) check(unit == 1 || unit == 2 || unit == 4);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <unordered_map>
 #include <vector>
 
@@ -596,9 +597,13 @@ std::vector<uint8_t> Writer::finish() {
 }  // namespace
 
 std::vector<uint8_t> encode_bytes(const Cell* value, bool compact) {
-    Writer w(compact);
-    w.value(*value);
-    return w.finish();
+    try {
+        Writer w(compact);
+        w.value(*value);
+        return w.finish();
+    } catch (const std::bad_alloc&) {
+        error::raise(error::id::internal_no_memory);
+    }
 }
 
 Cell* encode(const Cell* value) { return binary::load(encode_bytes(value, false)); }

@@ -236,6 +236,27 @@ TEST_F(ZuvbinTest, SharingAndCyclesSurvive) {
         EXPECT_EQ(item(back, 0).data3, item(back, 1).data3) << "one function";
     }
 
+    // A path into an error counts its fields where its context keeps them (arg1 is 3).
+    Cell in_error = eval("e: make error! [script no-value x] e/arg1: [shared] reduce [e e/arg1]");
+    for (bool compact : {false, true}) {
+        Cell back = round_trip(in_error, compact);
+        context::set(words::load("zb-ie"), &back);
+        EXPECT_EQ(mold(eval("same? zb-ie/1/arg1 zb-ie/2")), "true");
+    }
+
+    // One buffer seen as a string! and as a binary!: the second is written in full again,
+    // as no reference can cross those kinds.
+    Cell text = eval("\"bytes\"");
+    Cell bytes = text;
+    bytes.set_type(Type::binary);
+    Cell* both = block::push_new(2);
+    block::append(both, &text);
+    block::append(both, &bytes);
+    for (bool compact : {false, true}) {
+        Cell back = round_trip(*both, compact);
+        EXPECT_EQ(mold(back), "[\"bytes\" #{6279746573}]");
+    }
+
     // An error that holds itself is written once and referred to.
     Cell e = eval("e: try [1 / 0] e/arg1: e e");
     for (bool compact : {false, true}) {
