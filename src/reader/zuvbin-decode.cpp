@@ -299,6 +299,7 @@ private:
     Cell shell_word(const Shell& shell, Ref ctx);
 
     std::vector<uint32_t> path();
+    std::vector<uint32_t> positions();
     Cell resolve(const std::vector<uint32_t>& steps);
     Cell step(const Cell& from, uint32_t position);
     Cell found_owner(Type t);
@@ -438,29 +439,15 @@ void Reader::record(Slot& slot) {
         datatype::make_at(&type, static_cast<int>(t));
         error::raise(error::id::access_no_codec, &type);
     }
-    if (h.definition) {
-        if (run_time_) {
-            mark_ = start;
-            invalid();
-        }
-    }
-    bool shareable = t == Type::none_id || f::text_kind_q(t) || f::list_kind_q(t) || f::path_kind_q(t) ||
-                     f::word_kind_q(t) || t == Type::binary || t == Type::vector || t == Type::bitset ||
-                     t == Type::map || t == Type::object || t == Type::function || t == Type::error;
-    if (h.reference && !shareable) {
+    if ((h.definition && run_time_) || (h.reference && !f::shareable_q(t))) {
         mark_ = start;
         invalid();
     }
     switch (t) {
-        case Type::none_id: {
+        case Type::none_id:
             // A reference record: a copy of the value at the path.
-            std::vector<uint32_t> steps;
-            uint32_t n = compact_ ? varint() : raw();
-            check(n > 0 && n <= remaining() / (compact_ ? 1 : 4));
-            for (uint32_t i = 0; i < n; ++i) steps.push_back(number());
-            put(slot, resolve(steps));
+            put(slot, resolve(positions()));
             break;
-        }
         case Type::string: case Type::file: case Type::url: case Type::tag: case Type::email: case Type::ref:
         case Type::binary: case Type::vector:
             series_value(h, slot);
@@ -802,8 +789,7 @@ void Reader::word_value(const Head& h, Slot& slot) {
     size_t index_at = mark_;
     Shell shell{t, sym, index};
     if (h.reference) {
-        std::vector<uint32_t> steps = path();
-        Ref ctx = context_of(resolve(steps));
+        Ref ctx = context_of(resolve(path()));
         check(ctx != 0);
         mark_ = index_at;
         put(slot, shell_word(shell, ctx));
@@ -918,9 +904,9 @@ Ref Reader::context_record(context::Kind kind) {
 // of the record's own family. A context-keyed kind (word, object, function, error) takes
 // the owner of the context found.
 Cell Reader::found_owner(Type t) {
-    std::vector<uint32_t> steps = path();
+    std::vector<uint32_t> found = path();
     size_t at_path = mark_;
-    Cell v = resolve(steps);
+    Cell v = resolve(found);
     mark_ = at_path;
     if (t == Type::object || t == Type::function || t == Type::error) {
         Ref ctx = context_of(v);
@@ -962,11 +948,7 @@ void Reader::object_value(const Head& h, Slot& slot, const Shell& shell) {
         check(i < 0 || context::value_at(ctx, i)->is(Type::function));
     }
     object::build_record(&o);
-    if (shell.type == Type::none_id) {
-        Cell header_kept = o;
-        header_kept.header = at(slot)->header;
-        *at(slot) = header_kept;
-    }
+    if (shell.type == Type::none_id) *at(slot) = o;
 }
 
 void Reader::function_value(const Head& h, Slot& slot, const Shell& shell) {
@@ -1086,6 +1068,10 @@ void Reader::error_value(const Head& h, Slot& slot) {
 // positions); compact, a count and the positions.
 std::vector<uint32_t> Reader::path() {
     if (!compact_) check((raw() & f::plain::type_mask) == f::plain::reference_record);
+    return positions();
+}
+
+std::vector<uint32_t> Reader::positions() {
     uint32_t n = number();
     check(n > 0 && n <= remaining() / (compact_ ? 1 : 4));
     std::vector<uint32_t> steps;

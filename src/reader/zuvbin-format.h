@@ -76,6 +76,14 @@ constexpr bool text_kind_q(Type t) {
 }
 constexpr bool word_kind_q(Type t) { return t >= Type::word && t <= Type::refinement; }
 
+// Kinds that are written in reference form when met again: series by their buffer, the
+// context-keyed kinds by their context.
+constexpr bool shareable_q(Type t) {
+    return text_kind_q(t) || list_kind_q(t) || path_kind_q(t) || word_kind_q(t) || t == Type::binary ||
+           t == Type::vector || t == Type::bitset || t == Type::map || t == Type::object || t == Type::function ||
+           t == Type::error;
+}
+
 // A value in reference form must name a first occurrence of its own family: the path kinds
 // among themselves, block!/paren!/hash!, the text kinds, and every other shareable kind only
 // with itself. The contexts of words, objects, functions and errors pair freely: the decoder
