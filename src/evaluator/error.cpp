@@ -132,6 +132,14 @@ Cell field_word(const char* name) {
     return w;
 }
 
+// The category object at an index of the catalogue, into out; false when there is none.
+bool category_of(const Cell* cat, int32_t index, Cell* out) {
+    int32_t n = context::size_of(cat->data1);
+    if (index < 0 || index >= n) return false;
+    *out = values_of(cat->data1)[context::word_at(cat->data1, index)->int3()];
+    return out->is(Type::object);
+}
+
 void set_code(Cell* error, int32_t category, int32_t id) {
     cell::make(&values_of(error->data1)[f_code], Type::integer, 0, static_cast<uint32_t>(category * 100 + id - 2));
 }
@@ -155,6 +163,13 @@ Cell* create(const Cell* category, const Cell* id, const Cell* arg1, const Cell*
     return stack::push(&result);
 }
 
+bool code_known_q(int32_t code) {
+    const Cell* cat = catalogue();
+    Cell category;
+    return cat && code >= 0 && category_of(cat, code / 100, &category) &&
+           code % 100 + 2 < context::size_of(category.data1);
+}
+
 void make(const Cell* spec_in, Cell* out) {
     Cell spec = *spec_in;
     Cell* sh = stack::push(&spec);
@@ -162,12 +177,7 @@ void make(const Cell* spec_in, Cell* out) {
     Cell e;
     new_error(&e);
     Cell* eh = stack::push(&e);
-    auto category_at = [&](int32_t index, Cell* category_out) {
-        int32_t n = context::size_of(cat->data1);
-        if (index < 0 || index >= n) return false;
-        *category_out = values_of(cat->data1)[context::word_at(cat->data1, index)->int3()];
-        return category_out->is(Type::object);
-    };
+    auto category_at = [&](int32_t index, Cell* category_out) { return category_of(cat, index, category_out); };
     auto spec_field = [&](const char* name) -> Cell {
         Cell w = field_word(name);
         return w;
@@ -175,9 +185,7 @@ void make(const Cell* spec_in, Cell* out) {
     if (sh->is(Type::integer)) {
         int32_t code = sh->int2();
         Cell category;
-        if (!cat || code < 0 || !category_at(code / 100, &category) ||
-            code % 100 + 2 >= context::size_of(category.data1))
-            error::raise(id::script_out_of_range, sh);
+        if (!code_known_q(code) || !category_at(code / 100, &category)) error::raise(id::script_out_of_range, sh);
         values_of(eh->data1)[f_code] = *sh;
         values_of(eh->data1)[f_type] = word_of(cat, code / 100);
         values_of(eh->data1)[f_id] = word_of(&category, code % 100 + 2);

@@ -51,6 +51,9 @@ extern Raised last;
 // create pushes a new error made from a category and an id word.
 Cell* create(const Cell* category, const Cell* id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
 void make(const Cell* spec, Cell* out);
+// True when the catalogue has an entry for the code (category index * 100 + id index - 2),
+// which make of that integer! then builds.
+bool code_known_q(int32_t code);
 void set_where(Cell* error, const Cell* word);
 // The word of argument n (0-based, counting argument words and refinements) in the spec of
 // the innermost named call's function; none when there is none.

@@ -28,13 +28,9 @@
 
 namespace zuv::boot {
 
-struct Source {
-    const char* name;
-    const unsigned char* text;
-    std::size_t size;
-};
-extern const Source sources[];
-extern const int source_count;
+const Source* sources = nullptr;
+int source_count = 0;
+std::vector<int32_t> section_roots;
 
 namespace {
 
@@ -94,12 +90,11 @@ std::string describe_error(const Cell* error) {
     return text;
 }
 
-void run_text(const std::string& utf8, const char* name, Cell* result) {
-    Cell code;
-    block::make_at(&code, 16);
-    Cell* held = block::append(&block::root, &code);  // boot code stays reachable
-    Cell blk = *held;
-    lexer::load_into(&blk, utf8);
+namespace {
+
+// Evaluates a block (held by the root block) at the top level; the last value into result.
+void run_block(const Cell* code, Cell* result) {
+    Cell blk = *code;
     Cell* mark = stack::arguments_top;
     stack::mark_native(&interpreter::body_word);
     interpreter::eval_block(&blk, true);
@@ -107,11 +102,23 @@ void run_text(const std::string& utf8, const char* name, Cell* result) {
     stack::unwind();
     stack::arguments_top = mark;
     if (result) *result = r;
+}
+
+}  // namespace
+
+void run_text(const std::string& utf8, const char* name, Cell* result) {
+    Cell code;
+    block::make_at(&code, 16);
+    Cell* held = block::append(&block::root, &code);  // the code stays reachable
+    Cell blk = *held;
+    lexer::load_into(&blk, utf8);
+    run_block(&blk, result);
     (void)name;
 }
 
 void link() {}
 
+// Evaluates each boot section, which start-up decoded into the root block, in order.
 void run_script() {
     runtime::add_output_hooks(stdout_print_hook, nullptr);
     define_bootstrap_make();
@@ -120,12 +127,18 @@ void run_script() {
     // The routines need no typeset at definition: their specs' words are read at the first call.
     library::bind_routines();
     library::bind_predicates();
-    for (int i = 0; i < source_count; ++i) {
-        const Source& s = sources[i];
+    for (size_t i = 0; i < section_roots.size(); ++i) {
+        const char* name = sources[i].name;
+        if (section_roots[i] < 0) {
+            std::string text = std::string("*** Boot error in ") + name + ": no code block";
+            runtime::print_line({text.c_str()});
+            runtime::quit(runtime::no_catch_for_throw, 0);
+        }
+        Cell code = *block::cell_at(&block::root, section_roots[i]);
         try {
-            run_text(std::string(reinterpret_cast<const char*>(s.text), s.size), s.name, nullptr);
+            run_block(&code, nullptr);
         } catch (const runtime::Throw& t) {
-            std::string text = std::string("*** Boot error in ") + s.name;
+            std::string text = std::string("*** Boot error in ") + name;
             if (t.code == runtime::throw_error) text += ": " + describe_error(stack::top());
             runtime::print_line({text.c_str()});
             runtime::quit(runtime::no_catch_for_throw, 0);

@@ -1,10 +1,26 @@
 // Start-up of the language library: the boot sources are loaded and evaluated in order.
 #pragma once
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "memory/cell.h"
 
 namespace zuv::boot {
+
+// A section of the embedded boot data: the ZUVBIN blob of one boot source, in boot order.
+struct Source {
+    const char* name;
+    const unsigned char* data;
+    std::size_t size;
+};
+// Set before start-up by the generated boot data that a program links; a program without it
+// (the encoder that makes it) starts with no section.
+extern const Source* sources;
+extern int source_count;
+// Where each section's code block landed in the root block once decoded.
+extern std::vector<int32_t> section_roots;
 
 void link();
 void run_script();

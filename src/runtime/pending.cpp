@@ -9,7 +9,6 @@ namespace image { void init() {} }
 }  // namespace zuv
 namespace zuv::checksum { void init() {} }
 namespace zuv::compression { void init_words() {} }
-namespace zuv::zuvbin { void boot_load() {} }
 
 // Natives not built yet.
 #include "evaluator/natives-list.h"
