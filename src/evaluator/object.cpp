@@ -148,6 +148,8 @@ Cell* push(Ref ctx, uint32_t class_id, Ref record) {
     return stack::push(&o);
 }
 
+Cell* push_global_context() { return push(context::global, static_cast<uint32_t>(-1), 0); }
+
 Cell* get_word(Ref ctx, int32_t index) { return context::word_at(ctx, index); }
 
 int32_t word_count(const Cell* object) { return context::size_of(object->data1); }
@@ -158,6 +160,17 @@ Cell* find_value(const Cell* object, int32_t symbol) {
     int32_t i = find_index(object, symbol);
     if (i < 0) return const_cast<Cell*>(&none::shared);
     return values_of(object->data1) + context::word_at(object->data1, i)->int3();
+}
+
+Cell* system_field(std::initializer_list<const char*> path) {
+    Cell* v = context::get_value_slot(symbol::make("system"), context::global);
+    for (const char* name : path) {
+        if (!v || !v->is(Type::object)) return nullptr;
+        Cell holder = *v;
+        int32_t symbol = symbol::make(name);  // may intern, and so allocate
+        v = find_value(&holder, symbol);
+    }
+    return v;
 }
 
 void copy_value(Cell* v, Ref ctx) {
