@@ -182,8 +182,7 @@ Ref system_context() {
     Cell date = build_date();
     p.add("build-date", &date);
 
-    p.add_routine("state-interpreted?", "\"Return TRUE if called from the interpreter\" return: [logic!]",
-                  interpreted_q, Type::logic);
+    p.add_routine("stack-interpreted?", "return: [logic!]", interpreted_q, Type::logic);
     p.add_routine("gc-active?", "return: [logic!]", gc_active_q, Type::logic);
     p.add_routine("gc-series-cycles", "return: [integer!]", gc_series_cycles, Type::integer);
     p.add_routine("gc-nodes-cycles", "return: [integer!]", gc_nodes_cycles, Type::integer);
