@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs each benchmark in Zuv, Python 3 and Lua 5.4 and prints the times and the ratios.
-# Not run by CI. Usage: bench/run.sh (builds the release program first).
+# Runs each benchmark in Zuv, Python 3 and Lua 5.4 and prints the times and the ratios, then
+# the lexer's loading rate. Not run by CI. Usage: bench/run.sh (builds the release program first).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 make build >/dev/null
@@ -25,3 +25,9 @@ done
 echo
 cmake --build build/release --target zuv-bench >/dev/null
 build/release/bench/native/zuv-bench
+
+echo
+build/zuv bench/map.zuv
+# The lexer: loading 10 MB of generated source (blocks, words, strings, numbers).
+[ -f build/lexer-source.zuv ] || python3 bench/gen-lexer-source.py build/lexer-source.zuv 10
+printf '%-10s %s\n' lexer "$(build/zuv bench/lexer.zuv)"

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing Zuv need, only those that are missing.
-# Usage: scripts/setup.sh [build|test]
+# Usage: scripts/setup.sh [build|test|fuzz]
 set -euo pipefail
 
 build_packages=(g++ cmake ninja-build make pkg-config libssl-dev libcurl4-openssl-dev)
 test_packages=(googletest libgtest-dev libgmock-dev python3)
+# Only the lexer's fuzz target needs these (it is built by hand, not by the tests).
+fuzz_packages=(clang libclang-rt-dev)
 
 want=("${build_packages[@]}")
-if [ "${1:-build}" = test ]; then
-  want+=("${test_packages[@]}")
-fi
+case "${1:-build}" in
+  test) want+=("${test_packages[@]}") ;;
+  fuzz) want+=("${test_packages[@]}" "${fuzz_packages[@]}") ;;
+esac
 
 missing=()
 for p in "${want[@]}"; do

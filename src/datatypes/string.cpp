@@ -1380,6 +1380,7 @@ struct SortRun {
     int32_t flags;
     Cell function;     // the /compare function, or none
     uint32_t unit;     // the buffer's unit (default orders)
+    Type kind;         // the series' datatype: text is folded, bytes and numbers are not
     // What a call of the function raised (an error, or a break or return leaving it). The
     // sorts are never crossed by it: the remaining comparisons answer "equal" without
     // calling anything, and it is raised again once the sort is over.
@@ -1400,10 +1401,23 @@ int32_t compare_in_place(const uint8_t* a, const uint8_t* b, int32_t, int32_t) {
     uint32_t unit = run.unit;
     int32_t from = run.flags & sort_all ? 0 : run.offset;
     int32_t to = run.flags & sort_all ? run.size : run.offset + 1;
+    bool ascending = !(run.flags & sort_reverse);
     for (int32_t k = from; k < to; ++k) {
-        uint32_t x = sort_key(get_char(a + size_t(k) * unit, unit), unit, run.flags);
-        uint32_t y = sort_key(get_char(b + size_t(k) * unit, unit), unit, run.flags);
-        if (x != y) return (x < y) == !(run.flags & sort_reverse) ? -1 : 1;
+        const uint8_t* pa = a + size_t(k) * unit;
+        const uint8_t* pb = b + size_t(k) * unit;
+        if (run.kind == Type::vector) {
+            // Numbers in their numeric order, signs and fractions included.
+            Type element = vector::element_type(&run.series);
+            double x = vector::number_of(pa, unit, element), y = vector::number_of(pb, unit, element);
+            if (x != y) return (x < y) == ascending ? -1 : 1;
+            continue;
+        }
+        uint32_t x = get_char(pa, unit), y = get_char(pb, unit);
+        if (run.kind != Type::binary) {  // bytes are never case-folded
+            x = sort_key(x, unit, run.flags);
+            y = sort_key(y, unit, run.flags);
+        }
+        if (x != y) return (x < y) == ascending ? -1 : 1;
     }
     return 0;
 }
@@ -1541,7 +1555,7 @@ static Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* 
     }
     series->data1 = static_cast<uint32_t>(head);  // a negative /part sorts the range before the head
     int32_t flags = (case_ ? sort_case : 0) | (reverse ? sort_reverse : 0) | (all ? sort_all : 0);
-    SortRun run{*series, size, offset, flags, function, series::buffer(series)->unit(), nullptr};
+    SortRun run{*series, size, offset, flags, function, series::buffer(series)->unit(), series->type(), nullptr};
     edit(series, words::global::sort, words::global::sorted, nullptr, head, length,
          [&] { run_sort(run, length / size, stable); });
     return series;

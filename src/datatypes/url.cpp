@@ -9,6 +9,9 @@
 #include "datatypes/string.h"
 #include "evaluator/context.h"
 #include "evaluator/error.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/object.h"
+#include "evaluator/port.h"
 #include "evaluator/symbol.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"
@@ -87,9 +90,21 @@ Cell word_cell(const char* name) {
     return w;
 }
 
-// Seam: the URL parser (a library function) and ports are not built yet. A URL that is not
-// read or written through HTTP goes through a port made from it.
-[[noreturn]] void to_port(Cell* /*url*/, bool /*open*/) { error::raise(error::id::internal_not_done); }
+// The URL parser's parse-url function (library code), reached through the global word
+// url-parser; a missing one is reported as the word that has no value.
+Cell url_parser_function() {
+    Cell* parser = context::get_value_slot(symbol::make("url-parser"), context::global);
+    if (!parser || !parser->is(Type::object)) {
+        Cell w = word_cell("url-parser");
+        error::raise(error::id::script_no_value, &w);
+    }
+    Cell fn = *object::find_value(parser, symbol::make("parse-url"));
+    if (!fn.is(Type::function)) {
+        Cell w = word_cell("parse-url");
+        error::raise(error::id::script_no_value, &w);
+    }
+    return fn;
+}
 
 Cell* checked_response(Cell* response, Cell* u) {
     if (!response) error::raise(error::id::access_no_connect, u);
@@ -205,12 +220,31 @@ Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool case_, Cell* p
     return result;
 }
 
+Cell* to_port(Cell* u, bool open, bool new_, bool read, bool write, bool seek, Cell* allow) {
+    Cell fn = url_parser_function();
+    Cell* mark = stack::arguments_top;
+    Cell args[1] = {*u};
+    Cell name = word_cell("parse-url");
+    Cell parts;
+    interpreter::apply_function(&fn, &name, args, 1, &parts);
+    if (!parts.is(Type::object)) error::raise(error::id::script_invalid_arg, u);
+    Cell* held = stack::push(&parts);
+    port::make(held, held, static_cast<int32_t>(Type::port));
+    if (open) port::open(held, new_, read, write, seek, allow);
+    Cell made = *held;
+    stack::arguments_top = mark;
+    return stack::push(&made);
+}
+
 namespace {
 
-Cell* open(Cell* u, bool new_, bool read, bool write, bool seek, Cell* allow) { to_port(u, true); }
+Cell* open(Cell* u, bool new_, bool read, bool write, bool seek, Cell* allow) {
+    return to_port(u, true, new_, read, write, seek, allow);
+}
 
 Cell* read(Cell* u, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
-    if (!starts_with_http(u)) to_port(u, false);
+    if (!starts_with_http(u))
+        return port::read(to_port(u, false, false, false, false, false, nullptr), part, seek, binary, lines, info, as);
     if (part || seek || as) error::raise(error::id::internal_not_done);
     Cell method = word_cell("get");
     return checked_response(http::request(&method, u, nullptr, nullptr, lines, binary, info), u);
@@ -218,7 +252,9 @@ Cell* read(Cell* u, Cell* part, Cell* seek, bool binary, bool lines, bool info, 
 
 Cell* write(Cell* u, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part, Cell* seek,
             Cell* allow, Cell* as) {
-    if (!starts_with_http(u)) to_port(u, false);
+    if (!starts_with_http(u))
+        return port::write(to_port(u, false, false, false, false, false, nullptr), data, binary, lines, info, append,
+                           part, seek, allow, as);
     if (seek || allow || as) error::raise(error::id::internal_not_done);
     if (!data->is(Type::block)) {
         Cell method = word_cell("post");

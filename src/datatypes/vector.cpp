@@ -152,15 +152,15 @@ void get_value(const uint8_t* p, uint32_t w, Type element, Cell* out) {
     }
 }
 
-double number_at(const Cell* v, int32_t index) {
-    const uint8_t* p = element_at(v, index);
-    uint32_t w = width(v);
-    switch (element_type(v)) {
+double number_of(const uint8_t* p, uint32_t w, Type element) {
+    switch (element) {
         case Type::char_: return string::get_char(p, w);
         case Type::integer: return read_int(p, w);
         default: return read_double(p, w);
     }
 }
+
+double number_at(const Cell* v, int32_t index) { return number_of(element_at(v, index), width(v), element_type(v)); }
 
 void set_value(uint8_t* p, const Cell* value, uint32_t w) {
     switch (value->type()) {

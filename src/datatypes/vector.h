@@ -28,6 +28,8 @@ inline void make_at(Cell* c, int32_t capacity = 16) { make_at(c, capacity, Type:
 // points zero-extended (a char! is never negative), floats from single or double. out may be
 // any cell but one inside the buffer read.
 void get_value(const uint8_t* element, uint32_t width, Type element_type, Cell* out);
+// The element at an address as a number, read as get_value reads it.
+double number_of(const uint8_t* element, uint32_t width, Type element_type);
 // The element at an absolute index as a number, read as get_value reads it.
 double number_at(const Cell* v, int32_t index);
 // Stores a char!/integer! in 1, 2 or 4 bytes (the low bits), a float!/percent! as a double

@@ -65,7 +65,7 @@ int32_t normalize_part(Cell* measured, Cell* part, bool check_series) {
     if (part->is(Type::integer)) {
         count = part->int2();
     } else {
-        if (part->type() != measured->type() || part->data2 != measured->data2) {
+        if (part->type() != measured->type() || part->data2 != measured->data2 || part->is(Type::port)) {
             Cell w = part_word();
             error::raise(error::id::script_invalid_refine_arg, &w, part);
         }
@@ -73,7 +73,8 @@ int32_t normalize_part(Cell* measured, Cell* part, bool check_series) {
     }
     if (count == 0) return -2;
     if (count < 0) {
-        if (measured->int1() == 0) return -2;
+        // A port has no head to move back: its first data word is its context.
+        if (!series_like(measured->type()) || measured->int1() == 0) return -2;
         int32_t head = measured->int1() + count;
         if (head < 0) head = 0;
         count = measured->int1() - head;

@@ -56,37 +56,10 @@ struct Call {
     bool infix;  // an operator's call: its right operand takes no operator after it
 };
 
-// The word of the spec at a given argument place (arguments and refinements in order,
-// up to /local), for error messages.
-Cell spec_word_for(const Cell* fn, int32_t place) {
-    Cell spec;
-    cell::make(&spec, Type::block, 0, fn->data2, 0);
-    int32_t n = series::buffer_length(&spec);
-    int32_t local_sym = symbol::resolve(symbol::make("local"));
-    int32_t seen = -1;
-    for (int32_t i = 0; i < n; ++i) {
-        Cell* c = cell_at(&spec, i);
-        switch (c->type()) {
-            case Type::refinement:
-                if (symbol::resolve(c->int2()) == local_sym) return none::shared;
-                [[fallthrough]];
-            case Type::word: case Type::lit_word: case Type::get_word:
-                if (++seen == place) {
-                    Cell w = *c;
-                    w.set_type(Type::word);
-                    return w;
-                }
-                break;
-            default:
-                break;
-        }
-    }
-    return none::shared;
-}
 
 int32_t fetch_argument(Call& call, uint32_t kind, int32_t place) {
     if (call.pos >= call.end) {
-        Cell w = spec_word_for(call.fn, place);
+        Cell w = function::argument_word(call.fn, place);
         error::raise(error::id::script_no_arg, call.name, &w);
     }
     Cell c = *cell_at(call.block, call.pos);
@@ -256,7 +229,7 @@ void refinements_by_name(Call& call, Cell* cache_block, const Cell* path, int32_
                 if (pending) return;
                 Cell* got = stack::arguments_top - 1;
                 if (on && !typeset_has(&ts, got->type())) {
-                    Cell w = spec_word_for(call.fn, place);
+                    Cell w = function::argument_word(call.fn, place);
                     raise_expect(call.name, got, &w);
                 }
                 if (!on) cell::make(got, Type::none);
@@ -277,7 +250,7 @@ void refinements_by_name(Call& call, Cell* cache_block, const Cell* path, int32_
                 Cell* got = stack::arguments_top - 1;
                 if (on) {
                     if (!typeset_has(&ts, got->type())) {
-                        Cell w = spec_word_for(call.fn, place);
+                        Cell w = function::argument_word(call.fn, place);
                         raise_expect(call.name, got, &w);
                     }
                 } else {
@@ -325,7 +298,7 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
                     }
                     Cell* got = stack::arguments_top - 1;
                     if (!typeset_has(&e, got->type())) [[unlikely]] {
-                        Cell w = spec_word_for(call.fn, place);
+                        Cell w = function::argument_word(call.fn, place);
                         raise_expect(call.name, got, &w);
                     }
                     ++call.arg_count;

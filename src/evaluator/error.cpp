@@ -13,6 +13,7 @@
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "evaluator/context.h"
+#include "evaluator/function.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/object.h"
 #include "evaluator/symbol.h"
@@ -258,24 +259,7 @@ Cell get_call_argument(int32_t index) {
         default:
             return none::shared;
     }
-    Cell spec;
-    cell::make(&spec, Type::block, 0, fn->data2, 0);
-    int32_t n = series::length(&spec), seen = -1;
-    for (int32_t i = 0; i < n; ++i) {
-        Cell* c = block::head(&spec) + i;
-        switch (c->type()) {
-            case Type::word: case Type::lit_word: case Type::get_word: case Type::refinement:
-                if (++seen == index) {
-                    Cell w = *c;
-                    w.set_type(Type::word);
-                    return w;
-                }
-                break;
-            default:
-                break;
-        }
-    }
-    return none::shared;
+    return function::argument_word(fn, index);
 }
 
 [[noreturn]] void raise_refine_arg(const Cell* refinement, const Cell* value) {

@@ -170,6 +170,32 @@ Cell* push(const Cell* spec_in, const Cell* body_in, Ref context, uint32_t flags
     return stack::push(&f);
 }
 
+Cell argument_word(const Cell* fn, int32_t place) {
+    Cell spec;
+    cell::make(&spec, Type::block, 0, fn->data2, 0);
+    int32_t n = series::buffer_length(&spec);
+    int32_t local_sym = symbol::resolve(symbol::make("local"));
+    int32_t seen = -1;
+    for (int32_t i = 0; i < n; ++i) {
+        Cell* c = memory::buffer_of(spec.data2)->cells() + i;
+        switch (c->type()) {
+            case Type::refinement:
+                if (symbol::resolve(c->int2()) == local_sym) return none::shared;
+                [[fallthrough]];
+            case Type::word: case Type::lit_word: case Type::get_word:
+                if (++seen == place) {
+                    Cell w = *c;
+                    w.set_type(Type::word);
+                    return w;
+                }
+                break;
+            default:
+                break;
+        }
+    }
+    return none::shared;
+}
+
 void init_locals(int32_t n) {
     logic::push(false);
     for (int32_t i = 1; i < n; ++i) none::push();

@@ -18,6 +18,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/error.h"
 #include "evaluator/natives-list.h"
+#include "evaluator/natives.h"
 #include "evaluator/symbol.h"
 #include "evaluator/word.h"
 #include "memory/stack.h"
@@ -204,16 +205,17 @@ void nan_q(bool, const int32_t*) { box_logic(nan_number_q(arg(0))); }
 void max(bool, const int32_t*) { min_max(true); }
 void min(bool, const int32_t*) { min_max(false); }
 
+int32_t shift_bits(int32_t data, int32_t bits, bool left, bool logical) {
+    if (bits < 0) bits = 0;
+    uint32_t u = static_cast<uint32_t>(data);
+    if (left) return bits >= 32 ? 0 : static_cast<int32_t>(u << bits);
+    if (logical) return bits >= 32 ? 0 : static_cast<int32_t>(u >> bits);
+    return bits >= 32 ? (data < 0 ? -1 : 0) : data >> bits;
+}
+
 // refs: /left, /logical.
 void shift(bool, const int32_t* refs) {
-    int32_t data = arg(0)->int2();
-    int32_t bits = arg(1)->int2() < 0 ? 0 : arg(1)->int2();
-    uint32_t u = static_cast<uint32_t>(data);
-    int32_t r;
-    if (refs[0] >= 0) r = bits >= 32 ? 0 : static_cast<int32_t>(u << bits);
-    else if (refs[1] >= 0) r = bits >= 32 ? 0 : static_cast<int32_t>(u >> bits);
-    else r = bits >= 32 ? (data < 0 ? -1 : 0) : data >> bits;
-    integer::box(r);
+    integer::box(shift_bits(arg(0)->int2(), arg(1)->int2(), refs[0] >= 0, refs[1] >= 0));
     stack::keep();
 }
 

@@ -7,6 +7,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives-list.h"
+#include "evaluator/natives.h"
 #include "memory/stack.h"
 #include "runtime/print.h"
 #include "runtime/throw.h"

@@ -24,6 +24,12 @@ void register_list(std::initializer_list<Entry> entries);
 // Raises internal/not-done while the library has no do-file.
 void do_file(const Cell* script, const Cell* args, Cell* result);
 
+// Set by print and prin: 1 when the last output ended with a line feed.
+extern int32_t last_print_newline;
+// The shift native's arithmetic: left, logical (unsigned) right, or arithmetic right; a
+// negative count shifts by 0, 32 bits or more leave only the sign (or nothing).
+int32_t shift_bits(int32_t data, int32_t bits, bool left, bool logical);
+
 }  // namespace zuv::natives
 
 namespace zuv::actions {

@@ -15,6 +15,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/object.h"
 #include "evaluator/symbol.h"
+#include "library/routines.h"
 #include "library/sections.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
@@ -117,6 +118,9 @@ void link() {}
 void run_script() {
     runtime::add_output_hooks(stdout_print_hook, nullptr);
     define_bootstrap_make();
+    // The routines need no typeset at definition: their specs' words are read at the first call.
+    library::bind_routines();
+    library::bind_predicates();
     for (int i = 0; i < source_count; ++i) {
         const Source& s = sources[i];
         try {
@@ -128,6 +132,7 @@ void run_script() {
             runtime::quit(runtime::no_catch_for_throw, 0);
         }
     }
+    library::bind_direct_calls();
 }
 
 void launch_console() {

@@ -3,8 +3,9 @@
 // a global word. The section's code is bound to its context after loading, before it runs.
 #pragma once
 #include <string_view>
+#include <vector>
 
-#include "evaluator/function.h"
+#include "library/routines.h"
 #include "memory/arena.h"
 #include "memory/cell.h"
 
@@ -20,11 +21,8 @@ class PrivateContext {
 public:
     explicit PrivateContext(int32_t size);
     void add(const char* word, const Cell* value);
-    // A routine! over a C++ entry, made from the text of its spec block (without brackets):
-    // one taking its argument cells, or one taking machine values whose result has the given
-    // kind (logic!, integer!, float!, or unset! for none).
-    void add_routine(const char* word, const char* spec, routine::CellEntry entry);
-    void add_routine(const char* word, const char* spec, routine::ValueEntry entry, Type result);
+    // Routine! values, made as define_routines makes the global ones.
+    void add_routines(const std::vector<Definition>& list) { define_routines(list, context_); }
     Ref context() const { return context_; }
 
 private:
@@ -32,7 +30,6 @@ private:
 };
 
 // The builders behind section_context.
-Ref system_context();   // 04-system.zuv
-Ref pending_context();  // 03-pending.zuv
+Ref system_context();  // 04-system.zuv
 
 }  // namespace zuv::library

@@ -10,13 +10,14 @@
 #include "datatypes/block.h"
 #include "datatypes/date.h"
 #include "datatypes/float.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
-#include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "evaluator/error.h"
 #include "evaluator/object.h"
 #include "evaluator/symbol.h"
+#include "library/routines.h"
 #include "library/sections.h"
 #include "memory/action-types.h"
 #include "memory/collector.h"
@@ -29,22 +30,22 @@ namespace zuv::library {
 
 // ---- seams ------------------------------------------------------------------------------------
 // The ZUVBIN encoder and decoder and the image! codecs are other modules' work. Until they
-// exist the codec routines reach them through these functions, which answer not-done.
+// exist the codec routines reach them through these functions, named after what each
+// stands for, which answer not-done.
 
 namespace zuvbin_seam {
 
-// A new binary! holding the ZUVBIN blob of the value, compact or plain.
-Cell* encode(Cell* value, bool compact) {
+// zuvbin::encode or zuvbin::encode_compact: a new binary! holding the blob of the value.
+Cell* encode(const Cell* value, bool compact) {
     (void)value;
     (void)compact;
     error::raise(error::id::internal_not_done);
 }
 
-// Decodes a blob of length bytes at run time, appending each root value to the block.
-void decode(const Cell* binary, int32_t length, Cell* target) {
-    (void)binary;
-    (void)length;
-    (void)target;
+// zuvbin::decode of a binary!: its root values, the single one pushed as itself. A blob of
+// ten bytes or fewer holds no value.
+Cell* decode(const Cell* binary) {
+    if (series::length(const_cast<Cell*>(binary)) <= 10) error::raise(error::id::script_invalid_data, binary);
     error::raise(error::id::internal_not_done);
 }
 
@@ -77,41 +78,16 @@ bool named(const Cell* word, const char* name) {
     return symbol::resolve(word->int2()) == symbol::resolve(symbol::make(name));
 }
 
-[[noreturn]] void raise_expect(const char* routine, Cell* value, const char* argument) {
-    Cell name = scalar::word_of(routine), type, arg = scalar::word_of(argument);
-    datatype::make_at(&type, static_cast<int>(value->type()));
-    error::raise(error::id::script_expect_arg, &name, &type, &arg);
-}
-
 // ---- state --------------------------------------------------------------------------------------
 
-routine::Value interpreted_q(const routine::Value*) {
-    routine::Value r;
-    r.logic = stack::interpreted_q(nullptr, false);
-    return r;
-}
-
-routine::Value gc_active_q(const routine::Value*) {
-    routine::Value r;
-    r.logic = runtime::collector_enabled != 0;
-    return r;
-}
-
-routine::Value gc_series_cycles(const routine::Value*) {
-    routine::Value r;
-    r.integer = static_cast<int32_t>(collector::stats.collections);
-    return r;
-}
-
-routine::Value gc_nodes_cycles(const routine::Value*) {
-    routine::Value r;
-    r.integer = static_cast<int32_t>(collector::stats.node_moves);
-    return r;
-}
+Cell* interpreted_q(Cell**) { return answer(stack::interpreted_q(nullptr, false)); }
+Cell* gc_active_q(Cell**) { return answer(runtime::collector_enabled != 0); }
+Cell* gc_series_cycles(Cell**) { return integer::push(static_cast<int32_t>(collector::stats.collections)); }
+Cell* gc_nodes_cycles(Cell**) { return integer::push(static_cast<int32_t>(collector::stats.node_moves)); }
 
 // The float printing switches behind system/options/float: pretty? and full?.
 Cell* set_float_flag(Cell** args) {
-    if (!args[0]->is(Type::word)) raise_expect("set-float-flag", args[0], "field");
+    if (!args[0]->is(Type::word)) raise_expect(args[0], "field");
     bool on = logic::truth(args[1]);
     if (named(args[0], "pretty?")) float_::pretty_print_q = on;
     else if (named(args[0], "full?")) float_::full_support_q = on;
@@ -121,12 +97,9 @@ Cell* set_float_flag(Cell** args) {
 // ---- ZUVBIN codec -------------------------------------------------------------------------------
 
 Cell* zuvbin_encode(Cell** args) {
-    if (!args[1]->is(Type::logic)) raise_expect("encode*", args[1], "compact?");
+    if (!args[1]->is(Type::logic)) raise_expect(args[1], "compact?");
     return zuvbin_seam::encode(args[0], logic::get(args[1]));
 }
-
-// A blob shorter than a header and a count cannot hold a value.
-constexpr int32_t shortest_blob = 11;
 
 Cell* zuvbin_decode(Cell** args) {
     Cell payload = *args[0];
@@ -134,20 +107,15 @@ Cell* zuvbin_decode(Cell** args) {
         auto read = reinterpret_cast<slotfn::Read>(datatype::action_of(payload.type(), datatype::slot::read));
         payload = *read(&payload, nullptr, nullptr, true, false, false, nullptr);
     }
-    if (!payload.is(Type::binary) || series::length(&payload) < shortest_blob)
-        error::raise(error::id::script_invalid_data, &payload);
-    Cell* held = stack::push(&payload);
-    Cell* out = block::push_new(4);
-    zuvbin_seam::decode(held, series::length(held), out);
-    if (series::length(out) == 1) return block::head(out);
-    return out;
+    if (!payload.is(Type::binary)) error::raise(error::id::script_invalid_data, &payload);
+    return zuvbin_seam::decode(stack::push(&payload));
 }
 
 // ---- image codecs -------------------------------------------------------------------------------
 
 template <image_seam::Format format>
 Cell* image_encode(Cell** args) {
-    if (!args[0]->is(Type::image)) raise_expect("encode", args[0], "img");
+    if (!args[0]->is(Type::image)) raise_expect(args[0], "img");
     return image_seam::encode(args[0], args[1], format);
 }
 
@@ -182,22 +150,23 @@ Ref system_context() {
     Cell date = build_date();
     p.add("build-date", &date);
 
-    p.add_routine("stack-interpreted?", "return: [logic!]", interpreted_q, Type::logic);
-    p.add_routine("gc-active?", "return: [logic!]", gc_active_q, Type::logic);
-    p.add_routine("gc-series-cycles", "return: [integer!]", gc_series_cycles, Type::integer);
-    p.add_routine("gc-nodes-cycles", "return: [integer!]", gc_nodes_cycles, Type::integer);
-    p.add_routine("set-float-flag", "field [word!] value", set_float_flag);
-
-    p.add_routine("zuvbin-encode*", "data compact? [logic!]", zuvbin_encode);
-    p.add_routine("zuvbin-decode", "payload", zuvbin_decode);
-
-    const char* encode_spec = "img [image!] where [any-type!]";
-    p.add_routine("png-encode", encode_spec, image_encode<image_seam::png>);
-    p.add_routine("jpeg-encode", encode_spec, image_encode<image_seam::jpeg>);
-    p.add_routine("bmp-encode", encode_spec, image_encode<image_seam::bmp>);
-    p.add_routine("gif-encode", encode_spec, image_encode<image_seam::gif>);
-    p.add_routine("tiff-encode", encode_spec, image_encode<image_seam::tiff>);
-    p.add_routine("image-decode", "data [any-type!]", image_decode);
+    const std::string encode_spec = "img [image!] where [any-type!]";
+    p.add_routines({
+        {"stack-interpreted?", interpreted_q, "return: [logic!]", "stack/interpreted? null no"},
+        {"gc-active?", gc_active_q, "return: [logic!]", "collector/active?"},
+        {"gc-series-cycles", gc_series_cycles, "return: [integer!]", "collector/stats/collections"},
+        {"gc-nodes-cycles", gc_nodes_cycles, "return: [integer!]", "collector/stats/node-moves"},
+        {"set-float-flag", set_float_flag, "field [word!] value", "float/set-flag field to logic! :value"},
+        {"zuvbin-encode*", zuvbin_encode, "data compact? [logic!]",
+         "either compact? [zuvbin/encode-compact :data][zuvbin/encode :data]"},
+        {"zuvbin-decode", zuvbin_decode, "payload", "zuvbin/decode-payload :payload"},
+        {"png-encode", image_encode<image_seam::png>, encode_spec, "image/encode img where 1"},
+        {"jpeg-encode", image_encode<image_seam::jpeg>, encode_spec, "image/encode img where 3"},
+        {"bmp-encode", image_encode<image_seam::bmp>, encode_spec, "image/encode img where 0"},
+        {"gif-encode", image_encode<image_seam::gif>, encode_spec, "image/encode img where 2"},
+        {"tiff-encode", image_encode<image_seam::tiff>, encode_spec, "image/encode img where 4"},
+        {"image-decode", image_decode, "data [any-type!]", "image/decode-source :data"},
+    });
     return p.context();
 }
 

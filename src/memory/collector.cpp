@@ -61,7 +61,13 @@ std::vector<Ref> pending;
 // Address-sorted node areas [first slot, end).
 std::vector<std::pair<Ref, Ref>> node_areas;
 
+// The table is rebuilt only when node frames were made or freed since the last build: the
+// release of dead nodes consults it once per batch.
+uint32_t areas_built_at = UINT32_MAX;
+
 void build_node_areas() {
+    if (areas_built_at == memory::node_frame_changes && !node_areas.empty()) return;
+    areas_built_at = memory::node_frame_changes;
     node_areas.clear();
     for (Ref r = memory::root.first_node_frame; r; r = ptr<NodeFrame>(r)->next) {
         NodeFrame* f = ptr<NodeFrame>(r);
@@ -515,11 +521,9 @@ void queue_node_release(Ref node) {
 
 void flush_node_release() {
     std::sort(release_queue.begin(), release_queue.end());
-    Ref frame_ref = memory::root.first_node_frame;
     // Node frames are not address-sorted in their list; look each node's frame up in the
-    // sorted area table, which the sweep keeps current.
+    // sorted area table.
     build_node_areas();
-    (void)frame_ref;
     for (Ref node : release_queue) {
         auto it = std::upper_bound(node_areas.begin(), node_areas.end(), std::make_pair(node, UINT32_MAX));
         if (it == node_areas.begin()) continue;

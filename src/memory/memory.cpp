@@ -91,7 +91,10 @@ void free_all() {
 
 // Node frames ---------------------------------------------------------------------------
 
+uint32_t node_frame_changes = 0;
+
 NodeFrame* alloc_node_frame(uint32_t count) {
+    ++node_frame_changes;
     auto* f = static_cast<NodeFrame*>(os_alloc(size_t(count) * 4 + sizeof(NodeFrame)));
     *f = NodeFrame{};
     f->node_count = count;
@@ -109,6 +112,7 @@ void init_node_free_list(NodeFrame* f) {
 }
 
 void free_node_frame(NodeFrame* f) {
+    ++node_frame_changes;
     Ref r = ref(f);
     if (f->prev) ptr<NodeFrame>(f->prev)->next = f->next;
     else root.first_node_frame = f->next;

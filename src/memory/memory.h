@@ -101,6 +101,8 @@ void free_all();
 void* os_alloc(size_t size, bool executable = false);
 void os_free(void* block);
 
+// Counts every node frame made or freed, so a table of the frames knows when it is stale.
+extern uint32_t node_frame_changes;
 NodeFrame* alloc_node_frame(uint32_t count);
 void init_node_free_list(NodeFrame* frame);
 void free_node_frame(NodeFrame* frame);

@@ -1,5 +1,5 @@
-// Loaders: each value token becomes a cell in the innermost open series. Open series are
-// blocks held on the argument stack until their closing token.
+// Loaders: each value token becomes a cell in the innermost open series. The series being
+// built share one value buffer; a closing token makes its series in one allocation.
 #include "reader/lexer-load.h"
 
 #include <cstring>
@@ -13,6 +13,7 @@
 #include "evaluator/error.h"
 #include "evaluator/symbol.h"
 #include "evaluator/word.h"
+#include "memory/collector.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
 #include "reader/lexer-scalars.h"
@@ -51,94 +52,292 @@ std::string percent_decode(std::string_view text) {
     return out;
 }
 
+// A `'` in a number stands alone between two digits: 1'000, never 1''0 nor 1'.
+bool separated_digits(std::string_view text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\'') continue;
+        const bool before = i > 0 && text[i - 1] >= '0' && text[i - 1] <= '9';
+        const bool after = i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '9';
+        if (!before || !after) return false;
+    }
+    return true;
+}
+
+// Optional sign, "1.#", then INF or NAN in any case: nothing else is a special float.
+bool special_float_q(std::string_view text) {
+    if (!text.empty() && (text[0] == '+' || text[0] == '-')) text.remove_prefix(1);
+    return text.size() == 6 && text.substr(0, 3) == "1.#" &&
+           (same_text_ci(text.substr(3), "INF") || same_text_ci(text.substr(3), "NAN"));
+}
+
+// An integer token's text: optional sign, digits, and a `'` alone between two digits. More
+// than 10 digits, or a value beyond 32 bits, make the token a float (too_big), except that
+// -2147483648 is the least integer.
+struct IntegerText {
+    int32_t value = 0;
+    bool fault = false;
+    bool too_big = false;
+};
+
+IntegerText read_integer(std::string_view text) {
+    IntegerText r;
+    size_t i = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) i = 1;
+    int64_t n = 0;
+    int32_t digits = 0;
+    bool after_digit = false;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') {
+            if (++digits <= 10) n = n * 10 + (c - '0');
+            after_digit = true;
+        } else if (c == '\'' && after_digit && i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '9') {
+            after_digit = false;
+        } else {
+            r.fault = true;
+            return r;
+        }
+    }
+    if (digits == 0) r.fault = true;
+    if (negative) n = -n;
+    if (digits > 10 || n > INT32_MAX || n < INT32_MIN) r.too_big = true;
+    else r.value = static_cast<int32_t>(n);
+    return r;
+}
+
+// The values of every running load, innermost load last: one block, kept alive as a root and
+// reused from load to load, so that a load allocates only the series it makes. A series being
+// built is a run of cells at its tail until its closing token copies them into a new block of
+// their exact size. Buffers move on any allocation: the loaders keep indexes, not pointers.
+Cell value_buffer;
+
+int32_t buffer_length() { return series::buffer_length(&value_buffer); }
+void truncate_buffer(int32_t length) {
+    memory::SeriesBuffer* b = series::buffer(&value_buffer);
+    b->tail = b->head + static_cast<uint32_t>(length) * sizeof(Cell);
+}
+
+void push_value(const Cell& v) {
+    memory::SeriesBuffer* b = series::buffer(&value_buffer);
+    if (b->tail_ptr() + sizeof(Cell) > b->data_end()) [[unlikely]] {
+        block::append(&value_buffer, &v);
+        return;
+    }
+    // word by word: the value was just built word by word, and one wide copy of it would wait
+    // for those stores to land
+    Cell* c = b->cells_end();
+    c->header = v.header;
+    c->data1 = v.data1;
+    c->data2 = v.data2;
+    c->data3 = v.data3;
+    b->tail += sizeof(Cell);
+}
+
+// Words met lately, in a small table found by a hash of their spelling: source repeats a few
+// hundred words, and a hit spares interning the spelling and finding it in the global context
+// again. Symbols and global words are never removed, but a collection may move the global
+// context's node: the table is emptied after each collection, and when it fills.
+struct alignas(64) KnownWord {
+    uint32_t length = 0;  // 0: empty
+    char spelling[40];
+    int32_t symbol;
+    Cell word;  // the word! bound to the global context, or a zero header until one is made
+};
+constexpr uint32_t known_word_count = 512;
+KnownWord known_words[known_word_count];
+uint32_t known_words_used = 0;
+uint32_t known_words_made = 0;  // collector::stats.collections when they were made
+
+void forget_known_words() {
+    for (KnownWord& k : known_words) k.length = 0;
+    known_words_used = 0;
+    known_words_made = collector::stats.collections;
+}
+
+// From the first and the last bytes of the spelling, read in words, and its length.
+uint32_t spelling_hash(std::string_view spelling) {
+    const char* p = spelling.data();
+    const size_t n = spelling.size();
+    uint64_t head, tail = 0;
+    if (n >= 8) {
+        std::memcpy(&head, p, 8);
+        std::memcpy(&tail, p + n - 8, 8);
+    } else if (n >= 4) {
+        uint32_t a, b;
+        std::memcpy(&a, p, 4);
+        std::memcpy(&b, p + n - 4, 4);
+        head = a | static_cast<uint64_t>(b) << 32;
+    } else {
+        head = static_cast<uint8_t>(p[0]) | static_cast<uint8_t>(p[n / 2]) << 8 | static_cast<uint8_t>(p[n - 1]) << 16;
+    }
+    const uint64_t mixed = (head ^ (tail * 0x9E3779B97F4A7C15ull) ^ n) * 0xFF51AFD7ED558CCDull;
+    return static_cast<uint32_t>(mixed >> 40);
+}
+
+bool same_spelling(const char* a, const char* b, size_t n) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x, y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        if (x != y) return false;
+    }
+    for (; i < n; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+// The entry of a spelling, interned when it is not known yet; null for a long spelling.
+KnownWord* known_word(std::string_view spelling) {
+    if (spelling.size() > sizeof(KnownWord::spelling)) return nullptr;
+    if (known_words_made != collector::stats.collections) forget_known_words();
+    const uint32_t hash = spelling_hash(spelling);
+    for (uint32_t h = hash;; ++h) {
+        KnownWord* k = &known_words[h & (known_word_count - 1)];
+        if (k->length == 0) break;
+        if (k->length == spelling.size() && same_spelling(k->spelling, spelling.data(), spelling.size())) return k;
+    }
+    const int32_t symbol = symbol::make(spelling);
+    // interning may have collected; a table three quarters full probes too long
+    if (known_words_made != collector::stats.collections || known_words_used >= known_word_count / 4 * 3)
+        forget_known_words();
+    uint32_t h = hash;
+    while (known_words[h & (known_word_count - 1)].length) ++h;
+    KnownWord* k = &known_words[h & (known_word_count - 1)];
+    k->length = static_cast<uint32_t>(spelling.size());
+    std::memcpy(k->spelling, spelling.data(), spelling.size());
+    k->symbol = symbol;
+    k->word.header = 0;
+    ++known_words_used;
+    return k;
+}
+
+int32_t symbol_of(std::string_view spelling) {
+    const KnownWord* k = known_word(spelling);
+    return k ? k->symbol : symbol::make(spelling);
+}
+
+// A word cell of the type for the spelling, bound as the loader binds every word.
+void make_word(Cell* v, std::string_view spelling, Type type) {
+    KnownWord* k = known_word(spelling);
+    if (!k) {
+        word::make_at(v, symbol::make(spelling), type);
+        return;
+    }
+    if (k->word.header == 0) {
+        const uint32_t made = collector::stats.collections;
+        Cell w;
+        word::make_at(&w, k->symbol, Type::word);
+        if (made != collector::stats.collections) {  // the entry was dropped meanwhile
+            *v = w;
+            v->set_type(type);
+            return;
+        }
+        k->word = w;
+    }
+    *v = k->word;
+    v->set_type(type);
+}
+
+// A new block holding a copy of the value buffer's cells from `from` to its tail.
+void block_of_buffer(Cell* out, int32_t from) {
+    const int32_t n = buffer_length() - from;
+    block::make_at(out, n);
+    memory::SeriesBuffer* b = series::buffer(out);
+    if (n > 0) std::memcpy(b->cells(), block::cell_at(&value_buffer, from), size_t(n) * sizeof(Cell));
+    b->tail = b->head + static_cast<uint32_t>(n) * sizeof(Cell);
+}
+
 class ValueLoader final : public Loader {
 public:
     // Loaders nest with their scans; the innermost is the one whose value a callback sees.
-    explicit ValueLoader(Cell* target) : target_(target), outer_(active) { active = this; }
-    ~ValueLoader() override { active = outer_; }
+    explicit ValueLoader(Cell* target) : target_(target), outer_(active), base_(buffer_length()) { active = this; }
+    ~ValueLoader() override {
+        truncate_buffer(base_);
+        active = outer_;
+    }
     ValueLoader(const ValueLoader&) = delete;
     ValueLoader& operator=(const ValueLoader&) = delete;
 
     static inline ValueLoader* active = nullptr;
 
     // The value appended last to the innermost open series, or null when it holds none.
-    Cell* last() {
-        Cell* c = current();
-        return series::buffer_length(c) > 0 ? block::tail(c) - 1 : nullptr;
+    Cell* last() { return buffer_length() > current() ? block::tail(&value_buffer) - 1 : nullptr; }
+
+    // Appends the values this load left at the top level to the target block.
+    void finish() {
+        if (!open_.empty()) truncate_buffer(open_.front().start);
+        if (buffer_length() > base_) {
+            Cell values = value_buffer;
+            values.data1 = static_cast<uint32_t>(base_);
+            block::copy_cells_in(target_, &values);
+        }
+        truncate_buffer(base_);
+        open_.clear();
     }
 
     int32_t value(std::string_view input, const Token& t, bool load) override {
-        std::string_view body = input.substr(t.body_start, t.body_end - t.body_start);
-        std::string_view text = input.substr(t.start, t.end - t.start);
-        // Zeroed: the make_at helpers some loaders call keep the cell's flag bits.
-        Cell v{};
+        const std::string_view body(input.data() + t.body_start, t.body_end - t.body_start);
+        const std::string_view text(input.data() + t.start, t.end - t.start);
+        Cell v{};  // the scalar makers set only their type bits: no stray flag may remain
         int32_t fault = check_ok;
         switch (t.kind) {
             case Kind::word: {
                 Type type = static_cast<Type>(static_cast<uint8_t>(t.word));
                 if (!load) return check_ok;
-                word::make_at(&v, symbol::make(body), type);
+                make_word(&v, body, type);
                 break;
             }
             case Kind::issue:
+                if (!load) return check_ok;
+                word::make_unbound(&v, symbol_of(body), Type::issue);
+                break;
             case Kind::refinement:
                 if (!load) return check_ok;
-                word::make_unbound(&v, symbol::make(body), t.kind == Kind::issue ? Type::issue : Type::refinement);
-                if (t.kind == Kind::refinement) word::make_at(&v, symbol::make(body), Type::refinement);
+                make_word(&v, body, Type::refinement);
                 break;
             case Kind::string:
-            case Kind::brace_close: {
-                std::u32string chars;
-                if (!decode_text(body, true, &chars)) return dt::string;
-                if (!load) return check_ok;
-                make_text(&v, chars, Type::string);
+            case Kind::brace_close:
+                if (!make_text(&v, body, true, Type::string, load, t.flags)) return dt::string;
                 break;
-            }
-            case Kind::raw_string: {
-                std::u32string chars;
-                if (!decode_text(body, false, &chars)) return dt::string;
-                if (!load) return check_ok;
-                make_text(&v, chars, Type::string);
+            case Kind::raw_string:
+                if (!make_text(&v, body, false, Type::string, load, t.flags)) return dt::string;
                 break;
-            }
             case Kind::file: {
                 bool quoted = text.size() > 1 && text[1] == '"';
-                std::u32string chars;
-                if (quoted) {
-                    if (!decode_text(body, true, &chars)) return dt::file;
-                } else {
-                    std::string decoded = percent_decode(body);
-                    if (!decode_text(decoded, false, &chars)) return dt::file;
-                }
-                if (!load) return check_ok;
-                make_text(&v, chars, Type::file);
+                bool made = quoted ? make_text(&v, body, true, Type::file, load, t.flags)
+                          : body.find('%') == std::string_view::npos
+                              ? make_text(&v, body, false, Type::file, load, t.flags)
+                              : make_text(&v, percent_decode(body), false, Type::file, load);
+                if (!made) return dt::file;
                 break;
             }
             case Kind::url: case Kind::email: case Kind::tag: case Kind::ref: {
                 Type type = t.kind == Kind::url ? Type::url : t.kind == Kind::email ? Type::email
                           : t.kind == Kind::tag ? Type::tag : Type::ref;
-                std::u32string chars;
-                std::string decoded = t.kind == Kind::url && body.find('%') != std::string_view::npos
-                                          ? percent_decode(body) : std::string(body);
-                if (!decode_text(decoded, false, &chars)) return static_cast<int32_t>(type);
-                if (!load) return check_ok;
-                make_text(&v, chars, type);
+                bool made = t.kind == Kind::url && body.find('%') != std::string_view::npos
+                                ? make_text(&v, percent_decode(body), false, type, load)
+                                : make_text(&v, body, false, type, load, t.flags);
+                if (!made) return static_cast<int32_t>(type);
                 break;
             }
             case Kind::char_: {
-                std::u32string chars;
-                if (!decode_text(body, true, &chars) || chars.size() != 1 || chars[0] > 0x10FFFF) return dt::char_;
+                // one character or escape: code points go up to 10FFFF, so at most four units
+                TextMeasure m;
+                if (!measure_text(body, true, &m) || m.count != 1) return dt::char_;
                 if (!load) return check_ok;
-                cell::make(&v, Type::char_, 0, chars[0]);
+                uint8_t code[4];
+                write_text(body, true, code, 4);
+                cell::make(&v, Type::char_, 0, string::get_char(code, 4));
                 break;
             }
             case Kind::integer: {
-                IntegerScan r = scan_integer(reinterpret_cast<const uint8_t*>(text.data()),
-                                             static_cast<int32_t>(text.size()), 1);
-                if (r.error == ScanError::not_a_number) return dt::integer;
-                if (r.error == ScanError::overflow) return load_float(text, t, load);
+                const IntegerText n = read_integer(text);
+                if (n.fault) return dt::integer;
+                if (n.too_big) return load_float(text, t, load);
                 if (!load) return check_ok;
-                cell::make(&v, Type::integer, 0, static_cast<uint32_t>(r.value));
+                cell::make(&v, Type::integer, 0, static_cast<uint32_t>(n.value));
                 break;
             }
             case Kind::hex_integer: {
@@ -156,6 +355,7 @@ public:
             case Kind::float_:
                 return load_float(text, t, load);
             case Kind::special_float: {
+                if (!special_float_q(text)) return dt::float_;
                 float_text::Parsed p = float_text::to_float_len(text.data(), static_cast<int32_t>(text.size()));
                 if (p.unread) return dt::float_;
                 if (!load) return check_ok;
@@ -196,7 +396,9 @@ public:
                 }
                 break;
             case Kind::tuple: fault = load_tuple(text, &v); break;
-            case Kind::pair: fault = load_pair(text, &v); break;
+            case Kind::pair:
+                fault = separated_digits(text) ? load_pair(text, &v) : dt::pair;
+                break;
             case Kind::point: fault = load_point(body, t.type, &v); break;
             case Kind::time: fault = load_time(text, &v); break;
             case Kind::money: fault = load_money(text, &v); break;
@@ -206,20 +408,18 @@ public:
         if (fault != check_ok) return fault;
         if (!load) return check_ok;
         if (t.lines > 0) v.header |= header::new_line;
-        block::append(current(), &v);
+        push_value(v);
         return check_ok;
     }
 
-    void open(int32_t kind, const Token& t) override {
-        Cell* b = block::push_new(4);
-        if (t.lines > 0) b->header |= header::new_line;
-        open_.push_back({kind, b});
-    }
+    void open(int32_t kind, const Token& t) override { open_.push_back({kind, buffer_length(), t.lines > 0}); }
 
     int32_t close(int32_t kind, const Token&) override {
         Open o = open_.back();
         open_.pop_back();
-        Cell v = *o.cell;
+        Cell v;
+        block_of_buffer(&v, o.start);
+        truncate_buffer(o.start);
         if (kind == dt::map) {
             if (series::length(&v) % 2) return dt::map;
             if (!map_hook) error::raise(error::id::internal_not_done);
@@ -227,43 +427,53 @@ public:
         } else {
             v.set_type(static_cast<Type>(kind));
         }
-        // The value stays on the stack until its parent holds it: a map's table has buffers
-        // that a copy held only here would not keep.
-        *o.cell = v;
-        block::append(current(), o.cell);
-        stack::arguments_top = o.cell;
+        if (o.new_line) v.header |= header::new_line;
+        // On the stack until the value buffer holds it: a map's table has buffers that a copy
+        // held only in this frame would not keep if adding it to the buffer collects.
+        Cell* held = stack::push(&v);
+        push_value(*held);
+        stack::pop(1);
         return check_ok;
     }
 
     void drop_last() override {
-        memory::SeriesBuffer* b = series::buffer(current());
-        if (b->tail > b->head + series::head(current()) * sizeof(Cell)) b->tail -= sizeof(Cell);
+        if (buffer_length() > current()) truncate_buffer(buffer_length() - 1);
     }
 
     void abandon() override {
-        if (!open_.empty()) stack::arguments_top = open_.front().cell;
+        truncate_buffer(base_);
         open_.clear();
     }
 
 private:
     struct Open {
         int32_t kind;
-        Cell* cell;
+        int32_t start;  // the first cell of its values in the value buffer
+        bool new_line;
     };
 
-    Cell* current() { return open_.empty() ? target_ : open_.back().cell; }
+    // Where the values of the innermost open series start in the value buffer.
+    int32_t current() const { return open_.empty() ? base_ : open_.back().start; }
 
-    static void make_text(Cell* v, const std::u32string& chars, Type type) {
-        uint32_t unit = 1;
-        for (char32_t c : chars) {
-            if (c > 0xFFFF) { unit = 4; break; }
-            if (c > 0xFF) unit = 2;
-        }
-        string::make_at_bytes(v, static_cast<int32_t>(chars.size()), unit, type);
+    // A string of the datatype from UTF-8 text (with caret escapes when `carets`), made into
+    // v when `load`; false when the text does not decode. `flags` are those of the token the
+    // text is part of (none for text decoded from %XX escapes).
+    static bool make_text(Cell* v, std::string_view body, bool carets, Type type, bool load,
+                          uint32_t flags = flag::high) {
+        TextMeasure m;
+        if (plain_text_q(flags, carets)) m.count = body.size();
+        else if (!measure_text(body, carets, &m)) return false;
+        if (!load) return true;
+        const uint32_t unit = m.largest > 0xFFFF ? 4 : m.largest > 0xFF ? 2 : 1;
+        string::make_at_bytes(v, static_cast<int32_t>(m.count), unit, type);
         memory::SeriesBuffer* b = series::buffer(v);
-        uint8_t* p = b->head_ptr();
-        for (size_t i = 0; i < chars.size(); ++i) string::put_char(p + i * unit, unit, chars[i]);
-        b->tail = b->head + static_cast<uint32_t>(chars.size() * unit);
+        if (m.plain) {
+            if (m.count) std::memcpy(b->head_ptr(), body.data(), m.count);
+        } else {
+            write_text(body, carets, b->head_ptr(), unit);
+        }
+        b->tail = b->head + static_cast<uint32_t>(m.count * unit);
+        return true;
     }
 
     int32_t load_float(std::string_view text, const Token& t, bool load) {
@@ -274,7 +484,7 @@ private:
         cell::make(&v, Type::float_);
         v.set_float23(f.value);
         if (t.lines > 0) v.header |= header::new_line;
-        block::append(current(), &v);
+        push_value(v);
         return check_ok;
     }
 
@@ -352,6 +562,7 @@ private:
 
     Cell* target_;
     ValueLoader* outer_;
+    int32_t base_;  // where this load's values start in the value buffer
     std::vector<Open> open_;
 };
 
@@ -392,9 +603,13 @@ Cell text_of(std::string_view s) {
 Result load_with(Cell* block, std::string_view text, Options options) {
     Cell* target = stack::push(block);
     Cell* mark = stack::arguments_top;
-    ValueLoader loader(target);
-    options.loader = &loader;
-    Result r = scan(text, options);
+    Result r;
+    {
+        ValueLoader loader(target);
+        options.loader = &loader;
+        r = scan(text, options);
+        if (!r.error) loader.finish();
+    }
     if (r.error) {
         stack::arguments_top = mark;
         raise_syntax(*r.error);
@@ -447,6 +662,9 @@ Cell load_value(Cell* s) {
     return result;
 }
 
-void init() {}
+void init() {
+    block::make_at(&value_buffer, 1000);
+    collector::add_root(&value_buffer);
+}
 
 }  // namespace zuv::lexer

@@ -74,18 +74,18 @@ std::optional<Clock> read_clock(std::string_view s) {
     Clock c;
     bool fraction = fields[1].find_first_of(".,") != std::string_view::npos;
     if (n == 2 && fraction) {
-        auto minutes = read_float(fields[0]);
-        if (!all_digits(fields[0]) || !minutes) return std::nullopt;
+        auto minutes = all_digits(fields[0]) ? read_float(fields[0]) : std::nullopt;
+        if (!minutes) return std::nullopt;
         c.minutes = *minutes;
         auto sec = read_float(fields[1]);
         if (!sec || *sec < 0 || fields[1][0] == '-' || fields[1][0] == '+') return std::nullopt;
         c.seconds = *sec;
         return c;
     }
-    // Read as floats (an hour count of any length is no C++ exception; a value too large for
-    // a double is refused by the caller).
+    if (!all_digits(fields[0]) || !all_digits(fields[1])) return std::nullopt;
+    // a run of digits too long for a float is no time (read_float refuses it, as it must)
     auto hours = read_float(fields[0]), minutes = read_float(fields[1]);
-    if (!all_digits(fields[0]) || !all_digits(fields[1]) || !hours || !minutes) return std::nullopt;
+    if (!hours || !minutes) return std::nullopt;
     c.hours = *hours;
     c.minutes = *minutes;
     if (n == 3) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <cassert>
 #include <vector>
 
 #include "reader/lexer-text.h"
@@ -146,31 +147,72 @@ Result Scanner::run() {
 
 // ---- finding tokens --------------------------------------------------------------------
 
-// Runs the machine from `from` in the current start state. This is the hot loop: one class
-// lookup, one transition and the two sums per byte; every decision about the kind found is
-// left to measure() and the handlers.
+// The transition table indexed by state and byte instead of state and class: the state that
+// a byte leads to takes one load, so the loop's chain from state to state is one lookup long.
+struct ByteTransitions {
+    uint8_t next[state_count][256];
+    ByteTransitions() {
+        for (int s = 0; s < state_count; ++s)
+            for (int b = 0; b < 256; ++b) {
+                next[s][b] = transitions[s][char_classes[b] & 0xFF];
+                // Only the start state stays in itself: the blanks skipped are those before a token.
+                assert(s == s_start || next[s][b] != s_start);
+            }
+    }
+};
+
+const ByteTransitions& byte_transitions() {
+    static const ByteTransitions table;
+    return table;
+}
+
+// Runs the machine from `from` in the current start state. This is the hot loop: the blanks and
+// line breaks before a token first, then per byte one transition, the byte's flags and the line
+// count; every decision about the kind found is left to measure() and the handlers.
 Token Scanner::machine(uint32_t from) {
-    uint32_t state = start_state_, prev = state, flags = 0, skip = 0, i = from;
-    for (; i < len_; ++i) {
-        const uint32_t entry = char_classes[bytes_[i]];
-        const uint32_t c = entry & 0xFF;
-        flags |= entry & ~0xFFu;
+    const uint8_t* const bytes = bytes_;
+    const uint32_t len = len_;
+    const auto& next = byte_transitions().next;
+    int32_t line = line_;
+    uint32_t i = from;
+    if (start_state_ == s_start) {
+        while (i < len && next[s_start][bytes[i]] == s_start) line += bytes[i++] == '\n';
+    }
+    const uint32_t start = i;
+    uint32_t state = start_state_, prev = state, flags = 0;
+    while (i < len) {
+        // Most bytes keep the state they found (the letters of a word, the text of a string):
+        // such a run needs no chain from one state to the next.
+        const uint8_t* row = next[state];
+        if (row['\n'] == state) {  // a state that runs over lines: a braced string, a binary...
+            while (i < len && row[bytes[i]] == state) {
+                flags |= char_classes[bytes[i]];
+                line += bytes[i] == '\n';
+                ++i;
+            }
+        } else {
+            while (i < len && row[bytes[i]] == state) flags |= char_classes[bytes[i++]];
+        }
+        if (i == len) break;
+        const uint8_t b = bytes[i];
+        flags |= char_classes[b];
         prev = state;
-        state = transitions[state][c];
+        state = row[b];
         if (state >= terminal_base) break;
-        skip += skip_table[state];
-        line_ += line_table[c];
+        line += b == '\n';
+        ++i;
     }
     if (state < terminal_base) {
         prev = state;
         state = transitions[state][c_end];
     }
+    line_ = line;
     Token t;
     t.kind = static_cast<Kind>(state - terminal_base);
     t.type = type_table[state];
-    t.start = from + skip;
+    t.start = start;
     t.end = i;
-    t.flags = flags;
+    t.flags = flags & ~0xFFu;
     t.prev_state = static_cast<uint8_t>(prev);
     return t;
 }
@@ -179,7 +221,8 @@ Token Scanner::next_token() {
     const int32_t line0 = line_;
     for (;;) {
         Token t = machine(pos_);
-        if (t.kind == Kind::word) {
+        // the blank set has no ASCII member
+        if (t.kind == Kind::word && t.start < len_ && bytes_[t.start] >= 0xC2) {
             // Unicode blanks are words to the byte table; they are skipped like blanks, and the
             // scan starts again after them (a word that followed them is scanned afresh, so
             // that "\u3000" "1" is the integer 1, not a word).
@@ -407,8 +450,10 @@ void Scanner::structure(Token& t) {
 // Checks a value token and, when the scan loads, has the loader build it, with the scan and
 // load events around it. False when the token failed quietly.
 bool Scanner::value_token(Token& t) {
-    const bool own = t.kind == Kind::string || t.kind == Kind::word || t.kind == Kind::issue ||
-                     t.kind == Kind::brace_close || t.kind == Kind::construction;
+    constexpr uint64_t own_kinds = 1ull << static_cast<int>(Kind::string) | 1ull << static_cast<int>(Kind::word) |
+                                   1ull << static_cast<int>(Kind::issue) | 1ull << static_cast<int>(Kind::brace_close) |
+                                   1ull << static_cast<int>(Kind::construction);
+    const bool own = (own_kinds >> static_cast<int>(t.kind)) & 1;
     const bool checking = !load_ || own || (cb_ && (cb_->mask & static_cast<uint32_t>(Event::scan)));
     const uint32_t start = t.kind == Kind::point ? t.start - 1 : t.start;
     pos_ = t.next;
@@ -420,14 +465,14 @@ bool Scanner::value_token(Token& t) {
     }
     type_ = t.type;
     bool go = true;
-    if (checking) go = fire(Event::scan, type_of(t), start, t.next, t.next);
+    if (checking && cb_) go = fire(Event::scan, type_of(t), start, t.next, t.next);
     if (!load_ || !go || !loader_) return true;
     err = loader_->value(in_, t, true);
     if (err != check_ok) {
         fail(t, start, err);
         return false;
     }
-    if (!fire(Event::load, type_of(t), start, t.next, t.next)) loader_->drop_last();
+    if (cb_ && !fire(Event::load, type_of(t), start, t.next, t.next)) loader_->drop_last();
     return true;
 }
 
@@ -438,11 +483,13 @@ int32_t Scanner::check(Token& t) {
     if (t.fault != check_ok) return t.fault;
     switch (t.kind) {
         case Kind::string: case Kind::brace_close:
+            if (plain_text_q(t.flags, true)) return check_ok;
             return decode_text(text(t.body_start, t.body_end), true) ? check_ok : dt::string;
         case Kind::word:
             return check_word(t);
         case Kind::issue:
             if (bytes_[t.start] != '#' || t.body_start >= t.body_end) return dt::issue;
+            if (plain_text_q(t.flags, false)) return check_ok;
             return decode_text(text(t.body_start, t.body_end), false) ? check_ok : dt::issue;
         case Kind::construction:
             return check_construction(t);
@@ -476,13 +523,15 @@ int32_t Scanner::check_word(Token& t) const {
         kind = WordKind::set;
         --e;
     }
-    if (s >= e || std::find(bytes_ + s, bytes_ + e, ':') != bytes_ + e) return dt::word;
+    if (s >= e || ((t.flags & flag::colon) && std::find(bytes_ + s, bytes_ + e, ':') != bytes_ + e)) return dt::word;
     // A path element followed by `:` (a/b:) must end the path there.
     if (kind != WordKind::set && cls(t.end) == c_colon && !hard_delimiter(cls(t.end + 1))) return dt::word;
     const std::string_view body = text(s, e);
-    for (size_t i = 0; i < body.size();) {
-        const int32_t code = decode_utf8(body, i);
-        if (code < 0 || unicode_blank_q(static_cast<uint32_t>(code))) return dt::word;
+    if (!plain_text_q(t.flags, false)) {
+        for (size_t i = 0; i < body.size();) {
+            const int32_t code = decode_utf8(body, i);
+            if (code < 0 || unicode_blank_q(static_cast<uint32_t>(code))) return dt::word;
+        }
     }
     t.word = kind;
     t.type = static_cast<int32_t>(kind);

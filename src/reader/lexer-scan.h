@@ -101,10 +101,10 @@ enum class Construct : uint8_t { none, logic_true, logic_false, none_value, unse
 //   others        (integer float special_float tuple date pair time money url email) the
 //                 whole token text; a leading `:` or `'` on url, email and money is refused
 // Flags include the byte that ended the token, so `a/b:` has flag::colon on `b`.
-// The number loaders convert through reader/number-scan.h (built separately): scan_integer
-// for integers (more than 10 digits or an overflow loads the same text through scan_float,
-// except "-2147483648"), float_syntax_q and scan_float for floats, percents and the numeric
-// fields of times, dates and points, scan_money for money.
+// The number loaders: an integer's `'` stands alone between digits, and more than 10 digits
+// or an overflow load the same text as a float (except "-2147483648"); floats, percents and
+// the numeric fields of times, dates and points go through float_syntax_q and scan_float of
+// reader/number-scan.h, money through scan_money.
 struct Token {
     Kind kind = Kind::end;
     int32_t type = dt::no_type;  // datatype id; refined by the checks (set-word!, point3D!, ...)

@@ -74,6 +74,7 @@ inline constexpr uint32_t caret = 0x20000000u;
 inline constexpr uint32_t utf8_wide = 0x40000000u;
 inline constexpr uint32_t utf8_4 = 0x80000000u;
 inline constexpr uint32_t multiline = 0x00020000u;
+inline constexpr uint32_t high = 0x00010000u;
 }  // namespace flag
 
 enum State : uint8_t {

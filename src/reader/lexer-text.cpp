@@ -2,6 +2,8 @@
 // Unicode blank set and string unit sizes.
 #include "reader/lexer-text.h"
 
+#include <algorithm>
+
 #include "reader/lexer-tables.h"
 
 namespace zuv::lexer {
@@ -129,20 +131,87 @@ int32_t decode_escape(std::string_view text, size_t& i) {
     return c;
 }
 
-bool decode_text(std::string_view text, bool carets, std::u32string* out) {
+namespace {
+
+// Calls sink(code) for each character of the text; false at the first sequence or escape that
+// does not decode. ASCII bytes other than `^` are their own characters and take the short way.
+template <class Sink>
+bool each_code(std::string_view text, bool carets, Sink&& sink) {
+    const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+    const size_t n = text.size();
     size_t i = 0;
-    while (i < text.size()) {
+    while (i < n) {
+        const uint8_t c = s[i];
+        if (c < 0x80 && (c != '^' || !carets)) {
+            sink(c);
+            ++i;
+            continue;
+        }
         int32_t code;
-        if (carets && text[i] == '^') {
+        if (c == '^') {
             ++i;
             code = decode_escape(text, i);
         } else {
             code = decode_utf8(text, i);
         }
         if (code < 0) return false;
-        if (out) out->push_back(static_cast<char32_t>(code));
+        sink(static_cast<uint32_t>(code));
     }
     return true;
+}
+
+}  // namespace
+
+bool decode_text(std::string_view text, bool carets, std::u32string* out) {
+    if (!out) {
+        TextMeasure m;
+        return measure_text(text, carets, &m);
+    }
+    return each_code(text, carets, [out](uint32_t c) { out->push_back(static_cast<char32_t>(c)); });
+}
+
+bool measure_text(std::string_view text, bool carets, TextMeasure* m) {
+    const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+    uint8_t largest = 0;
+    bool plain = true;
+    for (size_t i = 0; i < text.size(); ++i) {
+        largest = std::max(largest, s[i]);
+        if (carets && s[i] == '^') plain = false;
+    }
+    if (plain && largest < 0x80) {
+        *m = {text.size(), largest, true};
+        return true;
+    }
+    TextMeasure r{0, 0, false};
+    if (!each_code(text, carets, [&r](uint32_t c) {
+            ++r.count;
+            if (c > r.largest) r.largest = c;
+        }))
+        return false;
+    *m = r;
+    return true;
+}
+
+void write_text(std::string_view text, bool carets, uint8_t* out, uint32_t unit) {
+    switch (unit) {
+        case 1: each_code(text, carets, [&out](uint32_t c) { *out++ = static_cast<uint8_t>(c); }); break;
+        case 2:
+            each_code(text, carets, [&out](uint32_t c) {
+                out[0] = static_cast<uint8_t>(c);
+                out[1] = static_cast<uint8_t>(c >> 8);
+                out += 2;
+            });
+            break;
+        default:
+            each_code(text, carets, [&out](uint32_t c) {
+                out[0] = static_cast<uint8_t>(c);
+                out[1] = static_cast<uint8_t>(c >> 8);
+                out[2] = static_cast<uint8_t>(c >> 16);
+                out[3] = static_cast<uint8_t>(c >> 24);
+                out += 4;
+            });
+            break;
+    }
 }
 
 int string_unit_size(std::string_view body, uint32_t flags) {

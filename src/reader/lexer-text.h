@@ -7,7 +7,15 @@
 #include <string>
 #include <string_view>
 
+#include "reader/lexer-tables.h"
+
 namespace zuv::lexer {
+
+// True when a token with these flags is ASCII whose bytes are its characters: no UTF-8
+// sequence, no stray byte above 7F and, when carets are decoded, no `^`.
+inline bool plain_text_q(uint32_t flags, bool carets) {
+    return !(flags & (flag::utf8_wide | flag::utf8_4 | flag::high | (carets ? flag::caret : 0u)));
+}
 
 // Returned for a sequence or escape that does not decode.
 inline constexpr int32_t invalid_code = -1;
@@ -31,6 +39,20 @@ bool same_text_ci(std::string_view a, std::string_view b);
 // Decodes UTF-8 text, with caret escapes when `carets`, appending the code points to `out`
 // when one is given. False at the first sequence or escape that does not decode.
 bool decode_text(std::string_view text, bool carets, std::u32string* out = nullptr);
+
+// What a text decodes to: its character count and largest code point. `plain` when each byte
+// is an ASCII character of its own (no escape, no multi-byte sequence): the bytes are the text.
+struct TextMeasure {
+    size_t count = 0;
+    uint32_t largest = 0;
+    bool plain = true;
+};
+
+// Measures UTF-8 text, with caret escapes when `carets`; false when it does not decode.
+bool measure_text(std::string_view text, bool carets, TextMeasure* measure);
+
+// Writes the code points of a text that measure_text accepted, one unit of `unit` bytes each.
+void write_text(std::string_view text, bool carets, uint8_t* out, uint32_t unit);
 
 // The unit size (1, 2 or 4 bytes) of a string! built from a token's body, chosen from the
 // token's flags (UTF-8 lead bytes seen) and, when a `^` occurred, widened for `^(...)`

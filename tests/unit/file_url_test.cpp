@@ -219,7 +219,8 @@ TEST_F(FileUrlTest, UrlReadAndWrite) {
     auto read = reinterpret_cast<slotfn::Read>(datatype::action_of(Type::url, slot::read));
     auto write = reinterpret_cast<slotfn::Write>(datatype::action_of(Type::url, slot::write));
     Cell http = str("http://example.org", Type::url), ftp = str("ftp://x", Type::url), n = integer(1);
-    EXPECT_EQ(raised([&] { read(&ftp, nullptr, nullptr, false, false, false, nullptr); }), error::id::internal_not_done);
+    // Other schemes go through a port, which needs the library's URL parser (not loaded here).
+    EXPECT_EQ(raised([&] { read(&ftp, nullptr, nullptr, false, false, false, nullptr); }), error::id::script_no_value);
     EXPECT_EQ(raised([&] { read(&http, &n, nullptr, false, false, false, nullptr); }), error::id::internal_not_done);
     Cell bad_method = block_of({str("get"), block_of({}), str("data")});
     EXPECT_EQ(raised([&] { write(&http, &bad_method, false, false, false, false, nullptr, nullptr, nullptr, nullptr); }),

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -328,17 +329,18 @@ TEST(LexerScan, SyntaxErrors) {
     }
 }
 
-// Loader verdicts become errors with the token's excerpt; a map's failed close names map!.
+// A loader's verdict becomes the error, with the token's line and excerpt (the real loaders'
+// verdicts are tested through load_into and the script tests); a map's failed close names map!.
 TEST(LexerScan, LoaderErrors) {
     Scanned s;
-    s.rec.verdict = [](std::string_view in, const Token& t, bool) {
-        return t.kind == Kind::integer && in.substr(t.start, 3) == "1''" ? dt::integer : check_ok;
+    s.rec.verdict = [](std::string_view, const Token& t, bool) {
+        return t.kind == Kind::integer ? dt::tuple : check_ok;
     };
     Options o;
     o.loader = &s.rec;
-    s.result = scan("x\n 1''0 y", o);
+    s.result = scan("x\n 12 y", o);
     ASSERT_TRUE(s.result.error);
-    EXPECT_EQ(error_text(*s.result.error), "invalid 11 (line 2) 1''0 y");
+    EXPECT_EQ(error_text(*s.result.error), "invalid 39 (line 2) 12 y");
     EXPECT_EQ(s.log(), "word:x");
 
     Scanned m;
@@ -666,6 +668,57 @@ TEST(LexerText, Utf8AndBlanks) {
         EXPECT_FALSE(unicode_blank_q(c)) << c;
 }
 
+// What a text decodes to, and the units written for it: the count, the largest code point and
+// whether the bytes are the characters as they stand.
+TEST(LexerText, MeasureAndWrite) {
+    struct Case {
+        const char* text;
+        bool carets;
+        bool ok;
+        std::u32string chars;
+        bool plain;
+    } cases[] = {
+        {"", true, true, U"", true},
+        {"abc", true, true, U"abc", true},
+        {"a^/b", false, true, U"a^/b", true},
+        {"a^/b", true, true, U"a\nb", false},
+        {"\x01\x7F", true, true, U"\x01\x7F", true},
+        {"\xC3\xA9t\xC3\xA9", false, true, U"\u00E9t\u00E9", false},
+        {"\xE2\x82\xAC^(1F600)", true, true, U"\u20AC\U0001F600", false},
+        {"^(100)", true, true, U"\u0100", false},
+        {"a\x80", false, false, U"", false},
+        {"a^", true, false, U"", false},
+        {"\xF0\x9F\x98", false, false, U"", false},
+    };
+    for (const Case& c : cases) {
+        TextMeasure m;
+        ASSERT_EQ(measure_text(c.text, c.carets, &m), c.ok) << c.text;
+        if (!c.ok) continue;
+        EXPECT_EQ(m.count, c.chars.size()) << c.text;
+        EXPECT_EQ(m.plain, c.plain) << c.text;
+        uint32_t largest = 0;
+        for (char32_t ch : c.chars) largest = std::max<uint32_t>(largest, ch);
+        EXPECT_EQ(m.largest, largest) << c.text;
+        for (uint32_t unit : {4u, 2u, 1u}) {
+            if ((unit == 1 && largest > 0xFF) || (unit == 2 && largest > 0xFFFF)) continue;
+            std::vector<uint8_t> out(m.count * unit + 1, 0xEE);
+            write_text(c.text, c.carets, out.data(), unit);
+            EXPECT_EQ(out.back(), 0xEE) << c.text << " wrote past its units";
+            for (size_t i = 0; i < m.count; ++i) {
+                uint32_t ch = 0;
+                for (uint32_t k = 0; k < unit; ++k) ch |= uint32_t(out[i * unit + k]) << (8 * k);
+                EXPECT_EQ(ch, uint32_t(c.chars[i])) << c.text << " unit " << unit << " at " << i;
+            }
+        }
+    }
+    // the flags tell plain text without reading it
+    EXPECT_TRUE(plain_text_q(flag::sign | flag::dot, true));
+    EXPECT_FALSE(plain_text_q(flag::caret, true));
+    EXPECT_TRUE(plain_text_q(flag::caret, false));
+    EXPECT_FALSE(plain_text_q(flag::utf8_wide, false));
+    EXPECT_FALSE(plain_text_q(flag::high, false));
+}
+
 TEST(LexerText, StringUnitSize) {
     struct Case {
         const char* body;
@@ -708,6 +761,10 @@ TEST(LexerTables, ClassesAndFlagsAsSpecified) {
     EXPECT_EQ(char_classes['E'] & ~0xFFu, flag::exponent);
     EXPECT_EQ(char_classes[0xEF] & ~0xFFu, flag::utf8_wide);
     EXPECT_EQ(char_classes[0xF0] & ~0xFFu, flag::utf8_4);
+    // every byte above 7F is a lead byte or marked high
+    for (int b = 0x80; b < 0x100; ++b)
+        EXPECT_NE(char_classes[b] & (flag::utf8_wide | flag::utf8_4 | flag::high), 0u) << b;
+    EXPECT_EQ(char_classes[0x7F] & ~0xFFu, 0u);
     // every state sends the end class to a token kind; state 0 alone skips
     for (int s = 0; s < state_count; ++s) {
         EXPECT_GE(transitions[s][c_end], terminal_base) << state_names[s];
