@@ -1,7 +1,15 @@
-// Built-in locale data: English month names and the default currency list.
+// Locale data: the month names and currency codes of system/locale and the money-digits
+// option, with the built-in English months and default currency list until system exists.
 #include "datatypes/locale.h"
 
 #include <iterator>
+
+#include "datatypes/block.h"
+#include "datatypes/scalar.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "evaluator/object.h"
+#include "evaluator/symbol.h"
 
 namespace zuv::locale {
 
@@ -40,23 +48,60 @@ bool same_code(std::string_view a, std::string_view b) {
     return true;
 }
 
-}  // namespace
-
-std::optional<std::string_view> month_name(int32_t m) {
-    if (m < 1 || m > 12) return std::nullopt;
-    return months[m - 1];
+// system/locale/currencies/list, or null before it exists.
+Cell* currency_list() {
+    Cell* list = object::system_field({"locale", "currencies", "list"});
+    return list && list->is(Type::block) ? list : nullptr;
 }
 
-int32_t currency_count() { return static_cast<int32_t>(std::size(currencies)); }
+std::string word_text(const Cell* c) {
+    if (!scalar::any_word_q(c->type())) return {};
+    int32_t id = c->int2();
+    return std::string(symbol::name(id), symbol::name_length(id));
+}
 
-std::string_view currency_name(int32_t index) { return currencies[index - 1]; }
+}  // namespace
 
-int32_t currency_index(std::string_view code) {
-    for (int32_t i = 0; i < currency_count(); ++i)
-        if (same_code(currencies[i], code)) return i + 1;
+std::optional<std::string> month_name(int32_t m) {
+    if (m < 1 || m > 12) return std::nullopt;
+    Cell* list = object::system_field({"locale", "months"});
+    if (!list) return std::string(months[m - 1]);
+    if (!list->is(Type::block) || m > series::length(list)) return std::nullopt;
+    Cell* name = block::head(list) + (m - 1);
+    if (!name->is(Type::string)) return std::nullopt;
+    return string::to_utf8(name);
+}
+
+int32_t currency_count() {
+    Cell* list = currency_list();
+    return list ? series::length(list) : static_cast<int32_t>(std::size(currencies));
+}
+
+std::string currency_name(int32_t index) {
+    Cell* list = currency_list();
+    if (!list) return std::string(currencies[index - 1]);
+    return index >= 1 && index <= series::length(list) ? word_text(block::head(list) + (index - 1)) : std::string();
+}
+
+int32_t currency_index(std::string_view code_in) {
+    std::string code(code_in);  // the caller's text may live in a buffer that moves
+    Cell* list = currency_list();
+    if (!list) {
+        for (int32_t i = 0; i < static_cast<int32_t>(std::size(currencies)); ++i)
+            if (same_code(currencies[i], code)) return i + 1;
+        return 0;
+    }
+    int32_t n = series::length(list);
+    for (int32_t i = 0; i < n; ++i) {
+        Cell* c = block::head(list) + i;
+        if (scalar::any_word_q(c->type()) && same_code(word_text(c), code)) return i + 1;
+    }
     return 0;
 }
 
-int32_t money_digits() { return 2; }
+int32_t money_digits() {
+    Cell* digits = object::system_field({"options", "money-digits"});
+    return digits && digits->is(Type::integer) ? digits->int2() : 2;
+}
 
 }  // namespace zuv::locale

@@ -170,11 +170,7 @@ FloatAmount amount_of_float(double x) {
 
 [[noreturn]] void bad_make(const Cell* value) { scalar::raise_type(error::id::script_bad_make_arg, Type::money, value); }
 
-int32_t currency_of_word(const Cell* word) {
-    for (int32_t i = 1; i <= locale::currency_count(); ++i)
-        if (scalar::word_is(word, locale::currency_name(i))) return i;
-    return -1;
-}
+int32_t currency_of_word(const Cell* word) { return currency_index(word->int2()); }
 
 // An operand of mixed arithmetic as money.
 Cell as_money(const Cell* c) {

@@ -293,13 +293,7 @@ void set_where(Cell* error, const Cell* word) {
 namespace {
 
 // A field of system/state, or null while there is no system object.
-Cell* state_field(const char* name) {
-    Cell* system = context::get_value_slot(symbol::make("system"), context::global);
-    if (!system || !system->is(Type::object)) return nullptr;
-    Cell* state = object::find_value(system, symbol::make("state"));
-    if (!state || !state->is(Type::object)) return nullptr;
-    return object::find_value(state, symbol::make(name));
-}
+Cell* state_field(const char* name) { return object::system_field({"state", name}); }
 
 // How many call words an error report shows: system/state/stack-trace when it is a positive
 // integer, else none.

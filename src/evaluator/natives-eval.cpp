@@ -3,6 +3,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
+#include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "evaluator/context.h"
 #include "evaluator/error.h"
@@ -91,6 +92,17 @@ namespace {
 void do_value(const int32_t* refs);
 }
 
+// Scripts are the library's: do-file finds the header, runs the code in the script's folder
+// and restores the folder afterwards.
+void do_file(const Cell* script, const Cell* args, Cell* result) {
+    Cell* fn = context::get_value_slot(symbol::make("do-file"), context::global);
+    if (!fn || !fn->is(Type::function)) error::raise(error::id::internal_not_done);
+    Cell runner = *fn;
+    Cell name = scalar::word_of("do-file");
+    Cell call[3] = {*script, none::shared, *args};
+    interpreter::apply_function(&runner, &name, call, 3, result);
+}
+
 void do_(bool, const int32_t* refs) {
     // With /trace the callback follows this evaluation, unless a tracer already runs.
     bool traced = refs[3] >= 0 && interpreter::install_tracer(arg(refs[3]));
@@ -170,8 +182,12 @@ void do_value(const int32_t* refs) {
         }
         case Type::error:
             stack::throw_error(&value);
-        case Type::file: case Type::url:
-            error::raise(error::id::internal_not_done);
+        case Type::file: case Type::url: {
+            Cell result;
+            do_file(&value, refs[1] >= 0 ? arg(refs[1]) : &none::shared, &result);
+            stack::keep_last(&result);
+            return;
+        }
         default: {
             Cell holder;
             block::make_at(&holder, 1);

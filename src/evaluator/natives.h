@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "memory/cell.h"
+
 namespace zuv::natives {
 
 using Entry = void (*)(bool check, const int32_t* refinements);
@@ -16,6 +18,11 @@ extern int32_t next_index;
 
 void init();
 void register_list(std::initializer_list<Entry> entries);
+
+// Runs a script (a file! or url!) through the library's do-file, as `do` of a file does;
+// args is what do-file passes on as system/script/args. The script's value goes into result.
+// Raises internal/not-done while the library has no do-file.
+void do_file(const Cell* script, const Cell* args, Cell* result);
 
 // Set by print and prin: 1 when the last output ended with a line feed.
 extern int32_t last_print_newline;

@@ -162,6 +162,17 @@ Cell* find_value(const Cell* object, int32_t symbol) {
     return values_of(object->data1) + context::word_at(object->data1, i)->int3();
 }
 
+Cell* system_field(std::initializer_list<const char*> path) {
+    Cell* v = context::get_value_slot(symbol::make("system"), context::global);
+    for (const char* name : path) {
+        if (!v || !v->is(Type::object)) return nullptr;
+        Cell holder = *v;
+        int32_t symbol = symbol::make(name);  // may intern, and so allocate
+        v = find_value(&holder, symbol);
+    }
+    return v;
+}
+
 void copy_value(Cell* v, Ref ctx) {
     if (series_copied_by_make(v->type())) {
         copy_series(v);

@@ -3,6 +3,7 @@
 // or a series held in a field changes.
 #pragma once
 #include <cstdint>
+#include <initializer_list>
 
 #include "memory/cell.h"
 
@@ -14,8 +15,8 @@ uint32_t new_class_id();
 // An empty object of `size` slots in the cell: class 0, no handlers.
 void make_at(Cell* c, int32_t size);
 Cell* push(Ref context, uint32_t class_id, Ref record);
-// Pushes the object over the global context (class id -1, no handlers) and makes it the
-// context's owner, so that `context?` of a global word gives it.
+// Pushes an object! over the global context itself (class id -1, no handlers) and makes it
+// the context's owner: reading or setting its fields reads or sets the global words.
 Cell* push_global_context();
 // Refreshes the context's owner cell with a copy of the object.
 void refresh_owner(const Cell* object);
@@ -25,6 +26,10 @@ Cell* get_word(Ref context, int32_t index);
 Cell* find_value(const Cell* object, int32_t symbol);
 int32_t find_index(const Cell* object, int32_t symbol);
 int32_t word_count(const Cell* object);
+// The value at a path of fields from the global system object (system/state/stack-trace is
+// {"state", "stack-trace"}), or null while system or an object on the way is missing. A
+// missing last field gives the shared none cell. Valid until the next allocation.
+Cell* system_field(std::initializer_list<const char*> path);
 
 // Makes an object from a prototype (or none) and a spec (a block or an object) into out.
 void make(const Cell* prototype, const Cell* spec, Cell* out);

@@ -126,13 +126,7 @@ void remove_tracer(bool finished) {
 }
 
 bool callback_traced(uint32_t kind) {
-    Cell* system = context::get_value_slot(symbol::make("system"), context::global);
-    if (!system || !system->is(Type::object)) return false;
-    Cell* state = object::find_value(system, symbol::make("state"));
-    if (!state || !state->is(Type::object)) return false;
-    Cell* callbacks = object::find_value(state, symbol::make("callbacks"));
-    if (!callbacks || !callbacks->is(Type::object)) return false;
-    Cell* bits = object::find_value(callbacks, symbol::make("bits"));
+    Cell* bits = object::system_field({"state", "callbacks", "bits"});
     return bits && bits->is(Type::integer) && (static_cast<uint32_t>(bits->int2()) & kind);
 }
 

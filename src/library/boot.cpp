@@ -3,8 +3,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "datatypes/block.h"
 #include "datatypes/file.h"
@@ -14,13 +12,16 @@
 #include "evaluator/context.h"
 #include "evaluator/error.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
 #include "evaluator/object.h"
 #include "evaluator/symbol.h"
 #include "library/routines.h"
+#include "library/sections.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
 #include "reader/lexer-load.h"
 #include "runtime/fatal.h"
+#include "runtime/platform.h"
 #include "runtime/print.h"
 #include "runtime/stdio.h"
 #include "runtime/system.h"
@@ -112,8 +113,10 @@ void run_text(const std::string& utf8, const char* name, Cell* result) {
     Cell* held = block::append(&block::root, &code);  // the code stays reachable
     Cell blk = *held;
     lexer::load_into(&blk, utf8);
+    if (name) {
+        if (Ref own = library::section_context(name)) context::bind(&blk, own, false);
+    }
     run_block(&blk, result);
-    (void)name;
 }
 
 void link() {}
@@ -135,6 +138,8 @@ void run_script() {
             runtime::quit(runtime::no_catch_for_throw, 0);
         }
         Cell code = *block::cell_at(&block::root, section_roots[i]);
+        // A section with values of its own from the start-up code sees them before its globals.
+        if (Ref own = library::section_context(name)) context::bind(&code, own, false);
         try {
             run_block(&code, nullptr);
         } catch (const runtime::Throw& t) {
@@ -148,38 +153,33 @@ void run_script() {
 }
 
 void launch_console() {
-    // Until the console exists: run the script named on the command line, if any.
+    // Until the console exists: run the script named on the command line, if any, as the
+    // console would: the first argument names the script, the others are the script's own.
     runtime::SystemRecord* r = runtime::system_record;
     if (!r || r->argument_count < 2) return;
-    std::ifstream in(r->argument_list[1], std::ios::binary);
-    if (!in) {
-        // Reported like any uncaught error: the formed access error, then status -2.
-        stack::error_hooks.uncaught = error::uncaught_hook;
-        const char* name = r->argument_list[1];
-        Cell* path = file::load(reinterpret_cast<const uint8_t*>(name), std::strlen(name));
-        Cell f = *path;
-        error::raise(error::id::access_cannot_open, &f);
-    }
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    std::string source = buffer.str();
-    // Everything after the header "Zuv [...]" is the script.
-    size_t header = source.find("Zuv");
-    if (header != std::string::npos) {
-        size_t open = source.find('[', header);
-        if (open != std::string::npos) {
-            int depth = 0;
-            size_t i = open;
-            for (; i < source.size(); ++i) {
-                if (source[i] == '[') ++depth;
-                else if (source[i] == ']' && --depth == 0) break;
-            }
-            source = source.substr(i + 1);
-        }
-    }
     stack::error_hooks.uncaught = error::uncaught_hook;
     try {
-        run_text(source, r->argument_list[1], nullptr);
+        const char* name = r->argument_list[1];
+        Cell script = *file::load(reinterpret_cast<const uint8_t*>(name), std::strlen(name));
+        Cell* held = stack::push(&script);
+        Cell* args = block::push_new(r->argument_count);
+        std::string line;
+        for (int32_t i = 2; i < r->argument_count; ++i) {
+            const char* a = r->argument_list[i];
+            Cell* text = string::push_new(static_cast<int32_t>(std::strlen(a)));
+            string::append_utf8(text, a);
+            block::append(args, text);
+            stack::pop(1);
+            if (i > 2) line += ' ';
+            line += platform::quote_argument(a);
+        }
+        Cell* text = string::push_new(static_cast<int32_t>(line.size()));
+        string::append_utf8(text, line);
+        if (Cell* slot = object::system_field({"options", "script"})) *slot = *held;
+        if (Cell* slot = object::system_field({"options", "args"})) *slot = *args;
+        if (Cell* slot = object::system_field({"script", "args"})) *slot = *text;
+        Cell result;
+        natives::do_file(held, &none::shared, &result);
     } catch (const runtime::Throw& t) {
         std::string text = t.code == runtime::throw_error ? describe_error(stack::top()) : "*** Throw";
         runtime::print_line({text.c_str()});

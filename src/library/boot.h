@@ -27,7 +27,8 @@ void run_script();
 void launch_console();
 
 // Loads and evaluates one text in the global context; the last value goes into result.
-// Language errors pass through as C++ exceptions (runtime::Throw).
+// name is the boot section's file name: a section with a private context (sections.h) has
+// its code bound to it. Language errors pass through as C++ exceptions (runtime::Throw).
 void run_text(const std::string& utf8, const char* name, Cell* result);
 
 // The text shown for an error! value.

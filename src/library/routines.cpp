@@ -38,7 +38,7 @@ namespace {
 std::deque<std::string> entry_names;
 }
 
-void define_routines(const std::vector<Definition>& list) {
+void define_routines(const std::vector<Definition>& list, Ref ctx) {
     // All texts go through the lexer at once: [body] for each routine, in order, and [spec]
     // before it the first time a spec text comes (the predicates share a few of them; each
     // routine still gets its own copy of the block).
@@ -71,16 +71,17 @@ void define_routines(const std::vector<Definition>& list) {
         context::bind(&body, made->data1, false);
         memory::buffer_of(made->data3)->cells()[0] = body;
         Cell value = *made;
-        Cell word = *context::add_global(symbol::make(name));
-        context::set(&word, &value);
+        if (ctx) {
+            context::add_with_value(ctx, symbol::make(name), &value);
+        } else {
+            Cell word = *context::add_global(symbol::make(name));
+            context::set(&word, &value);
+        }
         stack::arguments_top = held + 1;
     }
     stack::pop(1);
 }
 
-namespace {
-
-// Raises script/expect-arg naming the running routine, the value's datatype and the argument.
 [[noreturn]] void raise_expect(const Cell* value, const char* argument) {
     Cell name, type, word;
     stack::get_call_word(&name);
@@ -88,6 +89,8 @@ namespace {
     word::make_unbound(&word, symbol::make(argument), Type::word);
     error::raise(error::id::script_expect_arg, &name, &type, &word);
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------------------------
 // Ending the process

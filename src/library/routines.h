@@ -22,8 +22,12 @@ struct Definition {
 // A routine's logic! answer: one of the shared cells, which the call copies.
 inline Cell* answer(bool b) { return const_cast<Cell*>(b ? &logic::shared_true : &logic::shared_false); }
 
-// Makes each routine from its texts and sets its global word to it.
-void define_routines(const std::vector<Definition>& list);
+// Raises script/expect-arg naming the running routine, the value's datatype and the argument.
+[[noreturn]] void raise_expect(const Cell* value, const char* argument);
+
+// Makes each routine from its texts and sets its global word to it, or, given a context
+// (a boot section's private one), adds its word there.
+void define_routines(const std::vector<Definition>& list, Ref context = 0);
 
 // The routines bound to words (quit-return ... write-stdout), and the type predicates.
 // Run at start-up before the boot sources: a spec's type words are read at the first call.

@@ -1,0 +1,42 @@
+// Private contexts of boot sections: an object context per section that needs values from
+// the start-up code, bound over the section's code before it runs.
+#include "library/sections.h"
+
+#include "datatypes/block.h"
+#include "evaluator/context.h"
+#include "evaluator/object.h"
+#include "evaluator/symbol.h"
+
+namespace zuv::library {
+
+namespace {
+
+struct Section {
+    std::string_view name;
+    Ref (*make)();
+};
+constexpr Section sections[] = {
+    {"04-system", system_context},
+};
+
+}  // namespace
+
+Ref section_context(std::string_view name) {
+    name = name.substr(0, name.find('.'));  // the section, whether its source or its encoded form
+    for (const Section& s : sections)
+        if (s.name == name) return s.make();
+    return 0;
+}
+
+PrivateContext::PrivateContext(int32_t size) {
+    Cell o;
+    object::make_at(&o, size);
+    block::append(&block::root, &o);
+    context_ = o.data1;
+}
+
+void PrivateContext::add(const char* word, const Cell* value) {
+    context::add_with_value(context_, symbol::make(word), value);
+}
+
+}  // namespace zuv::library
