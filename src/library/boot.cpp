@@ -15,6 +15,7 @@
 #include "evaluator/error.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/symbol.h"
+#include "library/codecs.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
 #include "reader/lexer-load.h"
@@ -98,6 +99,8 @@ void run_text(const std::string& utf8, const char* name, Cell* result) {
     Cell* held = block::append(&block::root, &code);  // boot code stays reachable
     Cell blk = *held;
     lexer::load_into(&blk, utf8);
+    // The codecs section reaches its routine through a private context, not a global word.
+    if (name && std::strcmp(name, "05-codecs.zuv") == 0) context::bind(&blk, library::codecs_context(), false);
     Cell* mark = stack::arguments_top;
     stack::mark_native(&interpreter::body_word);
     interpreter::eval_block(&blk, true);
@@ -105,7 +108,6 @@ void run_text(const std::string& utf8, const char* name, Cell* result) {
     stack::unwind();
     stack::arguments_top = mark;
     if (result) *result = r;
-    (void)name;
 }
 
 void link() {}
