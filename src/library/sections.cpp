@@ -6,6 +6,7 @@
 #include "evaluator/context.h"
 #include "evaluator/object.h"
 #include "evaluator/symbol.h"
+#include "library/codecs.h"
 
 namespace zuv::library {
 
@@ -17,6 +18,7 @@ struct Section {
 };
 constexpr Section sections[] = {
     {"04-system", system_context},
+    {"05-codecs", codecs_context},
 };
 
 }  // namespace
