@@ -4,7 +4,6 @@
 
 // Datatypes not registered yet.
 namespace zuv {
-namespace image_codec { void init() {} }
 namespace image { void init() {} }
 }  // namespace zuv
 namespace zuv::checksum { void init() {} }
