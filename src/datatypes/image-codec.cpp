@@ -213,10 +213,16 @@ Decoded load(std::span<const uint8_t> bytes, const char* type) {
     }
     bool refused = false;
     g_signal_connect(loader, "size-prepared", G_CALLBACK(on_size_prepared), &refused);
-    bool written = gdk_pixbuf_loader_write(loader, bytes.data(), bytes.size(), &error);
-    if (error) {
-        g_error_free(error);
-        error = nullptr;
+    // Fed in pieces, so that a refused size stops the reading there instead of inflating the
+    // rest of the data for nothing.
+    constexpr size_t piece = 4096;
+    bool written = true;
+    for (size_t at = 0; written && !refused && at < bytes.size(); at += piece) {
+        written = gdk_pixbuf_loader_write(loader, bytes.data() + at, std::min(piece, bytes.size() - at), &error);
+        if (error) {
+            g_error_free(error);
+            error = nullptr;
+        }
     }
     // A loader must be closed before it goes, also after a failed write.
     bool closed = gdk_pixbuf_loader_close(loader, &error);
