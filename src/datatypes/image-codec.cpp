@@ -1,7 +1,6 @@
 // Image codecs over GdkPixbuf (decoding every format, encoding PNG, JPEG, BMP and TIFF) and
-// giflib (encoding GIF). No exception may cross the toolkits' C frames: nothing here throws
-// while a GLib or giflib call is on the stack, and every toolkit object is released on
-// every path.
+// giflib (encoding GIF). Nothing here throws while a toolkit's C frame is on the stack, and
+// every toolkit object is released on every path.
 #include "datatypes/image-codec.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>

@@ -1,7 +1,6 @@
-// image!: pixels in a series buffer of 4-byte units behind a small record, pixel access by
-// index and by pair, planes as binaries, rectangles copied and blitted, the molded form, the
-// codecs' value side and the drawing layer's cache. Buffers move on any allocation (and a
-// change handler may run user code): pixel addresses are taken again after each one.
+// image!: pixels in a series buffer behind a small record; pixel access by index and pair,
+// planes, rectangles copied and blitted, molding, the codecs' value side and the drawing cache.
+// Buffers move on any allocation (a change handler too): pixel addresses are taken again after.
 #include "datatypes/image.h"
 
 #include <algorithm>
@@ -10,8 +9,6 @@
 #include <string_view>
 
 #include "datatypes/binary-base.h"
-#include "datatypes/binary.h"
-#include "datatypes/block.h"
 #include "datatypes/file.h"
 #include "datatypes/image-codec.h"
 #include "datatypes/logic.h"

@@ -1,7 +1,6 @@
 // image!: a two-dimensional series of 32-bit pixels. The cell holds the head (a pixel index),
-// the node of the image's buffer (none for an image of width or height 0) and the size (width
-// in the low 16 bits, height in the high 16). Buffers move on any allocation: pixel addresses
-// are taken again after each one.
+// the buffer's node (none for an image of width or height 0) and the size (width in the low 16
+// bits, height in the high 16). Buffers move on any allocation: take pixel addresses again.
 #pragma once
 #include <cstdint>
 #include <span>
