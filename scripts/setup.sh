@@ -3,7 +3,7 @@
 # Usage: scripts/setup.sh [build|test|fuzz]
 set -euo pipefail
 
-build_packages=(g++ cmake ninja-build make pkg-config libssl-dev libcurl4-openssl-dev)
+build_packages=(g++ cmake ninja-build make pkg-config libssl-dev libcurl4-openssl-dev libgdk-pixbuf-2.0-dev libgif-dev)
 test_packages=(googletest libgtest-dev libgmock-dev python3)
 # Only the lexer's fuzz target needs these (it is built by hand, not by the tests).
 fuzz_packages=(clang libclang-rt-dev)

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "datatypes/block.h"
+#include "datatypes/image.h"
 #include "datatypes/numeric.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
@@ -274,8 +275,8 @@ Cell* to(Cell*, Cell* spec, int32_t) {
             break;
         }
         case Type::image:
-            // Pixel planes belong to image!, which is not built yet.
-            error::raise(error::id::internal_not_done);
+            image::append_pixel_bytes(&v, out);
+            break;
         case Type::char_: case Type::binary: case Type::tuple:
             from_value(out, &v, -1, false);
             break;

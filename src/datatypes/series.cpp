@@ -475,6 +475,9 @@ static Cell* move(Cell* origin, Cell* target, Cell* part) {
     // Vector elements are numbers of one type: raw units of another kind would read back as
     // other numbers, or as code points no text can hold.
     if ((a == Type::vector || b == Type::vector) && (a != b || origin->data3 != target->data3)) raise_move_bad();
+    // An image's pixels are a rectangle of a fixed size: units moved in would leave the buffer
+    // longer than the image (and one with no pixels has no buffer at all).
+    if (b == Type::image) raise_move_bad();
     get_length(target, false);
     bool told = notify_before(target, words::global::move, origin, origin->int1(), n);
     if (unit_of(origin) == unit_of(target)) {

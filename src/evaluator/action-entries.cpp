@@ -59,8 +59,11 @@ bool series_like(Type t) {
 // nothing is to be done.
 int32_t normalize_part(Cell* measured, Cell* part, bool check_series) {
     if (!part) return -1;
-    if (check_series && !series_like(measured->type())) error::raise(error::id::script_invalid_part, part);
-    if (series_like(measured->type())) series::length(measured);
+    // An image's head never passes its pixel count, and one with no pixels has no buffer.
+    bool image = measured->is(Type::image);
+    if (check_series && (!series_like(measured->type()) || (image && !measured->data2)))
+        error::raise(error::id::script_invalid_part, part);
+    if (series_like(measured->type()) && !image) series::length(measured);
     int32_t count;
     if (part->is(Type::integer)) {
         count = part->int2();

@@ -1,6 +1,7 @@
 // Series iteration natives: foreach, forall, remove-each. The series copy (its index is
 // the cursor) and the word or words block are pushed below the loop frame.
 #include "datatypes/block.h"
+#include "datatypes/image.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
 #include "datatypes/numeric.h"
@@ -34,7 +35,11 @@ bool block_like(Type t) {
     }
 }
 
-bool more_q(const Cell* series) { return !series::at_tail_q(series); }
+// An image's end is its pixel count (one with no pixels has no buffer to measure).
+bool more_q(const Cell* series) {
+    if (series->is(Type::image)) return image::more_q(series);
+    return !series::at_tail_q(series);
+}
 
 // The item at the cursor plus offset: the cell for block-like series, else what pick gives.
 Cell item_at(const Cell* series, int32_t offset) {

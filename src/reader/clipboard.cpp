@@ -3,7 +3,10 @@
 
 #include <algorithm>
 
+#include "datatypes/binary-base.h"
 #include "datatypes/block.h"
+#include "datatypes/image-codec.h"
+#include "datatypes/image.h"
 #include "datatypes/file.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
@@ -18,10 +21,17 @@ namespace {
 InProcess in_process;
 Backend* current = &in_process;
 
-// Seams: image! and its codecs are not built yet. An image goes to the clipboard as PNG
-// bytes and comes back decoded from them.
-std::string image_to_png(Cell* /*image*/) { error::raise(error::id::internal_not_done); }
-Cell* image_from_png(const std::string& /*png*/) { error::raise(error::id::internal_not_done); }
+// An image goes to the clipboard as PNG bytes and comes back decoded from them.
+std::string image_to_png(Cell* image) {
+    Cell bytes;
+    image::encode_value(image, &bytes, image_codec::format::png);
+    std::span<const uint8_t> b = binary::bytes_of(&bytes);
+    return {b.begin(), b.end()};
+}
+
+Cell* image_from_png(const std::string& png) {
+    return image::decode_binary({reinterpret_cast<const uint8_t*>(png.data()), png.size()});
+}
 
 }  // namespace
 

@@ -2,11 +2,6 @@
 // module when that module is built; the start-up order itself lives in entry.cpp.
 #include "runtime/init.h"
 
-// Datatypes not registered yet.
-namespace zuv {
-namespace image_codec { void init() {} }
-namespace image { void init() {} }
-}  // namespace zuv
 namespace zuv::checksum { void init() {} }
 namespace zuv::compression { void init_words() {} }
 
