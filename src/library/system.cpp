@@ -10,6 +10,7 @@
 #include "datatypes/block.h"
 #include "datatypes/date.h"
 #include "datatypes/float.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
@@ -23,54 +24,16 @@
 #include "memory/collector.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
+#include "reader/zuvbin.h"
 #include "runtime/platform.h"
 #include "runtime/system.h"
 
 namespace zuv::library {
 
-// ---- seams ------------------------------------------------------------------------------------
-// The ZUVBIN encoder and decoder and the image! codecs are other modules' work. Until they
-// exist the codec routines reach them through these functions, named after what each
-// stands for, which answer not-done.
-
-namespace zuvbin_seam {
-
-// zuvbin::encode or zuvbin::encode_compact: a new binary! holding the blob of the value.
-Cell* encode(const Cell* value, bool compact) {
-    (void)value;
-    (void)compact;
-    error::raise(error::id::internal_not_done);
-}
-
-// zuvbin::decode of a binary!: its root values, the single one pushed as itself. A blob of
-// ten bytes or fewer holds no value.
-Cell* decode(const Cell* binary) {
-    if (series::length(const_cast<Cell*>(binary)) <= 10) error::raise(error::id::script_invalid_data, binary);
-    error::raise(error::id::internal_not_done);
-}
-
-}  // namespace zuvbin_seam
-
-namespace image_seam {
-
 // Image formats by the number the image! encoder takes.
+namespace image_format {
 enum Format : int32_t { bmp = 0, png = 1, gif = 2, jpeg = 3, tiff = 4 };
-
-// A binary! of the image in the format; where is passed on to the encoder.
-Cell* encode(Cell* image, Cell* where, Format format) {
-    (void)image;
-    (void)where;
-    (void)format;
-    error::raise(error::id::internal_not_done);
 }
-
-// The image! decoded from a binary! or a file!; the decoder finds the container itself.
-Cell* decode(Cell* source) {
-    (void)source;
-    error::raise(error::id::internal_not_done);
-}
-
-}  // namespace image_seam
 
 namespace {
 
@@ -98,7 +61,7 @@ Cell* set_float_flag(Cell** args) {
 
 Cell* zuvbin_encode(Cell** args) {
     if (!args[1]->is(Type::logic)) raise_expect(args[1], "compact?");
-    return zuvbin_seam::encode(args[0], logic::get(args[1]));
+    return logic::get(args[1]) ? zuvbin::encode_compact(args[0]) : zuvbin::encode(args[0]);
 }
 
 Cell* zuvbin_decode(Cell** args) {
@@ -108,18 +71,18 @@ Cell* zuvbin_decode(Cell** args) {
         payload = *read(&payload, nullptr, nullptr, true, false, false, nullptr);
     }
     if (!payload.is(Type::binary)) error::raise(error::id::script_invalid_data, &payload);
-    return zuvbin_seam::decode(stack::push(&payload));
+    return zuvbin::decode(stack::push(&payload));
 }
 
 // ---- image codecs -------------------------------------------------------------------------------
 
-template <image_seam::Format format>
+template <image_format::Format format>
 Cell* image_encode(Cell** args) {
     if (!args[0]->is(Type::image)) raise_expect(args[0], "img");
-    return image_seam::encode(args[0], args[1], format);
+    return image::encode_value(args[0], args[1], format);  // the bytes go into the where cell
 }
 
-Cell* image_decode(Cell** args) { return image_seam::decode(args[0]); }
+Cell* image_decode(Cell** args) { return image::decode_source(args[0]); }
 
 // ---- start-up values ---------------------------------------------------------------------------
 
@@ -160,11 +123,11 @@ Ref system_context() {
         {"zuvbin-encode*", zuvbin_encode, "data compact? [logic!]",
          "either compact? [zuvbin/encode-compact :data][zuvbin/encode :data]"},
         {"zuvbin-decode", zuvbin_decode, "payload", "zuvbin/decode-payload :payload"},
-        {"png-encode", image_encode<image_seam::png>, encode_spec, "image/encode img where 1"},
-        {"jpeg-encode", image_encode<image_seam::jpeg>, encode_spec, "image/encode img where 3"},
-        {"bmp-encode", image_encode<image_seam::bmp>, encode_spec, "image/encode img where 0"},
-        {"gif-encode", image_encode<image_seam::gif>, encode_spec, "image/encode img where 2"},
-        {"tiff-encode", image_encode<image_seam::tiff>, encode_spec, "image/encode img where 4"},
+        {"png-encode", image_encode<image_format::png>, encode_spec, "image/encode img where 1"},
+        {"jpeg-encode", image_encode<image_format::jpeg>, encode_spec, "image/encode img where 3"},
+        {"bmp-encode", image_encode<image_format::bmp>, encode_spec, "image/encode img where 0"},
+        {"gif-encode", image_encode<image_format::gif>, encode_spec, "image/encode img where 2"},
+        {"tiff-encode", image_encode<image_format::tiff>, encode_spec, "image/encode img where 4"},
         {"image-decode", image_decode, "data [any-type!]", "image/decode-source :data"},
     });
     return p.context();
