@@ -14,6 +14,7 @@
 // Test files may use `output-of block`: the text the block prints (print, prin, and the
 // library's own printing, which a redefined print would not see), instead of writing it out.
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -28,6 +29,7 @@
 #include "evaluator/object.h"
 #include "evaluator/symbol.h"
 #include "library/boot.h"
+#include "memory/collector.h"
 #include "memory/stack.h"
 #include "reader/lexer-load.h"
 #include "runtime/entry.h"
@@ -306,6 +308,11 @@ void* run(void* p) {
     rt::init_language();
     runtime::startup_mode = 0;
     runtime::collector_enabled = 1;
+    // ZUV_GC_TORTURE=1 collects at every allocation of the test cases; the boot, the same
+    // for every file, is run that way only with ZUV_GC_TORTURE=all (one ctest does).
+    bool torture = collector::torture;
+    const char* mode = std::getenv("ZUV_GC_TORTURE");
+    if (!(mode && std::strcmp(mode, "all") == 0)) collector::torture = false;
     try {
         boot::run_script();
         define_test_words();
@@ -314,6 +321,7 @@ void* run(void* p) {
         a->status = 1;
         return nullptr;
     }
+    collector::torture = torture;
     if (a->argc >= 3 && std::strcmp(a->argv[1], "--eval") == 0) {
         a->status = eval_text(a->argv[2]);
         return nullptr;
