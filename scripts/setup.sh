@@ -3,8 +3,10 @@
 # Usage: scripts/setup.sh [build|test|fuzz]
 set -euo pipefail
 
-build_packages=(g++ cmake ninja-build make pkg-config libssl-dev libcurl4-openssl-dev libgdk-pixbuf-2.0-dev libgif-dev)
-test_packages=(googletest libgtest-dev libgmock-dev python3)
+build_packages=(g++ cmake ninja-build make pkg-config libssl-dev libcurl4-openssl-dev libgdk-pixbuf-2.0-dev libgif-dev
+                libgtk-3-dev libcairo2-dev libpango1.0-dev)
+# The GUI tests run under Xvfb with pinned fonts, driven by xdotool and screenshotted.
+test_packages=(googletest libgtest-dev libgmock-dev python3 xvfb xauth xdotool fonts-dejavu-core imagemagick)
 # Only the lexer's fuzz target needs these (it is built by hand, not by the tests).
 fuzz_packages=(clang libclang-rt-dev)
 

@@ -35,6 +35,11 @@ std::vector<int32_t> section_roots;
 
 namespace {
 
+std::vector<Binder>& binders() {
+    static std::vector<Binder> list;
+    return list;
+}
+
 // print and prin write to standard output when no console has taken over.
 void stdout_print_hook(Cell* text, int32_t line_feed) {
     std::string s = string::to_utf8(text);
@@ -121,6 +126,8 @@ void run_text(const std::string& utf8, const char* name, Cell* result) {
 
 void link() {}
 
+void add_binder(Binder binder) { binders().push_back(binder); }
+
 // Evaluates each boot section, which start-up decoded into the root block, in order.
 void run_script() {
     runtime::add_output_hooks(stdout_print_hook, nullptr);
@@ -130,6 +137,7 @@ void run_script() {
     // The routines need no typeset at definition: their specs' words are read at the first call.
     library::bind_routines();
     library::bind_predicates();
+    for (Binder b : binders()) b();
     for (size_t i = 0; i < section_roots.size(); ++i) {
         const char* name = sources[i].name;
         if (section_roots[i] < 0) {

@@ -26,6 +26,12 @@ void link();
 void run_script();
 void launch_console();
 
+// Higher floors (Ridi, the consoles) bind their routines through binders that the program's
+// main adds before start-up; each runs once, after the library's own routines and before the
+// first boot section.
+using Binder = void (*)();
+void add_binder(Binder binder);
+
 // Loads and evaluates one text in the global context; the last value goes into result.
 // name is the boot section's file name: a section with a private context (sections.h) has
 // its code bound to it. Language errors pass through as C++ exceptions (runtime::Throw).
