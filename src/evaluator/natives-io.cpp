@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -131,8 +132,11 @@ void compress(bool, const int32_t*) {
 void decompress(bool, const int32_t* refs) {
     Codec codec = codec_of(arg(1));
     std::vector<uint8_t> in = *binary::data_bytes(arg(0));
-    size_t first = 0;
+    // The size given is a hint: the data cannot produce more than the bound, so no larger
+    // buffer is made before the data is read. Without a hint, room for a common ratio.
+    size_t first = in.size() * 4;
     if (refs[0] >= 0) first = static_cast<size_t>(std::max(arg(refs[0])->int2(), 0));
+    first = std::min(first, compression::inflate_bound(in.size()));
     auto fn = codec == Codec::zlib ? compression::zlib_decompress
             : codec == Codec::gzip ? compression::gzip_decompress : compression::inflate;
     box_binary(run_codec(fn, in, first));

@@ -32,17 +32,26 @@ struct Result {
 Result deflate(std::span<uint8_t> out, std::span<const uint8_t> in);
 
 // Raw deflate decoder. Decoding stops after the final block or when the input runs out, so
-// a stream cut short is not reported here (the framings' checksums catch it). Bytes past
-// `out` are counted, not written: call with an empty `out` to learn the size.
+// a raw stream cut short is not reported here (the framings refuse one). Bytes past `out`
+// are counted, not written: call with an empty `out` to learn the size. The count is what
+// the input really produces, so it never exceeds inflate_bound of the input's length.
 Result inflate(std::span<uint8_t> out, std::span<const uint8_t> in);
 
-// zlib: 78 01, deflate stream, Adler-32 of the data (big-endian).
+// The most any deflate stream of n bytes can expand to: a match of 258 bytes costs at least
+// two bits (a one-bit length code and a one-bit distance code). An output size claimed or
+// asked for beyond this can never be reached, so no buffer need be larger.
+inline constexpr size_t max_expansion = 258 * 4;
+constexpr size_t inflate_bound(size_t n) { return n * max_expansion; }
+
+// zlib: 78 01, deflate stream, Adler-32 of the data (big-endian). Decompression refuses a
+// stream that does not end its final block right before the checksum.
 Result zlib_compress(std::span<uint8_t> out, std::span<const uint8_t> in);
 Result zlib_decompress(std::span<uint8_t> out, std::span<const uint8_t> in);
 
-// gzip: a fixed 10-byte header, deflate stream, CRC-32 and length (little-endian). Data that
-// already starts a gzip member is copied unchanged. Decompression answers output_too_small
-// with the length stored in the trailer when `out` is smaller than that.
+// gzip: a fixed 10-byte header, deflate stream, CRC-32 and length (little-endian). Every
+// input is compressed, whatever its first bytes. Decompression reads every member in turn
+// (zero bytes after the last are padding) and answers output_too_small with the length the
+// members' streams produce; the stored lengths only check it.
 Result gzip_compress(std::span<uint8_t> out, std::span<const uint8_t> in);
 Result gzip_decompress(std::span<uint8_t> out, std::span<const uint8_t> in);
 

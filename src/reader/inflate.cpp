@@ -1,6 +1,7 @@
 // The inflate decoder of raw deflate streams, and the zlib and gzip framings in both
 // directions. The decoder never reads past its input (missing bits read as zero and end the
-// stream) and never writes past its output (later bytes are only counted).
+// stream) and never writes past its output (later bytes are only counted, so the count is
+// what the input really produces, never what a header or trailer claims).
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -118,12 +119,11 @@ struct Sink {
         ++count;
     }
     // The source lies before the destination, so whenever the destination is inside the
-    // buffer, the source is too.
+    // buffer, the source is too. Past the buffer a match is only counted, in one step, so a
+    // pass that only measures costs no more per match than per literal.
     void copy_back(size_t distance, size_t length) {
-        for (size_t i = 0; i < length; ++i) {
-            if (count < out.size()) out[count] = out[count - distance];
-            ++count;
-        }
+        for (; length > 0 && count < out.size(); --length, ++count) out[count] = out[count - distance];
+        count += length;
     }
 };
 
@@ -160,6 +160,7 @@ struct Decoder {
     BitReader br;
     Sink sink;
     Status failure = Status::ok;
+    bool finished = false;  // the final block was decoded to its end
 
     Step fail(Status s) {
         failure = s;
@@ -263,11 +264,36 @@ struct Decoder {
                 step = fail(Status::bad_block_type);
             }
             if (step == Step::fail) return {failure, sink.count};
-            if (step == Step::stop || final) break;
+            if (step == Step::stop) break;
+            if (final) {
+                finished = true;
+                break;
+            }
         }
         return {sink.count > sink.out.size() ? Status::output_too_small : Status::ok, sink.count};
     }
+
+    // The input's byte position just after the stream (after a finished run).
+    size_t end() {
+        br.to_byte_boundary();
+        return br.pos;
+    }
 };
+
+// A stream inside a framing: besides the result, whether it reached the end of its final
+// block and where it ended, so a stream cut short is refused and the trailer is read from
+// right after it.
+struct Framed {
+    Result result;
+    bool finished;
+    size_t end;
+};
+
+Framed inflate_framed(std::span<uint8_t> out, std::span<const uint8_t> in) {
+    Decoder d{BitReader{in}, Sink{out}};
+    Result r = d.run();
+    return {r, d.finished, d.finished ? d.end() : in.size()};
+}
 
 void put_be32(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v >> 24);
@@ -299,8 +325,6 @@ Result framed_deflate(std::span<uint8_t> out, std::span<const uint8_t> in, size_
     return {r.status, r.size + frame};
 }
 
-constexpr uint8_t gzip_magic[3] = {0x1F, 0x8B, 0x08};
-
 enum GzipFlag : uint8_t { fhcrc = 2, fextra = 4, fname = 8, fcomment = 16 };
 
 }  // namespace
@@ -324,18 +348,19 @@ Result zlib_decompress(std::span<uint8_t> out, std::span<const uint8_t> in) {
     const unsigned cmf = in[0], flg = in[1];
     if ((cmf * 256 + flg) % 31 != 0 || (cmf & 0x0F) != 8 || (cmf >> 4) > 7 || (flg & 0x20))
         return {Status::bad_data, 0};
-    Result r = inflate(out, in.subspan(2, in.size() - 6));
+    const Framed f = inflate_framed(out, in.subspan(2));
+    const Result r = f.result;
+    if (r.status != Status::ok && r.status != Status::output_too_small) return r;
+    // The Adler-32 follows the stream and ends the input; a stream cut short never reaches it.
+    if (!f.finished || in.size() - 2 - f.end != 4) return {Status::bad_data, r.size};
     if (r.status != Status::ok) return r;
-    if (checksum::adler32(out.first(r.size)) != get_be32(&in[in.size() - 4])) return {Status::bad_data, r.size};
+    if (checksum::adler32(out.first(r.size)) != get_be32(&in[2 + f.end])) return {Status::bad_data, r.size};
     return r;
 }
 
 Result gzip_compress(std::span<uint8_t> out, std::span<const uint8_t> in) {
-    if (in.size() >= 3 && std::equal(gzip_magic, gzip_magic + 3, in.begin())) {
-        if (out.size() < in.size()) return {Status::output_too_small, in.size()};
-        std::copy(in.begin(), in.end(), out.begin());
-        return {Status::ok, in.size()};
-    }
+    // Data that happens to start like a gzip member is compressed like any other: copying it
+    // unchanged would give bytes that decompress to something else, or to nothing.
     Result r = framed_deflate(out, in, 10, 8);
     if (r.status != Status::ok) return r;
     // Magic, method 8, no flags, no modification time, XFL 4 (fastest), OS 4.
@@ -346,40 +371,64 @@ Result gzip_compress(std::span<uint8_t> out, std::span<const uint8_t> in) {
     return r;
 }
 
-Result gzip_decompress(std::span<uint8_t> out, std::span<const uint8_t> in) {
-    const Result bad{Status::bad_data, 0};
-    if (in.size() < 18 || in[0] != 0x1F || in[1] != 0x8B || in[2] != 8 || in[3] >= 32) return bad;
+namespace {
+
+// The length of the member header at the start of `in`, or 0 when it is not a valid one.
+size_t gzip_header(std::span<const uint8_t> in) {
+    if (in.size() < 10 || in[0] != 0x1F || in[1] != 0x8B || in[2] != 8 || in[3] >= 32) return 0;
     const uint8_t flags = in[3];
-    const size_t limit = in.size() - 8;  // the header may not reach into the trailer
     size_t p = 10;
     if (flags & fextra) {
-        if (limit - p < 2) return bad;
+        if (in.size() - p < 2) return 0;
         const size_t xlen = in[p] | size_t{in[p + 1]} << 8;
         p += 2;
-        if (limit - p < xlen) return bad;
+        if (in.size() - p < xlen) return 0;
         p += xlen;
     }
     for (uint8_t flag : {fname, fcomment}) {
         if (!(flags & flag)) continue;
-        const auto nul = std::find(in.begin() + p, in.begin() + limit, 0);
-        if (nul == in.begin() + limit) return bad;
+        const auto nul = std::find(in.begin() + p, in.end(), 0);
+        if (nul == in.end()) return 0;
         p = static_cast<size_t>(nul - in.begin()) + 1;
     }
     if (flags & fhcrc) {
-        if (limit - p < 2) return bad;
+        if (in.size() - p < 2) return 0;
         const uint32_t stored = in[p] | uint32_t{in[p + 1]} << 8;
-        if ((checksum::crc32(in.first(p)) & 0xFFFF) != stored) return bad;
+        if ((checksum::crc32(in.first(p)) & 0xFFFF) != stored) return 0;
         p += 2;
     }
-    const uint32_t crc = get_le32(&in[limit]);
-    const uint32_t isize = get_le32(&in[limit + 4]);
-    if (isize > out.size()) return {Status::output_too_small, isize};
-    Result r = inflate(out, in.subspan(p, limit - p));
-    // Output past the buffer is only counted; the first ISIZE bytes are all there.
-    if (r.status != Status::ok && r.status != Status::output_too_small) return r;
-    if (r.size < isize || checksum::crc32(out.first(isize)) != crc) return {Status::bad_data, r.size};
-    return {Status::ok, isize};
+    return p;
 }
 
+}  // namespace
+
+// A gzip file may hold several members one after another (as concatenated files give); the
+// data is all of them in order. Each member's CRC-32 and length are checked against what its
+// own stream produced. Zero bytes after the last member are padding; anything else there is
+// refused rather than silently dropped.
+Result gzip_decompress(std::span<uint8_t> out, std::span<const uint8_t> in) {
+    if (in.size() < 18) return {Status::bad_data, 0};
+    size_t p = 0, total = 0;
+    do {
+        const size_t header = gzip_header(in.subspan(p));
+        if (header == 0) return {Status::bad_data, total};
+        p += header;
+        const std::span<uint8_t> room = total < out.size() ? out.subspan(total) : std::span<uint8_t>();
+        const Framed f = inflate_framed(room, in.subspan(p));
+        const Result r = f.result;
+        if (r.status != Status::ok && r.status != Status::output_too_small) return {r.status, total};
+        if (!f.finished || in.size() - p - f.end < 8) return {Status::bad_data, total};
+        p += f.end;
+        const uint32_t crc = get_le32(&in[p]);
+        const uint32_t isize = get_le32(&in[p + 4]);
+        p += 8;
+        // The stored length is the size modulo 2^32; it only checks, never sizes anything.
+        if (static_cast<uint32_t>(r.size) != isize) return {Status::bad_data, total};
+        if (r.status == Status::ok && checksum::crc32(room.first(r.size)) != crc) return {Status::bad_data, total};
+        total += r.size;
+    } while (p < in.size() && in[p] != 0);
+    if (std::any_of(in.begin() + p, in.end(), [](uint8_t b) { return b != 0; })) return {Status::bad_data, total};
+    return {total > out.size() ? Status::output_too_small : Status::ok, total};
+}
 
 }  // namespace zuv::compression

@@ -405,6 +405,9 @@ TEST(Zlib, RejectsBadFraming) {
         {"preset dictionary", {0x78, 0x20, 3, 0, 0, 0, 0, 1}},    // FDICT
         {"checksum", with(good.size() - 1, good.back() ^ 1)},
         {"body cut short", [&] { Bytes b = good; b.erase(b.begin() + 4); return b; }()},
+        {"stream ends early", [&] { Bytes b = good; b.insert(b.end() - 4, 0); return b; }()},
+        {"junk after the checksum", [&] { Bytes b = good; b.push_back(0); return b; }()},
+        {"checksum cut short", {0x78, 0x01, 0x4B, 0x4C, 0x4A, 0x06, 0x00, 0x02, 0x4D, 0x01}},
     };
     for (const auto& c : cases) {
         Bytes out(64);
@@ -453,14 +456,73 @@ TEST(Gzip, HeaderAndTrailer) {
     EXPECT_EQ(Bytes(packed.begin() + 10, packed.end() - 8), must(deflate_c, data));
 }
 
-TEST(Gzip, AlreadyCompressedIsCopied) {
+TEST(Gzip, DataThatLooksCompressedIsCompressedToo) {
+    // Copying such data unchanged gave bytes that decompress to something else.
     const Bytes packed = must(gzip_c, bytes("once"));
-    EXPECT_EQ(must(gzip_c, packed), packed);
-    Bytes small(packed.size() - 1);
-    EXPECT_EQ(gzip_compress(small, packed).status, Status::output_too_small);
-    EXPECT_EQ(gzip_compress(small, packed).size, packed.size());
-    // Only the full three-byte signature counts.
-    EXPECT_NE(must(gzip_c, Bytes{0x1F, 0x8B}), (Bytes{0x1F, 0x8B}));
+    const Bytes twice = must(gzip_c, packed);
+    EXPECT_NE(twice, packed);
+    EXPECT_EQ(must(gzip_d, twice), packed);
+    const Bytes lookalike = {0x1F, 0x8B, 0x08, 0x00};
+    EXPECT_EQ(must(gzip_d, must(gzip_c, lookalike)), lookalike);
+}
+
+TEST(Gzip, EveryMemberIsRead) {
+    const Bytes a = bytes("first member, "), b = bytes("second member");
+    const Bytes empty = {0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 3, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    auto cat = [](std::initializer_list<Bytes> parts) {
+        Bytes out;
+        for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+        return out;
+    };
+    const Bytes ma = gzip_member(a, 0, {}), mb = gzip_member(b, 8, bytes(std::string("b.txt\0", 6)));
+    struct Case {
+        const char* name;
+        Bytes in, out;
+    } cases[] = {
+        {"a member and an empty one", cat({ma, empty}), a},
+        {"an empty member and a member", cat({empty, ma}), a},
+        {"two members", cat({ma, mb}), cat({a, b})},
+        {"three members", cat({mb, ma, mb}), cat({b, a, b})},
+        {"zero padding after the last", cat({ma, mb, Bytes(7, 0)}), cat({a, b})},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(must(gzip_d, c.in), c.out) << c.name;
+        Result r = gzip_decompress({}, c.in);  // the size answer counts every member
+        EXPECT_EQ(r.size, c.out.size()) << c.name;
+    }
+}
+
+// Claimed sizes are never trusted: a trailer, a cut stream or a damaged member gives bad
+// data, and a size answer is only ever what the streams produced.
+TEST(Gzip, ClaimedSizesAreNotTrusted) {
+    const Bytes data = bytes("payload payload payload");
+    const Bytes good = gzip_member(data, 0, {});
+    Bytes huge_isize = good;
+    huge_isize[huge_isize.size() - 1] = 0xC0;  // about 3 GiB
+    Bytes member_then_junk = good;
+    member_then_junk.push_back('x');
+    Bytes member_then_cut = good;
+    member_then_cut.insert(member_then_cut.end(), good.begin(), good.begin() + 14);
+    struct Case {
+        const char* name;
+        Bytes in;
+    } cases[] = {
+        // "hello h" cut short: the bytes after the header were taken as a trailer of 3 GiB.
+        {"stream cut short", {0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 4, 4, 0xCB, 0x48, 0xCD, 0xC9, 0xC9, 0x57, 0xC8, 0xC0}},
+        {"ISIZE of 3 GiB", huge_isize},
+        {"no stream at all", {0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"trailer cut short", Bytes(good.begin(), good.end() - 1)},
+        {"junk after the member", member_then_junk},
+        {"second member cut short", member_then_cut},
+    };
+    for (const auto& c : cases) {
+        for (size_t room : {size_t{0}, size_t{64}}) {
+            Bytes out(room);
+            Result r = gzip_decompress(out, c.in);
+            EXPECT_EQ(r.status, Status::bad_data) << c.name << " room " << room;
+            EXPECT_LE(r.size, inflate_bound(c.in.size())) << c.name;
+        }
+    }
 }
 
 TEST(Gzip, OptionalHeaderFields) {
@@ -516,8 +578,8 @@ TEST(Gzip, RejectsBadFraming) {
 }
 
 TEST(Gzip, EmptyMemberAndSizeAnswer) {
-    // 18 bytes: header, no body, CRC and length of nothing.
-    Bytes empty = {0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0};
+    // Header, the empty final block, CRC and length of nothing.
+    Bytes empty = {0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 3, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(must(gzip_d, empty), Bytes{});
     const Bytes packed = must(gzip_c, Bytes(5000, 'q'));
     Result r = gzip_decompress({}, packed);
@@ -652,6 +714,7 @@ TEST(CompressionFuzz, CorruptInputNeverCrashes) {
             Bytes out(rng() % 2 ? data.size() : rng() % 100);
             Result r = decoders[d](out, in);
             EXPECT_LE(static_cast<int>(r.status), 5);
+            EXPECT_LE(r.size, inflate_bound(in.size()));
         }
         Bytes rec = corrupt(lz);
         lz_decompress(rec);
