@@ -60,15 +60,15 @@ bool decode_escapes(const std::u32string& text, std::u32string& out) {
                 int32_t unit = hex4(text, i);
                 if (unit < 0) return false;
                 i += 4;
-                // Surrogates stand only in pairs, high then low: a lone half is no character,
-                // and a string holding one could not be written out as UTF-8.
-                if (unit >= 0xDC00 && unit <= 0xDFFF) return false;
-                if (unit >= 0xD800 && unit <= 0xDBFF) {
-                    if (i + 2 > n || text[i] != '\\' || text[i + 1] != 'u') return false;
+                // A high surrogate followed by an escaped low one is one character; any
+                // other surrogate stands alone as its own code point, so a string that holds
+                // one (which to-json writes as its escape) reads back as it was.
+                if (unit >= 0xD800 && unit <= 0xDBFF && i + 6 <= n && text[i] == '\\' && text[i + 1] == 'u') {
                     int32_t low = hex4(text, i + 2);
-                    if (low < 0xDC00 || low > 0xDFFF) return false;
-                    i += 6;
-                    unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+                    if (low >= 0xDC00 && low <= 0xDFFF) {
+                        i += 6;
+                        unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+                    }
                 }
                 out += static_cast<char32_t>(unit);
                 break;
