@@ -4,7 +4,7 @@ RELEASE_DIR := build/release
 TEST_DIR := build/test
 ARGS ?=
 
-.PHONY: run build test test-build clean
+.PHONY: run build test test-build fuzz fuzz-ci clean
 
 run: build
 	./$(RELEASE_DIR)/zuv $(ARGS)
@@ -23,6 +23,14 @@ test-build:
 
 test: test-build
 	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# The fuzz targets (tests/fuzz): a short run of each, as CI does, or FUZZ_SECONDS each by hand.
+FUZZ_SECONDS ?= 600
+fuzz-ci:
+	JOBS=$(JOBS) tests/fuzz/run.sh 10
+
+fuzz:
+	JOBS=$(JOBS) tests/fuzz/run.sh $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 clean:
 	rm -rf build

@@ -7,7 +7,7 @@ build_packages=(g++ cmake ninja-build make pkg-config libssl-dev libcurl4-openss
                 libgtk-3-dev libcairo2-dev libpango1.0-dev)
 # The GUI tests run under Xvfb with pinned fonts, driven by xdotool and screenshotted.
 test_packages=(googletest libgtest-dev libgmock-dev python3 xvfb xauth xdotool fonts-dejavu-core imagemagick)
-# Only the lexer's fuzz target needs these (it is built by hand, not by the tests).
+# The fuzz targets need these (built by make fuzz-ci, which CI runs after the tests).
 fuzz_packages=(clang libclang-rt-dev)
 
 want=("${build_packages[@]}")

@@ -1,19 +1,12 @@
 // Fuzz target of the lexer: random bytes are loaded into a block (also under a callback that
 // refuses some events and moves the scan on), scanned without loading and prescanned; each must
 // end in values or a language error, never in a crash, a hang or a leak.
-// Build and run (clang with libFuzzer, installed by scripts/setup.sh fuzz; not part of the
-// test suite, which CI runs):
-//   CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 \
-//       -DZUV_FUZZ=ON -DZUV_TESTS=OFF
-//   cmake --build build/fuzz -j 4 --target lexer_fuzz
-//   mkdir -p build/fuzz/corpus && build/fuzz/lexer_fuzz -fork=2 -max_total_time=600 -timeout=10 \
-//       -max_len=4096 -rss_limit_mb=4096 -dict=tests/fuzz/lexer.dict build/fuzz/corpus tests/fuzz/corpus/lexer
+// Build and run: see tests/fuzz/README.md (make fuzz-ci, make fuzz FUZZ_TARGETS=lexer).
 // Fork mode runs the inputs in short-lived child processes. In one long process memory grows,
 // and that is no leak: every new spelling the fuzzer invents is interned as a symbol for good
 // (repeated inputs keep the memory flat), and after some millions of runs a collection over
-// all those symbols outlasts the timeout. A crash is written to crash-<hash> in the current
-// folder; run the target on that file alone to replay it, and add the input as a case of
-// tests/zuv/lexer.zuv once it is mended.
+// all those symbols outlasts the timeout, so the long runs of run.sh use fork mode. Add a
+// crash's input as a case of tests/zuv/lexer.zuv once it is mended.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
