@@ -11,6 +11,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
+#include "datatypes/map.h"
 #include "datatypes/string.h"
 #include "datatypes/url.h"
 #include "evaluator/actions.h"
@@ -85,9 +86,14 @@ std::string header_text(Cell* value) {
     return string::to_utf8(&text);
 }
 
-// Seam: map! is not built yet. The header map stays the block of key/value pairs that
-// make map! will take, until the datatype exists.
-Cell* header_map(Cell* pairs) { return pairs; }
+// The pairs, pushed, become a map! in their place (20 slots, as most answers need no more);
+// the map keeps the block as its own.
+Cell* header_map(Cell* pairs) {
+    Cell block = *pairs, made;
+    map::make_at(&made, &block, 20);
+    *pairs = made;
+    return pairs;
+}
 
 }  // namespace
 

@@ -214,10 +214,10 @@ TEST_F(HttpTest, InfoGivesStatusHeadersAndBody) {
     ASSERT_NE(r, nullptr);
     // The redirect is followed; the headers are those of the final answer.
     EXPECT_EQ(describe(*r),
-              "[201 [Content-Length: \"2\" Set-Cookie: [\"a=1\" \"b=2\"] X-Note: \"spaced \"] \"ok\"]");
+              "[201 #[Content-Length: \"2\" Set-Cookie: [\"a=1\" \"b=2\"] X-Note: \"spaced \"] \"ok\"]");
     Cell missing = str(server.url("/missing"), Type::url);
     EXPECT_EQ(describe(*http::request(&get, &missing, nullptr, nullptr, false, false, true)),
-              "[404 [Content-Length: \"4\"] \"nope\"]");
+              "[404 #[Content-Length: \"4\"] \"nope\"]");
 }
 
 TEST_F(HttpTest, ParseHeaders) {
@@ -225,9 +225,9 @@ TEST_F(HttpTest, ParseHeaders) {
         const char* text;
         const char* map;
     } cases[] = {
-        {"A: 1\r\nB: x y\r\na: 2\r\nA: 3\r\n", "[A: [\"1\" \"2\" \"3\"] B: \"x y\"]"},
-        {"", "[]"},
-        {"no colon\r\n: empty name\r\nbad name: v\r\nK:v\r\nL:\r\n", "[K: \"v\" L: \"\"]"},
+        {"A: 1\r\nB: x y\r\na: 2\r\nA: 3\r\n", "#[A: [\"1\" \"2\" \"3\"] B: \"x y\"]"},
+        {"", "#[]"},
+        {"no colon\r\n: empty name\r\nbad name: v\r\nK:v\r\nL:\r\n", "#[K: \"v\" L: \"\"]"},
     };
     for (const Case& c : cases) EXPECT_EQ(describe(*http::parse_headers(c.text)), c.map) << c.text;
 }

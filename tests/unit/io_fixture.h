@@ -46,7 +46,7 @@ inline std::string slurp(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A mold-like description: "text", %file, name:, numbers, #{hex}, [nested blocks].
+// A mold-like description: "text", %file, name:, numbers, #{hex}, [nested blocks], #[map].
 inline std::string describe(const Cell& v) {
     Cell c = v;
     switch (c.type()) {
@@ -63,8 +63,9 @@ inline std::string describe(const Cell& v) {
             for (int32_t i = 0, n = series::length(&c); i < n; ++i) out += string::byte_to_hex(p[i]);
             return out + "}";
         }
+        case Type::map:  // its pairs in order, as they are stored
         case Type::block: {
-            std::string out = "[";
+            std::string out = c.is(Type::map) ? "#[" : "[";
             for (int32_t i = 0, n = block::length(&c); i < n; ++i) {
                 if (i) out += " ";
                 out += describe(*(block::head(&c) + i));
