@@ -53,6 +53,11 @@ using memory::buffer_of;
 // Nesting the decoder follows when the machine stack's bounds are unknown (tests, tools).
 constexpr int max_depth_without_limit = 1500;
 
+// Room made for a container before its items are read. Its count is only a claim checked
+// against the bytes left, and containers nested in one another could each claim them all:
+// memory quadratic in the blob for nothing. The series grows as the items really come.
+constexpr int32_t first_room = 256;
+
 int32_t cell_count(Ref node) { return static_cast<int32_t>(buffer_of(node)->used_bytes() / sizeof(Cell)); }
 
 // Where a decoded value goes: a cell of a series of cells, or (index -1) a new cell at the
@@ -728,11 +733,11 @@ void Reader::block_value(const Head& h, Slot& slot) {
     mark_ = head_at;
     check(head <= static_cast<uint32_t>(n));
     Cell v;
-    block::make_at(&v, n, t == Type::hash ? Type::block : t);
+    block::make_at(&v, std::min(n, first_room), t == Type::hash ? Type::block : t);
     Ref node = v.data2;
     Ref table = 0;
     if (t == Type::hash) {
-        table = hashtable::make(std::max(n, 1), &v, hashtable::kind_hash, 0);
+        table = hashtable::make(std::clamp(n, 1, first_room), &v, hashtable::kind_hash, 0);
         v.data3 = table;
         v.set_type(Type::hash);
     }
@@ -755,9 +760,9 @@ void Reader::map_value(const Head& h, Slot& slot) {
     int32_t n = count();
     check(n % 2 == 0);
     Cell pairs;
-    block::make_at(&pairs, n);
+    block::make_at(&pairs, std::min(n, first_room));
     Ref node = pairs.data2;
-    Ref table = hashtable::make(std::max(n, 2), &pairs, hashtable::kind_map, 0);
+    Ref table = hashtable::make(std::clamp(n, 2, first_room), &pairs, hashtable::kind_map, 0);
     Cell v;
     cell::make(&v, Type::map, 0, node, table);
     put(slot, v);

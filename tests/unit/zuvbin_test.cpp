@@ -21,6 +21,7 @@
 #include "evaluator/symbol.h"
 #include "evaluator/word.h"
 #include "library/boot.h"
+#include "memory/memory-stats.h"
 #include "memory/memory.h"
 #include "memory/stack.h"
 #include "reader/compression.h"
@@ -492,6 +493,26 @@ TEST_F(ZuvbinTest, DeepNestingIsBounded) {
     EXPECT_EQ(raised([&] { decoded(compact_blob({}, records)); }), error::id::internal_stack_overflow);
     Cell deep = eval("b: [] loop 5000 [b: reduce [b]] b");
     EXPECT_EQ(raised([&] { zuvbin::encode_bytes(&deep, true); }), error::id::internal_stack_overflow);
+}
+
+// A container's count is a claim: blocks nested in one another, each claiming all the bytes
+// left, took memory quadratic in the blob (here some 29 MB for 60 KB) before the first
+// item was read.
+TEST_F(ZuvbinTest, ClaimedCountsDoNotAllocateAhead) {
+    for (uint8_t tag : {uint8_t{0x05}, uint8_t{0x28}}) {  // block!, map!
+        SCOPED_TRACE(tag);
+        Bytes records;
+        for (int i = 0; i < 30; ++i) records.insert(records.end(), {tag, 0xE0, 0xD4, 0x03});  // 60,000
+        records.insert(records.end(), 59999, 0x81);  // one short: the innermost claim fails
+        auto in_use = [] {
+            int64_t n = memory::stats(1, nullptr)->int2();
+            stack::pop(1);
+            return n;
+        };
+        const int64_t before = in_use();
+        EXPECT_EQ(raised([&] { decoded(compact_blob({}, records)); }), error::id::script_zb_invalid_record);
+        EXPECT_LT(in_use() - before, int64_t{8} << 20);
+    }
 }
 
 // Random mutations of valid blobs: each decodes or raises a decoding error, never crashes.
