@@ -60,7 +60,8 @@ Ref copy_part(Ref node, int32_t offset, int32_t length) {
     Ref copy = memory::alloc_series(room, unit, 0);
     b = memory::buffer_of(node);
     memory::SeriesBuffer* nb = memory::buffer_of(copy);
-    nb->flags = (b->flags & ~(memory::flag::owned | memory::flag::big | memory::flag::fixed | memory::flag::mark)) |
+    nb->flags = (b->flags & ~(memory::flag::owned | memory::flag::library | memory::flag::big | memory::flag::fixed |
+                          memory::flag::mark)) |
                 (nb->flags & memory::flag::big);
     uint32_t bytes = static_cast<uint32_t>(length) * unit;
     if (bytes) std::memcpy(nb->head_ptr(), b->head_ptr() + static_cast<size_t>(offset) * unit, bytes);

@@ -36,7 +36,13 @@ void collect_calls(Cell* block) {
     for (CallFrame* f = calls_top - 1; f >= calls_bottom; --f) {
         if (f == calls_bottom && f != calls_top - 1) break;
         if (!named(f)) continue;
-        Cell w = frame_word(f, f->function_context ? f->function_context : context::global);
+        // Bound as the call's word was, so that its value is the function called.
+        Ref ctx = f->word_context ? f->word_context : context::global;
+        int32_t sym = static_cast<int32_t>(frame_symbol(f));
+        int32_t i = context::find_word(ctx, sym, true);
+        if (i < 0 && ctx != context::global) i = context::find_word(ctx = context::global, sym, true);
+        Cell w = frame_word(f, ctx);
+        if (i >= 0) w.data3 = static_cast<uint32_t>(context::word_at(ctx, i)->int3());
         block::append(block, &w);
         Cell position;
         cell::make(&position, Type::integer, 0, static_cast<uint32_t>(reinterpret_cast<Cell*>(memory::at(f->saved_base)) - arguments_bottom));

@@ -57,15 +57,23 @@ struct Call {
 };
 
 
+// The naming value of a call's events: its word, or the function itself for a call of a
+// function value that no word names.
+const Cell* event_ref(const Cell* name, const Cell* fn) {
+    return name->is(Type::word) && name->data2 == anon_word.data2 ? fn : name;
+}
+
 int32_t fetch_argument(Call& call, uint32_t kind, int32_t place) {
     if (call.pos >= call.end) {
         Cell w = function::argument_word(call.fn, place);
         error::raise(error::id::script_no_arg, call.name, &w);
     }
     Cell c = *cell_at(call.block, call.pos);
+    if (kind != normal && tracing) [[unlikely]] fire_event(event::fetch, call.block, call.pos, nullptr, &c);
     switch (kind) {
         case literal:
             stack::push(&c);
+            if (tracing) [[unlikely]] fire_event(event::push, call.block, call.pos + 1, nullptr, stack::top());
             return ++call.pos;
         case quoted:
             switch (c.type()) {
@@ -85,6 +93,7 @@ int32_t fetch_argument(Call& call, uint32_t kind, int32_t place) {
                 default:
                     stack::push(&c);
             }
+            if (tracing) [[unlikely]] fire_event(event::push, call.block, call.pos + 1, nullptr, stack::top());
             return ++call.pos;
         default: {
             int32_t end = (call.mode & mode::safer) && call.pos + 1 < call.end ? call.pos + 1 : call.end;
@@ -351,7 +360,7 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
         for (int32_t i = 1; i < locals; ++i) none::push();
     }
     if (tracing) [[unlikely]]
-        fire_event(event::call, call.block, call.mode & mode::apply ? 0 : call.pos, call.name, call.fn);
+        fire_event(event::call, call.block, call.mode & mode::apply ? 0 : call.pos, event_ref(call.name, call.fn), call.fn);
     if (native) {
         int32_t index = call.fn->int1();
         if (call.fn_type == Type::native) natives::table[index - 1](false, call.refs);
@@ -382,7 +391,9 @@ void eval_function_body(const Cell* fn, const Cell& body, Ref ctx) {
         fire_event(event::epilog, &body, series::buffer_length(&body), nullptr, fn);
         pending = code;
     }
-    tracing = saved_tracing;
+    // Only an attribute's change is undone: `trace false` inside a body (trace itself is
+    // one) stops the events for the rest of the evaluation.
+    if (fn->header & (function::flag::trace | function::flag::no_trace)) tracing = saved_tracing;
     if (pending == runtime::throw_return || pending == runtime::throw_exit) pending = 0;
     if (pending) return;  // break, continue or throw: on to whoever takes them
     stack::clear_func_flag(stack::top_frame());
@@ -603,7 +614,8 @@ int32_t call_any_function(const Cell* fn_in, const Cell* block, int32_t pos, int
             runtime::quit(runtime::no_switch_match, 0);
     }
     if (!infix) stack::collapse_top();
-    if (tracing) [[unlikely]] fire_event(event::return_, block, call.pos, &name, sub ? stack::top() : stack::arguments_base);
+    if (tracing) [[unlikely]]
+        fire_event(event::return_, block, call.pos, event_ref(&name, &fn), sub ? stack::top() : stack::arguments_base);
     return call.pos;
 }
 

@@ -134,10 +134,14 @@ int32_t do_next(const Cell* block) {
 
 int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_infix, bool sub, bool no_call) {
     Cell* top_at_entry = stack::arguments_top;
-    if (tracing) [[unlikely]] fire_event(event::fetch, block, pos, nullptr, nullptr);
     Cell value = *cell_at(block, pos);
+    if (tracing) [[unlikely]] fire_event(event::fetch, block, pos, nullptr, &value);
+    // The produced value is reported once: a call reports its result by its return event, a
+    // paren by its exit, an assignment by its set.
+    bool report = true;
     switch (value.type()) {
         case Type::paren:
+            report = false;
             stack::mark_interp_native(&body_word);
             eval_block(&value, true);
             if (pending) return pos;
@@ -145,9 +149,11 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             ++pos;
             break;
         case Type::set_word: {
+            report = false;
             stack::mark_interp_native(&value);
             stack::push(&value);
             ++pos;
+            if (tracing) [[unlikely]] fire_event(event::push, block, pos, nullptr, &value);
             if (pos >= end) error::raise(error::id::script_need_value, &value);
             pos = eval_expression(block, pos, end, false, true, false);
             if (pending) return pos;
@@ -161,7 +167,9 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             break;
         }
         case Type::set_path: {
+            report = false;
             ++pos;
+            if (tracing) [[unlikely]] fire_event(event::push, block, pos, nullptr, &value);
             if (pos >= end) error::raise(error::id::script_need_value, &value);
             stack::mark_interp_native(&set_path_word);
             pos = eval_expression(block, pos, end, false, true, false);
@@ -188,6 +196,7 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
                 case Type::unset:
                     error::raise(error::id::script_no_value, &value);
                 case Type::native: case Type::action: case Type::function: case Type::routine:
+                    report = false;
                     pos = call_any_function(&v, block, pos, end, sub, nullptr, 0, &value, nullptr, 0, false);
                     if (pending) return pos;
                     break;
@@ -221,6 +230,7 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             if (no_call) {
                 emit(value, sub);
             } else {
+                report = false;
                 pos = call_any_function(&value, block, pos, end, sub, nullptr, 0, &anon_word, nullptr, 0, false);
                 if (pending) return pos;
             }
@@ -240,7 +250,8 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             ++pos;
     }
 
-    if (tracing) [[unlikely]] fire_event(event::push, block, pos, nullptr, sub ? stack::top() : stack::arguments_base);
+    if (tracing && report) [[unlikely]]
+        fire_event(event::push, block, pos, nullptr, sub ? stack::top() : stack::arguments_base);
 
     // Infix: an operator after a complete expression takes its value as left operand.
     if (!no_infix) {
@@ -251,6 +262,7 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             if (!v || !v->is(Type::op)) break;
             Cell op_word = *next;
             Cell fn = *v;
+            if (tracing) [[unlikely]] fire_event(event::fetch, block, pos, nullptr, &op_word);
             fn.header = (fn.header >> 16) & 0xFF;
             stack::arguments_top = top_at_entry;
             pos = call_any_function(&fn, block, pos + 1, end, sub, nullptr, 0, &op_word, nullptr, 0, true);

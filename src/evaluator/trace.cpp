@@ -15,6 +15,7 @@
 namespace zuv::interpreter {
 
 uint32_t tracer_armed = 0;
+bool trace_library = false;
 
 namespace {
 
@@ -31,6 +32,20 @@ int32_t bit_index(uint32_t bit) {
         ++i;
     }
     return i;
+}
+
+bool any_code(const Cell* c) {
+    switch (c->type()) {
+        case Type::block: case Type::paren: case Type::path: case Type::set_path: case Type::get_path:
+        case Type::lit_path:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool library_code(const Cell* code) {
+    return any_code(code) && (memory::buffer_of(code->data2)->flags & memory::flag::library);
 }
 
 Cell word_named(const char* name) {
@@ -70,6 +85,7 @@ uint32_t trace_mask_of(const Cell* tracer) {
 
 void fire_event(uint32_t event, const Cell* code, int32_t position, const Cell* ref, const Cell* value) {
     if (!(mask & event)) return;
+    if (code && !trace_library && library_code(code)) return;
     Cell tracer = *tracer_cell();
     if (!tracer.is(Type::function)) return;
     Cell* saved_top = stack::arguments_top;
@@ -81,10 +97,7 @@ void fire_event(uint32_t event, const Cell* code, int32_t position, const Cell* 
     Cell kept = *saved_top;
     Cell args[6];
     args[0] = word_named(event_names[bit_index(event)]);
-    args[1] = code && (code->is(Type::block) || code->is(Type::paren) || code->is(Type::path) ||
-                       code->is(Type::set_path) || code->is(Type::get_path) || code->is(Type::lit_path))
-                  ? *code
-                  : none::shared;
+    args[1] = code && any_code(code) ? *code : none::shared;
     int32_t index = -1;
     if (args[1].is(Type::block) || args[1].is(Type::paren) || code) {
         if (code && position >= 0) {
@@ -122,7 +135,20 @@ void remove_tracer(bool finished) {
     if (tracing && finished) fire_event(event::end, nullptr, -1, nullptr, nullptr);
     *tracer_cell() = none::shared;
     tracing = tracer_armed = 0;
+    trace_library = false;
     mask = 0;
+}
+
+void set_tracing(bool on) { tracing = on && tracer_armed ? 1 : 0; }
+
+void mark_library_code(const Cell* block) {
+    if (!any_code(block) || !block->data2) return;
+    memory::SeriesBuffer* b = memory::buffer_of(block->data2);
+    if (b->flags & memory::flag::library) return;  // marked already: blocks may be shared or cyclic
+    b->flags |= memory::flag::library;
+    int32_t n = series::buffer_length(block);
+    // Nothing here allocates, so the buffer stays where it is through the walk.
+    for (int32_t i = 0; i < n; ++i) mark_library_code(memory::buffer_of(block->data2)->cells() + i);
 }
 
 bool callback_traced(uint32_t kind) {

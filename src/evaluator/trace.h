@@ -21,6 +21,8 @@ constexpr uint32_t lexer = 1, parse = 2, sort = 4, change = 8, deep = 16, port =
 }
 
 extern uint32_t tracer_armed;
+// Whether the tracer also hears the library's own code (set for one traced evaluation).
+extern bool trace_library;
 
 // The tracer cell (in the root block).
 Cell* tracer_cell();
@@ -33,6 +35,11 @@ void fire_event(uint32_t event, const Cell* code, int32_t position, const Cell* 
 bool install_tracer(const Cell* tracer);
 // Takes the tracer away, after the end event when the evaluation finished normally.
 void remove_tracer(bool finished);
+// Switches the events of the traced evaluation off or on: never on outside one.
+void set_tracing(bool on);
+// Marks a block of the library's code, and every block, paren and path in it, so that the
+// tracer does not step into the library: its events from them are dropped.
+void mark_library_code(const Cell* block);
 // Whether tracing stays on for a callback of the given kind (system/state/callbacks/bits).
 bool callback_traced(uint32_t kind);
 

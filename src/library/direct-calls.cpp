@@ -1,7 +1,8 @@
 // Direct calls between library functions: once the boot sources are evaluated, the words of
 // the library's bodies that name a function through the global context are bound to a
 // private object holding a copy of each such function, so a later redefinition of a global
-// word (say `cause-error`) changes what users call but not what the library calls.
+// word (say `cause-error`) changes what users call but not what the library calls. The
+// bodies are marked as the library's code on the way, so the tracer does not step into them.
 #include <unordered_set>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "evaluator/context.h"
 #include "evaluator/object.h"
 #include "evaluator/symbol.h"
+#include "evaluator/trace.h"
 #include "library/routines.h"
 #include "memory/memory.h"
 #include "memory/stack.h"
@@ -88,7 +90,10 @@ struct Rebinder {
     void visit(const Cell* v) {
         if (v->is(Type::function)) {
             Cell body = memory::buffer_of(v->data3)->cells()[0];
-            if (body.is(Type::block)) walk(&body);
+            if (body.is(Type::block)) {
+                walk(&body);
+                interpreter::mark_library_code(&body);
+            }
         } else if (v->is(Type::object)) {
             Ref ctx = v->data1;
             if (!seen.insert(ctx).second) return;

@@ -19,6 +19,7 @@ struct Section {
 constexpr Section sections[] = {
     {"04-system", system_context},
     {"05-codecs", codecs_context},
+    {"08-tools", tools_context},
 };
 
 }  // namespace

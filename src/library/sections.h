@@ -32,5 +32,6 @@ private:
 
 // The builders behind section_context.
 Ref system_context();  // 04-system.zuv
+Ref tools_context();   // 08-tools.zuv
 
 }  // namespace zuv::library

@@ -13,6 +13,8 @@ namespace zuv::memory {
 namespace flag {
 constexpr uint32_t unit_mask = 0x1F;
 constexpr uint32_t owned = 0x00020000;
+// A block of the library's own code: the tracer hears nothing from it (copies drop the flag).
+constexpr uint32_t library = 0x00040000;
 constexpr uint32_t fixed = 0x00100000;
 constexpr uint32_t big = 0x01000000;
 constexpr uint32_t mark = 0x08000000;
