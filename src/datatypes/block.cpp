@@ -1003,17 +1003,13 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* part, b
     int32_t count = series::length(series);
     int32_t head_at = series->int1();
     if (part) {
-        int32_t n = series::part_count(series, part);
-        if (n < 0) {
-            if (head_at + n < 0) {
-                series->data1 = 0;
-                return series;
-            }
-            head_at += n;
-            count = -n;
-        } else if (n < count) {
-            count = n;
+        series::PartRange r = series::part_range(head_at, series::part_count(series, part), series::buffer_length(series));
+        if (r.passed_first) {
+            series->data1 = 0;
+            return series;
         }
+        head_at = r.start;
+        count = r.count;
     }
     int32_t size = 1;
     if (skip) {

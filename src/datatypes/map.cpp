@@ -36,9 +36,6 @@ inline Cell* cell_at(const Cell* m, int32_t index) { return series::buffer(m)->c
 inline int32_t cell_count(const Cell* m) { return series::buffer_length(m); }
 inline bool removed_q(const Cell* value) { return value->header == 0; }
 
-bool loop_word_q(Type t) {
-    return t == Type::word || t == Type::set_word || t == Type::get_word || t == Type::lit_word;
-}
 
 [[noreturn]] void raise_bad_to(const Cell* spec) {
     Cell t = scalar::type_cell(Type::map);
@@ -205,7 +202,7 @@ bool foreach_next(Cell* words, Cell* cursor) {
     int32_t n = series::length(&w);
     for (int32_t i = 0; i < n; ++i) {
         Cell* word = block::head(&w) + i;
-        if (!loop_word_q(word->type())) error::raise(error::id::script_invalid_arg, word);
+        if (!scalar::settable_word_q(word->type())) error::raise(error::id::script_invalid_arg, word);
     }
     int32_t at = std::max(cursor->int1(), 0);
     bool any = false;

@@ -38,6 +38,10 @@ inline bool any_word_q(Type t) {
     return t == Type::word || t == Type::set_word || t == Type::lit_word || t == Type::get_word ||
            t == Type::refinement || t == Type::issue;
 }
+// The words that a loop or set can assign: those bound to a context.
+inline bool settable_word_q(Type t) {
+    return t == Type::word || t == Type::set_word || t == Type::lit_word || t == Type::get_word;
+}
 inline bool any_block_q(Type t) { return t == Type::block || t == Type::paren || t == Type::hash; }
 inline bool any_string_q(Type t) {
     return t == Type::string || t == Type::file || t == Type::url || t == Type::tag || t == Type::email ||

@@ -152,6 +152,16 @@ int32_t part_count(const Cell* s, const Cell* part) {
     error::raise_refine_arg(words::refine::part, part);
 }
 
+PartRange part_range(int32_t head, int32_t count, int32_t length) {
+    int64_t h = std::clamp<int64_t>(head, 0, length), c = count;
+    if (c < 0) {
+        int64_t start = h + c;
+        if (start < 0) return {0, static_cast<int32_t>(h), true};
+        return {static_cast<int32_t>(start), static_cast<int32_t>(-c), false};
+    }
+    return {static_cast<int32_t>(h), static_cast<int32_t>(std::min(c, length - h)), false};
+}
+
 bool advance(Cell* s, int32_t n) {
     int64_t p = int64_t(s->int1()) + n;
     int32_t length = buffer_length(s);
@@ -321,24 +331,18 @@ Cell* copy(Cell* s, Cell* result, Cell* part) {
     int64_t c = std::max(get_length(s, false), 0);
     int32_t i = s->int1();
     int64_t start = i;
+    int32_t length = buffer_length(s);
     if (part) {
         if (part->is(Type::pair)) {
             int64_t x = part->int2(), y = part->int3();
             start = std::max<int64_t>(x < 0 ? i + x : i + x - 1, 0);
             c = y < x ? 0 : y - x;
         } else {
-            c = part_count(s, part);
+            PartRange r = part_range(i, part_count(s, part), length);
+            start = r.start;
+            c = r.count;
         }
     }
-    if (c < 0) {
-        c = -c;
-        start -= c;
-        if (start < 0) {
-            start = 0;
-            c = i;
-        }
-    }
-    int32_t length = buffer_length(s);
     if (start > length) {
         start = length;
         c = 0;

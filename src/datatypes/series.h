@@ -53,6 +53,17 @@ void read_element(Cell* s, int32_t position, Cell* out);
 // (same datatype and buffer); anything else raises script/invalid-refine-arg.
 int32_t part_count(const Cell* s, const Cell* part);
 
+// The units a signed /part count covers from the head index `head` of a series `length`
+// units long: a negative count reaches back before the head (to the first unit at most, and
+// `passed_first` tells that it wanted more), a positive one stops at the tail. Every int32
+// count is safe: nothing is negated or added in 32 bits.
+struct PartRange {
+    int32_t start;
+    int32_t count;
+    bool passed_first;
+};
+PartRange part_range(int32_t head, int32_t count, int32_t length);
+
 // Tells the series' owner about a change (the action's present-tense word before it); true
 // when an owner was told, and then notify_after tells it again (the past-tense word).
 bool notify_before(Cell* s, const Cell* action_word, Cell* value, int32_t index, int32_t part);

@@ -1528,11 +1528,9 @@ static Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* 
         if (part->is(Type::integer)) n = part->int2();
         else if (part->type() == series->type() && part->data2 == series->data2) n = part->int1() - head;
         else error::raise_refine_arg(words::refine::part, part);
-        if (n < 0) {
-            n = std::min(-n, head);
-            head -= n;
-        }
-        length = std::min(n, series::buffer_length(series) - head);
+        series::PartRange r = series::part_range(head, n, series::buffer_length(series));
+        head = r.start;
+        length = r.count;
     }
     int32_t size = 1;
     if (skip) {

@@ -121,6 +121,9 @@ int32_t pick_index(const Cell* index) {
 void append_or_insert(const int32_t* refs, int slot) {
     Cell* series = arg(0);
     Cell* value = arg(1);
+    // The datatype is checked before its series is measured: a type without the action may
+    // have no buffer to measure (an image with no pixels).
+    auto f = impl<slotfn::Append>(slot);
     if (slot == insert && !series->is(Type::port) && series_like(series->type())) series::length(series);
     int32_t part = normalize_part(value, ref_arg(refs, 0), true);
     if (part == -2) {
@@ -135,7 +138,7 @@ void append_or_insert(const int32_t* refs, int slot) {
             return;
         }
     }
-    result(impl<slotfn::Append>(slot)(series, value, part, flag(refs, 1), dup));
+    result(f(series, value, part, flag(refs, 1), dup));
 }
 
 // Entries ---------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
 #include "datatypes/numeric.h"
+#include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "evaluator/context.h"
 #include "evaluator/error.h"
@@ -76,6 +77,12 @@ bool step(Cell* series, Cell* words, int32_t n) {
     if (block_like(series->type())) {
         set_many(words, series, n, true, false, false);
     } else {
+        // Checked before any is set, as set_many does: a word cell of another kind has no
+        // context to set.
+        for (int32_t i = 0; i < n; ++i) {
+            Cell* w = block::head(words) + i;
+            if (!scalar::settable_word_q(w->type())) error::raise(error::id::script_invalid_arg, w);
+        }
         for (int32_t i = 0; i < n; ++i) {
             Cell w = *(block::head(words) + i);
             Cell v = item_at(series, i);

@@ -3,6 +3,7 @@
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
+#include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "evaluator/actions.h"
 #include "evaluator/context.h"
@@ -21,7 +22,6 @@ namespace zuv::natives {
 namespace {
 
 Cell* arg(int n) { return stack::arguments_base + n; }
-bool any_word(Type t) { return t == Type::word || t == Type::set_word || t == Type::get_word || t == Type::lit_word; }
 bool values_series(Type t) {
     switch (t) {
         case Type::block: case Type::paren: case Type::hash: case Type::map: case Type::path:
@@ -48,7 +48,7 @@ void set_many(Cell* words, const Cell* value, int32_t count, bool any, bool only
     bool series = values_series(v.type()) && !only;
     for (int32_t i = 1; i <= count; ++i) {
         Cell* w = block::head(words) + (i - 1);
-        if (!any_word(w->type())) error::raise(error::id::script_invalid_arg, w);
+        if (!scalar::settable_word_q(w->type())) error::raise(error::id::script_invalid_arg, w);
         if (series && !any && pick_value(&v, i).is(Type::unset)) error::raise(error::id::script_need_value, w);
     }
     for (int32_t i = 1; i <= count; ++i) {
@@ -62,7 +62,7 @@ void set_many(Cell* words, const Cell* value, int32_t count, bool any, bool only
 void get(bool, const int32_t* refs) {
     Cell w = *arg(0);
     bool any = refs[0] >= 0;
-    if (any_word(w.type())) {
+    if (scalar::settable_word_q(w.type())) {
         Cell v = *context::get(&w);
         if (!any && v.is(Type::unset)) error::raise(error::id::script_no_value, &w);
         stack::keep_last(&v);
@@ -86,7 +86,7 @@ void set(bool, const int32_t* refs) {
     Cell target = *arg(0);
     Cell value = *arg(1);
     bool any = refs[0] >= 0, only = refs[2] >= 0, some = refs[3] >= 0;
-    if (any_word(target.type())) {
+    if (scalar::settable_word_q(target.type())) {
         if (!any && value.is(Type::unset)) error::raise(error::id::script_need_value, &target);
         context::set(&target, &value);
     } else if (target.is(Type::block)) {
@@ -166,7 +166,7 @@ void unset(bool, const int32_t*) {
 void value_q(bool, const int32_t*) {
     Cell w = *arg(0);
     bool has = true;
-    if (any_word(w.type())) {
+    if (scalar::settable_word_q(w.type())) {
         Ref ctx = w.data1;
         if (!ctx || w.int3() < 0) has = false;
         else {
@@ -185,7 +185,7 @@ Ref context_behind(const Cell* c) {
         case Type::object: case Type::error: case Type::port: case Type::function: case Type::routine:
             return c->data1;
         default:
-            return any_word(c->type()) || c->is(Type::refinement) ? c->data1 : 0;
+            return scalar::settable_word_q(c->type()) || c->is(Type::refinement) ? c->data1 : 0;
     }
 }
 
@@ -199,7 +199,7 @@ void bind(bool, const int32_t* refs) {
         stack::keep_last(&target);
         return;
     }
-    if (any_word(target.type()) || target.is(Type::refinement)) {
+    if (scalar::settable_word_q(target.type()) || target.is(Type::refinement)) {
         context::bind_word(ctx, &target);
         stack::keep_last(&target);
         return;

@@ -7,6 +7,7 @@
 #include "memory/collector.h"
 #include "memory/cycle-stack.h"
 #include "memory/memory.h"
+#include <algorithm>
 #include <cstdlib>
 
 #include "runtime/entry.h"
@@ -35,11 +36,29 @@ namespace {
 using memory::at;
 using memory::ref;
 
-[[noreturn, gnu::cold, gnu::noinline]] void overflow(Cell* lowered_from) {
-    Cell* t = lowered_from - 5;
-    arguments_top = t < arguments_bottom ? arguments_bottom : t;
-    if (arguments_base > arguments_top) arguments_base = arguments_top;
+// Cells kept past arguments_end for making and throwing the overflow error itself. The cells
+// below the top belong to live frames (those of the catching try among them), so the error
+// is made above them, never over them.
+constexpr int32_t argument_reserve = 256;
+
+Cell* reserve_end() { return reinterpret_cast<Cell*>(memory::buffer_of(argument_series.data2)->data_end()); }
+
+[[noreturn, gnu::cold, gnu::noinline]] void overflow() {
     cycle_stack::reset();
+    Cell* end = reserve_end();
+    if (arguments_end == end) {
+        // Overflowing again while the error is made (a tracer running out of room): the
+        // frames above the newest call are given up to make it.
+        arguments_top = std::max(arguments_base, end - argument_reserve);
+        error::raise(error::id::internal_stack_overflow);
+    }
+    // The reserve is open while the error is made and thrown; the catch site finds the
+    // limit back in place and its top at or below it once it keeps the error.
+    struct Close {
+        Cell* limit;
+        ~Close() { arguments_end = limit; }
+    } close{arguments_end};
+    arguments_end = end;
     error::raise(error::id::internal_stack_overflow);
 }
 
@@ -67,7 +86,7 @@ struct Saved {
 }  // namespace
 
 void make_series() {
-    Ref args = memory::alloc_fixed_series(argument_cells, 16, 0);
+    Ref args = memory::alloc_fixed_series(argument_cells + argument_reserve, 16, 0);
     Ref calls = memory::alloc_fixed_series(call_cells, 16, 0);
     cell::make(&argument_series, Type::block, 0, args, 0);
     cell::make(&call_series, Type::block, 0, calls, 0);
@@ -79,7 +98,7 @@ void init() {
     memory::SeriesBuffer* a = memory::buffer_of(argument_series.data2);
     memory::SeriesBuffer* c = memory::buffer_of(call_series.data2);
     arguments_bottom = arguments_base = arguments_top = reinterpret_cast<Cell*>(a->head_ptr());
-    arguments_end = reinterpret_cast<Cell*>(a->data_end());
+    arguments_end = arguments_bottom + argument_cells;
     calls_bottom = calls_top = reinterpret_cast<CallFrame*>(c->head_ptr());
     calls_end = calls_bottom + c->capacity / sizeof(CallFrame);
     saved_call_top = nullptr;
@@ -90,7 +109,7 @@ void init() {
 
 void mark(const Cell* word, uint32_t flags) {
     if (calls_top >= calls_end || runtime::stack_exhausted()) [[unlikely]]
-        overflow(arguments_top);
+        overflow();
     CallFrame* f = calls_top++;
     f->header = (word->data2 << 8) | flags;
     f->saved_base = ref(arguments_base);
@@ -197,10 +216,9 @@ void revert() {
 // Argument stack -------------------------------------------------------------------------
 
 Cell* push_slot() {
-    Cell* c = arguments_top++;
-    if (arguments_top >= arguments_end) [[unlikely]]
-        overflow(arguments_top);
-    return c;
+    if (arguments_top + 1 >= arguments_end) [[unlikely]]
+        overflow();
+    return arguments_top++;
 }
 
 Cell* push(const Cell* cell) {

@@ -41,7 +41,7 @@ constexpr int32_t call_cells = 15000;
 extern Cell* arguments_bottom;
 extern Cell* arguments_base;
 extern Cell* arguments_top;
-extern Cell* arguments_end;
+extern Cell* arguments_end;  // where pushes stop: a reserve for the overflow error lies past it
 extern CallFrame* calls_bottom;
 extern CallFrame* calls_top;
 extern CallFrame* calls_end;

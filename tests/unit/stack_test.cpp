@@ -48,17 +48,43 @@ protected:
 int32_t in_use_when_raised = -1;
 void record_in_use(Cell*) { in_use_when_raised = static_cast<int32_t>(arguments_top - arguments_bottom); }
 
-TEST_F(StackTest, ArgumentOverflowDropsFiveCells) {
+// An overflow makes its error above every cell in use: those cells belong to live frames,
+// the catching try's among them. The limit is back in place once the error is thrown.
+TEST_F(StackTest, ArgumentOverflowKeepsTheCellsInUse) {
     Cell w = word(1);
     mark_try(&w);  // the frame is opened at the bottom: its base is the bottom
-    Cell one = integer(1);
-    for (int i = 0; i < argument_cells - 1; ++i) push(&one);
+    for (int i = 0; i < argument_cells - 1; ++i) {
+        Cell v = integer(i);
+        push(&v);
+    }
     EXPECT_EQ(arguments_top - arguments_bottom, argument_cells - 1);
+    Cell* limit = arguments_end;
     error_hooks.before_unroll = record_in_use;
+    Cell one = integer(1);
     EXPECT_EQ(thrown([&] { push(&one); }), runtime::throw_error);
     error_hooks.before_unroll = nullptr;
     EXPECT_EQ(error::last.id, error::id::internal_stack_overflow);
-    EXPECT_EQ(in_use_when_raised, argument_cells - 5);
+    EXPECT_EQ(in_use_when_raised, argument_cells - 1);
+    EXPECT_EQ(arguments_end, limit);
+    for (int i = 0; i < argument_cells - 1; ++i) ASSERT_EQ(arguments_bottom[i].int2(), i) << i;
+    // The error was pushed past the cells in use, for the try to keep.
+    EXPECT_EQ(top(), arguments_bottom + argument_cells - 1);
+    EXPECT_TRUE(top()->is(Type::error));
+}
+
+TEST_F(StackTest, CallOverflowLeavesTheArgumentTopInPlace) {
+    Cell w = word(7);
+    Cell v = integer(3);
+    push(&v);
+    push(&v);
+    error_hooks.before_unroll = record_in_use;
+    uint32_t code = thrown([&] {
+        for (;;) mark_native(&w);
+    });
+    error_hooks.before_unroll = nullptr;
+    EXPECT_EQ(code, runtime::throw_error);
+    EXPECT_EQ(in_use_when_raised, 2);
+    EXPECT_EQ(arguments_bottom[1].int2(), 3);
 }
 
 TEST_F(StackTest, CallOverflowRaises) {
