@@ -17,6 +17,7 @@
 #include "evaluator/error.h"
 #include "evaluator/symbol.h"
 #include "evaluator/words-builtin.h"
+#include "memory/cycle-stack.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
 
@@ -107,7 +108,14 @@ struct Walk {
                 for (char32_t c : chars) number(c, v);
                 return;
             }
-            case Type::block: items(v); return;
+            case Type::block: {
+                // A block met again inside itself names nothing its first walk did not.
+                if (cycle_stack::find(v->data2)) return;
+                cycle_stack::Scope scope;
+                cycle_stack::push(v->data2);
+                items(v);
+                return;
+            }
             case Type::binary: error::raise(error::id::internal_not_done);
             default: raise_unsupported(v, mode);
         }

@@ -347,8 +347,11 @@ void apply(bool, const int32_t* refs) {
         name.set_type(Type::word);
         fn = *context::get(&name);
     } else if (f.is(Type::path)) {
+        // A path with nothing from its position on names no function.
+        if (series::length(&f) == 0) error::raise(error::id::script_invalid_arg, &f);
         path = f;
         name = *block::head(&f);
+        if (!name.is(Type::word)) error::raise(error::id::script_invalid_arg, &f);
         fn = *context::get(&name);
     } else {
         fn = f;
