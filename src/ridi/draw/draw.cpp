@@ -381,8 +381,60 @@ void draw_image(Cell* image_cell, Cell* commands) {
     finish();
 }
 
-bool draw_on_cairo(cairo_t* cr, Cell* commands, bool catch_errors) {
-    if (!commands->is(Type::block) || cairo_status(cr) != CAIRO_STATUS_SUCCESS) return true;
+namespace {
+
+// The face's own look under its drawing: its colour (or transparency), its image scaled to its
+// size, and its text laid out by the text-box engine (not for windows).
+void paint_face_body(Context& ctx, const Cell* face) {
+    cairo_t* cr = ctx.cr;
+    Cell f = *face;
+    auto facet = [&](const char* name) -> Cell* {
+        int32_t i = object::find_index(&f, sym(name));
+        return i < 0 ? nullptr : object::find_value(&f, sym(name));
+    };
+    cairo_save(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    uint32_t color = 0;
+    const Cell* c = facet("color");
+    if (c && c->is(Type::tuple)) color = image::pixel_of_tuple(c);
+    set_color(cr, color);
+    cairo_paint(cr);
+    cairo_restore(cr);
+    double w = 0, h = 0;
+    if (const Cell* size = facet("size")) {
+        if (size->is(Type::pair)) w = pair::x(size), h = pair::y(size);
+        else if (size->is(Type::point2D)) w = point::get(size, 0), h = point::get(size, 1);
+    }
+    if (Cell* img = facet("image"); img && img->is(Type::image) && w > 0 && h > 0) {
+        Cell held = *img;
+        if (cairo_surface_t* s = surface_of_image(&held)) {
+            cairo_save(cr);
+            cairo_scale(cr, w / cairo_image_surface_get_width(s), h / cairo_image_surface_get_height(s));
+            cairo_set_source_surface(cr, s, 0, 0);
+            cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+            cairo_paint(cr);
+            cairo_restore(cr);
+            cairo_surface_destroy(s);
+        }
+    }
+    const Cell* type = facet("type");
+    const Cell* text = facet("text");
+    if (text && text->is(Type::string) && !(type && word_symbol(type) == sym("window"))) {
+        uint32_t ink = 0xFF000000;
+        if (const Cell* font = facet("font"); font && font->is(Type::object)) {
+            Cell held = *font;
+            const Cell* fc = object::find_value(&held, sym("color"));
+            if (fc->is(Type::tuple)) ink = image::pixel_of_tuple(fc);
+        }
+        text_box::draw_face_text(cr, &f, 0, 0, ink);
+    }
+}
+
+// Runs a drawing onto a Cairo context inside its own saved state; errors are printed (catch)
+// or passed on.
+bool run_on_cairo(cairo_t* cr, const Cell* face, Cell* commands, bool catch_errors) {
+    if (cairo_status(cr) != CAIRO_STATUS_SUCCESS) return true;
+    text_box::trim_cache();
     cairo_save(cr);
     Context ctx;
     cell::make(&ctx.target_image, Type::none);
@@ -391,7 +443,14 @@ bool draw_on_cairo(cairo_t* cr, Cell* commands, bool catch_errors) {
     stack::CallFrame* calls = stack::calls_top;
     bool ok = true;
     try {
-        run(ctx, commands);
+        if (face) {
+            cycle_stack::Scope scope;
+            try {
+                paint_face_body(ctx, face);
+            } catch (const QuietStop&) {
+            }
+        }
+        if (commands && commands->is(Type::block)) run(ctx, commands);
     } catch (const runtime::Throw& t) {
         ok = false;
         if (!catch_errors) {
@@ -407,6 +466,16 @@ bool draw_on_cairo(cairo_t* cr, Cell* commands, bool catch_errors) {
     ctx.st = State{};
     cairo_restore(cr);
     return ok;
+}
+
+}  // namespace
+
+bool draw_on_cairo(cairo_t* cr, Cell* commands, bool catch_errors) {
+    return run_on_cairo(cr, nullptr, commands, catch_errors);
+}
+
+bool draw_face(cairo_t* cr, Cell* face, Cell* commands, bool catch_errors) {
+    return run_on_cairo(cr, face, commands, catch_errors);
 }
 
 }  // namespace zuv::draw

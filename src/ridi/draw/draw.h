@@ -18,6 +18,12 @@ void draw_image(Cell* image, Cell* commands);
 // (false is returned); without, it passes on to the caller.
 bool draw_on_cairo(cairo_t* cr, Cell* commands, bool catch_errors);
 
+// Paints a face onto the Cairo context of its drawing area, in its user space (0x0 its
+// top-left corner): the face's colour (transparent when it has none), its image scaled to its
+// size, its text through the text-box engine (font, para, size, styles of its data; not for a
+// window), then its DRAW block (the draw facet, or none). Errors as for draw_on_cairo.
+bool draw_face(cairo_t* cr, Cell* face, Cell* commands, bool catch_errors);
+
 // Adds the binder of the drawing routines (draw-image, size-text, text-box-metrics) to the
 // boot; the program's main calls it before start-up.
 void link();
