@@ -1070,6 +1070,9 @@ void cmd_font(Context& ctx, Cursor& c) {
     Cell font = *v;
     ++c.index;
     ctx.st.font = text_box::font_description(&font);
+    const Cell* angle = object::find_value(&font, sym("angle"));
+    ctx.st.font_angle = angle->is(Type::integer) ? angle->int2() : angle->is(Type::float_) ? angle->float23() : 0;
+    if (!std::isfinite(ctx.st.font_angle)) ctx.st.font_angle = 0;
     uint32_t color;
     const Cell* fc = object::find_value(&font, sym("color"));
     if (fc->is(Type::tuple) && color_of(fc, color)) {
@@ -1101,9 +1104,13 @@ void cmd_text(Context& ctx, Cursor& c) {
             set_source(ctx, ctx.st.pen, x, y, x + lw / double(PANGO_SCALE), y + lh / double(PANGO_SCALE));
         else
             set_color(cr, ctx.st.text_color);
-        cairo_move_to(cr, x, y);
+        cairo_save(cr);
+        cairo_translate(cr, x, y);
+        if (ctx.st.font_angle != 0) cairo_rotate(cr, std::fmod(ctx.st.font_angle, 360.0) * pi / 180);
+        cairo_move_to(cr, 0, 0);
         pango_cairo_show_layout(cr, layout);
         cairo_new_path(cr);
+        cairo_restore(cr);
         g_object_unref(layout);
         return;
     }
