@@ -915,6 +915,7 @@ void draw_warped(Context& ctx, cairo_surface_t* src, double sx0, double sy0, dou
         bx2 = std::min(bx2, ex2);
         by2 = std::min(by2, ey2);
     }
+    if (!(bx1 < bx2 && by1 < by2) || bx1 < -1.0e7 || by1 < -1.0e7 || bx2 > 1.0e7 || by2 > 1.0e7) return;
     int x0 = static_cast<int>(std::floor(bx1)), y0 = static_cast<int>(std::floor(by1));
     int w_ = static_cast<int>(std::ceil(bx2)) - x0, h_ = static_cast<int>(std::ceil(by2)) - y0;
     if (w_ <= 0 || h_ <= 0 || int64_t(w_) * h_ > (int64_t(1) << 26)) return;

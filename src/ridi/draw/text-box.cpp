@@ -283,14 +283,15 @@ FaceLayout* build(Cell* face) {
     index_chars(text, fl->byte_of);
     if (rich) {
         Cell* tabs = facet(&f, "tabs");
-        double step = number_of(tabs, 0);
+        // Steps and spacings beyond any screen are held there: Pango measures in int.
+        double step = std::min(number_of(tabs, 0), 1.0e5);
         if (step > 0) {
             PangoTabArray* array = pango_tab_array_new(64, TRUE);
             for (int i = 0; i < 64; ++i) pango_tab_array_set_tab(array, i, PANGO_TAB_LEFT, static_cast<int>(step * (i + 1)));
             pango_layout_set_tabs(layout, array);
             pango_tab_array_free(array);
         }
-        double spacing = number_of(facet(&f, "line-spacing"), -1);
+        double spacing = std::min(number_of(facet(&f, "line-spacing"), -1), 1.0e5);
         if (spacing >= 0) {
             PangoLayout* probe = pango_layout_new(pango_context());
             pango_layout_set_font_description(probe, pango_layout_get_font_description(layout));
