@@ -66,6 +66,15 @@ void bind() {
 
 }  // namespace
 
+std::vector<library::Definition> routine_definitions() {
+    return {
+        {"draw-image", draw_image_routine, "image [image!] cmds [block!]", "gui/OS-do-draw image cmds"},
+        {"size-text", size_text_routine, "face [object!] value [any-type!]", "gui/get-text-size face :value"},
+        {"text-box-metrics", text_box_metrics_routine, "box [object!] arg [any-type!] type [integer!]",
+         "gui/OS-text-box-metrics box :arg type"},
+    };
+}
+
 void link() { boot::add_binder(bind); }
 
 }  // namespace zuv::draw
