@@ -22,11 +22,20 @@ constexpr Section sections[] = {
     {"08-tools", tools_context},
 };
 
+std::vector<Section>& added() {
+    static std::vector<Section> list;
+    return list;
+}
+
 }  // namespace
+
+void add_section_context(std::string_view name, Ref (*make)()) { added().push_back({name, make}); }
 
 Ref section_context(std::string_view name) {
     name = name.substr(0, name.find('.'));  // the section, whether its source or its encoded form
     for (const Section& s : sections)
+        if (s.name == name) return s.make();
+    for (const Section& s : added())
         if (s.name == name) return s.make();
     return 0;
 }

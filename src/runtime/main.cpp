@@ -1,4 +1,8 @@
 // The zuv executable.
+#include "ridi/draw/draw.h"
 #include "runtime/entry.h"
 
-int main(int argc, char** argv) { zuv::runtime::entry(argc, argv); }
+int main(int argc, char** argv) {
+    zuv::draw::link();
+    zuv::runtime::entry(argc, argv);
+}
