@@ -28,6 +28,8 @@ build/release/bench/native/zuv-bench
 
 echo
 build/zuv bench/map.zuv
+# The profiler's overhead: fib plain and under profile.
+build/zuv bench/profile.zuv | tail -1
 # The lexer: loading 10 MB of generated source (blocks, words, strings, numbers).
 [ -f build/lexer-source.zuv ] || python3 bench/gen-lexer-source.py build/lexer-source.zuv 10
 printf '%-10s %s\n' lexer "$(build/zuv bench/lexer.zuv)"

@@ -131,6 +131,6 @@ namespace zuv::series {
 Cell* alloc_tail_cell(memory::SeriesBuffer* b);
 // Advances the tail by n bytes, growing the buffer; gives the old tail's address.
 uint8_t* alloc_tail_bytes(memory::SeriesBuffer* b, uint32_t n);
-// A new series holding a stretch of another (flags kept but the owned flag).
+// A new series holding a stretch of another (flags kept but the owned and library flags).
 Ref copy_part(Ref node, int32_t offset, int32_t length);
 }  // namespace zuv::series

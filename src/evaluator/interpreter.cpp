@@ -84,6 +84,10 @@ void eval_block(const Cell* block, bool keep_last) {
     if (head >= tail) {
         if (stack::arguments_top == stack::arguments_base) stack::push_slot();
         cell::make(stack::arguments_base, Type::unset);
+        if (tracing) [[unlikely]] {
+            fire_event(event::enter, &blk, head, nullptr, nullptr);
+            fire_event(event::exit, &blk, tail, nullptr, stack::arguments_base);
+        }
     } else {
         current_block = blk;
         if (tracing) [[unlikely]] fire_event(event::enter, &blk, head, nullptr, nullptr);

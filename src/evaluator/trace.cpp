@@ -48,10 +48,18 @@ bool library_code(const Cell* code) {
     return any_code(code) && (memory::buffer_of(code->data2)->flags & memory::flag::library);
 }
 
-Cell word_named(const char* name) {
+Cell word_of_symbol(int32_t symbol) {
     Cell w;
-    cell::make(&w, Type::word, context::global, static_cast<uint32_t>(symbol::make(name)), static_cast<uint32_t>(-1));
+    cell::make(&w, Type::word, context::global, static_cast<uint32_t>(symbol), static_cast<uint32_t>(-1));
     return w;
+}
+
+// The symbols of the event words and of the tracer's frame, looked up once: a profiler
+// hears hundreds of thousands of events.
+int32_t event_symbol(int32_t index) {
+    static int32_t symbols[17] = {};
+    if (!symbols[index]) symbols[index] = symbol::make(index < 16 ? event_names[index] : "<interp-callback>");
+    return symbols[index];
 }
 
 }  // namespace
@@ -96,7 +104,7 @@ void fire_event(uint32_t event, const Cell* code, int32_t position, const Cell* 
     // waits there): it is kept aside while the tracer uses the stack, and put back after.
     Cell kept = *saved_top;
     Cell args[6];
-    args[0] = word_named(event_names[bit_index(event)]);
+    args[0] = word_of_symbol(event_symbol(bit_index(event)));
     args[1] = code && any_code(code) ? *code : none::shared;
     int32_t index = -1;
     if (args[1].is(Type::block) || args[1].is(Type::paren) || code) {
@@ -111,7 +119,7 @@ void fire_event(uint32_t event, const Cell* code, int32_t position, const Cell* 
                  event == event::return_ || event == event::call;
     args[4] = named && ref ? *ref : none::shared;
     cell::make(&args[5], Type::pair, 0, static_cast<uint32_t>(base_index), static_cast<uint32_t>(top_index));
-    Cell name = word_named("<interp-callback>");
+    Cell name = word_of_symbol(event_symbol(16));
     uint32_t saved_tracing = tracing;
     tracing = 0;  // the tracer itself is never traced
     Cell result;
