@@ -33,6 +33,7 @@
 #include "memory/stack.h"
 #include "reader/lexer-load.h"
 #include "ridi/draw/draw.h"
+#include "ridi/platform.h"
 #include "runtime/entry.h"
 #include "runtime/print.h"
 #include "runtime/system.h"
@@ -339,6 +340,7 @@ void* run(void* p) {
 // deep recursion ends in the language's stack-overflow error.
 int main(int argc, char** argv) {
     draw::link();
+    ridi::link();
     Args args{argc, argv, 1};
     pthread_attr_t attr;
     pthread_attr_init(&attr);
