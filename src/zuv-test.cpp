@@ -13,12 +13,17 @@
 //
 // Test files may use `output-of block`: the text the block prints (print, prin, and the
 // library's own printing, which a redefined print would not see), instead of writing it out.
+//
+// The runner is no console: system/console is none while the files run, so the library
+// behaves as it does without one. The console's own tests put the engine back from
+// `console-engine` (and give it a size, as a terminal would).
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "console/terminal.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
@@ -316,6 +321,7 @@ void* run(void* p) {
     try {
         boot::run_script();
         define_test_words();
+        boot::run_text("console-engine: system/console system/console: none", nullptr, nullptr);
     } catch (const runtime::Throw&) {
         std::fprintf(stderr, "boot failed\n");
         a->status = 1;
@@ -337,6 +343,7 @@ void* run(void* p) {
 // Runs on a thread with the interpreter's large stack, as the program itself does, so that
 // deep recursion ends in the language's stack-overflow error.
 int main(int argc, char** argv) {
+    console::link();
     Args args{argc, argv, 1};
     pthread_attr_t attr;
     pthread_attr_init(&attr);
