@@ -13,12 +13,17 @@
 //
 // Test files may use `output-of block`: the text the block prints (print, prin, and the
 // library's own printing, which a redefined print would not see), instead of writing it out.
+//
+// The runner is no console: system/console is none while the files run, so the library
+// behaves as it does without one. The console's own tests put the engine back from
+// `console-engine` (and give it a size, as a terminal would).
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "console/terminal.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
@@ -318,6 +323,7 @@ void* run(void* p) {
     try {
         boot::run_script();
         define_test_words();
+        boot::run_text("console-engine: system/console system/console: none", nullptr, nullptr);
     } catch (const runtime::Throw&) {
         std::fprintf(stderr, "boot failed\n");
         a->status = 1;
@@ -341,6 +347,7 @@ void* run(void* p) {
 int main(int argc, char** argv) {
     draw::link();
     ridi::link();
+    console::link();
     Args args{argc, argv, 1};
     pthread_attr_t attr;
     pthread_attr_init(&attr);

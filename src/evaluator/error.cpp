@@ -363,8 +363,10 @@ int32_t form_error(Cell* error, Cell* buffer, Cell* part, int32_t budget) {
         if (category.is(Type::object) && !message.is(Type::none)) break;
         // Unknown category or id: shown as an invalid error naming it.
         fields[f_arg1] = category.is(Type::object) ? fields[f_id] : fields[f_type];
-        fields[f_type] = field_word("internal");
-        fields[f_id] = field_word("invalid-error");
+        Cell internal = field_word("internal"), invalid = field_word("invalid-error");
+        fields = values_of(eh->data1);
+        fields[f_type] = internal;
+        fields[f_id] = invalid;
         category = none::shared;
         message = none::shared;
     }
@@ -372,6 +374,7 @@ int32_t form_error(Cell* error, Cell* buffer, Cell* part, int32_t budget) {
     Cell title = category.is(Type::object) ? *object::find_value(&category, symbol::make("type")) : none::shared;
     if (title.is(Type::string)) string::concatenate(buffer, &title, -1, 0, false, 0);
     string::append_ascii(buffer, ": ");
+    fields = values_of(eh->data1);
     bool syntax = fields[f_type].is(Type::word) &&
                   symbol::resolve(fields[f_type].int2()) == symbol::resolve(symbol::make("syntax"));
     if (message.is(Type::string)) {
@@ -394,6 +397,8 @@ int32_t form_error(Cell* error, Cell* buffer, Cell* part, int32_t budget) {
         stack::pop(1);
     }
     string::append_ascii(buffer, "\n*** Where: ");
+    // Appending to the buffer may move the error's values: each field is read afresh.
+    fields = values_of(eh->data1);
     Cell where = fields[f_where];
     if (where.is(Type::word)) {
         Cell* wh = stack::push(&where);
@@ -405,6 +410,7 @@ int32_t form_error(Cell* error, Cell* buffer, Cell* part, int32_t budget) {
         string::append_ascii(buffer, "???");
     }
     string::append_ascii(buffer, "\n*** Near : ");
+    fields = values_of(eh->data1);
     Cell near = fields[f_near];
     if (near.is(Type::block) || near.is(Type::paren)) {
         Cell text;
@@ -420,6 +426,7 @@ int32_t form_error(Cell* error, Cell* buffer, Cell* part, int32_t budget) {
         actions::mold_dispatch(nh, buffer, true, false, true, nullptr, actions::no_limit, 0);
         stack::pop(1);
     }
+    fields = values_of(eh->data1);
     Cell trace = fields[f_stack];
     if (int32_t level = stack_trace_level(); level > 0) {
         if (trace.is(Type::integer)) {
@@ -432,6 +439,7 @@ int32_t form_error(Cell* error, Cell* buffer, Cell* part, int32_t budget) {
             stack::pop(1);
         }
     }
+    fields = values_of(eh->data1);
     Cell files = fields[f_files];
     if (files.is(Type::block)) {
         string::append_ascii(buffer, "\n*** Files: ");

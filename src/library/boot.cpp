@@ -1,4 +1,4 @@
-// Start-up of the language library and the plain-terminal front end.
+// Start-up of the language library, and the hand-over to the console the program links.
 #include "library/boot.h"
 
 #include <cstdio>
@@ -34,6 +34,8 @@ int source_count = 0;
 std::vector<int32_t> section_roots;
 
 namespace {
+
+Launcher console_launcher = nullptr;
 
 std::vector<Binder>& binders() {
     static std::vector<Binder> list;
@@ -160,34 +162,13 @@ void run_script() {
     library::bind_direct_calls();
 }
 
+void set_launcher(Launcher launcher) { console_launcher = launcher; }
+
 void launch_console() {
-    // Until the console exists: run the script named on the command line, if any, as the
-    // console would: the first argument names the script, the others are the script's own.
-    runtime::SystemRecord* r = runtime::system_record;
-    if (!r || r->argument_count < 2) return;
+    if (!console_launcher) return;
     stack::error_hooks.uncaught = error::uncaught_hook;
     try {
-        const char* name = r->argument_list[1];
-        Cell script = *file::load(reinterpret_cast<const uint8_t*>(name), std::strlen(name));
-        Cell* held = stack::push(&script);
-        Cell* args = block::push_new(r->argument_count);
-        std::string line;
-        for (int32_t i = 2; i < r->argument_count; ++i) {
-            const char* a = r->argument_list[i];
-            Cell* text = string::push_new(static_cast<int32_t>(std::strlen(a)));
-            string::append_utf8(text, a);
-            block::append(args, text);
-            stack::pop(1);
-            if (i > 2) line += ' ';
-            line += platform::quote_argument(a);
-        }
-        Cell* text = string::push_new(static_cast<int32_t>(line.size()));
-        string::append_utf8(text, line);
-        if (Cell* slot = object::system_field({"options", "script"})) *slot = *held;
-        if (Cell* slot = object::system_field({"options", "args"})) *slot = *args;
-        if (Cell* slot = object::system_field({"script", "args"})) *slot = *text;
-        Cell result;
-        natives::do_file(held, &none::shared, &result);
+        console_launcher();
     } catch (const runtime::Throw& t) {
         std::string text = t.code == runtime::throw_error ? describe_error(stack::top()) : "*** Throw";
         runtime::print_line({text.c_str()});

@@ -24,7 +24,11 @@ extern std::vector<int32_t> section_roots;
 
 void link();
 void run_script();
+// Starts the console the program was linked with (set_launcher), or does nothing without one.
+// An error that reaches it ends the program with status 254.
 void launch_console();
+using Launcher = void (*)();
+void set_launcher(Launcher launcher);
 
 // Higher floors (Ridi, the consoles) bind their routines through binders that the program's
 // main adds before start-up; each runs once, after the library's own routines and before the

@@ -11,4 +11,6 @@ struct ChildResult {
 };
 
 ChildResult run_child(const std::vector<std::string>& argv);
+// The same, with the given text as the child's standard input (a pipe that ends after it).
+ChildResult run_child_with_input(const std::vector<std::string>& argv, const std::string& input);
 std::string self_executable();

@@ -73,7 +73,7 @@ TEST_F(ScriptRun, AnUncaughtErrorShowsItsStackAndFilesAndEndsWith254) {
     };
     const Case cases[] = {
         {"Zuv []\nf: func [] [g]\ng: func [] [1 / 0]\nf\n", "*** Math Error: attempt to divide by zero",
-         "*** Stack: do-file f g"},
+         "*** Stack: launch try-do do-file f g"},
         {"; no header here\nprint 1\n", "*** Syntax Error: script is missing a Zuv header:", nullptr},
         {"Zuv/System []\n1\n", "*** Internal Error: contains Zuv/System code which requires compilation", nullptr},
     };
