@@ -85,7 +85,10 @@ public:
     }
     void get_current_screen(Cell* out) override { handle::make_at(out, 0, handle::subtype::monitor); }
     void get_screen_size(int32_t, Cell* out) override { pair::make_at(out, 0, 0); }
-    bool get_text_size(Cell*, Cell*, Cell*) override { return false; }
+    // Text is measured through the drawing engine, which needs no display.
+    bool get_text_size(Cell* face, Cell* text, Cell* size) override {
+        return draw_engine.size_text && draw_engine.size_text(face, text, size);
+    }
 
     // Without a display no face has a native view, so there is nothing to update.
     void update_facet(Cell*, Cell*, Cell*, Cell*, Cell*, int32_t, int32_t) override {}

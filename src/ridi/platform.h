@@ -134,6 +134,10 @@ struct DrawEngine {
     // state, argument, metric number): the metric into out.
     void (*text_box_layout)(Cell* box, Cell* target, int32_t flags, bool catch_) = nullptr;
     void (*text_box_metrics)(Cell* box, Cell* arg, int32_t type, Cell* out) = nullptr;
+    // The size of a text (a string!) in a face's font into size (a point2D!), for faces other
+    // than rich-text; false when it cannot be measured. Backends without their own text
+    // metrics (no display) measure through it.
+    bool (*size_text)(Cell* face, Cell* text, Cell* size) = nullptr;
 };
 extern DrawEngine draw_engine;
 

@@ -1,41 +1,51 @@
-// The drawing engine's routines, bound in the private context of the drawing and rich-text
-// boot sections: draw-image, size-text and text-box-metrics. Also the binder that links them.
+// The drawing engine's doors into Ridi: the entries of its platform object (drawing onto
+// images, text metrics of faces), and text-box-metrics in the rich-text section's private
+// context. Also the binder that installs them.
 #include <cairo.h>
 
 #include "datatypes/image.h"
 #include "evaluator/symbol.h"
 #include "library/boot.h"
 #include "library/sections.h"
-#include "memory/ownership.h"
+#include "memory/stack.h"
 #include "ridi/draw/draw.h"
 #include "ridi/draw/text-box.h"
+#include "ridi/platform.h"
 
 namespace zuv::draw {
 
 namespace {
 
-Cell* draw_image_routine(Cell** a) {
-    Cell* image = a[0];
-    if (image::width(image) <= 0 || image::height(image) <= 0) return const_cast<Cell*>(&unset::shared);
-    text_box::trim_cache();
-    draw_image(image, a[1]);
-    ownership::check(image, symbol::make("poke"), nullptr, -1, -1);
-    return const_cast<Cell*>(&unset::shared);
-}
-
-Cell* size_text_routine(Cell** a) { return text_box::size_text(a[0], a[1]); }
-
 Cell* text_box_metrics_routine(Cell** a) { return text_box::metrics(a[0], a[1], a[2]->int2()); }
 
-Ref drawing_context() {
-    library::PrivateContext p(4);
+Ref rich_text_context() {
+    library::PrivateContext p(2);
     p.add_routines({
-        {"draw-image", draw_image_routine, "image [image!] cmds [block!]", "gui/OS-do-draw image cmds"},
-        {"measure-text", size_text_routine, "face [object!] value [any-type!]", "gui/get-text-size face :value"},
         {"text-box-metrics", text_box_metrics_routine, "box [object!] arg [any-type!] type [integer!]",
          "gui/OS-text-box-metrics box :arg type"},
     });
     return p.context();
+}
+
+// The platform object's drawing entries. Each answer is pushed by the engine and copied out.
+void engine_draw_image(Cell* image, Cell* commands) {
+    text_box::trim_cache();
+    draw_image(image, commands);
+}
+
+void engine_layout(Cell* box, Cell*, int32_t, bool) { text_box::layout_face(box); }
+
+void engine_metrics(Cell* box, Cell* argument, int32_t kind, Cell* out) {
+    *out = *text_box::metrics(box, argument, kind);
+    stack::pop(1);
+}
+
+bool engine_size_text(Cell* face, Cell* text, Cell* size) {
+    Cell answer = *text_box::size_text(face, text);
+    stack::pop(1);
+    if (!answer.is(Type::point2D)) return false;
+    *size = answer;
+    return true;
 }
 
 // Every name the engine looks up, interned at start-up: looking a name up later then never
@@ -60,20 +70,14 @@ void bind() {
     intern_names();
     text_box::init();
     image::set_cache_release([](uintptr_t surface) { cairo_surface_destroy(reinterpret_cast<cairo_surface_t*>(surface)); });
-    library::add_section_context("50-draw", drawing_context);
-    library::add_section_context("51-rich-text", drawing_context);
+    ridi::draw_engine.do_draw = engine_draw_image;
+    ridi::draw_engine.text_box_layout = engine_layout;
+    ridi::draw_engine.text_box_metrics = engine_metrics;
+    ridi::draw_engine.size_text = engine_size_text;
+    library::add_section_context("51-rich-text", rich_text_context);
 }
 
 }  // namespace
-
-std::vector<library::Definition> routine_definitions() {
-    return {
-        {"draw-image", draw_image_routine, "image [image!] cmds [block!]", "gui/OS-do-draw image cmds"},
-        {"size-text", size_text_routine, "face [object!] value [any-type!]", "gui/get-text-size face :value"},
-        {"text-box-metrics", text_box_metrics_routine, "box [object!] arg [any-type!] type [integer!]",
-         "gui/OS-text-box-metrics box :arg type"},
-    };
-}
 
 void link() { boot::add_binder(bind); }
 
