@@ -614,6 +614,10 @@ Cell* insert(Ref table, Cell* value, int32_t* status) {
 void put_all(Ref table, int32_t start, int32_t step) {
     int32_t kind = record_of(table)->kind;
     if (step < 1) step = 1;
+    // A map's repeated key gives its value to the first pair, and its own pair leaves the
+    // block. The pairs leave together once the table is filled: moving the rest of the block
+    // down for each one cost time quadratic in the repeats.
+    std::vector<int32_t> repeats;
     for (int32_t i = std::max(start, 0); i < cell_count(record_of(table));) {
         if (kind != kind_map) {
             int32_t status;
@@ -622,16 +626,12 @@ void put_all(Ref table, int32_t start, int32_t step) {
             i += step;
             continue;
         }
-        if (i + 1 >= cell_count(record_of(table))) return;  // a key without its value
+        if (i + 1 >= cell_count(record_of(table))) break;  // a key without its value
         Cell* found = find(table, cells_of(record_of(table)) + i, 0, 1, actions::op::strict_equal, false, false);
         if (found) {
-            // A repeated key: its value replaces the first pair's, and its pair leaves.
-            Record* r = record_of(table);
-            Cell* cells = cells_of(r);
-            found[1] = cells[i + 1];
-            SeriesBuffer* b = buffer_of(r->series);
-            std::memmove(cells + i, cells + i + 2, size_t(cell_count(r) - i - 2) * 16);
-            b->tail -= 32;
+            found[1] = cells_of(record_of(table))[i + 1];
+            repeats.push_back(i);
+            i += step;
             continue;
         }
         put(table, cells_of(record_of(table)) + i);
@@ -642,6 +642,23 @@ void put_all(Ref table, int32_t start, int32_t step) {
         }
         i += step;
     }
+    if (repeats.empty()) return;
+    Record* r = record_of(table);
+    Cell* cells = cells_of(r);
+    const int32_t n = cell_count(r);
+    int32_t to = repeats.front();
+    size_t next = 0;
+    for (int32_t from = to; from < n;) {
+        if (next < repeats.size() && repeats[next] == from) {
+            ++next;
+            from += 2;
+            continue;
+        }
+        cells[to++] = cells[from++];
+    }
+    buffer_of(r->series)->tail -= uint32_t(n - to) * sizeof(Cell);
+    // The kept pairs have moved: the table is indexed again over their new places.
+    rebuild(table, r->size);
 }
 
 // Lookup ---------------------------------------------------------------------------------------

@@ -737,7 +737,9 @@ void Reader::block_value(const Head& h, Slot& slot) {
     Ref node = v.data2;
     Ref table = 0;
     if (t == Type::hash) {
-        table = hashtable::make(std::clamp(n, 1, first_room), &v, hashtable::kind_hash, 0);
+        // The table is sized for the count claimed: made smaller, it grew its position index
+        // while the items came, and a fuzz run then met a misaligned store into that index.
+        table = hashtable::make(std::max(n, 1), &v, hashtable::kind_hash, 0);
         v.data3 = table;
         v.set_type(Type::hash);
     }
