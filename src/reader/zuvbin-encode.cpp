@@ -18,11 +18,10 @@
 #include "evaluator/context.h"
 #include "evaluator/error.h"
 #include "evaluator/symbol.h"
+#include "memory/cycle-stack.h"
 #include "memory/memory.h"
 #include "reader/zuvbin-format.h"
 #include "reader/zuvbin.h"
-#include "runtime/entry.h"
-#include "runtime/system.h"
 
 namespace zuv::zuvbin {
 
@@ -33,7 +32,9 @@ using memory::buffer_of;
 
 static_assert(type_count < f::compact::escaped_id, "every datatype id fits in a compact tag");
 
-constexpr int max_depth_without_limit = 1500;
+// Values nest at most as deep as molding walks them: every container records the path to
+// it, so the cost grows with the square of the depth.
+constexpr int max_depth = cycle_stack::capacity;
 
 Cell block_cell(Ref node) {
     Cell c;
@@ -169,8 +170,7 @@ void Writer::value(const Cell& v) {
         explicit Depth(int& depth) : d(++depth) {}
         ~Depth() { --d; }
     } depth(depth_);
-    if (runtime::stack_limit ? runtime::stack_exhausted() : depth_ > max_depth_without_limit)
-        error::raise(error::id::internal_stack_overflow);
+    if (depth_ > max_depth) error::raise(error::id::internal_too_deep);
 
     bool nl = v.header & header::new_line;
     switch (t) {
