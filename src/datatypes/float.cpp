@@ -329,7 +329,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
                 break;
             }
             const int32_t n = series::length(spec);
-            const lexer::FloatScan scan = lexer::scan_float(series::head_address(spec), static_cast<std::size_t>(n),
+            const lexer::FloatScan scan = lexer::scan_float_or_special(series::head_address(spec), static_cast<std::size_t>(n),
                                                             series::buffer(spec)->unit());
             if (n == 0 || scan.error != lexer::ScanError::none) numeric::raise_bad_to_arg(target, spec);
             v = scan.value;

@@ -63,13 +63,6 @@ bool separated_digits(std::string_view text) {
     return true;
 }
 
-// Optional sign, "1.#", then INF or NAN in any case: nothing else is a special float.
-bool special_float_q(std::string_view text) {
-    if (!text.empty() && (text[0] == '+' || text[0] == '-')) text.remove_prefix(1);
-    return text.size() == 6 && text.substr(0, 3) == "1.#" &&
-           (same_text_ci(text.substr(3), "INF") || same_text_ci(text.substr(3), "NAN"));
-}
-
 // An integer token's text: optional sign, digits, and a `'` alone between two digits. More
 // than 10 digits, or a value beyond 32 bits, make the token a float (too_big), except that
 // -2147483648 is the least integer.
