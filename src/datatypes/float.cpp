@@ -541,7 +541,13 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t budget) {
     return budget - t.count;
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part, int32_t budget, int32_t) {
+int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell* part, int32_t budget, int32_t) {
+    // With /all every digit that tells the value apart is written, so that it loads back.
+    if (all && std::isfinite(value->float23())) {
+        std::string text = float_text::form_exact(value->float23(), 2, 20) + "%";
+        string::append_ascii(buffer, text);
+        return budget - static_cast<int32_t>(text.size());
+    }
     return form(value, buffer, part, budget);
 }
 

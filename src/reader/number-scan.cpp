@@ -123,7 +123,7 @@ bool float_syntax_q(const char* text, std::size_t length) {
     return float_states[state][end_of_text] != R;
 }
 
-FloatScan scan_float(const void* data, std::size_t count, int unit) {
+FloatScan scan_float(const void* data, std::size_t count, int unit, int32_t exponent_adjust) {
     FloatScan out;
     out.value = std::numeric_limits<double>::quiet_NaN();
     out.error = ScanError::not_a_number;
@@ -138,7 +138,7 @@ FloatScan scan_float(const void* data, std::size_t count, int unit) {
     std::size_t length = 0;
     for (std::size_t i = 0; i < count; ++i)
         if (text[i] != '\'') text[length++] = text[i];
-    const float_text::Parsed parsed = float_text::to_float_len(text, length);
+    const float_text::Parsed parsed = float_text::to_float(text, text + length, exponent_adjust);
     if (parsed.unread != 0) return out;
     out.value = parsed.value;
     out.error = ScanError::none;

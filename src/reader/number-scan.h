@@ -42,8 +42,9 @@ struct FloatScan {
 };
 
 // A text of the float syntax (with "," taken as ".", at most 312 characters) read as the
-// correctly rounded double; anything else is not_a_number with a NaN value.
-FloatScan scan_float(const void* data, std::size_t count, int unit);
+// correctly rounded double (of its value times 10^exponent_adjust); anything else is
+// not_a_number with a NaN value.
+FloatScan scan_float(const void* data, std::size_t count, int unit, int32_t exponent_adjust = 0);
 // The same, also reading the special texts as an infinity or NaN.
 FloatScan scan_float_or_special(const void* data, std::size_t count, int unit);
 
