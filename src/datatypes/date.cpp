@@ -240,7 +240,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
     return value;
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t budget, int32_t) {
+int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t budget, int32_t) {
     uint32_t w = value->data1;
     int32_t y = year(w);
     const char* separator = y < 0 ? "/" : "-";
@@ -255,7 +255,7 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t budget,
     budget = scalar::append(buffer, text, budget);
     if (!has_time(w)) return budget;
     budget = scalar::append(buffer, "/", budget);
-    budget = time::form_text(local_time(value), buffer, budget);
+    budget = time::form_text(local_time(value), buffer, budget, all);
     uint32_t zone = zone_bits(w);
     if (!zone) return budget;
     std::snprintf(text, sizeof text, "%c%02u:%02u", zone & bits::zone_sign ? '-' : '+', (zone >> 2) & 0xF,

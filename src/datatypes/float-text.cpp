@@ -75,6 +75,34 @@ Digits dtoa(double x, int n, bool zero_text) {
     return d;
 }
 
+std::string form_exact(double x, int shift, int plain_span, int n) {
+    const Digits d = dtoa(x, n, false);
+    if (d.exponent >= zero_exponent) return std::string(d.view());
+    std::string out = d.negative ? "-" : "";
+    const std::string_view digits = d.view();
+    const int count = d.count;
+    const int point = d.exponent + shift;  // digits before the decimal point
+    if (point > plain_span || point < -plain_span) {
+        out += digits[0];
+        out += '.';
+        out += count > 1 ? digits.substr(1) : "0";
+        out += 'e';
+        out += std::to_string(point - 1);
+    } else if (point <= 0) {
+        out += "0.";
+        out.append(size_t(-point), '0');
+        out += digits;
+    } else if (point >= count) {
+        out += digits;
+        out.append(size_t(point - count), '0');
+    } else {
+        out += digits.substr(0, size_t(point));
+        out += '.';
+        out += digits.substr(size_t(point));
+    }
+    return out;
+}
+
 Text form_shortest(double x, int n, bool dot_zero) {
     const Digits d = dtoa(x, n, dot_zero);
     Text t;

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace zuv::float_text {
@@ -46,6 +47,13 @@ Digits dtoa(double x, int n, bool zero_text);
 // above 17 or below -6, else plain ("12.5", "0.000123", "1000.0"). dot_zero keeps ".0" on
 // an integral value and on a one-digit mantissa and gives zero as "0.0".
 Text form_shortest(double x, int n, bool dot_zero);
+
+// The shortest digits that read back to the finite x, the decimal point moved `shift`
+// places right (a percent's 0.125 is "12.5"): plain when the point lies within `plain_span`
+// digits of the first one, else as "1.25e-9". A text read back with the exponent adjusted by
+// -shift gives x again.
+// With n > 0 the n correctly rounded significant digits are written instead.
+std::string form_exact(double x, int shift, int plain_span, int n = 0);
 
 // The result of reading text: the double and the count of characters after the last one
 // read (0 when the whole text was a number). Text that holds no number reads as 0.0 with

@@ -329,7 +329,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
                 break;
             }
             const int32_t n = series::length(spec);
-            const lexer::FloatScan scan = lexer::scan_float(series::head_address(spec), static_cast<std::size_t>(n),
+            const lexer::FloatScan scan = lexer::scan_float_or_special(series::head_address(spec), static_cast<std::size_t>(n),
                                                             series::buffer(spec)->unit());
             if (n == 0 || scan.error != lexer::ScanError::none) numeric::raise_bad_to_arg(target, spec);
             v = scan.value;
@@ -541,7 +541,13 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t budget) {
     return budget - t.count;
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part, int32_t budget, int32_t) {
+int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell* part, int32_t budget, int32_t) {
+    // With /all every digit that tells the value apart is written, so that it loads back.
+    if (all && std::isfinite(value->float23())) {
+        std::string text = float_text::form_exact(value->float23(), 2, 20) + "%";
+        string::append_ascii(buffer, text);
+        return budget - static_cast<int32_t>(text.size());
+    }
     return form(value, buffer, part, budget);
 }
 

@@ -350,6 +350,24 @@ void remove_units(Cell* s, int32_t position, int32_t n) {
     b->tail -= static_cast<uint32_t>(gap);
 }
 
+namespace {
+
+// Replaces n units at an absolute position with the text (keeping unit 1 up to 0xFF).
+void splice(Cell* s, int32_t at, int32_t n, std::u32string_view text) {
+    SeriesBuffer* b = series::buffer(s);
+    if (!text.empty()) b = widen(b, unit_for_write(b->unit(), max_of(text)));
+    uint32_t unit = b->unit();
+    int64_t delta = int64_t(text.size()) - n;
+    if (delta > 0) b = reserve(b, uint64_t(delta) * unit);
+    uint8_t* p = b->head_ptr() + size_t(at) * unit;
+    uint8_t* rest = p + size_t(n) * unit;
+    std::memmove(p + text.size() * unit, rest, static_cast<size_t>(b->tail_ptr() - rest));
+    b->tail = static_cast<Ref>(int64_t(b->tail) + delta * unit);
+    for (char32_t c : text) put_char(p, unit, c), p += unit;
+}
+
+}  // namespace
+
 void move_chars(Cell* source, Cell* target, int32_t n) {
     n = std::min(n, char_count(source));
     if (n <= 0) return;
@@ -357,7 +375,7 @@ void move_chars(Cell* source, Cell* target, int32_t n) {
     std::u32string cps = code_points(source, from, n);
     series::length(target);
     int32_t to = target->int1();
-    for (int32_t i = 0; i < n; ++i) insert_char(series::buffer(target), to + i, cps[size_t(i)]);
+    splice(target, to, 0, cps);
     if (source->data2 == target->data2 && to <= from) from += n;
     remove_units(source, from, n);
 }
@@ -584,20 +602,6 @@ std::u32string repeated(std::u32string text, int32_t part, int32_t dup) {
     return out;
 }
 
-// Replaces n units at an absolute position with the text (keeping unit 1 up to 0xFF).
-void splice(Cell* s, int32_t at, int32_t n, std::u32string_view text) {
-    SeriesBuffer* b = series::buffer(s);
-    if (!text.empty()) b = widen(b, unit_for_write(b->unit(), max_of(text)));
-    uint32_t unit = b->unit();
-    int64_t delta = int64_t(text.size()) - n;
-    if (delta > 0) b = reserve(b, uint64_t(delta) * unit);
-    uint8_t* p = b->head_ptr() + size_t(at) * unit;
-    uint8_t* rest = p + size_t(n) * unit;
-    std::memmove(p + text.size() * unit, rest, static_cast<size_t>(b->tail_ptr() - rest));
-    b->tail = static_cast<Ref>(int64_t(b->tail) + delta * unit);
-    for (char32_t c : text) put_char(p, unit, c), p += unit;
-}
-
 bool plain_text_q(const Cell* value) { return family_q(value->type()) && !value->is(Type::tag); }
 
 // Runs an edit of a series between the two ownership checks (the action's word before, its
@@ -644,12 +648,9 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     Cell v = *value;
     int32_t at = series->int1();
     int32_t added;
-    if (v.is(Type::char_)) {
-        added = part == 0 ? 0 : dup;
-        edit(series, words::global::insert, words::global::inserted, &v, at, added, [&] {
-            for (int32_t i = 0; i < added; ++i) insert_char(series::buffer(series), at, v.data2);
-        });
-    } else if (plain_text_q(&v) && dup == 1) {
+    // Everything but a single run of text is made whole first and put in with one move of
+    // the rest: inserting unit by unit would move the rest once for every unit.
+    if (plain_text_q(&v) && dup == 1) {
         added = series::length(&v);
         if (part >= 0 && part < added) added = part;
         edit(series, words::global::insert, words::global::inserted, &v, at, added,

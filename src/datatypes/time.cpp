@@ -137,7 +137,7 @@ double set_field(double s, int32_t field, const Cell* value) {
     }
 }
 
-int32_t form_text(double seconds, Cell* buffer, int32_t budget) {
+int32_t form_text(double seconds, Cell* buffer, int32_t budget, bool exact) {
     double s = seconds;
     if (s < 0) {
         string::append_char(buffer, '-');
@@ -145,13 +145,32 @@ int32_t form_text(double seconds, Cell* buffer, int32_t budget) {
         s = -s;
     }
     const bool finite = std::isfinite(s);
-    const float_text::Text hours = float_text::form_shortest(std::floor(s / seconds_per_hour), 0, false);
+    // Whole hours from what is left once the part of an hour is taken off, both exact: the
+    // quotient alone may round up to the next hour.
+    const double whole = finite ? s - std::fmod(s, seconds_per_hour) : s;
+    const float_text::Text hours = float_text::form_shortest(whole / seconds_per_hour, 0, false);
     string::append_ascii(buffer, hours.view());
     const int32_t minutes = finite ? get_minutes(s) : 0;
     const char text[] = {':', char('0' + minutes / 10), char('0' + minutes % 10), ':'};
     string::append_ascii(buffer, std::string_view(text, 4));
     budget -= hours.count + 4;
     const double sec = finite ? std::fmod(s, seconds_per_minute) : 0.0;
+    if (exact && sec != 0.0) {
+        // The fewest digits of the seconds that, read back and added to the whole minutes as
+        // the text is loaded, give s again (the shortest text of the seconds alone may need
+        // more digits, and fewer may round up to 60).
+        const double minutes_part = s - sec;
+        std::string t;
+        for (int n = 1; n <= 17; ++n) {
+            t = float_text::form_exact(sec, 0, 400, n);
+            const float_text::Parsed back = float_text::to_float_len(t.data(), t.size());
+            if (back.unread == 0 && minutes_part + back.value == s) break;
+            t = float_text::form_exact(sec, 0, 400);
+        }
+        if (sec < 10.0) t.insert(0, "0");
+        string::append_ascii(buffer, t);
+        return budget - static_cast<int32_t>(t.size());
+    }
     if (sec < 0.000001) {
         string::append_ascii(buffer, "00");
         return budget - 2;
@@ -182,8 +201,8 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
 
 int32_t form(Cell* value, Cell* buffer, Cell*, int32_t budget) { return form_text(value->float23(), buffer, budget); }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t budget, int32_t) {
-    return form_text(value->float23(), buffer, budget);
+int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t budget, int32_t) {
+    return form_text(value->float23(), buffer, budget, all);
 }
 
 Cell* pick(Cell* value, int32_t index, Cell* index_cell) {

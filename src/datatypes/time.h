@@ -33,7 +33,9 @@ int32_t field_index(const Cell* word, const Cell* value);
 double set_field(double seconds, int32_t field, const Cell* value);
 
 // Appends h:mm:ss[.fraction] and gives the budget less the characters appended.
-int32_t form_text(double seconds, Cell* buffer, int32_t budget);
+// exact: the seconds with every digit that tells the value apart (mold/all), not rounded to
+// six digits.
+int32_t form_text(double seconds, Cell* buffer, int32_t budget, bool exact = false);
 
 // Actions.
 Cell* make(Cell* proto, Cell* spec, int32_t type);

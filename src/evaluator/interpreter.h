@@ -57,6 +57,9 @@ int32_t eval_path(const Cell* path, const Cell* block, int32_t pos, int32_t end,
 // The path whose element an eval-path action is selecting, for the action's error messages;
 // null when the action is called outside a path walk (put, compiled code).
 extern const Cell* walked_path;
+// Whether that walk gets (a get-path, `get` of a path, a quoted argument): a missing field
+// at its end is then unset rather than an error.
+extern bool walk_gets;
 
 // Throws the pending exit as a C++ exception (for C++ code that cannot return early).
 [[noreturn]] void throw_pending();

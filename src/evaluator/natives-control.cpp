@@ -2,6 +2,8 @@
 // traps (catch, try).
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
+#include "datatypes/numeric.h"
+#include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "evaluator/actions.h"
 #include "evaluator/context.h"
@@ -38,12 +40,10 @@ Exit loop_body(const Cell& body) {
 
 int32_t count_to_integer(Cell* c) {
     if (c->is(Type::float_)) {
-        double d = c->float23();
+        // A count that no integer! holds (an infinity, NaN, 2^31 and past) is refused as
+        // `to integer!` refuses it: clipped, an infinite count ran for ever in effect.
         int32_t n;
-        if (!(d == d)) n = 0;
-        else if (d >= 2147483647.0) n = 2147483647;
-        else if (d <= -2147483648.0) n = -2147483647 - 1;
-        else n = static_cast<int32_t>(d);
+        if (!numeric::to_int32(c->float23(), &n)) scalar::raise_type(error::id::script_type_limit, Type::integer);
         cell::make(c, Type::integer, 0, static_cast<uint32_t>(n));
     }
     return c->int2();

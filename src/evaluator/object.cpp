@@ -500,11 +500,11 @@ Cell* access_field(Cell* obj, Cell* element, Cell* set_value, bool last, const C
         return obj;
     }
     if (index < 0 || values_of(ctx)[index].is(Type::unset)) {
-        if (last) {
-            *obj = unset::shared;
-            return obj;
-        }
-        error::raise(error::id::script_unset_path, &named, element);
+        // Only a get asks whether the field has a value; a plain path names a value to use.
+        if (!last) error::raise(error::id::script_unset_path, &named, element);
+        if (!interpreter::walk_gets) error::raise(error::id::script_invalid_path, &named, element);
+        *obj = unset::shared;
+        return obj;
     }
     *obj = values_of(ctx)[index];
     return obj;

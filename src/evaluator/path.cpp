@@ -19,6 +19,7 @@
 namespace zuv::interpreter {
 
 const Cell* walked_path = nullptr;
+bool walk_gets = false;
 
 namespace {
 
@@ -54,7 +55,7 @@ Cell path_upto(const Cell* path, int32_t index) {
 // One step of the walk: the eval-path action of the value's datatype. The value is the
 // caller's stack cell, which the action may change in place (a field set on a scalar).
 Cell* select(Cell* value, const Cell* selector, const Cell* store, const Cell* container, const Cell* previous,
-             const Cell* path, int32_t i, int32_t head, const Cell* element, bool last, bool notify) {
+             const Cell* path, int32_t i, int32_t head, const Cell* element, bool last, bool notify, bool get) {
     void* f = datatype::action_of(value->type(), datatype::slot::eval_path);
     if (!f) {
         Cell type;
@@ -71,9 +72,16 @@ Cell* select(Cell* value, const Cell* selector, const Cell* store, const Cell* c
     // own paths, and runtime code calling an action directly sees none.
     struct Walk {
         const Cell* saved = walked_path;
-        explicit Walk(const Cell* p) { walked_path = p; }
-        ~Walk() { walked_path = saved; }
-    } walk(path);
+        bool saved_gets = walk_gets;
+        Walk(const Cell* p, bool gets) {
+            walked_path = p;
+            walk_gets = gets;
+        }
+        ~Walk() {
+            walked_path = saved;
+            walk_gets = saved_gets;
+        }
+    } walk(path, get);
     return reinterpret_cast<slotfn::EvalPath>(f)(value, sel, st, false, cont, prev, i - head, last, notify);
 }
 
@@ -96,7 +104,7 @@ void write_back(Cell* chain, int32_t k, Cell* changed, const Cell* first, const 
         Cell before = k >= 2 ? *cell_at(path, head + k - 1) : *first;
         Cell* v = stack::push(&holder);
         Cell element = *cell_at(path, head + k);
-        select(v, &selector, &updated, container, &before, path, head + k, head, &element, false, false);
+        select(v, &selector, &updated, container, &before, path, head + k, head, &element, false, false, false);
         bool moved = held_by_copy(holder.type()) && !same_bits(v, &holder);
         updated = *v;
         stack::arguments_top = top;
@@ -189,7 +197,7 @@ int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t e
         }
         Cell* v = stack::push(&value);
         Cell* result = select(v, &selector, set && last ? &store : nullptr, has_container ? &container : nullptr,
-                              &previous, &path, i, head, &element, last, notify);
+                              &previous, &path, i, head, &element, last, notify, get);
         Cell next = *result;
         if (set && last && held_by_copy(value.type()) && !same_bits(v, &value)) {
             Cell changed = *v;

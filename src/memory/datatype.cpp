@@ -1,6 +1,7 @@
 // Datatype registry and datatype!.
 #include "memory/datatype.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -61,6 +62,18 @@ void register_type(int id, int parent, const char* name, std::initializer_list<E
         action_table[id][s] = e;
         ++s;
     }
+}
+
+int id_of_name(std::string_view name) {
+    for (int id = 1; id <= highest; ++id) {
+        const char* n = records[id].name;
+        if (!registered[id] || !n || std::strlen(n) != name.size()) continue;
+        bool same = true;
+        for (size_t i = 0; i < name.size() && same; ++i)
+            same = std::tolower(static_cast<unsigned char>(n[i])) == std::tolower(static_cast<unsigned char>(name[i]));
+        if (same) return id;
+    }
+    return -1;
 }
 
 void make_at(Cell* c, int id) { cell::make(c, Type::datatype, static_cast<uint32_t>(id)); }

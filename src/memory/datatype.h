@@ -3,6 +3,7 @@
 // datatype! itself lives here too.
 #pragma once
 #include <cstdint>
+#include <string_view>
 #include <initializer_list>
 
 #include "memory/cell.h"
@@ -52,6 +53,9 @@ inline bool registered_q(Type t) { return registered[static_cast<uint8_t>(t)]; }
 
 // Gives every registered datatype its name word (once words can be made).
 void name_words();
+
+// The id of the registered datatype of that name ("integer!", in any case), or -1.
+int id_of_name(std::string_view name);
 
 // datatype! values: header 1, data word 1 the id.
 Cell* make_in(Cell* block, int id);

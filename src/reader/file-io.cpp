@@ -123,6 +123,8 @@ struct Descriptor {
 };
 
 constexpr size_t chunk = 65536;
+// The most a value read from a stream can hold.
+constexpr uint64_t largest_read = 0x7FFFFFF0;
 
 }  // namespace
 
@@ -133,14 +135,18 @@ std::optional<std::string> read_file(const std::string& os_path, int64_t part, i
     if (size < 0) return std::nullopt;
     std::string data;
     if (size == 0) {
-        // A stream tells no size and may not seek back: read it to its end, then cut.
-        for (;;) {
+        // A stream tells no size and may not seek back: read it to its end, or as far as the
+        // part asks (a device may never end), then cut.
+        uint64_t wanted = part >= 0 ? uint64_t(std::max<int64_t>(seek_to, 0)) + uint64_t(part) : UINT64_MAX;
+        while (data.size() < wanted) {
+            if (data.size() >= largest_read) error::raise(error::id::internal_no_memory);
             size_t had = data.size();
-            data.resize(had + chunk);
-            int64_t n = read_bytes(f.fd, reinterpret_cast<uint8_t*>(data.data() + had), chunk);
+            size_t ask = static_cast<size_t>(std::min<uint64_t>(chunk, wanted - had));
+            data.resize(had + ask);
+            int64_t n = read_bytes(f.fd, reinterpret_cast<uint8_t*>(data.data() + had), ask);
             if (n < 0) return std::nullopt;
             data.resize(had + static_cast<size_t>(n));
-            if (static_cast<size_t>(n) < chunk) break;
+            if (static_cast<size_t>(n) < ask) break;
         }
         if (seek_to > 0) data.erase(0, std::min(data.size(), static_cast<size_t>(seek_to)));
         if (part >= 0 && static_cast<uint64_t>(part) < data.size()) data.resize(static_cast<size_t>(part));
@@ -256,11 +262,20 @@ std::string utf8_of_string(const Cell* s, int64_t part, bool crlf) {
 
 namespace {
 
-// A /part or /seek count; not given is -1, as is a negative one.
+// A /part count or a /seek to read from; not given is -1, as is a negative one.
 int64_t count_of(Cell* n) {
     if (!n) return -1;
     int32_t v = integer::from_number(n);
     return v < 0 ? -1 : v;
+}
+
+// A /seek position to write at; not given is -1. A file has no place before its first
+// byte, and writing at the start instead would overwrite what the caller did not name.
+int64_t position_of(Cell* n) {
+    if (!n) return -1;
+    int32_t v = integer::from_number(n);
+    if (v < 0) error::raise(error::id::script_out_of_range, n);
+    return v;
 }
 
 // The bytes a value is written as: a binary! as it stands, text as UTF-8 with the line end
@@ -329,7 +344,7 @@ Cell* write(Cell* file, Cell* data, bool binary, bool lines, bool /*info*/, bool
         limit = part->int2();
     }
     // A seek given at all keeps what the file holds; a positive one also moves there.
-    int64_t at = seek_cell ? std::max<int64_t>(integer::from_number(seek_cell), 0) : -1;
+    int64_t at = position_of(seek_cell);
     std::string bytes;
     bool line_after = lines;
     if (lines && data->is(Type::block)) {

@@ -63,13 +63,6 @@ bool separated_digits(std::string_view text) {
     return true;
 }
 
-// Optional sign, "1.#", then INF or NAN in any case: nothing else is a special float.
-bool special_float_q(std::string_view text) {
-    if (!text.empty() && (text[0] == '+' || text[0] == '-')) text.remove_prefix(1);
-    return text.size() == 6 && text.substr(0, 3) == "1.#" &&
-           (same_text_ci(text.substr(3), "INF") || same_text_ci(text.substr(3), "NAN"));
-}
-
 // An integer token's text: optional sign, digits, and a `'` alone between two digits. More
 // than 10 digits, or a value beyond 32 bits, make the token a float (too_big), except that
 // -2147483648 is the least integer.
@@ -364,11 +357,13 @@ public:
                 break;
             }
             case Kind::percent: {
-                FloatScan f = scan_float(reinterpret_cast<const uint8_t*>(body.data()), static_cast<int32_t>(body.size()), 1);
+                // Read as hundredths in one rounding: dividing the read number by 100 would
+                // round twice and miss the value the text was written from.
+                FloatScan f = scan_float(reinterpret_cast<const uint8_t*>(body.data()), static_cast<int32_t>(body.size()), 1, -2);
                 if (f.error != ScanError::none) return dt::percent;
                 if (!load) return check_ok;
                 cell::make(&v, Type::percent);
-                v.set_float23(f.value / 100.0);
+                v.set_float23(f.value);
                 break;
             }
             case Kind::binary: {
@@ -386,6 +381,12 @@ public:
                 break;
             }
             case Kind::construction:
+                if (t.construct == Construct::datatype) {
+                    int id = datatype::id_of_name(body);
+                    if (id < 0) return malconstruct;
+                    datatype::make_at(&v, id);
+                    break;
+                }
                 if (!load) return check_ok;
                 switch (t.construct) {
                     case Construct::logic_true: v = logic::shared_true; break;

@@ -208,9 +208,11 @@ int32_t load_point(std::string_view body, int32_t type, Cell* out) {
         size_t first = field.find_first_not_of(" \t\r\n");
         size_t last = field.find_last_not_of(" \t\r\n");
         if (first == std::string_view::npos) return fault;
-        auto f = read_float(field.substr(first, last - first + 1));
-        if (!f) return fault;
-        v[i] = static_cast<float>(*f);
+        // A coordinate may be an infinity or NaN, written as float! writes them.
+        std::string_view text = field.substr(first, last - first + 1);
+        FloatScan f = scan_float_or_special(text.data(), text.size(), 1);
+        if (f.error != ScanError::none) return fault;
+        v[i] = static_cast<float>(f.value);
         from = comma + 1;
     }
     if (want == 3) point3D::make_at(out, v[0], v[1], v[2]);

@@ -360,7 +360,7 @@ void Scanner::measure_raw_string(Token& t) {
 }
 
 // A `(` begins a point literal when number characters and blanks, a digit among them, run up
-// to a `,`, and at least three bytes follow it.
+// to a `,`, and at least three bytes follow it. "#INF" and "#NaN" count as number characters.
 bool Scanner::point_follows(uint32_t from) const {
     if (from + 3 > len_) return false;
     bool digit = false;
@@ -372,6 +372,11 @@ bool Scanner::point_follows(uint32_t from) const {
                 digit = true;
                 break;
             case c_dot: case c_e: case c_E: case c_plus: case c_minus: case c_quote: case c_blank:
+                break;
+            case c_sharp:
+                if (i + 4 > len_ || !(same_text_ci(text(i + 1, i + 4), "INF") || same_text_ci(text(i + 1, i + 4), "NAN")))
+                    return false;
+                i += 3;
                 break;
             default:
                 return false;
@@ -559,6 +564,12 @@ int32_t Scanner::check_construction(Token& t) const {
             t.type = n.type;
             return check_ok;
         }
+    }
+    // A datatype's name, as molding with /all writes a datatype; the loader checks the name.
+    if (body.size() > 1 && body.back() == '!') {
+        t.construct = Construct::datatype;
+        t.type = dt::datatype;
+        return check_ok;
     }
     return malconstruct;
 }

@@ -56,7 +56,7 @@ static_assert(static_cast<int>(Kind::ref) + 1 == kind_count);
 
 // Datatype ids the scanner names (the ids of the datatype registry).
 namespace dt {
-inline constexpr int32_t no_type = 0, unset = 2, none = 3, logic = 4, block = 5, paren = 6, string = 7,
+inline constexpr int32_t no_type = 0, datatype = 1, unset = 2, none = 3, logic = 4, block = 5, paren = 6, string = 7,
                          file = 8, url = 9, char_ = 10, integer = 11, float_ = 12, word = 15,
                          set_word = 16, lit_word = 17, get_word = 18, refinement = 19, issue = 20,
                          path = 25, lit_path = 26, set_path = 27, get_path = 28, error = 34, pair = 37,
@@ -76,7 +76,7 @@ inline constexpr int32_t missing_open = -4;   // syntax `missing`: a closer with
 enum class WordKind : uint8_t { word = 15, set = 16, lit = 17, get = 18 };
 
 // The value a construction `#(...)` names.
-enum class Construct : uint8_t { none, logic_true, logic_false, none_value, unset };
+enum class Construct : uint8_t { none, logic_true, logic_false, none_value, unset, datatype };
 
 // One token. Offsets are bytes from the start of the scanned text.
 //

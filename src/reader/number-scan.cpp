@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "datatypes/float-text.h"
+#include "reader/lexer-text.h"
 
 namespace zuv::lexer {
 
@@ -122,7 +123,7 @@ bool float_syntax_q(const char* text, std::size_t length) {
     return float_states[state][end_of_text] != R;
 }
 
-FloatScan scan_float(const void* data, std::size_t count, int unit) {
+FloatScan scan_float(const void* data, std::size_t count, int unit, int32_t exponent_adjust) {
     FloatScan out;
     out.value = std::numeric_limits<double>::quiet_NaN();
     out.error = ScanError::not_a_number;
@@ -137,9 +138,29 @@ FloatScan scan_float(const void* data, std::size_t count, int unit) {
     std::size_t length = 0;
     for (std::size_t i = 0; i < count; ++i)
         if (text[i] != '\'') text[length++] = text[i];
-    const float_text::Parsed parsed = float_text::to_float_len(text, length);
+    const float_text::Parsed parsed = float_text::to_float(text, text + length, exponent_adjust);
     if (parsed.unread != 0) return out;
     out.value = parsed.value;
+    out.error = ScanError::none;
+    return out;
+}
+
+bool special_float_q(std::string_view text) {
+    if (!text.empty() && (text[0] == '+' || text[0] == '-')) text.remove_prefix(1);
+    return text.size() == 6 && text.substr(0, 3) == "1.#" &&
+           (same_text_ci(text.substr(3), "INF") || same_text_ci(text.substr(3), "NAN"));
+}
+
+FloatScan scan_float_or_special(const void* data, std::size_t count, int unit) {
+    FloatScan out = scan_float(data, count, unit);
+    if (out.error == ScanError::none || count > 7) return out;
+    char text[7];
+    for (std::size_t i = 0; i < count; ++i) {
+        const uint32_t c = unit_at(data, unit, i);
+        text[i] = c < 0x80 ? static_cast<char>(c) : '\x80';
+    }
+    if (!special_float_q(std::string_view(text, count))) return out;
+    out.value = float_text::to_float_len(text, count).value;
     out.error = ScanError::none;
     return out;
 }

@@ -32,14 +32,21 @@ inline constexpr std::size_t float_max_length = 312;
 // callers that accept it change it to "." first. Text over 312 bytes is refused.
 bool float_syntax_q(const char* text, std::size_t length);
 
+// Optional sign, "1.#", then INF or NAN in any case: the texts that infinities and NaN are
+// written as, and nothing else.
+bool special_float_q(std::string_view text);
+
 struct FloatScan {
     double value = 0.0;  // NaN on failure
     ScanError error = ScanError::none;
 };
 
 // A text of the float syntax (with "," taken as ".", at most 312 characters) read as the
-// correctly rounded double; anything else is not_a_number with a NaN value.
-FloatScan scan_float(const void* data, std::size_t count, int unit);
+// correctly rounded double (of its value times 10^exponent_adjust); anything else is
+// not_a_number with a NaN value.
+FloatScan scan_float(const void* data, std::size_t count, int unit, int32_t exponent_adjust = 0);
+// The same, also reading the special texts as an infinity or NaN.
+FloatScan scan_float_or_special(const void* data, std::size_t count, int unit);
 
 // The parts of a money text, for the money conversion to build the value from:
 //   money::from_digits(cell, m.negative, m.currency_view() or none, m.digits, m.integer_digits)

@@ -12,6 +12,7 @@
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/date.h"
+#include "datatypes/image.h"
 #include "datatypes/locale.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
@@ -290,6 +291,7 @@ private:
     void scalar(const Head& h, Slot& slot);
     void series_value(const Head& h, Slot& slot);
     void bitset_value(const Head& h, Slot& slot);
+    void image_value(const Head& h, Slot& slot);
     void block_value(const Head& h, Slot& slot);
     void map_value(const Head& h, Slot& slot);
     void word_value(const Head& h, Slot& slot);
@@ -459,6 +461,9 @@ void Reader::record(Slot& slot) {
             break;
         case Type::bitset:
             bitset_value(h, slot);
+            break;
+        case Type::image:
+            image_value(h, slot);
             break;
         case Type::block: case Type::paren: case Type::path: case Type::lit_path: case Type::set_path:
         case Type::get_path: case Type::hash:
@@ -704,6 +709,45 @@ void Reader::bitset_value(const Head& h, Slot& slot) {
     skip_padding();
     Cell v;
     cell::make(&v, Type::bitset, 0, node, 0);
+    put(slot, v);
+}
+
+void Reader::image_value(const Head& h, Slot& slot) {
+    uint32_t head = compact_ ? (h.modifier ? varint() : 0) : raw();
+    size_t head_at = mark_;
+    if (h.reference) {
+        Cell v = found_owner(Type::image);
+        mark_ = head_at;
+        check(head <= image::pixel_count(&v));
+        v.data1 = head;
+        put(slot, v);
+        return;
+    }
+    uint32_t width, height;
+    if (compact_) {
+        width = varint();
+        height = varint();
+    } else {
+        uint32_t size = raw();
+        width = size & 0xFFFF;
+        height = size >> 16;
+    }
+    check(width <= 0xFFFF && height <= 0xFFFF);
+    uint64_t count = uint64_t(width) * height;
+    check(count * 4 <= remaining());
+    const uint8_t* pixels = take(count * 4);
+    mark_ = head_at;
+    check(head <= count);
+    Cell v;
+    if (count == 0) {
+        cell::make(&v, Type::image, head, 0, image::pack_size(int32_t(width), int32_t(height)));
+    } else {
+        Ref node = image::new_bitmap(int32_t(width), int32_t(height), 0);
+        std::memcpy(buffer_of(node)->head_ptr(), pixels, size_t(count) * 4);
+        image::make_at(&v, node);
+        v.data1 = head;
+    }
+    skip_padding();
     put(slot, v);
 }
 

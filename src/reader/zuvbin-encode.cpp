@@ -12,17 +12,17 @@
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/date.h"
+#include "datatypes/image.h"
 #include "datatypes/money.h"
 #include "datatypes/series.h"
 #include "datatypes/tuple.h"
 #include "evaluator/context.h"
 #include "evaluator/error.h"
 #include "evaluator/symbol.h"
+#include "memory/cycle-stack.h"
 #include "memory/memory.h"
 #include "reader/zuvbin-format.h"
 #include "reader/zuvbin.h"
-#include "runtime/entry.h"
-#include "runtime/system.h"
 
 namespace zuv::zuvbin {
 
@@ -33,7 +33,9 @@ using memory::buffer_of;
 
 static_assert(type_count < f::compact::escaped_id, "every datatype id fits in a compact tag");
 
-constexpr int max_depth_without_limit = 1500;
+// Values nest at most as deep as molding walks them: every container records the path to
+// it, so the cost grows with the square of the depth.
+constexpr int max_depth = cycle_stack::capacity;
 
 Cell block_cell(Ref node) {
     Cell c;
@@ -112,6 +114,7 @@ private:
     void scalar(const Cell& v, bool nl);
     void series_value(const Cell& v, bool nl);
     void bitset_value(const Cell& v, bool nl);
+    void image_value(const Cell& v, bool nl);
     void block_value(const Cell& v, bool nl);
     void map_value(const Cell& v, bool nl);
     void word_value(const Cell& v, bool nl);
@@ -169,8 +172,7 @@ void Writer::value(const Cell& v) {
         explicit Depth(int& depth) : d(++depth) {}
         ~Depth() { --d; }
     } depth(depth_);
-    if (runtime::stack_limit ? runtime::stack_exhausted() : depth_ > max_depth_without_limit)
-        error::raise(error::id::internal_stack_overflow);
+    if (depth_ > max_depth) error::raise(error::id::internal_too_deep);
 
     bool nl = v.header & header::new_line;
     switch (t) {
@@ -180,6 +182,9 @@ void Writer::value(const Cell& v) {
             break;
         case Type::bitset:
             bitset_value(v, nl);
+            break;
+        case Type::image:
+            image_value(v, nl);
             break;
         case Type::block: case Type::paren: case Type::path: case Type::lit_path: case Type::set_path:
         case Type::get_path: case Type::hash:
@@ -416,6 +421,29 @@ void Writer::bitset_value(const Cell& v, bool nl) {
         bytes(b->head_ptr(), b->used_bytes());
     }
     close(sh);
+}
+
+// The head, then (unless in reference form) the size and the pixel words as stored. An
+// image with no pixels has no buffer to share.
+void Writer::image_value(const Cell& v, bool nl) {
+    Cell s = v;
+    int32_t width = image::width(&s), height = image::height(&s);
+    int64_t count = image::pixel_count(&s);
+    int32_t head = static_cast<int32_t>(std::clamp<int64_t>(v.int1(), 0, count));
+    Share sh = v.data2 ? share(v.data2, Type::image) : Share{false, 0};
+    begin(Type::image, 0, head != 0, nl, sh.reference);
+    if (!compact_) raw(static_cast<uint32_t>(head));
+    else if (head) varint(static_cast<uint32_t>(head));
+    if (!sh.reference) {
+        if (!compact_) {
+            raw(image::pack_size(width, height));
+        } else {
+            varint(static_cast<uint32_t>(width));
+            varint(static_cast<uint32_t>(height));
+        }
+        if (count) bytes(reinterpret_cast<const uint8_t*>(image::pixels(&s)), size_t(count) * 4);
+    }
+    if (v.data2) close(sh);
 }
 
 void Writer::block_value(const Cell& v, bool nl) {

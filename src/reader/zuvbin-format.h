@@ -60,10 +60,8 @@ constexpr double integer_float_limit = 2147483000.0;
 constexpr double percent_limit = 21474836.0;
 
 // Kinds that the encoders refuse and the decoders reject: no encoding exists for them.
-// image! cannot exist yet (its pixels live in platform bitmaps).
 constexpr bool refused_q(Type t) {
-    return t == Type::routine || t == Type::triple || t == Type::handle || t == Type::port || t == Type::event ||
-           t == Type::image;
+    return t == Type::routine || t == Type::triple || t == Type::handle || t == Type::port || t == Type::event;
 }
 
 constexpr bool path_kind_q(Type t) {
@@ -81,7 +79,7 @@ constexpr bool word_kind_q(Type t) { return t >= Type::word && t <= Type::refine
 constexpr bool shareable_q(Type t) {
     return text_kind_q(t) || list_kind_q(t) || path_kind_q(t) || word_kind_q(t) || t == Type::binary ||
            t == Type::vector || t == Type::bitset || t == Type::map || t == Type::object || t == Type::function ||
-           t == Type::error;
+           t == Type::error || t == Type::image;
 }
 
 // A value in reference form must name a first occurrence of its own family: the path kinds

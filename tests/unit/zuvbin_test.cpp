@@ -391,11 +391,33 @@ TEST_F(ZuvbinTest, RefusedKinds) {
     Cell again = eval("reduce [s: \"x\" s]");
     EXPECT_EQ(compact_records(blob_of(again, true)), (Bytes{0x05, 2, 0x07, 0x04, 'x', 0xC1, 0x07, 2, 0, 0}));
 
-    for (uint8_t tag : {0x1D, 0x1F, 0x2E, 0x30, 0x35, 0x36}) {
+    for (uint8_t tag : {0x1D, 0x1F, 0x2E, 0x30, 0x36}) {
         SCOPED_TRACE(tag);
         EXPECT_EQ(raised([&] { decoded(compact_blob({}, {tag})); }), error::id::access_no_codec);
         EXPECT_TRUE(error::last.args[0].is(Type::datatype));
     }
+}
+
+// An image: its head, its size and its pixel words as stored (B, G, R, A bytes); one with no
+// pixels keeps its size; pixels beyond the blob or a head past them are refused.
+TEST_F(ZuvbinTest, Images) {
+    Cell one = eval("make image! [1x1 #{010203} #{40}]");
+    EXPECT_EQ(compact_records(blob_of(one, true)), (Bytes{0x35, 1, 1, 0x03, 0x02, 0x01, 0xBF}));
+    Cell moved = eval("next make image! [2x1 #{010203040506}]");
+    Bytes records = compact_records(blob_of(moved, true));
+    ASSERT_GE(records.size(), 2u);
+    EXPECT_EQ(records[1], 1) << "the head index after the modified tag";
+    for (bool compact : {true, false}) {
+        for (const char* source : {"make image! [2x1 #{010203040506}]", "next make image! 2x2", "make image! 0x3"}) {
+            Cell v = eval(source);
+            Cell* back = decoded(blob_of(v, compact));
+            EXPECT_EQ(mold(*block::head(back), true), mold(v, true)) << source;
+            EXPECT_EQ(block::head(back)->int1(), v.int1()) << source;
+        }
+    }
+    EXPECT_EQ(raised([&] { decoded(compact_blob({}, {0x35, 2, 2, 1, 2, 3, 4})); }), error::id::script_zb_invalid_record);
+    EXPECT_EQ(raised([&] { decoded(compact_blob({}, {0x35 | 0x40, 3, 1, 1, 1, 2, 3, 4})); }),
+              error::id::script_zb_invalid_record);
 }
 
 // Malformed blobs raise invalid-data or zb-invalid-record (with the failing offset).
@@ -491,14 +513,16 @@ TEST_F(ZuvbinTest, MalformedBlobsAreRefused) {
     }
 }
 
-// Deep nesting ends in stack-overflow, in both directions, without a crash.
+// Deep nesting ends in an error without a crash: decoding when the machine stack runs out,
+// encoding past the depth that molding also refuses.
 TEST_F(ZuvbinTest, DeepNestingIsBounded) {
     Bytes records;
     for (int i = 0; i < 100000; ++i) records.insert(records.end(), {0x05, 1});
     records.push_back(0x81);
     EXPECT_EQ(raised([&] { decoded(compact_blob({}, records)); }), error::id::internal_stack_overflow);
     Cell deep = eval("b: [] loop 5000 [b: reduce [b]] b");
-    EXPECT_EQ(raised([&] { zuvbin::encode_bytes(&deep, true); }), error::id::internal_stack_overflow);
+    EXPECT_EQ(raised([&] { zuvbin::encode_bytes(&deep, true); }), error::id::internal_too_deep);
+    EXPECT_EQ(raised([&] { zuvbin::encode_bytes(&deep, false); }), error::id::internal_too_deep);
 }
 
 // A container's count is a claim: blocks nested in one another, each claiming all the bytes
