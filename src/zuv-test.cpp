@@ -32,6 +32,7 @@
 #include "memory/collector.h"
 #include "memory/stack.h"
 #include "reader/lexer-load.h"
+#include "ridi/platform.h"
 #include "runtime/entry.h"
 #include "runtime/print.h"
 #include "runtime/system.h"
@@ -337,6 +338,7 @@ void* run(void* p) {
 // Runs on a thread with the interpreter's large stack, as the program itself does, so that
 // deep recursion ends in the language's stack-overflow error.
 int main(int argc, char** argv) {
+    ridi::link();
     Args args{argc, argv, 1};
     pthread_attr_t attr;
     pthread_attr_init(&attr);

@@ -35,7 +35,7 @@ inline bool same_bits(const Cell* a, const Cell* b) { return std::memcmp(a, b, s
 inline bool held_by_copy(Type t) {
     switch (t) {
         case Type::pair: case Type::point2D: case Type::point3D: case Type::tuple: case Type::time:
-        case Type::date: case Type::money: case Type::triple:
+        case Type::date: case Type::money: case Type::triple: case Type::event:
             return true;
         default:
             return false;

@@ -2,6 +2,8 @@
 // the start-up code, bound over the section's code before it runs.
 #include "library/sections.h"
 
+#include <vector>
+
 #include "datatypes/block.h"
 #include "evaluator/context.h"
 #include "evaluator/object.h"
@@ -21,11 +23,21 @@ constexpr Section sections[] = {
     {"05-codecs", codecs_context},
 };
 
+// Sections of higher floors, added by their binders at start-up.
+std::vector<Section>& added_sections() {
+    static std::vector<Section> list;
+    return list;
+}
+
 }  // namespace
+
+void add_section_context(std::string_view name, Ref (*make)()) { added_sections().push_back({name, make}); }
 
 Ref section_context(std::string_view name) {
     name = name.substr(0, name.find('.'));  // the section, whether its source or its encoded form
     for (const Section& s : sections)
+        if (s.name == name) return s.make();
+    for (const Section& s : added_sections())
         if (s.name == name) return s.make();
     return 0;
 }

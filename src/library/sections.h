@@ -15,6 +15,9 @@ namespace zuv::library {
 // or 0 for a section without one.
 // Made when asked for, once per section; kept alive by the root block.
 Ref section_context(std::string_view name);
+// Gives a section of a higher floor (Ridi, the consoles) its private context: make runs when
+// the section is first asked for. Called by that floor's binder, before the boot sections run.
+void add_section_context(std::string_view name, Ref (*make)());
 
 // A private context under construction. Every value added is held by the context at once,
 // so nothing waits on the C++ side across an allocation.

@@ -1,4 +1,8 @@
 // The zuv executable.
+#include "ridi/platform.h"
 #include "runtime/entry.h"
 
-int main(int argc, char** argv) { zuv::runtime::entry(argc, argv); }
+int main(int argc, char** argv) {
+    zuv::ridi::link();
+    zuv::runtime::entry(argc, argv);
+}
