@@ -31,3 +31,8 @@ build/zuv bench/map.zuv
 # The lexer: loading 10 MB of generated source (blocks, words, strings, numbers).
 [ -f build/lexer-source.zuv ] || python3 bench/gen-lexer-source.py build/lexer-source.zuv 10
 printf '%-10s %s\n' lexer "$(build/zuv bench/lexer.zuv)"
+
+echo
+# DRAW against the same drawing made by a C program calling Cairo directly (milliseconds).
+cc -O2 bench/draw-cairo.c $(pkg-config --cflags --libs cairo) -lm -o build/draw-cairo
+printf '%-10s %9s %9s\n' draw "$(build/zuv bench/draw.zuv)" "$(build/draw-cairo)"

@@ -32,6 +32,8 @@
 #include "memory/collector.h"
 #include "memory/stack.h"
 #include "reader/lexer-load.h"
+#include "ridi/backend/gtk/gui.h"
+#include "ridi/draw/draw.h"
 #include "ridi/platform.h"
 #include "runtime/entry.h"
 #include "runtime/print.h"
@@ -339,6 +341,8 @@ void* run(void* p) {
 // deep recursion ends in the language's stack-overflow error.
 int main(int argc, char** argv) {
     ridi::link();
+    draw::link();
+    gui::link();
     Args args{argc, argv, 1};
     pthread_attr_t attr;
     pthread_attr_init(&attr);

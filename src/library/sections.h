@@ -33,6 +33,10 @@ private:
     Ref context_;
 };
 
+// Higher floors (Ridi, the consoles) add the builders of their own sections' contexts, from
+// their binders, before the first section runs.
+void add_section_context(std::string_view name, Ref (*make)());
+
 // The builders behind section_context.
 Ref system_context();  // 04-system.zuv
 

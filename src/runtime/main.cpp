@@ -1,8 +1,12 @@
 // The zuv executable.
+#include "ridi/backend/gtk/gui.h"
+#include "ridi/draw/draw.h"
 #include "ridi/platform.h"
 #include "runtime/entry.h"
 
 int main(int argc, char** argv) {
     zuv::ridi::link();
+    zuv::draw::link();
+    zuv::gui::link();
     zuv::runtime::entry(argc, argv);
 }

@@ -66,9 +66,7 @@ void GuiTest::SetUp() {
         boot::run_script();
         ASSERT_TRUE(gui::init()) << "the GUI tests need a display";
         library::define_routines({{"test-awake", record_event, "event [any-type!]", ""}});
-        eval("system/ridi: make object! [awake: :test-awake"
-             " fonts: make object! [system: none size: none]"
-             " metrics: make object! [dpi: none misc: copy [] colors: copy []]]\n"
+        eval("system/ridi/awake: :test-awake\n"
              "face-proto: make object! [type: 'face offset: none size: none text: none image: none color: none"
              " menu: none data: none enabled?: true visible?: true selected: none flags: none options: none"
              " parent: none pane: none state: none rate: none edge: none para: none font: none actors: none"

@@ -168,20 +168,11 @@ uint32_t pixel(gui::View* w, int x, int y) {
     return rgb;
 }
 
-const Cell* drawn_block = nullptr;
-void test_draw(void* cr, const Cell* cmds, int32_t, int32_t, uint32_t) {
-    drawn_block = cmds;
-    cairo_set_source_rgb(static_cast<cairo_t*>(cr), 0, 0, 1);
-    cairo_paint(static_cast<cairo_t*>(cr));
-}
-
 TEST_F(Lifecycle, BaseFacesPaintColourDrawBlockAndOnDrawing) {
     Cell red = face("red", "type: 'base offset: 0x0 size: 40x40 color: 255.0.0");
-    Cell drawn = face("drawn", "type: 'base offset: 50x0 size: 40x40 draw: [pen blue]");
+    Cell drawn = face("drawn", "type: 'base offset: 50x0 size: 40x40 draw: [pen off fill-pen 0.0.255 box 0x0 40x40]");
     Cell actor = face("actor", "type: 'base offset: 100x0 size: 40x40 color: 0.255.0");
     Cell w = face("w", "type: 'window size: 200x100 color: 255.255.255 pane: reduce [red drawn actor]");
-    gui::DrawHook saved = gui::draw_hook;
-    gui::draw_hook = test_draw;
     realise(w);
     show(w);
     gui::View* v = view(w);
@@ -206,7 +197,6 @@ TEST_F(Lifecycle, BaseFacesPaintColourDrawBlockAndOnDrawing) {
     mark(red, 0x20);
     gui::update_ridi(&red);
     EXPECT_TRUE(wait_for([&] { return pixel(v, dev(10), dev(10)) == 0; }));
-    gui::draw_hook = saved;
 }
 
 TEST_F(Lifecycle, TranslucentBorderlessWindowsAreLayeredWhereTheScreenAllows) {

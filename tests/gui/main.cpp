@@ -8,6 +8,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "ridi/backend/gtk/gui.h"
+#include "ridi/draw/draw.h"
+#include "ridi/platform.h"
+
 namespace {
 
 void set_xft_dpi(const char* dpi) {
@@ -25,6 +29,9 @@ void set_xft_dpi(const char* dpi) {
 int main(int argc, char** argv) {
     if (const char* dpi = std::getenv("ZUV_TEST_XFT_DPI")) set_xft_dpi(dpi);
     setenv("GTK_IM_MODULE", "gtk-im-context-simple", 1);
+    zuv::ridi::link();
+    zuv::draw::link();
+    zuv::gui::link();
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -22,6 +22,7 @@
 #include "memory/stack.h"
 #include "ridi/backend/gtk/backend.h"
 #include "ridi/backend/gtk/gui.h"
+#include "ridi/platform.h"
 #include "runtime/throw.h"
 
 namespace zuv::gui {
@@ -39,6 +40,7 @@ double gesture_start = -1;
 namespace {
 
 uint32_t next_serial = 1;
+bool sending = false;  // a made event is going through the filter
 uint32_t hover_view = 0;
 int64_t last_move = -1;  // packed position of the last motion, -1 after a leave
 
@@ -88,51 +90,6 @@ uint32_t event_flags(const Message* m) {
         default: break;
     }
     return f;
-}
-
-// An error that left the handlers is printed, as errors of window callbacks are.
-void print_error(Cell e) {
-    try {
-        stack::mark_native(&interpreter::body_word);
-        stack::push(&e);
-        natives::print(false, nullptr);
-        stack::unwind();
-    } catch (const runtime::Throw&) {
-    }
-}
-
-// Calls system/ridi/awake with the event; any error, throw or exit stops here.
-Cell call_awake(const Cell& event) {
-    Cell answer;
-    cell::make(&answer, Type::none);
-    Cell* awake = object::system_field({"ridi", "awake"});
-    if (!awake || !(awake->is(Type::function) || awake->is(Type::routine) || awake->is(Type::native))) return answer;
-    Cell fn = *awake;
-    Cell name = word_cell("awake");
-    Cell args[1] = {event};
-    Cell* top = stack::arguments_top;
-    Cell* base = stack::arguments_base;
-    Cell saved = *base;
-    stack::CallFrame* calls = stack::calls_top;
-    bool tracing = interpreter::tracing;
-    interpreter::tracing = false;
-    try {
-        answer = interpreter::call_with(&fn, &name, args, 1);
-        if (interpreter::pending) {
-            interpreter::pending = 0;
-            cell::make(&answer, Type::none);
-        }
-    } catch (const runtime::Throw& t) {
-        if (t.code == runtime::throw_error) print_error(*stack::top());
-        interpreter::pending = 0;
-        cell::make(&answer, Type::none);
-    }
-    interpreter::tracing = tracing;
-    stack::arguments_top = top;
-    stack::arguments_base = base;
-    *base = saved;
-    stack::calls_top = calls;
-    return answer;
 }
 
 }  // namespace
@@ -191,7 +148,12 @@ int32_t make_event(Message* msg, int32_t value, int32_t type) {
     cell::make(&event, Type::event, static_cast<uint32_t>(type), msg->serial, flags);
     int32_t closed = closed_loops;
     ++handler_depth;
-    Cell answer = call_awake(event);
+    Cell answer;
+    bool tracing = interpreter::tracing;
+    interpreter::tracing = false;  // a tracer does not step through the event dispatch
+    ridi::awake(&event, &answer);
+    interpreter::tracing = tracing;
+    interpreter::pending = 0;
     --handler_depth;
     // One quit for the windows closed with their loops in this handler; inner handlers
     // announce their own, and the loops pass further ones on as they end.
@@ -413,7 +375,8 @@ void filter_event(GdkEvent* e, gpointer) {
         }
         case GDK_KEY_PRESS: case GDK_KEY_RELEASE: {
             bool press = e->type == GDK_KEY_PRESS;
-            View* k = key_target(v);
+            // A made key event goes to its own face; a typed one to the focused view.
+            View* k = sending ? v : key_target(v);
             m.target = k->handle;
             uint32_t target = k->handle;
             go = key_down(&e->key, &m, press);
@@ -423,9 +386,15 @@ void filter_event(GdkEvent* e, gpointer) {
             // widgets have their own.
             GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(top->widget));
             bool ours = !focus || (GTK_IS_FIXED(focus) && view_of_widget(focus));
-            if (top->im && ours && gtk_im_context_filter_keypress(top->im, &e->key)) {
-                go = 0;  // the input method took it: its text comes back through commit
-                break;
+            if (top->im && ours) {
+                Message* saved = current;
+                current = &m;  // committed text goes to this message's view
+                bool taken = gtk_im_context_filter_keypress(top->im, &e->key);
+                current = saved;
+                if (taken) {
+                    go = 0;  // the input method took it: its text came back through commit
+                    break;
+                }
             }
             if (press && last_key >= 0 && !modifier_key(last_key)) {
                 if (view_of_handle(target)) go = make_event(&m, last_key, type::key);
@@ -779,7 +748,10 @@ bool send_event(const Cell* event, bool post) {
         if (t == type::over)
             gdk_frame_clock_request_phase(gdk_window_get_frame_clock(w), GDK_FRAME_CLOCK_PHASE_FLUSH_EVENTS);
     } else {
+        bool was = sending;
+        sending = true;
         filter_event(e, nullptr);
+        sending = was;
     }
     forced_flags = saved;
     gdk_event_free(e);

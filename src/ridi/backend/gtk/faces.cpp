@@ -22,11 +22,11 @@
 #include "memory/slots.h"
 #include "ridi/backend/gtk/backend.h"
 #include "ridi/backend/gtk/gui.h"
+#include "ridi/draw/draw.h"
 #include "runtime/throw.h"
 
 namespace zuv::gui {
 
-DrawHook draw_hook = nullptr;
 GtkIMContext* make_input_method(View* v);
 
 namespace {
@@ -721,47 +721,37 @@ gboolean paint_view(GtkWidget* widget, cairo_t* cr, gpointer) {
     View* v = view_of_widget(widget);
     Cell* face = view_face(v);
     if (!face || painting) return FALSE;
-    int w = gtk_widget_get_allocated_width(widget), h = gtk_widget_get_allocated_height(widget);
-    uint32_t c = 0;
-    if (color_tuple(face, &c)) {
-        cairo_save(cr);
-        if (v->layered) cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-        cairo_set_source_rgba(cr, (c & 0xFF) / 255.0, ((c >> 8) & 0xFF) / 255.0, ((c >> 16) & 0xFF) / 255.0,
-                              1.0 - ((c >> 24) & 0xFF) / 255.0);
-        cairo_paint(cr);
-        cairo_restore(cr);
-    } else if (v->layered) {
+    Cell f = *face;
+    painting = true;
+    uint32_t hdl = v->handle;
+    Cell* d = face_facet(&f, facet::draw);
+    Cell cmds = d ? *d : Cell{};
+    bool has_draw = d && cmds.is(Type::block);
+    if (v->layered) {
+        // A window with per-pixel alpha starts from nothing, not from the theme's background.
         cairo_save(cr);
         cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
         cairo_paint(cr);
         cairo_restore(cr);
     }
-    if (v->kind != Kind::window && v->kind != Kind::panel && v->kind != Kind::group_box) {
-        std::string text = text_of(face_facet(face, facet::text));
-        if (!text.empty()) {
-            PangoLayout* layout = gtk_widget_create_pango_layout(widget, text.c_str());
-            int tw, th;
-            pango_layout_get_pixel_size(layout, &tw, &th);
+    if (v->kind == Kind::window || v->kind == Kind::panel || v->kind == Kind::group_box) {
+        uint32_t c = 0;
+        if (color_tuple(&f, &c)) {
             cairo_save(cr);
-            cairo_set_source_rgb(cr, 0, 0, 0);
-            cairo_move_to(cr, (w - tw) / 2.0, (h - th) / 2.0);
-            pango_cairo_show_layout(cr, layout);
+            cairo_set_source_rgba(cr, (c & 0xFF) / 255.0, ((c >> 8) & 0xFF) / 255.0, ((c >> 16) & 0xFF) / 255.0,
+                                  1.0 - ((c >> 24) & 0xFF) / 255.0);
+            cairo_paint(cr);
             cairo_restore(cr);
-            g_object_unref(layout);
         }
+        if (has_draw) draw::draw_on_cairo(cr, &cmds, true);
+    } else {
+        // Colour, image, text and draw block, as the drawing engine paints a face.
+        Cell none_;
+        cell::make(&none_, Type::none);
+        draw::draw_face(cr, &f, has_draw ? &cmds : &none_, true);
     }
-    painting = true;
-    uint32_t hdl = v->handle;
-    Cell* draw = face_facet(face, facet::draw);
-    if (draw && draw->is(Type::block)) {
-        Cell d = *draw;
-        if (draw_hook) {
-            cairo_save(cr);
-            draw_hook(cr, &d, w, h, v->flags);
-            cairo_restore(cr);
-        }
-    } else if (v->kind == Kind::base || v->kind == Kind::rich_text || v->kind == Kind::window ||
-               v->kind == Kind::panel) {
+    if (!has_draw && (v->kind == Kind::base || v->kind == Kind::rich_text || v->kind == Kind::window ||
+                      v->kind == Kind::panel)) {
         // Without a draw block the face's on-drawing actor draws, through draw-face.
         v->draw_context = cr;
         Message m = fallback_message(hdl);
@@ -776,12 +766,9 @@ gboolean paint_view(GtkWidget* widget, cairo_t* cr, gpointer) {
 
 void draw_face(const Cell* face, const Cell* cmds) {
     View* v = view_of_handle(face_handle(face));
-    if (!v || !v->draw_context || !cmds->is(Type::block) || !draw_hook) return;
-    auto* cr = static_cast<cairo_t*>(v->draw_context);
-    GtkWidget* w = v->kind == Kind::window ? v->container : v->widget;
-    cairo_save(cr);
-    draw_hook(cr, cmds, gtk_widget_get_allocated_width(w), gtk_widget_get_allocated_height(w), v->flags);
-    cairo_restore(cr);
+    if (!v || !v->draw_context || !cmds->is(Type::block)) return;
+    Cell c = *cmds;
+    draw::draw_on_cairo(static_cast<cairo_t*>(v->draw_context), &c, true);
 }
 
 }  // namespace zuv::gui

@@ -57,10 +57,11 @@ void event_field(const Cell* event, int32_t code, Cell* out);
 // face is not realised or its type has no native counterpart.
 bool send_event(const Cell* event, bool post);
 
-// ---- drawing ------------------------------------------------------------------------------------
-// The drawing engine renders a DRAW block onto a Cairo context of width x height device
-// pixels; set by the drawing module at start-up. Without it a draw block paints nothing.
-using DrawHook = void (*)(void* cairo, const Cell* cmds, int32_t width, int32_t height, uint32_t face_flags);
-extern DrawHook draw_hook;
+// ---- capture and start-up ----------------------------------------------------------------------
+// The face as painted, in a new image! pushed on the argument stack; none without a view.
+Cell* capture(Cell* face);
+// Installs the GTK backend behind Ridi's platform door (its binder); the program's main calls
+// it before start-up.
+void link();
 
 }  // namespace zuv::gui

@@ -13,6 +13,7 @@
 #include "datatypes/float.h"
 #include "datatypes/handle.h"
 #include "datatypes/integer.h"
+#include "datatypes/map.h"
 #include "datatypes/pair.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -54,7 +55,12 @@ void put_key(Cell* container, const char* key, const Cell* value) {
         if (object::find_index(&o, sym) >= 0) *object::find_value(&o, sym) = *value;
         return;
     }
-    if (!container->is(Type::block) && !container->is(Type::map)) return;
+    if (container->is(Type::map)) {
+        Cell m = *container, k, v = *value;
+        cell::make(&k, Type::set_word, 0, static_cast<uint32_t>(sym), static_cast<uint32_t>(-1));
+        map::put(&m, &k, &v, false, nullptr);
+        return;
+    }
     if (!container->is(Type::block)) return;
     Cell b = *container;
     int32_t n = series::length(&b);
@@ -172,6 +178,26 @@ void fill_system_ridi() {
             gtk_widget_destroy(w);
             g_object_unref(w);
         }
+    }
+    if (Cell* platform = ridi_field("platform"); platform && platform->is(Type::object)) {
+        int32_t major, minor, build, product;
+        os_version(&major, &minor, &build, &product);
+        Cell p = *platform;
+        Cell v;
+        tuple::make_at(&v, 3, static_cast<uint32_t>(major & 0xFF) | static_cast<uint32_t>(minor & 0xFF) << 8, 0, 0);
+        put_key(&p, "version", &v);
+        cell::make(&v, Type::integer, 0, static_cast<uint32_t>(build));
+        put_key(&p, "build", &v);
+        cell::make(&v, Type::integer, 0, static_cast<uint32_t>(product));
+        put_key(&p, "product", &v);
+    }
+    Cell size;
+    int32_t sw, sh;
+    screen_size(&sw, &sh);
+    pair::make_at(&size, sw, sh);
+    if (Cell* metrics = ridi_field("metrics")) {
+        Cell m = *metrics;
+        put_key(&m, "screen-size", &size);
     }
     stack::arguments_top = top;
 }
