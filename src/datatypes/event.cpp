@@ -52,11 +52,18 @@ constexpr FlagWord flag_words[] = {
 constexpr uint32_t test_masks[] = {flag::away, flag::down, flag::mid_down, flag::alt_down,
                                    flag::aux_down, flag::control, flag::shift};
 
-// Resolved symbol ids of the type words, made once.
-std::array<int32_t, type::count + 1>& type_symbols() {
-    static std::array<int32_t, type::count + 1> ids{};
-    if (!ids[1])
-        for (int32_t i = 1; i <= type::count; ++i) ids[i] = symbol::resolve(symbol::make(type_names[i]));
+// Symbol ids of the type words as spelled, and resolved, made once: every event's type is
+// read several times while it is dispatched.
+struct TypeSymbols {
+    std::array<int32_t, type::count + 1> spelled{}, resolved{};
+};
+TypeSymbols& type_symbols() {
+    static TypeSymbols ids;
+    if (!ids.spelled[1])
+        for (int32_t i = 1; i <= type::count; ++i) {
+            ids.spelled[i] = symbol::make(type_names[i]);
+            ids.resolved[i] = symbol::resolve(ids.spelled[i]);
+        }
     return ids;
 }
 
@@ -213,7 +220,7 @@ Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
 
 int32_t code_of_symbol(int32_t symbol) {
     int32_t s = symbol::resolve(symbol);
-    auto& ids = type_symbols();
+    auto& ids = type_symbols().resolved;
     for (int32_t i = 1; i <= type::count; ++i)
         if (ids[i] == s) return i;
     return 0;
@@ -227,7 +234,7 @@ int32_t code_of(const Cell* word) {
 
 int32_t word_of(int32_t code) {
     if (code < 1 || code > type::count) return 0;
-    return symbol::make(type_names[code]);
+    return type_symbols().spelled[code];
 }
 
 Cell* make_at(Cell* c, int32_t type, uint32_t message, uint32_t flags) {
@@ -241,7 +248,7 @@ void get_field(const Cell* e, int32_t code, Cell* out) {
     uint32_t flags = e->data3;
     if (code == field::type) {
         int32_t sym = word_of(e->int1());
-        if (sym) *out = scalar::word_of(type_names[e->int1()]);
+        if (sym) cell::make(out, Type::word, 0, static_cast<uint32_t>(sym), static_cast<uint32_t>(-1));
         else *out = none::shared;  // a made event whose spec gave no type
         return;
     }

@@ -1,5 +1,7 @@
 #include "runtime_fixture.h"
 
+#include "library/boot.h"
+
 #include "runtime/alloc.h"
 
 namespace zuv::testing {
@@ -17,6 +19,13 @@ void boot_runtime() {
     runtime::collector_enabled = 1;
     stack::arguments_base = stack::arguments_top = stack::arguments_bottom;
     stack::calls_top = stack::calls_bottom;
+}
+
+void boot_language() {
+    static bool booted = false;
+    if (booted) return;
+    booted = true;
+    boot::run_script();
 }
 
 Cell* text(const std::string& utf8) {

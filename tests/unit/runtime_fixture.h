@@ -16,6 +16,8 @@ namespace zuv::testing {
 
 // Starts the runtime the first time it is asked for; later calls only reset the stacks.
 void boot_runtime();
+// Runs the boot sections (the language library, Ridi) once for the test binary.
+void boot_language();
 
 // Every test of a runtime fixture starts with empty stacks and the collector on.
 class RuntimeTest : public ::testing::Test {

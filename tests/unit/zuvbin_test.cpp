@@ -41,11 +41,7 @@ class ZuvbinTest : public RuntimeTest {
 protected:
     void SetUp() override {
         RuntimeTest::SetUp();
-        static bool booted = false;
-        if (!booted) {
-            booted = true;
-            boot::run_script();
-        }
+        boot_language();
         stack::push_slot();  // an uncaught error lands in the frame's first cell
     }
 };
