@@ -87,5 +87,24 @@ TEST_F(EndToEnd, TheCloseButtonAsksAndTheWindowStays) {
     EXPECT_TRUE(gtk_widget_get_visible(view(win)->widget));
 }
 
+TEST_F(EndToEnd, DraggingAWindowGivesTheIngEventsAndOneMoreAtTheEnd) {
+    // The button held (away from the window) is what tells a drag from a program's move.
+    xdotool("mousemove --sync 1200 1000 mousedown 1");
+    GtkWindow* w = GTK_WINDOW(view(win)->widget);
+    for (int step = 1; step <= 3; ++step) {
+        gtk_window_move(w, dev(60 + 10 * step), dev(60));
+        ASSERT_TRUE(wait_for([&] { return static_cast<int>(of_type(t::moving).size()) == step; }));
+    }
+    // Each step: moving, then move; when the drag settles, one more move.
+    ASSERT_TRUE(wait_for([] { return of_type(t::move).size() == 4; }));
+    xdotool("mouseup 1");
+    std::vector<int32_t> geometry;
+    for (int32_t type : types())
+        if (type == t::moving || type == t::move) geometry.push_back(type);
+    EXPECT_EQ(geometry, (std::vector<int32_t>{t::moving, t::move, t::moving, t::move, t::moving, t::move, t::move}));
+    EXPECT_NEAR(of_type(t::move).back().x, 90, 1.0);
+    EXPECT_FALSE(gui::sizing);
+}
+
 }  // namespace
 }  // namespace zuv::testing
