@@ -171,7 +171,8 @@ uint32_t pixel(gui::View* w, int x, int y) {
 TEST_F(Lifecycle, BaseFacesPaintColourDrawBlockAndOnDrawing) {
     Cell red = face("red", "type: 'base offset: 0x0 size: 40x40 color: 255.0.0");
     Cell drawn = face("drawn", "type: 'base offset: 50x0 size: 40x40 draw: [pen off fill-pen 0.0.255 box 0x0 40x40]");
-    Cell actor = face("actor", "type: 'base offset: 100x0 size: 40x40 color: 0.255.0");
+    Cell actor = face("actor", "type: 'base offset: 100x0 size: 40x40 color: 0.255.0"
+                               " actors: make object! [on-drawing: func [face event][]]");
     Cell w = face("w", "type: 'window size: 200x100 color: 255.255.255 pane: reduce [red drawn actor]");
     realise(w);
     show(w);
@@ -180,18 +181,22 @@ TEST_F(Lifecycle, BaseFacesPaintColourDrawBlockAndOnDrawing) {
     EXPECT_EQ(pixel(v, dev(60), dev(10)), 0x0000FFu) << "the draw block went to the drawing engine";
     EXPECT_EQ(pixel(v, dev(110), dev(10)), 0x00FF00u);
     EXPECT_EQ(pixel(v, dev(170), dev(50)), 0xFFFFFFu);
-    // Faces without a draw block get a drawing event (their on-drawing actor), drawn ones not.
+    // Faces without a draw block get a drawing event for their on-drawing actor.
     events.clear();
     gui::redraw(&actor);
     gui::redraw(&drawn);
     pump();
-    bool actor_drew = false, drawn_drew = false;
+    gui::redraw(&red);
+    pump();
+    bool actor_drew = false, drawn_drew = false, plain_drew = false;
     for (const Record& r : of_type(gui::type::drawing)) {
         actor_drew |= r.face == "actor";
         drawn_drew |= r.face == "drawn";
+        plain_drew |= r.face == "red";
     }
     EXPECT_TRUE(actor_drew);
     EXPECT_FALSE(drawn_drew);
+    EXPECT_FALSE(plain_drew) << "no on-drawing actor, no drawing event";
     // A colour change repaints.
     eval("red/color: 0.0.0");
     mark(red, 0x20);

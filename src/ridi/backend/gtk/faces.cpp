@@ -717,6 +717,15 @@ namespace {
 bool painting = false;
 }
 
+// A face whose actors include on-drawing.
+bool draws_itself(const Cell* face) {
+    Cell* a = face_facet(face, facet::actors);
+    if (!a || !a->is(Type::object)) return false;
+    Cell actors = *a;
+    Cell* f = object::find_value(&actors, symbol::make("on-drawing"));
+    return f && (f->is(Type::function) || f->is(Type::routine) || f->is(Type::native));
+}
+
 gboolean paint_view(GtkWidget* widget, cairo_t* cr, gpointer) {
     View* v = view_of_widget(widget);
     Cell* face = view_face(v);
@@ -750,9 +759,11 @@ gboolean paint_view(GtkWidget* widget, cairo_t* cr, gpointer) {
         cell::make(&none_, Type::none);
         draw::draw_face(cr, &f, has_draw ? &cmds : &none_, true);
     }
-    if (!has_draw && (v->kind == Kind::base || v->kind == Kind::rich_text || v->kind == Kind::window ||
-                      v->kind == Kind::panel)) {
-        // Without a draw block the face's on-drawing actor draws, through draw-face.
+    if (!has_draw && draws_itself(&f) &&
+        (v->kind == Kind::base || v->kind == Kind::rich_text || v->kind == Kind::window || v->kind == Kind::panel)) {
+        // Without a draw block the face's on-drawing actor draws, through draw-face. Faces
+        // without one get no drawing event: a window of many plain faces repaints without a
+        // trip through the dispatch for each.
         v->draw_context = cr;
         Message m = fallback_message(hdl);
         cairo_save(cr);
