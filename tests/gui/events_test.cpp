@@ -263,6 +263,45 @@ TEST_F(Events, AFaceFreedInItsOwnHandlerAndEventsForFreedViews) {
     EXPECT_TRUE(out.is(Type::none));
 }
 
+TEST_F(Events, TouchpadPinchesAndSwipesAreGestures) {
+    auto pinch = [&](GdkTouchpadGesturePhase phase, double scale, double angle) {
+        GdkEvent* e = event_for(base, GDK_TOUCHPAD_PINCH, dev(8), dev(9));
+        e->touchpad_pinch.phase = phase;
+        e->touchpad_pinch.scale = scale;
+        e->touchpad_pinch.angle_delta = angle;
+        e->touchpad_pinch.x = dev(8);
+        e->touchpad_pinch.y = dev(9);
+        e->touchpad_pinch.n_fingers = 2;
+        put(e);
+    };
+    pinch(GDK_TOUCHPAD_GESTURE_PHASE_BEGIN, 1.0, 0);
+    pinch(GDK_TOUCHPAD_GESTURE_PHASE_UPDATE, 1.0, 0);
+    pinch(GDK_TOUCHPAD_GESTURE_PHASE_UPDATE, 1.5, 0);
+    pinch(GDK_TOUCHPAD_GESTURE_PHASE_UPDATE, 1.5, G_PI / 2);
+    pinch(GDK_TOUCHPAD_GESTURE_PHASE_END, 1.5, 0);
+    auto zoom = of_type(t::zoom);
+    ASSERT_EQ(zoom.size(), 3u);
+    EXPECT_EQ(zoom[0].picked, "none") << "the first step of a pinch only starts it";
+    EXPECT_EQ(zoom[1].picked, "150%");
+    EXPECT_EQ(zoom[2].picked, "100%");
+    EXPECT_EQ(zoom[0].face, "b");
+    EXPECT_NEAR(zoom[0].x, 8, 0.01);
+    auto rotate = of_type(t::rotate);
+    ASSERT_EQ(rotate.size(), 1u);
+    EXPECT_EQ(rotate[0].picked, "90");
+    // A new pinch starts afresh.
+    events.clear();
+    pinch(GDK_TOUCHPAD_GESTURE_PHASE_BEGIN, 1.0, 0);
+    pinch(GDK_TOUCHPAD_GESTURE_PHASE_UPDATE, 2.0, 0);
+    EXPECT_EQ(of_type(t::zoom).at(0).picked, "none");
+    GdkEvent* swipe = event_for(base, GDK_TOUCHPAD_SWIPE, 4, 4);
+    swipe->touchpad_swipe.phase = GDK_TOUCHPAD_GESTURE_PHASE_UPDATE;
+    swipe->touchpad_swipe.dy = 12;
+    swipe->touchpad_swipe.n_fingers = 3;
+    put(swipe);
+    EXPECT_EQ(of_type(t::pan).at(0).picked, "12");
+}
+
 TEST_F(Events, MadeEventsGoThroughTheSamePath) {
     // A made event: its face, window, offset and picked in a series of four.
     Cell* spec = block::push_new(4);

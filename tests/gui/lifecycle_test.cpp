@@ -143,6 +143,18 @@ TEST_F(Lifecycle, BadFacesRaiseTheirErrors) {
     EXPECT_EQ(eval("w/state/2").int2(), 0x10000);
 }
 
+TEST_F(Lifecycle, ANativeFailureIsReportedOnOneLineAndWorkGoesOn) {
+    // A child face with no parent view cannot be made: one line, no view, no error.
+    Cell orphan = face("orphan", "type: 'base size: 10x10");
+    ::testing::internal::CaptureStdout();
+    uint32_t h = gui::make_ridi(&orphan, 0);
+    std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(h, 0u);
+    EXPECT_EQ(out, "*** Ridi Error: a face needs a parent view to be made in\n");
+    Cell w = face("after", "type: 'window size: 20x20");
+    EXPECT_NE(realise(w), 0u);
+}
+
 TEST_F(Lifecycle, RateTicksUntilItIsTakenAway) {
     Cell w = face("ticker", "type: 'window size: 50x50 rate: 50");
     realise(w);
