@@ -191,6 +191,30 @@ TEST_F(Events, AStopAnswerToKeyDownKeepsTheCharacter) {
     EXPECT_EQ(types(), (std::vector<int32_t>{t::key_down, t::key_up}));
 }
 
+TEST_F(Events, AFocusableFaceTakesTheKeyboardWhenPressed) {
+    // Keys go to the window while no face holds the focus.
+    press(win, GDK_KEY_q);
+    EXPECT_EQ(of_type(t::key).at(0).face, "w");
+    eval("b/flags: 'focusable");
+    mark(base, 0x800);
+    gui::update_ridi(&base);
+    gtk_window_present(GTK_WINDOW(view(win)->widget));
+    GdkEvent* in = event_for(win, GDK_FOCUS_CHANGE);
+    in->focus_change.in = TRUE;
+    put(in);
+    events.clear();
+    put(event_for(base, GDK_BUTTON_PRESS, 5, 5));
+    put(event_for(base, GDK_BUTTON_RELEASE, 5, 5));
+    ASSERT_TRUE(wait_for([] { return !of_type(t::focus).empty(); }));
+    EXPECT_EQ(of_type(t::focus).at(0).face, "b");
+    EXPECT_TRUE(eval("same? w/selected b").int1());
+    events.clear();
+    press(win, GDK_KEY_q);
+    ASSERT_FALSE(of_type(t::key).empty());
+    EXPECT_EQ(of_type(t::key).at(0).face, "b");
+    EXPECT_EQ(of_type(t::key).at(0).window, "w");
+}
+
 TEST_F(Events, FocusAndCloseOfWindows) {
     GdkEvent* in = event_for(win, GDK_FOCUS_CHANGE);
     in->focus_change.in = TRUE;

@@ -16,7 +16,6 @@
 #include "evaluator/context.h"
 #include "evaluator/error.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/natives-list.h"
 #include "evaluator/object.h"
 #include "evaluator/symbol.h"
 #include "memory/stack.h"
@@ -354,8 +353,13 @@ void filter_event(GdkEvent* e, gpointer) {
                 pressed_view = v->handle;
                 if (v->kind == Kind::base) ++v->capture;
             }
+            uint32_t h = v->handle;
             go = make_event(&m, static_cast<int32_t>(flags), t);
             pressed_view = 0;
+            // A press on a focusable view gives it the keyboard.
+            if (View* again = view_of_handle(h); go && again && again->kind != Kind::window &&
+                                                 (again->flags & flag::focusable) && !gtk_widget_has_focus(again->widget))
+                gtk_widget_grab_focus(again->widget);
             break;
         }
         case GDK_2BUTTON_PRESS:
@@ -503,6 +507,10 @@ void window_configure(View* v, GdkEventConfigure* c, Message* m) {
     bool dragging = (s & (GDK_BUTTON1_MASK | GDK_BUTTON2_MASK | GDK_BUTTON3_MASK)) != 0;
     int rx = c->x, ry = c->y;
     gdk_window_get_root_origin(c->window, &rx, &ry);  // the frame's position
+    int ox = rx, oy = ry;
+    gdk_window_get_origin(c->window, &ox, &oy);  // the client area's
+    v->frame_x = ox - rx;
+    v->frame_y = oy - ry;
     bool moved = rx != v->last_x || ry != v->last_y;
     bool resized = c->width != v->last_w || c->height != v->last_h;
     v->last_x = rx;

@@ -82,6 +82,24 @@ void on_realize(GtkWidget*, gpointer data) { apply_cursor(static_cast<View*>(dat
 
 gboolean on_delete(GtkWidget*, GdkEvent*, gpointer) { return TRUE; }  // closing is the language's
 
+// A view inside a window took or lost the keyboard focus: the window's `selected` follows it,
+// and the face hears of it.
+gboolean on_focus(GtkWidget* w, GdkEventFocus* e, gpointer) {
+    View* v = view_of_widget(w);
+    Cell* face = view_face(v);
+    if (!face) return FALSE;
+    uint32_t h = v->handle;
+    if (e->in) {
+        if (Cell* top = view_face(top_view(v))) {
+            Cell f = *face;
+            if (Cell* sel = face_facet(top, facet::selected)) *sel = f;
+        }
+    }
+    Message m = fallback_message(h);
+    make_event(&m, 0, e->in ? type::focus : type::unfocus);
+    return FALSE;
+}
+
 constexpr GdkEventMask view_events = GdkEventMask(
     GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_SCROLL_MASK |
     GDK_SMOOTH_SCROLL_MASK | GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK | GDK_ENTER_NOTIFY_MASK |
@@ -470,6 +488,8 @@ uint32_t make_ridi(Cell* face, uint32_t parent_handle) {
         Cell* en = face_facet(face, facet::enabled);
         if (en && en->is(Type::logic) && !logic::get(en)) gtk_widget_set_sensitive(widget, FALSE);
         if (mask & flag::focusable) gtk_widget_set_can_focus(widget, TRUE);
+        g_signal_connect(widget, "focus-in-event", G_CALLBACK(on_focus), nullptr);
+        g_signal_connect(widget, "focus-out-event", G_CALLBACK(on_focus), nullptr);
         show_view(v, face);
     }
     g_signal_connect(kind == Kind::window ? v->container : widget, "realize", G_CALLBACK(on_realize), v);
@@ -536,6 +556,7 @@ void apply(View* v, Cell* face, int32_t which) {
         case facet::flags: {
             Cell* f = face_facet(face, facet::flags);
             v->flags = f ? get_flags(f) : 0;
+            if (v->kind != Kind::window) gtk_widget_set_can_focus(v->widget, (v->flags & flag::focusable) != 0);
             if (v->kind == Kind::window) apply_window_flags(v, face);
             break;
         }
