@@ -142,7 +142,7 @@ void paint_current_path(Context& ctx, bool fill_allowed) {
 namespace {
 
 // ---------------------------------------------------------------------------------------------
-// Shadows: the shape drawn into a group, its alpha blurred and painted in the shadow colour
+// Shadows: the shape drawn into an image of its own, its alpha blurred and painted in the shadow colour
 
 void blur_alpha(std::vector<uint8_t>& a, int w, int h, double sigma) {
     if (sigma < 0.5) return;
@@ -176,25 +176,46 @@ void with_shadows(Context& ctx, double x, double y, double w, double h, Draw&& d
         draw_shape();
         return;
     }
+    // The shape is drawn alone into an image of its own device box, whatever the target's
+    // surface is (a window's may not be an image), and its alpha makes the shadows.
     cairo_t* cr = ctx.cr;
-    cairo_push_group(cr);
-    draw_shape();
-    cairo_pattern_t* group = cairo_pop_group(cr);
-    cairo_surface_t* s = nullptr;
-    if (cairo_pattern_get_surface(group, &s) != CAIRO_STATUS_SUCCESS ||
-        cairo_surface_get_type(s) != CAIRO_SURFACE_TYPE_IMAGE) {
-        cairo_set_source(cr, group);
-        cairo_paint(cr);
-        cairo_pattern_destroy(group);
+    double lw = ctx.st.pen.kind != kind::off ? ctx.st.line_width : 0;
+    double xs[4] = {x - lw, x + w + lw, x + w + lw, x - lw}, ys[4] = {y - lw, y - lw, y + h + lw, y + h + lw};
+    double dx1 = 1e18, dy1 = 1e18, dx2 = -1e18, dy2 = -1e18;
+    for (int i = 0; i < 4; ++i) {
+        cairo_user_to_device(cr, &xs[i], &ys[i]);
+        dx1 = std::min(dx1, xs[i]), dx2 = std::max(dx2, xs[i]);
+        dy1 = std::min(dy1, ys[i]), dy2 = std::max(dy2, ys[i]);
+    }
+    dx1 -= 1, dy1 -= 1, dx2 += 1, dy2 += 1;
+    dx1 = std::max(dx1, -1.0e6), dy1 = std::max(dy1, -1.0e6);
+    dx2 = std::min(dx2, 1.0e6), dy2 = std::min(dy2, 1.0e6);
+    int ox = static_cast<int>(std::floor(dx1)), oy = static_cast<int>(std::floor(dy1));
+    int gw = static_cast<int>(std::ceil(dx2)) - ox, gh = static_cast<int>(std::ceil(dy2)) - oy;
+    if (gw <= 0 || gh <= 0 || int64_t(gw) * gh > (int64_t(1) << 24)) {
+        draw_shape();
         return;
     }
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, gw, gh);
+    cairo_t* g = cairo_create(s);
+    cairo_matrix_t placed = ctx.st.ctm;
+    placed.x0 -= ox;
+    placed.y0 -= oy;
+    cairo_set_matrix(g, &placed);
+    cairo_set_antialias(g, ctx.st.antialias ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_NONE);
+    ctx.cr = g;
+    try {
+        draw_shape();
+    } catch (...) {
+        ctx.cr = cr;
+        cairo_destroy(g);
+        cairo_surface_destroy(s);
+        throw;
+    }
+    ctx.cr = cr;
+    cairo_destroy(g);
     cairo_surface_flush(s);
-    int gw = cairo_image_surface_get_width(s), gh = cairo_image_surface_get_height(s);
     int stride = cairo_image_surface_get_stride(s);
-    double ox, oy;  // device position of the group's first pixel
-    cairo_surface_get_device_offset(s, &ox, &oy);
-    ox = -ox;
-    oy = -oy;
     const cairo_matrix_t& m = ctx.st.ctm;
     double scale = std::sqrt(std::abs(m.xx * m.yy - m.xy * m.yx));
     double sx = x, sy = y;
@@ -239,11 +260,11 @@ void with_shadows(Context& ctx, double x, double y, double w, double h, Draw&& d
         }
         cairo_surface_destroy(mask);
     }
-    // The shape itself, painted in the user space the group was made in.
-    cairo_restore(cr);
-    cairo_set_source(cr, group);
+    // Then the shape itself over its shadows.
+    cairo_set_source_surface(cr, s, ox, oy);
     cairo_paint(cr);
-    cairo_pattern_destroy(group);
+    cairo_restore(cr);
+    cairo_surface_destroy(s);
 }
 
 // ---------------------------------------------------------------------------------------------
