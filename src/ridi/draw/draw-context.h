@@ -59,6 +59,7 @@ struct State {
     int join = 0, cap = 0;
     std::vector<double> dashes;
     PangoFontDescription* font = nullptr;  // owned by the font! object's cache, or null
+    int32_t font_decorations = 0;          // underline and strike of the font's style
     double font_angle = 0;                 // degrees the font's text turns by, about its position
     uint32_t text_color = 0xFF000000;
     bool font_color_set = false;

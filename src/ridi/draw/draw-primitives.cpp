@@ -1092,6 +1092,7 @@ void cmd_font(Context& ctx, Cursor& c) {
     Cell font = *v;
     ++c.index;
     ctx.st.font = text_box::font_description(&font);
+    ctx.st.font_decorations = text_box::font_decorations(&font);
     const Cell* angle = object::find_value(&font, sym("angle"));
     ctx.st.font_angle = angle->is(Type::integer) ? angle->int2() : angle->is(Type::float_) ? angle->float23() : 0;
     if (!std::isfinite(ctx.st.font_angle)) ctx.st.font_angle = 0;
@@ -1119,7 +1120,7 @@ void cmd_text(Context& ctx, Cursor& c) {
     if (ctx.st.singular) return;
     cairo_t* cr = ctx.cr;
     if (v.is(Type::string)) {
-        PangoLayout* layout = text_box::plain_layout(&v, ctx.st.font);
+        PangoLayout* layout = text_box::plain_layout(&v, ctx.st.font, ctx.st.font_decorations);
         int lw, lh;
         pango_layout_get_size(layout, &lw, &lh);
         if (ctx.st.pen.kind >= kind::gradient && !ctx.st.font_color_set)
