@@ -476,6 +476,8 @@ Cell* metrics(Cell* face, Cell* argument, int32_t kind) {
         if (c->is(Type::pair)) x = pair::x(c), y = pair::y(c);
         else if (c->is(Type::point2D)) x = point::get(c, 0), y = point::get(c, 1);
         else x = y = 0;
+        if (!std::isfinite(x)) x = 0;
+        if (!std::isfinite(y)) y = 0;
         x -= fl->dx;
         y -= fl->dy;
     };
