@@ -3,6 +3,9 @@
 #pragma once
 #include <cairo.h>
 
+#include <vector>
+
+#include "library/routines.h"
 #include "memory/cell.h"
 
 namespace zuv::draw {
@@ -23,6 +26,10 @@ bool draw_on_cairo(cairo_t* cr, Cell* commands, bool catch_errors);
 // size, its text through the text-box engine (font, para, size, styles of its data; not for a
 // window), then its DRAW block (the draw facet, or none). Errors as for draw_on_cairo.
 bool draw_face(cairo_t* cr, Cell* face, Cell* commands, bool catch_errors);
+
+// The routines of the platform object's drawing slots, by their slot names: draw-image,
+// size-text (faces other than rich-text) and text-box-metrics.
+std::vector<library::Definition> routine_definitions();
 
 // Adds the binder of the drawing routines (draw-image, size-text, text-box-metrics) to the
 // boot; the program's main calls it before start-up.
