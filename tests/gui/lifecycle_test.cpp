@@ -185,7 +185,9 @@ TEST_F(Lifecycle, BaseFacesPaintColourDrawBlockAndOnDrawing) {
     Cell drawn = face("drawn", "type: 'base offset: 50x0 size: 40x40 draw: [pen off fill-pen 0.0.255 box 0x0 40x40]");
     Cell actor = face("actor", "type: 'base offset: 100x0 size: 40x40 color: 0.255.0"
                                " actors: make object! [on-drawing: func [face event][]]");
-    Cell w = face("w", "type: 'window size: 200x100 color: 255.255.255 pane: reduce [red drawn actor]");
+    // No colour: see-through, only its drawing covers what is beneath (in logical pixels).
+    Cell glass = face("glass", "type: 'base offset: 0x0 size: 40x40 draw: [pen off fill-pen 0.0.255 box 30x30 40x40]");
+    Cell w = face("w", "type: 'window size: 200x100 color: 255.255.255 pane: reduce [red drawn actor glass]");
     realise(w);
     show(w);
     gui::View* v = view(w);
@@ -193,6 +195,8 @@ TEST_F(Lifecycle, BaseFacesPaintColourDrawBlockAndOnDrawing) {
     EXPECT_EQ(pixel(v, dev(60), dev(10)), 0x0000FFu) << "the draw block went to the drawing engine";
     EXPECT_EQ(pixel(v, dev(110), dev(10)), 0x00FF00u);
     EXPECT_EQ(pixel(v, dev(170), dev(50)), 0xFFFFFFu);
+    EXPECT_EQ(pixel(v, dev(35), dev(35)), 0x0000FFu) << "the see-through face's drawing";
+    EXPECT_EQ(pixel(v, dev(25), dev(25)), 0xFF0000u) << "and the face beneath it";
     // Faces without a draw block get a drawing event for their on-drawing actor.
     events.clear();
     gui::redraw(&actor);
@@ -214,6 +218,7 @@ TEST_F(Lifecycle, BaseFacesPaintColourDrawBlockAndOnDrawing) {
     mark(red, 0x20);
     gui::update_ridi(&red);
     EXPECT_TRUE(wait_for([&] { return pixel(v, dev(10), dev(10)) == 0; }));
+    EXPECT_EQ(pixel(v, dev(35), dev(35)), 0x0000FFu);
 }
 
 TEST_F(Lifecycle, TranslucentBorderlessWindowsAreLayeredWhereTheScreenAllows) {

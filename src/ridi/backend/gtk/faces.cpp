@@ -764,6 +764,9 @@ gboolean paint_view(GtkWidget* widget, cairo_t* cr, gpointer) {
         cairo_paint(cr);
         cairo_restore(cr);
     }
+    // Faces draw in logical pixels.
+    cairo_save(cr);
+    cairo_scale(cr, scale, scale);
     if (v->kind == Kind::window || v->kind == Kind::panel || v->kind == Kind::group_box) {
         uint32_t c = 0;
         if (color_tuple(&f, &c)) {
@@ -775,10 +778,17 @@ gboolean paint_view(GtkWidget* widget, cairo_t* cr, gpointer) {
         }
         if (has_draw) draw::draw_on_cairo(cr, &cmds, true);
     } else {
-        // Colour, image, text and draw block, as the drawing engine paints a face.
+        // Colour, image, text and draw block, as the drawing engine paints a face. A face
+        // without an opaque colour is painted apart and laid over what is beneath it.
         Cell none_;
         cell::make(&none_, Type::none);
+        bool see_through = transparent(&f);
+        if (see_through) cairo_push_group(cr);
         draw::draw_face(cr, &f, has_draw ? &cmds : &none_, true);
+        if (see_through) {
+            cairo_pop_group_to_source(cr);
+            cairo_paint(cr);
+        }
     }
     if (!has_draw && draws_itself(&f) &&
         (v->kind == Kind::base || v->kind == Kind::rich_text || v->kind == Kind::window || v->kind == Kind::panel)) {
@@ -792,6 +802,7 @@ gboolean paint_view(GtkWidget* widget, cairo_t* cr, gpointer) {
         cairo_restore(cr);
         if (View* again = view_of_handle(hdl)) again->draw_context = nullptr;
     }
+    cairo_restore(cr);
     painting = false;
     return FALSE;  // the children paint next
 }
