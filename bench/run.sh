@@ -38,3 +38,9 @@ echo
 # DRAW against the same drawing made by a C program calling Cairo directly (milliseconds).
 cc -O2 bench/draw-cairo.c $(pkg-config --cflags --libs cairo) -lm -o build/draw-cairo
 printf '%-10s %9s %9s\n' draw "$(build/zuv bench/draw.zuv)" "$(build/draw-cairo)"
+
+echo
+# The GTK backend under a virtual display (see the figures in the note of bench/gui.zuv).
+if command -v xvfb-run >/dev/null; then
+  GTK_THEME=Adwaita NO_AT_BRIDGE=1 xvfb-run -a -s "-screen 0 1280x1024x24" build/zuv bench/gui.zuv
+fi

@@ -37,6 +37,7 @@
 #include "memory/collector.h"
 #include "memory/stack.h"
 #include "reader/lexer-load.h"
+#include "ridi/backend/gtk/gui.h"
 #include "ridi/draw/draw.h"
 #include "ridi/platform.h"
 #include "runtime/entry.h"
@@ -345,8 +346,9 @@ void* run(void* p) {
 // Runs on a thread with the interpreter's large stack, as the program itself does, so that
 // deep recursion ends in the language's stack-overflow error.
 int main(int argc, char** argv) {
-    draw::link();
     ridi::link();
+    draw::link();
+    gui::link();
     console::link();
     Args args{argc, argv, 1};
     pthread_attr_t attr;

@@ -110,5 +110,20 @@ TEST_F(DrawOnCairo, AFacePaintsItsColourImageAndDrawBlock) {
     EXPECT_EQ(pixel(20, 20), 0u) << "a face without a colour is transparent";
 }
 
+// A window's surface need not be an image: shadows are made aside and still land on it.
+TEST_F(DrawOnCairo, ShadowsLandOnASurfaceThatIsNoImage) {
+    cairo_surface_t* recording = cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, nullptr);
+    cairo_t* rc = cairo_create(recording);
+    Cell cmds = block("shadow 4x4 0 0 0.0.0 pen off fill-pen 255.0.0 box 2x2 10x10");
+    EXPECT_TRUE(draw::draw_on_cairo(rc, &cmds, false));
+    cairo_destroy(rc);
+    cairo_set_source_surface(cr, recording, 0, 0);
+    cairo_paint(cr);
+    cairo_surface_destroy(recording);
+    EXPECT_EQ(pixel(15, 15), 0xFFFF0000u) << "the shape";
+    EXPECT_EQ(pixel(22, 22), 0xFF000000u) << "its shadow, beyond it";
+    EXPECT_EQ(pixel(30, 30), 0u);
+}
+
 }  // namespace
 }  // namespace zuv

@@ -59,6 +59,7 @@ struct State {
     int join = 0, cap = 0;
     std::vector<double> dashes;
     PangoFontDescription* font = nullptr;  // owned by the font! object's cache, or null
+    int32_t font_decorations = 0;          // underline and strike of the font's style
     double font_angle = 0;                 // degrees the font's text turns by, about its position
     uint32_t text_color = 0xFF000000;
     bool font_color_set = false;
@@ -114,6 +115,26 @@ int32_t word_symbol(const Cell* c, Type t = Type::word);
 // The value a word refers to, or null when it has none.
 const Cell* word_value(const Cell* word);
 int32_t sym(const char* name);
+
+// The keywords of the commands' arguments, as canonical symbols.
+struct Words {
+    int32_t off = sym("off"), linear = sym("linear"), radial = sym("radial"), diamond = sym("diamond"),
+            pattern = sym("pattern"), bitmap = sym("bitmap"), pad = sym("pad"), repeat = sym("repeat"),
+            reflect = sym("reflect"), tile = sym("tile"), flip_x = sym("flip-x"), flip_y = sym("flip-y"),
+            flip_xy = sym("flip-xy"), clamp = sym("clamp"), miter = sym("miter"), bevel = sym("bevel"),
+            round = sym("round"), miter_bevel = sym("miter-bevel"), flat = sym("flat"), square = sym("square"),
+            closed = sym("closed"), border = sym("border"), crop = sym("crop"), inset = sym("inset"),
+            replace = sym("replace"), intersect = sym("intersect"), union_ = sym("union"), xor_ = sym("xor"),
+            exclude = sym("exclude"), pen = sym("pen"), fill_pen = sym("fill-pen");
+};
+const Words& words();
+// The canonical symbol of the word at the cursor (of that kind), else 0; nothing is consumed.
+int32_t peek_word(const Cursor& c, Type t = Type::word);
+// A point or number that must be there, else draw-invalid at the cursor.
+void need_point(Cursor& c, double& x, double& y);
+void need_number(Cursor& c, double& v);
+// Points while the values are points, as x, y pairs.
+void read_points(Cursor& c, std::vector<double>& pts);
 
 // The interpreter.
 void interpret(Context& ctx, const Cell* block);

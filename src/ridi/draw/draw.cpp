@@ -337,6 +337,20 @@ void unpremultiply(const uint32_t* from, uint32_t* to, int64_t count) {
     }
 }
 
+namespace {
+
+// Back from the drawing: a pixel the drawing left as it found it keeps its straight colour
+// exactly (the trip through premultiplied form loses the colour of transparent pixels).
+void store_back(const uint32_t* drawn, uint32_t* pixels, int64_t count) {
+    for (int64_t i = 0; i < count; ++i) {
+        uint32_t was = pixels[i], found;
+        premultiply(&was, &found, 1);
+        if (drawn[i] != found) unpremultiply(drawn + i, pixels + i, 1);
+    }
+}
+
+}  // namespace
+
 void draw_image(Cell* image_cell, Cell* commands) {
     int32_t w = image::width(image_cell), h = image::height(image_cell);
     if (w <= 0 || h <= 0 || !image::pixels(image_cell)) return;
@@ -352,7 +366,7 @@ void draw_image(Cell* image_cell, Cell* commands) {
         for (int32_t y = 0; y < h; ++y) {
             auto* row = reinterpret_cast<uint32_t*>(data + int64_t(y) * stride);
             if (into_surface) premultiply(pixels + int64_t(y) * w, row, w);
-            else unpremultiply(row, pixels + int64_t(y) * w, w);
+            else store_back(row, pixels + int64_t(y) * w, w);
         }
     };
     cairo_surface_flush(surface);

@@ -149,11 +149,26 @@ PangoFontDescription* font_description(const Cell* font) {
     return d;
 }
 
-PangoLayout* plain_layout(const Cell* text, PangoFontDescription* font) {
+int32_t font_decorations(const Cell* font) {
+    if (!font || !font->is(Type::object)) return 0;
+    Cell f = *font;
+    const Cell* style = facet(&f, "style");
+    return (style_has(style, "underline") ? decoration::underline : 0) |
+           (style_has(style, "strike") ? decoration::strike : 0);
+}
+
+PangoLayout* plain_layout(const Cell* text, PangoFontDescription* font, int32_t decorations) {
     PangoLayout* layout = pango_layout_new(pango_context());
     std::string s = string::to_utf8(text);
     pango_layout_set_text(layout, s.data(), static_cast<int>(s.size()));
     pango_layout_set_font_description(layout, font ? font : font_description(nullptr));
+    if (decorations) {
+        PangoAttrList* list = pango_attr_list_new();
+        if (decorations & decoration::underline) pango_attr_list_insert(list, pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
+        if (decorations & decoration::strike) pango_attr_list_insert(list, pango_attr_strikethrough_new(TRUE));
+        pango_layout_set_attributes(layout, list);
+        pango_attr_list_unref(list);
+    }
     return layout;
 }
 
@@ -320,10 +335,10 @@ FaceLayout* build(Cell* face) {
         Cell* color = facet(&font_value, "color");
         if (color && color->is(Type::tuple))
             add_color(list, image::pixel_of_tuple(color), 0, static_cast<int32_t>(text.size()), false);
-        Cell* style = facet(&font_value, "style");
-        if (style_has(style, "underline"))
+        int32_t decorations = font_decorations(&font_value);
+        if (decorations & decoration::underline)
             add(list, pango_attr_underline_new(PANGO_UNDERLINE_SINGLE), 0, static_cast<int32_t>(text.size()));
-        if (style_has(style, "strike"))
+        if (decorations & decoration::strike)
             add(list, pango_attr_strikethrough_new(TRUE), 0, static_cast<int32_t>(text.size()));
     }
     Cell* data = facet(&f, "data");
@@ -461,6 +476,8 @@ Cell* metrics(Cell* face, Cell* argument, int32_t kind) {
         if (c->is(Type::pair)) x = pair::x(c), y = pair::y(c);
         else if (c->is(Type::point2D)) x = point::get(c, 0), y = point::get(c, 1);
         else x = y = 0;
+        if (!std::isfinite(x)) x = 0;
+        if (!std::isfinite(y)) y = 0;
         x -= fl->dx;
         y -= fl->dy;
     };

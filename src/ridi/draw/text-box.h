@@ -20,8 +20,15 @@ PangoFontDescription* font_description(const Cell* font);
 // Drops kept descriptions when there are many; only at entry points, while no drawing holds one.
 void trim_cache();
 
-// A new layout of a string! (from its position) in the font, unbounded; the caller unrefs it.
-PangoLayout* plain_layout(const Cell* text, PangoFontDescription* font);
+// The style words of a font! that are no part of its description: underline and strike.
+int32_t font_decorations(const Cell* font);
+namespace decoration {
+constexpr int32_t underline = 1, strike = 2;
+}
+
+// A new layout of a string! (from its position) in the font, unbounded, with the decorations;
+// the caller unrefs it.
+PangoLayout* plain_layout(const Cell* text, PangoFontDescription* font, int32_t decorations = 0);
 
 // A face laid out: the layout, the byte offset of every character (one more for the tail),
 // and the shift that aligns it in the face's box when it does not wrap.

@@ -1,0 +1,143 @@
+// The GTK backend behind Ridi's platform door: each operation the platform routines call,
+// over the views, the loop and the event readers of this folder. It is installed at start-up
+// and steps aside for the display-less backend when no display opens.
+#include <pango/pangocairo.h>
+
+#include <string>
+
+#include "datatypes/block.h"
+#include "datatypes/handle.h"
+#include "datatypes/image.h"
+#include "datatypes/logic.h"
+#include "datatypes/pair.h"
+#include "datatypes/point.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "evaluator/error.h"
+#include "evaluator/object.h"
+#include "evaluator/symbol.h"
+#include "library/boot.h"
+#include "memory/stack.h"
+#include "ridi/backend/gtk/backend.h"
+#include "ridi/backend/gtk/gui.h"
+#include "ridi/draw/draw.h"
+#include "ridi/platform.h"
+
+namespace zuv::gui {
+
+namespace {
+
+[[noreturn]] void raise_not_done() { error::raise(error::id::internal_not_done); }
+
+class GtkBackend final : public ridi::Backend {
+public:
+    bool has_display() const override { return available(); }
+
+    void init() override {
+        if (!gui::init()) {
+            // No display: the language level still runs, on the backend without one.
+            ridi::set_backend(nullptr);
+            ridi::backend().init();
+            return;
+        }
+        fill_system_ridi();
+    }
+
+    void fetch_all_screens(Cell* out) override {
+        *out = *gui::fetch_all_screens();
+        stack::pop(1);
+    }
+    void get_current_screen(Cell* out) override { handle::make_at(out, current_screen(), handle::subtype::monitor); }
+    void get_screen_size(int32_t, Cell* out) override {
+        int32_t w, h;
+        screen_size(&w, &h);
+        pair::make_at(out, w, h);
+    }
+
+    // Text is measured by the drawing engine, the same with a display as without one.
+    bool get_text_size(Cell* face, Cell* text, Cell* size) override {
+        return ridi::draw_engine.size_text && ridi::draw_engine.size_text(face, text, size);
+    }
+
+    void update_facet(Cell* owner, Cell* word, Cell* value, Cell* action, Cell* new_value, int32_t index,
+                      int32_t part) override {
+        gui::update_facet(owner, word, value, action, new_value, index, part);
+    }
+    // The drawn faces keep their text in the face itself: there is nothing native to read back.
+    void get_text_alt(Cell*, int32_t) override {}
+    // Fonts and para are read afresh at each paint; the faces using them are re-shown by the
+    // language level, which repaints them.
+    void update_font(Cell*, int32_t) override {}
+    void update_para(Cell*, int32_t) override {}
+    void update_scroller(Cell*, int32_t) override {}
+
+    uint32_t make_ridi(Cell* face, uint32_t parent) override { return gui::make_ridi(face, parent); }
+    void destroy_ridi(Cell* face, bool empty) override { gui::destroy_ridi(face, empty); }
+    void update_views(Cell* faces) override { gui::update_views(faces); }
+    void update_ridi(Cell* face) override { gui::update_ridi(face); }
+    void refresh_window(uint32_t h) override { gui::refresh_window(h); }
+    void redraw(Cell* face) override { gui::redraw(face); }
+    void show_window(uint32_t h) override { gui::show_window(h); }
+
+    bool do_events(bool no_wait) override { return gui::do_events(no_wait); }
+    void exit_event_loop() override { gui::exit_event_loop(); }
+
+    // The dialogs come with the native widget set.
+    void request_font(Cell*, Cell*, bool, Cell*) override { raise_not_done(); }
+    void request_file(Cell*, Cell*, Cell*, bool, bool, Cell*) override { raise_not_done(); }
+    void request_dir(Cell*, Cell*, Cell*, bool, bool, Cell*) override { raise_not_done(); }
+
+    void set_dark_mode(Cell* face, bool dark) override { gui::set_dark_mode(face, dark); }
+    bool support_dark_mode() override { return support_dark_mode_q(); }
+    // Cairo has no separate hardware device to make.
+    void create_device() override {}
+
+    bool send_event(Cell* event, bool queued) override { return gui::send_event(event, queued); }
+    void event_field(const Cell* event, int32_t code, Cell* out) override { gui::event_field(event, code, out); }
+
+    Cell* face_to_image(Cell* face) override { return capture(face); }
+};
+
+GtkBackend gtk_backend;
+
+void bind_backend() {
+    ridi::set_backend(&gtk_backend);
+    ridi::draw_engine.draw_face = [](Cell* face, Cell* cmds) { gui::draw_face(face, cmds); };
+}
+
+}  // namespace
+
+// A face drawn into a new image!: the view and its children as they are painted on screen.
+Cell* capture(Cell* face) {
+    View* v = view_of_handle(face_handle(face));
+    if (!v) return none::push();
+    GtkWidget* w = v->kind == Kind::window ? v->container : v->widget;
+    // Settle pending sizes first: a change made just before must show in the image.
+    if (GtkWidget* top = gtk_widget_get_toplevel(w); GTK_IS_CONTAINER(top)) gtk_container_check_resize(GTK_CONTAINER(top));
+    int width = gtk_widget_get_allocated_width(w), height = gtk_widget_get_allocated_height(w);
+    if (width <= 0 || height <= 0) return image::push_new(0, 0, 0);
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_t* cr = cairo_create(s);
+    gtk_widget_draw(w, cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(s);
+    // Cairo's pixels are premultiplied; image! keeps them straight.
+    int stride = cairo_image_surface_get_stride(s);
+    unsigned char* data = cairo_image_surface_get_data(s);
+    for (int y = 0; y < height; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(data + y * stride);
+        for (int x = 0; x < width; ++x) {
+            uint32_t p = row[x], a = p >> 24;
+            if (a == 0 || a == 255) continue;
+            uint32_t r = ((p >> 16) & 0xFF) * 255 / a, g = ((p >> 8) & 0xFF) * 255 / a, b = (p & 0xFF) * 255 / a;
+            row[x] = (a << 24) | (r << 16) | (g << 8) | b;
+        }
+    }
+    Cell* img = image::push_from_memory(width, height, stride, data);
+    cairo_surface_destroy(s);
+    return img;
+}
+
+void link() { boot::add_binder(bind_backend); }
+
+}  // namespace zuv::gui
