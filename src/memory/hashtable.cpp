@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -559,6 +560,18 @@ Cell* put(Ref table, Cell* value) {
     return insert(table, value, &status);
 }
 
+namespace {
+
+// NaN equals nothing, itself included, yet a hash! groups its NaNs as it groups equal
+// values: as groups of one they would all sit in one probe chain, and each insertion
+// would walk every NaN before it.
+bool both_nan(const Cell* a, const Cell* b) {
+    return (a->is(Type::float_) || a->is(Type::percent)) && a->type() == b->type() && std::isnan(a->float23()) &&
+           std::isnan(b->float23());
+}
+
+}  // namespace
+
 Cell* insert(Ref table, Cell* value, int32_t* status) {
     Record* r = record_of(table);
     int32_t kind = r->kind;
@@ -589,7 +602,8 @@ Cell* insert(Ref table, Cell* value, int32_t* status) {
         Cell* cells = cells_of(r);
         if (kind == kind_hash) {
             Cell* first = cells + group_first(r, key);
-            if (first->type() == cells[position].type() && actions::compare(first, cells + position, actions::op::equal)) {
+            if (first->type() == cells[position].type() &&
+                (both_nan(first, cells + position) || actions::compare(first, cells + position, actions::op::equal))) {
                 join_group(table, p.i, key, position);
                 set_index_entry(table, position, static_cast<int32_t>(p.i) + 1);
                 return cells_of(record_of(table)) + position;
