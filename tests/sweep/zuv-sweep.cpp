@@ -8,6 +8,7 @@
 // faults left out; the plan comes from them. A call may raise any language error. The run is
 // the same for the same seed: forms of two or more arguments whose full product exceeds the
 // cap are sampled from a generator seeded by the seed, the form and the sample's number.
+// With ZUV_GC_TORTURE=1 the calls (not the runner's boot) collect at every allocation.
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -180,6 +181,7 @@ int64_t now_ms() {
 }
 
 int log_fd = -1;  // the children's standard error, read back for reports
+bool torture_calls = false;
 
 extern "C" void on_child_fault(int sig) {
     char text[96];
@@ -208,6 +210,8 @@ constexpr int leak_status = 23;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_ONSTACK | SA_RESETHAND;
     for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP}) sigaction(s, &sa, nullptr);
+    // ZUV_GC_TORTURE=1 collects at every allocation of the calls (not of the runner's boot).
+    collector::torture = torture_calls;
     for (int64_t i = from; i < to; ++i) {
         shared->started_ms = now_ms();
         shared->current = i;
@@ -473,6 +477,7 @@ void* run(void* p) {
     rt::init_language();
     runtime::startup_mode = 0;
     runtime::collector_enabled = 1;
+    torture_calls = collector::torture;
     collector::torture = false;
     std::string plan;
     try {
