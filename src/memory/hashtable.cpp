@@ -562,12 +562,15 @@ Cell* put(Ref table, Cell* value) {
 
 namespace {
 
-// NaN equals nothing, itself included, yet a hash! groups its NaNs as it groups equal
-// values: as groups of one they would all sit in one probe chain, and each insertion
-// would walk every NaN before it.
-bool both_nan(const Cell* a, const Cell* b) {
-    return (a->is(Type::float_) || a->is(Type::percent)) && a->type() == b->type() && std::isnan(a->float23()) &&
-           std::isnan(b->float23());
+// A value with a NaN in it (a float, a percent, a point) equals nothing, itself included,
+// yet a hash! groups such values as it groups equal ones: as groups of one they would all
+// sit in one probe chain, and each insertion would walk every one before it. Cells of
+// identical bits, header included (a money! keeps its sign there), are one group; float
+// and percent NaNs of any bits too.
+bool same_group_q(const Cell* a, const Cell* b) {
+    if (a->type() != b->type()) return false;
+    if (a->header == b->header && a->data1 == b->data1 && a->data2 == b->data2 && a->data3 == b->data3) return true;
+    return (a->is(Type::float_) || a->is(Type::percent)) && std::isnan(a->float23()) && std::isnan(b->float23());
 }
 
 }  // namespace
@@ -603,7 +606,7 @@ Cell* insert(Ref table, Cell* value, int32_t* status) {
         if (kind == kind_hash) {
             Cell* first = cells + group_first(r, key);
             if (first->type() == cells[position].type() &&
-                (both_nan(first, cells + position) || actions::compare(first, cells + position, actions::op::equal))) {
+                (same_group_q(first, cells + position) || actions::compare(first, cells + position, actions::op::equal))) {
                 join_group(table, p.i, key, position);
                 set_index_entry(table, position, static_cast<int32_t>(p.i) + 1);
                 return cells_of(record_of(table)) + position;
