@@ -3,7 +3,7 @@
 // child processes forked from one booted runner; a shared page tells which call is running.
 //
 // Usage: zuv-sweep TABLES.zuv [--shard I/N] [--seed S] [--cap N] [--batch N] [--timeout SEC]
-//                            [--only NAME] [--list]
+//                            [--only NAME] [--list] [--show N[-M]]
 // The tables (tests/sweep/sweep.zuv) give the values, the skipped functions and the known
 // faults left out; the plan comes from them. A call may raise any language error. The run is
 // the same for the same seed: forms of two or more arguments whose full product exceeds the
@@ -66,6 +66,7 @@ struct Options {
     int64_t memory_mb = 3072;   // resident memory a child may reach
     std::string only;           // one function (or form) alone
     bool list = false;
+    int64_t show_from = -1, show_to = -1;  // calls whose code --show prints
 };
 Options opt;
 
@@ -300,22 +301,29 @@ Ending run_child(int64_t from, int64_t to, bool leak_check) {
 
 int findings = 0;
 
+// The code as one shell word, to paste after zuv-test --eval.
+std::string shell_quoted(const std::string& text) {
+    std::string out = "'";
+    for (char ch : text) out += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+    return out + "'";
+}
+
 void report(const char* what, int64_t call, const std::string& detail) {
     ++findings;
     const CallRef& c = calls[static_cast<size_t>(call)];
-    std::printf("\nzuv-sweep: %s\n  call:   %s\n  repeat: zuv-test --eval \"%s\"\n", what, call_name(c).c_str(),
-                call_code(c).c_str());
+    std::printf("\nzuv-sweep: %s\n  call:   %s\n  repeat: zuv-test --eval %s\n", what, call_name(c).c_str(),
+                shell_quoted(call_code(c)).c_str());
     if (!detail.empty()) std::printf("%s", detail.c_str());
     std::fflush(stdout);
 }
 
 // A crash or hang is checked again with the call alone: when it does not come back, the
 // calls before it in the same child set the stage, and the report says so.
-std::string alone_note(int64_t call, Ending::Kind kind) {
+std::string alone_note(int64_t first, int64_t call, Ending::Kind kind) {
     Ending again = run_child(call, call + 1, false);
     if (again.kind == kind) return "";
-    return "  (does not happen alone: an earlier call of the same child, from call " + std::to_string(call) +
-           " back, prepared it)\n";
+    return "  (does not happen alone: one of the calls run before it in the same child, numbers " +
+           std::to_string(first) + " to " + std::to_string(call - 1) + " (--show N), prepared it)\n";
 }
 
 int sweep() {
@@ -354,7 +362,7 @@ int sweep() {
                 std::string what = e.kind == Ending::crashed ? "CRASH (status " + std::to_string(e.status) + ")"
                                    : e.kind == Ending::hung   ? "HANG (still running after the time limit)"
                                                               : "RUNAWAY MEMORY (past the limit)";
-                std::string note = alone_note(e.call, e.kind);
+                std::string note = alone_note(from, e.call, e.kind);
                 report(what.c_str(), e.call, log + note);
                 if (e.call + 1 < to) work.emplace_front(e.call + 1, to);
                 break;
@@ -456,6 +464,14 @@ bool parse_options(int argc, char** argv) {
         else if (a == "--timeout") opt.timeout = std::strtod(next(), nullptr);
         else if (a == "--only") opt.only = next();
         else if (a == "--list") opt.list = true;
+        else if (a == "--show") {
+            const char* range = next();
+            long long x = -1, y = -1;
+            int n = std::sscanf(range, "%lld-%lld", &x, &y);
+            if (n < 1 || x < 0) return false;
+            opt.show_from = x;
+            opt.show_to = n == 2 ? y : x;
+        }
         else if (a[0] != '-' && !opt.tables) opt.tables = argv[i];
         else return false;
     }
@@ -502,6 +518,12 @@ void* run(void* p) {
         return nullptr;
     }
     make_calls();
+    if (opt.show_from >= 0) {
+        for (int64_t i = opt.show_from; i <= opt.show_to && i < static_cast<int64_t>(calls.size()); ++i)
+            std::printf("%lld: %s\n", static_cast<long long>(i), call_code(calls[static_cast<size_t>(i)]).c_str());
+        a->status = 0;
+        return nullptr;
+    }
     if (opt.list) {
         for (const Form& f : forms)
             if (f.count) std::printf("%-40s %8lld calls%s\n", f.name.c_str(), static_cast<long long>(f.count),
@@ -537,7 +559,7 @@ int main(int argc, char** argv) {
     if (!parse_options(argc, argv)) {
         std::fprintf(stderr,
                      "usage: zuv-sweep TABLES.zuv [--shard I/N] [--seed S] [--cap N] [--batch N] [--timeout SEC] "
-                     "[--only NAME] [--list]\n");
+                     "[--only NAME] [--list] [--show N[-M]]\n");
         return 2;
     }
     Args args{argc, argv, 2};
