@@ -60,7 +60,7 @@ struct Options {
     const char* tables = nullptr;
     int shard = 0, shards = 1;
     uint64_t seed = 1;
-    int64_t cap = 400;          // sampled calls per form of two or more arguments
+    int64_t cap = 800;          // sampled calls per form of two or more arguments
     int64_t batch = 2000;       // calls per child
     double timeout = 20.0;      // seconds one call may take
     int64_t memory_mb = 3072;   // resident memory a child may reach
