@@ -23,6 +23,7 @@
 #include <sstream>
 #include <string>
 
+#include "console/program.h"
 #include "console/terminal.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
@@ -37,9 +38,6 @@
 #include "memory/collector.h"
 #include "memory/stack.h"
 #include "reader/lexer-load.h"
-#include "ridi/backend/gtk/gui.h"
-#include "ridi/draw/draw.h"
-#include "ridi/platform.h"
 #include "runtime/entry.h"
 #include "runtime/print.h"
 #include "runtime/system.h"
@@ -346,10 +344,7 @@ void* run(void* p) {
 // Runs on a thread with the interpreter's large stack, as the program itself does, so that
 // deep recursion ends in the language's stack-overflow error.
 int main(int argc, char** argv) {
-    ridi::link();
-    draw::link();
-    gui::link();
-    console::link();
+    console::link_program();
     Args args{argc, argv, 1};
     pthread_attr_t attr;
     pthread_attr_init(&attr);

@@ -747,6 +747,7 @@ int32_t search(Cell* series, Cell* value, Cell* part, bool only, bool case_, boo
             if (!found) return -1;
             auto p = static_cast<int32_t>(found - cell_at(series, 0));
             if (matches_at(series, p, nd, total)) return p;
+            if (int64_t(p) + step > total) return -1;
             start = p + step;
         }
     }
@@ -769,8 +770,9 @@ int32_t search(Cell* series, Cell* value, Cell* part, bool only, bool case_, boo
         dir = step;
     }
     if (first < 0) return -1;
-    for (int32_t p = first; dir > 0 ? p <= stop : p >= stop; p += dir) {
-        if (matches_at(series, p, nd, end)) return p;
+    // 64 bits: a /skip near the largest integer steps past the stop, not round.
+    for (int64_t p = first; dir > 0 ? p <= stop : p >= stop; p += dir) {
+        if (matches_at(series, static_cast<int32_t>(p), nd, end)) return static_cast<int32_t>(p);
         if (match) break;
     }
     return -1;

@@ -742,8 +742,9 @@ struct Search {
     // matches, or -1.
     int32_t scan(int32_t first, int32_t last, int32_t dir) const {
         if ((needle == one || needle == text) && kind != Type::vector) return fold ? scan_folded(first, last, dir) : scan_exact(first, last, dir);
-        for (int32_t p = first; dir > 0 ? p <= last : p >= last; p += dir)
-            if (matches(p)) return p;
+        // 64 bits: a /skip near the largest integer steps past the last start, not round.
+        for (int64_t p = first; dir > 0 ? p <= last : p >= last; p += dir)
+            if (matches(static_cast<int32_t>(p))) return static_cast<int32_t>(p);
         return -1;
     }
 
@@ -796,7 +797,8 @@ struct Search {
         }
         const uint32_t head = pattern[0];
         const auto m = static_cast<int32_t>(pattern.size());
-        for (int32_t p = first; dir > 0 ? p <= last : p >= last; p += dir) {
+        for (int64_t at = first; dir > 0 ? at <= last : at >= last; at += dir) {
+            auto p = static_cast<int32_t>(at);
             if (folded(p) != head) continue;
             int32_t k = 1;
             while (k < m && folded(p + k) == pattern[size_t(k)]) ++k;

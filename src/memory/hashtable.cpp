@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -559,6 +560,21 @@ Cell* put(Ref table, Cell* value) {
     return insert(table, value, &status);
 }
 
+namespace {
+
+// A value with a NaN in it (a float, a percent, a point) equals nothing, itself included,
+// yet a hash! groups such values as it groups equal ones: as groups of one they would all
+// sit in one probe chain, and each insertion would walk every one before it. Cells of
+// identical bits, header included (a money! keeps its sign there), are one group; float
+// and percent NaNs of any bits too.
+bool same_group_q(const Cell* a, const Cell* b) {
+    if (a->type() != b->type()) return false;
+    if (a->header == b->header && a->data1 == b->data1 && a->data2 == b->data2 && a->data3 == b->data3) return true;
+    return (a->is(Type::float_) || a->is(Type::percent)) && std::isnan(a->float23()) && std::isnan(b->float23());
+}
+
+}  // namespace
+
 Cell* insert(Ref table, Cell* value, int32_t* status) {
     Record* r = record_of(table);
     int32_t kind = r->kind;
@@ -589,7 +605,8 @@ Cell* insert(Ref table, Cell* value, int32_t* status) {
         Cell* cells = cells_of(r);
         if (kind == kind_hash) {
             Cell* first = cells + group_first(r, key);
-            if (first->type() == cells[position].type() && actions::compare(first, cells + position, actions::op::equal)) {
+            if (first->type() == cells[position].type() &&
+                (same_group_q(first, cells + position) || actions::compare(first, cells + position, actions::op::equal))) {
                 join_group(table, p.i, key, position);
                 set_index_entry(table, position, static_cast<int32_t>(p.i) + 1);
                 return cells_of(record_of(table)) + position;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "console/program.h"
 #include "harness.h"
 
 namespace {
@@ -32,6 +33,7 @@ fuzz-csv: func [text /local rows out back] [
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    zuv::console::link_program();
     zuv::fuzz::worker().start(true, prelude, "fuzz-csv");
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "console/program.h"
 #include "harness.h"
 
 namespace {
@@ -31,6 +32,7 @@ fuzz-json: func [text /local value out back] [
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    zuv::console::link_program();
     zuv::fuzz::worker().start(true, prelude, "fuzz-json");
     return 0;
 }

@@ -5,14 +5,14 @@
 
 #include <cstring>
 
-#include "ridi/platform.h"
+#include "console/program.h"
 
 int run_fault_child(const char* kind);
 
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (std::strncmp(argv[i], "--zuv-fault=", 12) == 0) return run_fault_child(argv[i] + 12);
-    zuv::ridi::link();
+    zuv::console::link_program();
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
