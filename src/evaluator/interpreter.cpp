@@ -48,7 +48,7 @@ inline const Cell* value_if_bound(const Cell* word) {
     if (!ctx || index < 0) return nullptr;
     Cell* c = context::cell_of(ctx);
     if (!c->data2) return nullptr;
-    return context::value_at(ctx, index);
+    return context::values_of(c) + index;
 }
 
 }  // namespace
