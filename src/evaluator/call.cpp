@@ -10,6 +10,7 @@
 #include "evaluator/error.h"
 #include "evaluator/function.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/natives-list.h"
 #include "evaluator/natives.h"
 #include "evaluator/symbol.h"
 #include "evaluator/trace.h"
@@ -484,6 +485,53 @@ void exec_routine(const Cell* fn) {
 }
 
 }  // namespace
+
+bool infix_integer(const Cell* fn, Cell* left, const Cell* block, int32_t pos, int32_t end) {
+    if (pos >= end || !left->is(Type::integer)) return false;
+    const Cell* right = cell_at(block, pos);
+    if (right->is(Type::word)) {
+        Ref ctx = right->data1;
+        int32_t index = right->int3();
+        if (!ctx || index < 0) return false;
+        Cell* c = context::cell_of(ctx);
+        if (!c->data2) return false;
+        right = context::values_of(c) + index;
+    }
+    if (!right->is(Type::integer)) return false;
+    // Two evaluated arguments whose types take integers, as the full call would check.
+    Cell* cache = memory::buffer_of(series_of(fn))->cells() + 1;
+    if (!cache->is(Type::block) || series::length(cache) != 2) return false;
+    const Cell* ts = block::head(cache);
+    if (!ts[0].is(Type::typeset) || !ts[1].is(Type::typeset)) return false;
+    if ((((ts[0].header | ts[1].header) >> kind_shift) & 3) != normal) return false;
+    if (!typeset_has(&ts[0], Type::integer) || !typeset_has(&ts[1], Type::integer)) return false;
+    int32_t a = left->int2(), b = right->int2(), r;
+    int32_t index = fn->int1();
+    if (fn->is(Type::action)) {
+        bool overflow;
+        switch (index) {
+            case actions::index::add: overflow = __builtin_add_overflow(a, b, &r); break;
+            case actions::index::subtract: overflow = __builtin_sub_overflow(a, b, &r); break;
+            case actions::index::multiply: overflow = __builtin_mul_overflow(a, b, &r); break;
+            default: return false;
+        }
+        if (overflow) return false;  // the action makes a float of it
+        left->data2 = static_cast<uint32_t>(r);
+        return true;
+    }
+    if (!fn->is(Type::native) || index < 1 || index > natives::capacity) return false;
+    natives::Entry entry = natives::table[index - 1];
+    bool truth;
+    if (entry == natives::lesser_q) truth = a < b;
+    else if (entry == natives::greater_q) truth = a > b;
+    else if (entry == natives::lesser_or_equal_q) truth = a <= b;
+    else if (entry == natives::greater_or_equal_q) truth = a >= b;
+    else if (entry == natives::equal_q || entry == natives::strict_equal_q) truth = a == b;
+    else if (entry == natives::not_equal_q) truth = a != b;
+    else return false;
+    *left = truth ? logic::shared_true : logic::shared_false;
+    return true;
+}
 
 void call_function(const Cell* fn, Ref context, const Cell* name, uint32_t trace_mask) {
     if (fn->is(Type::routine)) {
