@@ -294,8 +294,10 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
     bool left_taken = !infix;
     int32_t locals = -1;
     int32_t place = 0;
+    // The cache's cells, derived again after each fetch (an evaluation may move them).
+    const Cell* cells = block::head(&cache);
     for (int32_t i = 0; i < n; ++i) {
-        Cell e = *(block::head(&cache) + i);
+        Cell e = cells[i];
         switch (e.type()) {
             case Type::typeset: {
                 uint32_t kind = (e.header >> kind_shift) & 3;
@@ -310,6 +312,7 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
                     } else {
                         fetch_argument(call, kind, place);
                         if (pending) return call.pos;
+                        cells = block::head(&cache);
                     }
                     Cell* got = stack::arguments_top - 1;
                     if (!typeset_has(&e, got->type())) [[unlikely]] {
@@ -321,6 +324,7 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
                     if ((call.mode & (mode::apply_all | mode::safer)) == mode::apply_all && call.pos < call.end) {
                         fetch_argument(call, kind, place);
                         if (pending) return call.pos;
+                        cells = block::head(&cache);
                         stack::pop(1);
                     }
                     if (!native) none::push();
@@ -332,6 +336,7 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
                 if ((call.mode & mode::apply_all) && call.pos < call.end) {
                     fetch_argument(call, normal, place);
                     if (pending) return call.pos;
+                    cells = block::head(&cache);
                     Cell* got = stack::arguments_top - 1;
                     if (!got->is(Type::logic)) raise_expect(call.name, got, &e);
                     fetching = logic::truth(got);
@@ -632,7 +637,17 @@ int32_t call_any_function(const Cell* fn_in, const Cell* block, int32_t pos, int
     if (!name.is(Type::word)) name = anon_word;
     if (tracing) [[unlikely]] fire_event(event::open, block, pos, nullptr, &name);
     if (!infix) stack::push(&fn);
-    Call call{&fn, fn.type(), block, pos, end, &name, mode, {}, 0, 0, infix};
+    Call call;  // refs: fetch_and_call sets as many as the function has refinements
+    call.fn = &fn;
+    call.fn_type = fn.type();
+    call.block = block;
+    call.pos = pos;
+    call.end = end;
+    call.name = &name;
+    call.mode = mode;
+    call.ref_count = 0;
+    call.arg_count = 0;
+    call.infix = infix;
     switch (fn.type()) {
         case Type::native: case Type::action:
             stack::mark_interp_native(&name);
