@@ -345,8 +345,11 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
                         stack::pop(1);
                     }
                 } else {
-                    if (!native) logic::push(false);
-                    fetching = false;  // refinement arguments are taken by name, not in order
+                    // Refinement arguments are taken by name, not in order. A native's frame
+                    // holds no places for them: the rest of the cache has nothing to do.
+                    if (native) i = n;
+                    else logic::push(false);
+                    fetching = false;
                 }
                 ++place;
                 break;
