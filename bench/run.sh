@@ -15,7 +15,7 @@ fi
 seconds() { local s e; s=$(date +%s.%N); "$@" >/dev/null; e=$(date +%s.%N); echo "$e - $s" | bc; }
 
 printf '%-10s %9s %9s %9s %9s %9s\n' bench zuv python lua zuv/py zuv/lua
-for b in fib loop append strings calls chars find; do
+for b in fib loop append strings calls chars find mapput object foreach sort parse; do
   z=$(seconds build/zuv bench/$b.zuv)
   p=$(seconds python3 bench/$b.py)
   l=$(seconds lua5.4 bench/$b.lua)

@@ -13,6 +13,7 @@
 #include "memory/action-types.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
+#include "runtime/fatal.h"
 
 namespace zuv::actions {
 
@@ -271,6 +272,9 @@ void init() {
         e_update, e_write,
     };
     for (int i = 0; i < count; ++i) table[i] = entries[i];
+    if (table[index::add - 1] != e_add || table[index::multiply - 1] != e_multiply ||
+        table[index::subtract - 1] != e_subtract)
+        runtime::quit(runtime::assertion_failed);
 }
 
 }  // namespace zuv::actions

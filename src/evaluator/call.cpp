@@ -10,6 +10,7 @@
 #include "evaluator/error.h"
 #include "evaluator/function.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/natives-list.h"
 #include "evaluator/natives.h"
 #include "evaluator/symbol.h"
 #include "evaluator/trace.h"
@@ -293,8 +294,10 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
     bool left_taken = !infix;
     int32_t locals = -1;
     int32_t place = 0;
+    // The cache's cells, derived again after each fetch (an evaluation may move them).
+    const Cell* cells = block::head(&cache);
     for (int32_t i = 0; i < n; ++i) {
-        Cell e = *(block::head(&cache) + i);
+        Cell e = cells[i];
         switch (e.type()) {
             case Type::typeset: {
                 uint32_t kind = (e.header >> kind_shift) & 3;
@@ -309,6 +312,7 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
                     } else {
                         fetch_argument(call, kind, place);
                         if (pending) return call.pos;
+                        cells = block::head(&cache);
                     }
                     Cell* got = stack::arguments_top - 1;
                     if (!typeset_has(&e, got->type())) [[unlikely]] {
@@ -320,6 +324,7 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
                     if ((call.mode & (mode::apply_all | mode::safer)) == mode::apply_all && call.pos < call.end) {
                         fetch_argument(call, kind, place);
                         if (pending) return call.pos;
+                        cells = block::head(&cache);
                         stack::pop(1);
                     }
                     if (!native) none::push();
@@ -331,6 +336,7 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
                 if ((call.mode & mode::apply_all) && call.pos < call.end) {
                     fetch_argument(call, normal, place);
                     if (pending) return call.pos;
+                    cells = block::head(&cache);
                     Cell* got = stack::arguments_top - 1;
                     if (!got->is(Type::logic)) raise_expect(call.name, got, &e);
                     fetching = logic::truth(got);
@@ -339,8 +345,11 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
                         stack::pop(1);
                     }
                 } else {
-                    if (!native) logic::push(false);
-                    fetching = false;  // refinement arguments are taken by name, not in order
+                    // Refinement arguments are taken by name, not in order. A native's frame
+                    // holds no places for them: the rest of the cache has nothing to do.
+                    if (native) i = n;
+                    else logic::push(false);
+                    fetching = false;
                 }
                 ++place;
                 break;
@@ -485,6 +494,53 @@ void exec_routine(const Cell* fn) {
 
 }  // namespace
 
+bool infix_integer(const Cell* fn, Cell* left, const Cell* block, int32_t pos, int32_t end) {
+    if (pos >= end || !left->is(Type::integer)) return false;
+    const Cell* right = cell_at(block, pos);
+    if (right->is(Type::word)) {
+        Ref ctx = right->data1;
+        int32_t index = right->int3();
+        if (!ctx || index < 0) return false;
+        Cell* c = context::cell_of(ctx);
+        if (!c->data2) return false;
+        right = context::values_of(c) + index;
+    }
+    if (!right->is(Type::integer)) return false;
+    // Two evaluated arguments whose types take integers, as the full call would check.
+    Cell* cache = memory::buffer_of(series_of(fn))->cells() + 1;
+    if (!cache->is(Type::block) || series::length(cache) != 2) return false;
+    const Cell* ts = block::head(cache);
+    if (!ts[0].is(Type::typeset) || !ts[1].is(Type::typeset)) return false;
+    if ((((ts[0].header | ts[1].header) >> kind_shift) & 3) != normal) return false;
+    if (!typeset_has(&ts[0], Type::integer) || !typeset_has(&ts[1], Type::integer)) return false;
+    int32_t a = left->int2(), b = right->int2(), r;
+    int32_t index = fn->int1();
+    if (fn->is(Type::action)) {
+        bool overflow;
+        switch (index) {
+            case actions::index::add: overflow = __builtin_add_overflow(a, b, &r); break;
+            case actions::index::subtract: overflow = __builtin_sub_overflow(a, b, &r); break;
+            case actions::index::multiply: overflow = __builtin_mul_overflow(a, b, &r); break;
+            default: return false;
+        }
+        if (overflow) return false;  // the action makes a float of it
+        left->data2 = static_cast<uint32_t>(r);
+        return true;
+    }
+    if (!fn->is(Type::native) || index < 1 || index > natives::capacity) return false;
+    natives::Entry entry = natives::table[index - 1];
+    bool truth;
+    if (entry == natives::lesser_q) truth = a < b;
+    else if (entry == natives::greater_q) truth = a > b;
+    else if (entry == natives::lesser_or_equal_q) truth = a <= b;
+    else if (entry == natives::greater_or_equal_q) truth = a >= b;
+    else if (entry == natives::equal_q || entry == natives::strict_equal_q) truth = a == b;
+    else if (entry == natives::not_equal_q) truth = a != b;
+    else return false;
+    *left = truth ? logic::shared_true : logic::shared_false;
+    return true;
+}
+
 void call_function(const Cell* fn, Ref context, const Cell* name, uint32_t trace_mask) {
     if (fn->is(Type::routine)) {
         exec_routine(fn);
@@ -584,7 +640,17 @@ int32_t call_any_function(const Cell* fn_in, const Cell* block, int32_t pos, int
     if (!name.is(Type::word)) name = anon_word;
     if (tracing) [[unlikely]] fire_event(event::open, block, pos, nullptr, &name);
     if (!infix) stack::push(&fn);
-    Call call{&fn, fn.type(), block, pos, end, &name, mode, {}, 0, 0, infix};
+    Call call;  // refs: fetch_and_call sets as many as the function has refinements
+    call.fn = &fn;
+    call.fn_type = fn.type();
+    call.block = block;
+    call.pos = pos;
+    call.end = end;
+    call.name = &name;
+    call.mode = mode;
+    call.ref_count = 0;
+    call.arg_count = 0;
+    call.infix = infix;
     switch (fn.type()) {
         case Type::native: case Type::action:
             stack::mark_interp_native(&name);

@@ -24,8 +24,7 @@ inline Ref words_of(Ref ctx) { return hashtable::record_of(table_of(ctx))->serie
 Cell* values_base(Ref ctx) {
     Cell* c = cell_of(ctx);
     if (!c->data2) return nullptr;
-    if (on_stack(c)) return memory::ptr<Cell>(c->data2);
-    return buffer_of(c->data2)->cells();
+    return values_of(c);
 }
 
 }  // namespace
@@ -158,7 +157,7 @@ Cell* add_global_word(int32_t symbol, bool case_flag, bool keep_spelling) {
 
 Cell* add_global(int32_t symbol) { return add_global_word(symbol, true, false); }
 
-Cell* get(const Cell* word) {
+Cell* get_slow(const Cell* word) {
     Ref ctx = word->data1;
     int32_t index = word->int3();
     if (index < 0) {

@@ -51,7 +51,21 @@ int32_t size_of(Ref ctx);
 Cell* word_at(Ref ctx, int32_t index);
 Cell* value_at(Ref ctx, int32_t index);
 
-Cell* get(const Cell* word);
+// The value slot of a bound word. The lookup every evaluated word does stays inline; the
+// rest (self, unbound words, contexts without values) is in get_slow.
+Cell* get_slow(const Cell* word);
+inline Cell* values_of(const Cell* ctx) {
+    return on_stack(ctx) ? memory::ptr<Cell>(ctx->data2) : memory::buffer_of(ctx->data2)->cells();
+}
+inline Cell* get(const Cell* word) {
+    Ref ctx = word->data1;
+    int32_t index = word->int3();
+    if (index >= 0 && ctx) [[likely]] {
+        Cell* c = cell_of(ctx);
+        if (c->data2) [[likely]] return values_of(c) + index;
+    }
+    return get_slow(word);
+}
 Cell* get_value_slot(int32_t symbol, Ref ctx);
 Cell* set(Cell* word, const Cell* value);
 Cell* set_in(Cell* word, const Cell* value, Ref ctx, bool fire);

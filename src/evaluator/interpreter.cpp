@@ -48,7 +48,7 @@ inline const Cell* value_if_bound(const Cell* word) {
     if (!ctx || index < 0) return nullptr;
     Cell* c = context::cell_of(ctx);
     if (!c->data2) return nullptr;
-    return context::value_at(ctx, index);
+    return context::values_of(c) + index;
 }
 
 }  // namespace
@@ -268,6 +268,12 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             Cell fn = *v;
             if (tracing) [[unlikely]] fire_event(event::fetch, block, pos, nullptr, &op_word);
             fn.header = (fn.header >> 16) & 0xFF;
+            if (!tracing && infix_integer(&fn, top_at_entry, block, pos + 1, end)) {
+                stack::arguments_top = top_at_entry + 1;
+                if (!sub) *stack::arguments_base = *top_at_entry;
+                pos += 2;
+                continue;
+            }
             stack::arguments_top = top_at_entry;
             pos = call_any_function(&fn, block, pos + 1, end, sub, nullptr, 0, &op_word, nullptr, 0, true);
             if (pending) return pos;

@@ -34,6 +34,11 @@ namespace mode {
 constexpr uint32_t apply_all = 1, apply = 2, safer = 4;
 }
 
+// An operator's call on an integer left operand and a right one that needs no evaluation (an
+// integer, or a word whose value is one), for the arithmetic and comparison functions only:
+// writes the result over left and gives true; false leaves everything to the full call.
+bool infix_integer(const Cell* fn, Cell* left, const Cell* block, int32_t pos, int32_t end);
+
 // Calls any function value with its arguments fetched from the code at pos (or, with a
 // path, its refinements from the path's elements after path_pos).
 int32_t call_any_function(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* path,

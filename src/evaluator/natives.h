@@ -37,6 +37,11 @@ namespace zuv::actions {
 using Entry = void (*)(const int32_t* refinements);
 constexpr int count = 62;
 extern Entry table[count];
+// Indexes (1-based) of the arithmetic actions the interpreter works out in place for two
+// integers; init checks them against the table.
+namespace index {
+constexpr int32_t add = 11, multiply = 13, subtract = 18;
+}
 
 void init();
 

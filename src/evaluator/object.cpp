@@ -469,6 +469,27 @@ int32_t a_form(Cell* obj, Cell* buffer, Cell* part, int32_t budget) {
     return budget;
 }
 
+// Where path access found a field, by context and symbol: a path's element is a copy, so
+// its binding cannot keep the answer. An entry is trusted only when the word table still has
+// that symbol at that position (a context's words keep their places, and an object holds
+// one spelling of a word), so a context made anew on a freed node is answered rightly too.
+struct FieldSlot {
+    Ref ctx;
+    int32_t symbol;
+    int32_t position;
+};
+FieldSlot field_slots[512];
+
+int32_t find_field(Ref ctx, int32_t symbol) {
+    FieldSlot& s = field_slots[((ctx >> 4) ^ (static_cast<uint32_t>(symbol) * 2654435761u >> 20)) & 511];
+    if (s.ctx == ctx && s.symbol == symbol && s.position < context::size_of(ctx) &&
+        context::word_at(ctx, s.position)->int2() == symbol)
+        return s.position;
+    int32_t i = context::find_word(ctx, symbol, true);
+    if (i >= 0) s = {ctx, symbol, i};
+    return i;
+}
+
 // Field access by a path element; `path` names the whole path in errors (the element when
 // there is none).
 Cell* access_field(Cell* obj, Cell* element, Cell* set_value, bool last, const Cell* path) {
@@ -479,7 +500,7 @@ Cell* access_field(Cell* obj, Cell* element, Cell* set_value, bool last, const C
     int32_t index;
     if (element->data1 == ctx && element->int3() >= 0) index = element->int3();
     else {
-        int32_t i = context::find_word(ctx, element->int2(), true);
+        int32_t i = find_field(ctx, element->int2());
         index = i < 0 ? -1 : context::word_at(ctx, i)->int3();
         if (index >= 0) {
             element->data1 = ctx;

@@ -43,7 +43,9 @@ constexpr int32_t argument_reserve = 256;
 
 Cell* reserve_end() { return reinterpret_cast<Cell*>(memory::buffer_of(argument_series.data2)->data_end()); }
 
-[[noreturn, gnu::cold, gnu::noinline]] void overflow() {
+}  // namespace
+
+void overflow() {
     cycle_stack::reset();
     Cell* end = reserve_end();
     if (arguments_end == end) {
@@ -61,6 +63,8 @@ Cell* reserve_end() { return reinterpret_cast<Cell*>(memory::buffer_of(argument_
     arguments_end = end;
     error::raise(error::id::internal_stack_overflow);
 }
+
+namespace {
 
 inline Cell* values_of(Ref context) { return context::cell_of(context); }
 
@@ -107,17 +111,6 @@ void init() {
 
 // Frames ---------------------------------------------------------------------------------
 
-void mark(const Cell* word, uint32_t flags) {
-    if (calls_top >= calls_end || runtime::stack_exhausted()) [[unlikely]]
-        overflow();
-    CallFrame* f = calls_top++;
-    f->header = (word->data2 << 8) | flags;
-    f->saved_base = ref(arguments_base);
-    f->word_context = word->data1;
-    f->function_context = 0;
-    f->saved_values = 0;
-    arguments_base = arguments_top;
-}
 
 void mark_func_body(const Cell* word, Ref context) {
     mark(word, kind::func_body);
@@ -177,18 +170,7 @@ void pop_frame_drop_last() {
     if (frame_kind(f) == kind::func_body) restore(f);
 }
 
-void unwind() {
-    CallFrame* f = --calls_top;
-    arguments_top = arguments_base + 1;
-    arguments_base = base_of(f);
-}
 
-void unwind_func() {
-    CallFrame* f = --calls_top;
-    arguments_top = arguments_base + 1;
-    arguments_base = base_of(f);
-    restore(f);
-}
 
 void unwind_func_drop() {
     CallFrame* f = --calls_top;
@@ -196,17 +178,7 @@ void unwind_func_drop() {
     restore(f);
 }
 
-void unwind_func_last() {
-    Cell* result = arguments_base;
-    unwind_func();
-    *arguments_base = *result;
-}
 
-void unwind_last() {
-    Cell* result = arguments_base;
-    unwind();
-    *arguments_base = *result;
-}
 
 void revert() {
     CallFrame* f = --calls_top;
@@ -215,30 +187,14 @@ void revert() {
 
 // Argument stack -------------------------------------------------------------------------
 
-Cell* push_slot() {
-    if (arguments_top + 1 >= arguments_end) [[unlikely]]
-        overflow();
-    return arguments_top++;
-}
 
-Cell* push(const Cell* cell) {
-    Cell copy = *cell;  // the cell may lie in the stack's own free area
-    Cell* c = push_slot();
-    *c = copy;
-    return c;
-}
 
 void pop(int32_t n) {
     arguments_top = (arguments_top - arguments_bottom) > n ? arguments_top - n : arguments_bottom;
 }
 
-Cell* top() { return arguments_top > arguments_bottom ? arguments_top - 1 : arguments_bottom; }
 Type top_type() { return top()->type(); }
 
-Cell* reset() {
-    arguments_top = arguments_base;
-    return arguments_base;
-}
 
 Cell* keep() {
     arguments_top = arguments_base + 1;
@@ -250,11 +206,6 @@ Cell* set_last(const Cell* cell) {
     return arguments_base;
 }
 
-void keep_last(const Cell* cell) {
-    Cell copy = *cell;
-    arguments_top = arguments_base + 1;
-    *arguments_base = copy;
-}
 
 void keep_error_result() {
     if (arguments_top > arguments_base && top()->is(Type::error)) {
@@ -264,13 +215,7 @@ void keep_error_result() {
     }
 }
 
-void collapse_top() {
-    if (arguments_top - arguments_bottom < 2) return;
-    arguments_top[-2] = arguments_top[-1];
-    --arguments_top;
-}
 
-CallFrame* top_frame() { return calls_top - 1; }
 void set_call_top(CallFrame* frame) { calls_top = frame; }
 
 // Call information -----------------------------------------------------------------------

@@ -6,6 +6,8 @@
 #include <cstdint>
 
 #include "memory/cell.h"
+#include "memory/memory.h"
+#include "runtime/system.h"
 
 namespace zuv::stack {
 
@@ -60,7 +62,22 @@ void make_series();
 void init();
 
 // Opening frames; each takes the naming word cell.
-void mark(const Cell* word, uint32_t flags);
+// Raises internal/stack-overflow (either stack full, or the machine stack past its limit).
+[[noreturn, gnu::cold, gnu::noinline]] void overflow();
+
+// Every call opens and closes frames and pushes cells: these stay inline.
+inline void mark(const Cell* word, uint32_t flags) {
+    if (calls_top >= calls_end || reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < runtime::stack_limit)
+        [[unlikely]]
+        overflow();
+    CallFrame* f = calls_top++;
+    f->header = (word->data2 << 8) | flags;
+    f->saved_base = memory::ref(arguments_base);
+    f->word_context = word->data1;
+    f->function_context = 0;
+    f->saved_values = 0;
+    arguments_base = arguments_top;
+}
 void mark_func_body(const Cell* word, Ref context);
 void mark_func(const Cell* word, Ref context);
 inline void mark_native(const Cell* w) { mark(w, kind::native); }
@@ -82,26 +99,66 @@ bool interpreted_q(CallFrame* start, bool single);
 // Closing frames.
 void pop_frame();
 void pop_frame_drop_last();
-void unwind();
-void unwind_func();
+inline Cell* frame_base(const CallFrame* f) { return reinterpret_cast<Cell*>(memory::at(f->saved_base)); }
+inline void unwind() {
+    CallFrame* f = --calls_top;
+    arguments_top = arguments_base + 1;
+    arguments_base = frame_base(f);
+}
+// A function-body frame gives its context's values pointer back, so that the outer call of
+// a recursion sees its own values again.
+inline void unwind_func() {
+    CallFrame* f = --calls_top;
+    arguments_top = arguments_base + 1;
+    arguments_base = frame_base(f);
+    if (f->function_context) memory::buffer_of(f->function_context)->cells()->data2 = f->saved_values;
+}
 void unwind_func_drop();
-void unwind_func_last();
-void unwind_last();
+inline void unwind_func_last() {
+    Cell* result = arguments_base;
+    unwind_func();
+    *arguments_base = *result;
+}
+inline void unwind_last() {
+    Cell* result = arguments_base;
+    unwind();
+    *arguments_base = *result;
+}
 void revert();
 
 // Argument stack.
-Cell* push_slot();
-Cell* push(const Cell* cell);
+inline Cell* push_slot() {
+    if (arguments_top + 1 >= arguments_end) [[unlikely]]
+        overflow();
+    return arguments_top++;
+}
+inline Cell* push(const Cell* cell) {
+    Cell copy = *cell;  // the cell may lie in the stack's own free area
+    Cell* c = push_slot();
+    *c = copy;
+    return c;
+}
 void pop(int32_t n);
-Cell* top();
+inline Cell* top() { return arguments_top > arguments_bottom ? arguments_top - 1 : arguments_bottom; }
 Type top_type();
-Cell* reset();
+inline Cell* reset() {
+    arguments_top = arguments_base;
+    return arguments_base;
+}
 Cell* keep();
 Cell* set_last(const Cell* cell);
-void keep_last(const Cell* cell);
+inline void keep_last(const Cell* cell) {
+    Cell copy = *cell;
+    arguments_top = arguments_base + 1;
+    *arguments_base = copy;
+}
 void keep_error_result();
-void collapse_top();
-CallFrame* top_frame();
+inline void collapse_top() {
+    if (arguments_top - arguments_bottom < 2) return;
+    arguments_top[-2] = arguments_top[-1];
+    --arguments_top;
+}
+inline CallFrame* top_frame() { return calls_top - 1; }
 void set_call_top(CallFrame* frame);
 
 // Call information. get_call_word writes a word cell into out.
