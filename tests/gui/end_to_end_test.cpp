@@ -87,6 +87,14 @@ TEST_F(EndToEnd, TheCloseButtonAsksAndTheWindowStays) {
     EXPECT_TRUE(gtk_widget_get_visible(view(win)->widget));
 }
 
+// Another client destroys the native window: the face hears a close, as if the user had asked,
+// so the language level can unview it and a loop waiting for it ends.
+TEST_F(EndToEnd, AWindowDestroyedByAnotherClientIsHeardAsAClose) {
+    xdotool("windowclose " + std::to_string(x_window_id(view(win)->widget)));
+    ASSERT_TRUE(wait_for([] { return !of_type(t::close).empty(); }));
+    EXPECT_EQ(of_type(t::close)[0].face, "w");
+}
+
 TEST_F(EndToEnd, DraggingAWindowGivesTheIngEventsAndOneMoreAtTheEnd) {
     // The button held (away from the window) is what tells a drag from a program's move.
     xdotool("mousemove --sync 1200 1000 mousedown 1");

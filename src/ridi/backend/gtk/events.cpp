@@ -286,11 +286,25 @@ GtkIMContext* make_input_method(View* v) {
     return im;
 }
 
+// Another client destroyed a window's native window: GDK has already let go of its widget, so
+// the view is found among the toplevels that still hold that native window.
+View* window_destroyed_outside(GdkWindow* gone) {
+    View* found = nullptr;
+    GList* all = gtk_window_list_toplevels();
+    for (GList* i = all; i && !found; i = i->next) {
+        View* v = view_of_widget(GTK_WIDGET(i->data));
+        if (v && v->kind == Kind::window && gtk_widget_get_window(v->widget) == gone) found = v;
+    }
+    g_list_free(all);
+    return found;
+}
+
 void filter_event(GdkEvent* e, gpointer) {
     ++filtered;
     GtkWidget* widget = nullptr;
     if (e->any.window) gdk_window_get_user_data(e->any.window, reinterpret_cast<gpointer*>(&widget));
     View* v = widget ? view_of_widget(widget) : nullptr;
+    if (!widget && e->type == GDK_DESTROY) v = window_destroyed_outside(e->any.window);
     if (!v || !v->slot) {
         gtk_main_do_event(e);
         return;
@@ -421,6 +435,9 @@ void filter_event(GdkEvent* e, gpointer) {
                 window_configure(v, &e->configure, &m);
             break;
         case GDK_DELETE:
+        // The native window destroyed by another client: the face hears a close as if the user
+        // had asked, so the language level unviews it and the loop waiting for it ends.
+        case GDK_DESTROY:
             if (v->kind == Kind::window) {
                 if (v->freeing) break;
                 if (!make_event(&m, 0, type::close)) post_quit();
