@@ -307,13 +307,7 @@ void define_test_words() {
 
 void* run(void* p) {
     auto* a = static_cast<Args*>(p);
-    runtime::record_machine_stack();
-    static runtime::SystemRecord record;
-    runtime::system_record = &record;
-    runtime::stack_top = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-    rt::init_language();
-    runtime::startup_mode = 0;
-    runtime::collector_enabled = 1;
+    runtime::start_here(reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
     // ZUV_GC_TORTURE=1 collects at every allocation of the test cases; the boot, the same
     // for every file, is run that way only with ZUV_GC_TORTURE=all (one ctest does).
     bool torture = collector::torture;

@@ -57,6 +57,16 @@ void record_machine_stack() {
     pthread_attr_destroy(&attr);
 }
 
+void start_here(uintptr_t top) {
+    record_machine_stack();
+    static SystemRecord record;
+    system_record = &record;
+    stack_top = top;
+    rt::init_language();
+    startup_mode = 0;
+    collector_enabled = 1;
+}
+
 namespace {
 
 [[noreturn]] void run(int argc, char** argv) {

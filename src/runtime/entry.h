@@ -16,6 +16,11 @@ void load_args(int argc, char** argv);
 void exit_cleanup();
 // Records the current thread's stack as the interpreter's: its limit and its fault bounds.
 void record_machine_stack();
+// Starts the language on the calling thread for a program that runs its own boot (the test
+// runners, the sweep, the fuzz targets), with the collector on. top is the caller's own frame
+// (__builtin_frame_address(0)): the machine stack from there down is scanned for references,
+// so the caller's locals are seen.
+void start_here(uintptr_t top);
 
 // The interpreter's machine stack: the entry runs everything on a thread with a stack of
 // this size, so that deep recursion is bounded by the call stack, not by the system's.

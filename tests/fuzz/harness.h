@@ -63,13 +63,7 @@ private:
     }
 
     void serve() {
-        runtime::record_machine_stack();
-        static runtime::SystemRecord record;
-        runtime::system_record = &record;
-        runtime::stack_top = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-        rt::init_language();
-        runtime::startup_mode = 0;
-        runtime::collector_enabled = 1;
+        runtime::start_here(reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
         if (library_) {
             try {
                 boot::run_script();

@@ -487,13 +487,7 @@ void* run(void* p) {
     // the runner's stacks as those of threads it cannot stop, and would name what they hold.
     __lsan_disable();
 #endif
-    runtime::record_machine_stack();
-    static runtime::SystemRecord record;
-    runtime::system_record = &record;
-    runtime::stack_top = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-    rt::init_language();
-    runtime::startup_mode = 0;
-    runtime::collector_enabled = 1;
+    runtime::start_here(reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
     torture_calls = collector::torture;
     collector::torture = false;
     std::string plan;
