@@ -43,7 +43,6 @@
 #include "runtime/system.h"
 #include "runtime/throw.h"
 
-#include <pthread.h>
 
 #include <cstring>
 
@@ -340,12 +339,6 @@ void* run(void* p) {
 int main(int argc, char** argv) {
     console::link_program();
     Args args{argc, argv, 1};
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, runtime::machine_stack_size);
-    pthread_t thread;
-    if (pthread_create(&thread, &attr, run, &args) != 0) run(&args);
-    else pthread_join(thread, nullptr);
-    pthread_attr_destroy(&attr);
+    runtime::run_on_machine_stack(run, &args);
     return args.status;
 }

@@ -57,6 +57,21 @@ void record_machine_stack() {
     pthread_attr_destroy(&attr);
 }
 
+void run_on_machine_stack(void* (*fn)(void*), void* arg) {
+    for (size_t size = machine_stack_size; size >= (size_t(16) << 20); size /= 2) {
+        pthread_attr_t attr;
+        if (pthread_attr_init(&attr) != 0) break;
+        pthread_t thread;
+        bool made = pthread_attr_setstacksize(&attr, size) == 0 && pthread_create(&thread, &attr, fn, arg) == 0;
+        pthread_attr_destroy(&attr);
+        if (made) {
+            pthread_join(thread, nullptr);
+            return;
+        }
+    }
+    fn(arg);
+}
+
 void start_here(uintptr_t top) {
     record_machine_stack();
     static SystemRecord record;
@@ -99,25 +114,12 @@ void* run_thread(void* p) {
     run(a->argc, a->argv);
 }
 
-// Runs the rest of the program on a thread whose stack is big enough for the deepest
-// call stack the language allows. If no such thread can be made, the program runs on the
-// normal stack.
+// The rest of the program runs on the interpreter's big stack, ending through quit.
 [[noreturn]] void commit_stack_and_run(int argc, char** argv) {
     static EntryArgs args;
     args = {argc, argv};
-    for (size_t size = machine_stack_size; size >= (size_t(16) << 20); size /= 2) {
-        pthread_attr_t attr;
-        if (pthread_attr_init(&attr) != 0) break;
-        pthread_t thread;
-        bool made = pthread_attr_setstacksize(&attr, size) == 0 &&
-                    pthread_create(&thread, &attr, run_thread, &args) == 0;
-        pthread_attr_destroy(&attr);
-        if (made) {
-            pthread_join(thread, nullptr);
-            std::exit(0);  // not reached: the program ends through quit
-        }
-    }
-    run(argc, argv);
+    run_on_machine_stack(run_thread, &args);
+    std::exit(0);  // not reached: the program ends through quit
 }
 
 }  // namespace

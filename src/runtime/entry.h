@@ -21,6 +21,10 @@ void record_machine_stack();
 // (__builtin_frame_address(0)): the machine stack from there down is scanned for references,
 // so the caller's locals are seen.
 void start_here(uintptr_t top);
+// Runs fn(arg) on a thread whose stack is big enough for the deepest call stack the language
+// allows (halved while the system refuses, down to 16 MiB), and waits for it; with no such
+// thread, runs it on the caller's stack.
+void run_on_machine_stack(void* (*fn)(void*), void* arg);
 
 // The interpreter's machine stack: the entry runs everything on a thread with a stack of
 // this size, so that deep recursion is bounded by the call stack, not by the system's.

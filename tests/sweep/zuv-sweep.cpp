@@ -562,13 +562,7 @@ int main(int argc, char** argv) {
 #ifdef ZUV_SWEEP_ASAN
     register_thread_block();
 #endif
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, runtime::machine_stack_size);
-    pthread_t thread;
-    if (pthread_create(&thread, &attr, run, &args) != 0) run(&args);
-    else pthread_join(thread, nullptr);
-    pthread_attr_destroy(&attr);
+    runtime::run_on_machine_stack(run, &args);
     std::fflush(stdout);
     // No leak check of the runner itself: the children check theirs, after their calls.
     _exit(args.status);
