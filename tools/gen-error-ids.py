@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes src/evaluator/error-ids.h, the C++ list of error ids, from the error catalogue in
+"""Writes src/memory/error-ids.h, the C++ list of error ids, from the error catalogue in
 src/library/01-catalog.zuv. The output depends only on the catalogue, so running it again
 must reproduce the committed header byte for byte.
 
@@ -219,7 +219,7 @@ def main():
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--catalog", default=os.path.join(root, "src", "library", "01-catalog.zuv"))
-    ap.add_argument("--out", default=os.path.join(root, "src", "evaluator", "error-ids.h"))
+    ap.add_argument("--out", default=os.path.join(root, "src", "memory", "error-ids.h"))
     args = ap.parse_args()
     with open(args.catalog, encoding="utf-8") as f:
         text = f.read()

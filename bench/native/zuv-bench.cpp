@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "datatypes/string.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "memory/stack.h"
 #include "memory/unicode.h"
 #include "runtime/entry.h"

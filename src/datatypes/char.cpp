@@ -9,7 +9,7 @@
 #include "datatypes/numeric.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
 #include "memory/unicode.h"

@@ -13,7 +13,7 @@
 #include "datatypes/numeric.h"
 #include "datatypes/scalar.h"
 #include "datatypes/time.h"
-#include "evaluator/random.h"
+#include "runtime/random.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"

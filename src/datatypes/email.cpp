@@ -3,8 +3,8 @@
 #include <strings.h>
 
 #include "datatypes/string.h"
-#include "evaluator/error.h"
-#include "evaluator/symbol.h"
+#include "memory/error.h"
+#include "memory/symbol.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
 

@@ -6,10 +6,10 @@
 
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
-#include "reader/file-io.h"
+#include "io/file-io.h"
 #include "runtime/platform.h"
 
 namespace zuv::file {

@@ -9,7 +9,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "evaluator/object.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 
 namespace zuv::locale {
 

@@ -3,8 +3,8 @@
 
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "evaluator/error.h"
-#include "evaluator/random.h"
+#include "memory/error.h"
+#include "runtime/random.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
 

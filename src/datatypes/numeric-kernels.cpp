@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include "datatypes/scalar.h"
-#include "evaluator/error.h"
-#include "evaluator/random.h"
+#include "memory/error.h"
+#include "runtime/random.h"
 #include "memory/stack.h"
 #include "runtime/fatal.h"
 

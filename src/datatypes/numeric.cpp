@@ -4,8 +4,8 @@
 
 #include <utility>
 
-#include "evaluator/error.h"
-#include "evaluator/symbol.h"
+#include "memory/error.h"
+#include "memory/symbol.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"

@@ -8,7 +8,7 @@
 #include "datatypes/numeric.h"
 #include "datatypes/point.h"
 #include "datatypes/scalar.h"
-#include "evaluator/random.h"
+#include "runtime/random.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"

@@ -7,7 +7,7 @@
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/cycle-stack.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"

@@ -9,7 +9,7 @@
 #include "datatypes/numeric.h"
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
-#include "evaluator/random.h"
+#include "runtime/random.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"
 #include "memory/hashtable.h"

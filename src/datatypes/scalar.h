@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/cell.h"
 
 namespace zuv::scalar {

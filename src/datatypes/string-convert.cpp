@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "datatypes/string.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/unicode.h"
 #include "runtime/fatal.h"
 

@@ -14,8 +14,8 @@
 #include "datatypes/numeric.h"
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
-#include "evaluator/error.h"
-#include "evaluator/symbol.h"
+#include "memory/error.h"
+#include "memory/symbol.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
 

@@ -6,7 +6,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "evaluator/context.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
 

@@ -8,16 +8,16 @@
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
 #include "evaluator/context.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/object.h"
 #include "evaluator/port.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
 #include "memory/unicode.h"
-#include "reader/http.h"
+#include "io/http.h"
 
 namespace zuv::url {
 

@@ -2,7 +2,7 @@
 #include "evaluator/actions.h"
 
 #include "datatypes/string.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/action-types.h"
 #include "memory/stack.h"
 #include "memory/datatype.h"

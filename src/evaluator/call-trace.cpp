@@ -3,7 +3,7 @@
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "evaluator/context.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "memory/stack.h"
 
 namespace zuv::stack {

@@ -2,8 +2,8 @@
 #include "evaluator/context.h"
 
 #include "datatypes/block.h"
-#include "evaluator/error.h"
-#include "evaluator/symbol.h"
+#include "memory/error.h"
+#include "memory/symbol.h"
 #include "memory/collector.h"
 #include "memory/cycle-stack.h"
 #include "memory/hashtable.h"

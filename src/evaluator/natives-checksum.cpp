@@ -9,11 +9,12 @@
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
 #include "evaluator/checksum.h"
-#include "evaluator/error.h"
+#include "memory/action-types.h"
+#include "memory/datatype.h"
+#include "memory/error.h"
 #include "evaluator/natives-list.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "memory/stack.h"
-#include "reader/file-io.h"
 
 namespace zuv::natives {
 
@@ -28,7 +29,10 @@ void checksum(bool, const int32_t* refs) {
     Cell* data = arg(0);
     Cell* method = arg(1);
     std::optional<std::vector<uint8_t>> bytes;
-    if (data->is(Type::file)) bytes = binary::data_bytes(file_io::read(data, nullptr, nullptr, true, false, false));
+    if (data->is(Type::file)) {
+        auto read = reinterpret_cast<slotfn::Read>(datatype::action_of(Type::file, datatype::slot::read));
+        bytes = binary::data_bytes(read(data, nullptr, nullptr, true, false, false, nullptr));
+    }
     else bytes = binary::data_bytes(data);
     if (!bytes) error::raise(error::id::script_invalid_arg, data);
     std::optional<checksum::Method> id;

@@ -5,7 +5,7 @@
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
 #include "evaluator/actions.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "evaluator/natives-list.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"

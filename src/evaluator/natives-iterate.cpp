@@ -8,7 +8,7 @@
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "evaluator/context.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/loops.h"
 #include "evaluator/natives-list.h"

@@ -6,7 +6,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "evaluator/natives-list.h"
 #include "evaluator/parse.h"
 #include "memory/stack.h"

@@ -8,7 +8,7 @@
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "evaluator/natives-list.h"
 #include "memory/stack.h"
 

@@ -10,7 +10,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
 #include "datatypes/url.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "evaluator/natives-list.h"
 #include "memory/case-folding.h"
 #include "memory/stack.h"

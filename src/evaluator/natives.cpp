@@ -3,7 +3,7 @@
 #include "evaluator/natives.h"
 
 #include "datatypes/block.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "evaluator/natives-list.h"
 
 namespace zuv::natives {

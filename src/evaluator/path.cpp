@@ -8,7 +8,7 @@
 #include "datatypes/series.h"
 #include "evaluator/actions.h"
 #include "evaluator/context.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/trace.h"
 #include "memory/action-types.h"

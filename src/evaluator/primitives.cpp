@@ -11,7 +11,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives-list.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/cell.h"
 
 namespace zuv::function {

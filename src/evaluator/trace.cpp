@@ -8,7 +8,7 @@
 #include "evaluator/context.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/object.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "memory/memory.h"
 #include "memory/stack.h"
 

@@ -2,7 +2,7 @@
 #include "evaluator/word.h"
 
 #include "evaluator/context.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "memory/stack.h"
 #include "reader/lexer-load.h"
 
@@ -39,7 +39,7 @@ Cell* load(std::string_view name) { return context::add_global(symbol::make(name
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/datatype.h"
 
 namespace zuv {

@@ -8,10 +8,10 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "evaluator/context.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "evaluator/function.h"
 #include "evaluator/object.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "memory/stack.h"
 #include "reader/lexer-load.h"
 

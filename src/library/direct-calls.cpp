@@ -10,7 +10,7 @@
 #include "datatypes/series.h"
 #include "evaluator/context.h"
 #include "evaluator/object.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "evaluator/trace.h"
 #include "library/routines.h"
 #include "memory/memory.h"

@@ -6,7 +6,7 @@
 
 #include "datatypes/typeset.h"
 #include "evaluator/context.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "evaluator/word.h"
 #include "library/routines.h"
 #include "memory/datatype.h"

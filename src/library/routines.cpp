@@ -15,19 +15,21 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "datatypes/tuple.h"
 #include "evaluator/context.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "evaluator/symbol.h"
+#include "evaluator/object.h"
+#include "memory/symbol.h"
 #include "evaluator/word.h"
 #include "memory/datatype.h"
 #include "memory/memory.h"
 #include "memory/stack.h"
 #include "memory/unicode.h"
-#include "reader/clipboard.h"
-#include "reader/file-io.h"
+#include "io/clipboard.h"
+#include "io/file-io.h"
 #include "reader/lexer-load.h"
 #include "runtime/platform.h"
 #include "runtime/stdio.h"
@@ -153,7 +155,36 @@ Cell* create_dir(Cell** a) {
 
 Cell* exists_q(Cell** a) { return answer(file_io::exists_q(a[0])); }
 
-Cell* os_info(Cell**) { return platform::os_info_value(); }
+// The system's description as an object! of name, arch, version and build.
+Cell* os_info(Cell**) {
+    platform::OsInfo info = platform::os_info();
+    Cell obj;
+    object::make_at(&obj, 4);
+    Cell* held = stack::push(&obj);
+    auto field = [&](const char* name, const Cell& value) {
+        int32_t i = context::add_word(held->data1, symbol::make(name));
+        *context::value_at(held->data1, context::word_at(held->data1, i)->int3()) = value;
+    };
+    Cell name;
+    string::make_at(&name, static_cast<int32_t>(info.name.size()) + 1);
+    Cell* nh = stack::push(&name);
+    string::append_utf8(nh, info.name);
+    field("name", *nh);
+    Cell arch;
+    word::make_at(&arch, symbol::make(info.arch));
+    field("arch", arch);
+    int32_t parts[3] = {info.version[0], info.version[1], info.version[2]};
+    Cell* version = tuple::from_ints(std::span<const int32_t>(parts, 3));
+    field("version", *version);
+    Cell build;
+    cell::make(&build, Type::integer, 0, static_cast<uint32_t>(info.build));
+    field("build", build);
+    held->data2 = object::new_class_id();
+    object::refresh_owner(held);
+    Cell result = *held;
+    stack::pop(3);
+    return stack::push(&result);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Tuples from integers

@@ -5,7 +5,7 @@
 #include "datatypes/block.h"
 #include "evaluator/context.h"
 #include "evaluator/object.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "library/codecs.h"
 
 namespace zuv::library {

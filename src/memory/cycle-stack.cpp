@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "datatypes/string.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/collector.h"
 
 namespace zuv::cycle_stack {

@@ -10,18 +10,19 @@
 #include <vector>
 
 #include "evaluator/actions.h"
-#include "evaluator/error.h"
-#include "evaluator/symbol.h"
+#include "memory/error.h"
+#include "memory/symbol.h"
 #include "memory/case-folding.h"
 #include "memory/collector.h"
 #include "memory/hash-buckets.h"
 #include "memory/memory.h"
 #include "runtime/fatal.h"
 #include "runtime/print.h"
+#include "runtime/random.h"
 
 namespace zuv::hashtable {
 
-uint32_t seed = 0x2F8E5C71;  // the start-up value; random::init sets it again
+uint32_t seed = random::hash_seed_start;
 KeyHook prepare_map_key = nullptr;
 
 namespace {

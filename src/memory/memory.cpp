@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/collector.h"
 #include "runtime/fatal.h"
 #include "runtime/platform.h"

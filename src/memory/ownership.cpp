@@ -6,7 +6,7 @@
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
 #include "evaluator/context.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "evaluator/object.h"
 #include "evaluator/word.h"
 #include "memory/collector.h"

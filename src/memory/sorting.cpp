@@ -8,7 +8,7 @@
 #include <memory>
 #include <new>
 
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/memory.h"
 
 namespace zuv::sorting {

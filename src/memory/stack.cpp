@@ -3,7 +3,7 @@
 #include "memory/stack.h"
 
 #include "evaluator/context.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/collector.h"
 #include "memory/cycle-stack.h"
 #include "memory/memory.h"

@@ -196,8 +196,6 @@ void init_language() {
     natives::init();                       // 120 entries
     parse::init();
     ownership::init();                     // 1000 entries
-    checksum::init();
-    compression::init_words();
     process::init();
     stack::init();                         // stack globals over the two stack series
     lexer::init();

@@ -62,21 +62,7 @@ OsInfo os_info_from(const char* sysname, const char* release, const char* machin
 
 }  // namespace zuv::platform
 
-namespace zuv {
-struct Cell;
-enum class Type : uint8_t;
-}
-
-namespace zuv::platform {
-// The same answers as language values, pushed on the argument stack.
-Cell* command_line_value();
-Cell* os_info_value();
-}  // namespace zuv::platform
-
 namespace zuv::runtime {
-
-// Raises script/invalid-arg with the value when it is not of the datatype.
-void expect_type(const Cell* value, Type type);
 
 // Folds an angle in degrees for the trigonometric natives; kind 0 tangent, 1 cosine, 2 sine.
 double degrees_to_radians(double degrees, int32_t kind);

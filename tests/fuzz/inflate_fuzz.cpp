@@ -10,7 +10,7 @@
 #include <span>
 #include <vector>
 
-#include "reader/compression.h"
+#include "io/compression.h"
 
 using namespace zuv::compression;
 

@@ -11,7 +11,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "evaluator/context.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "library/boot.h"
 #include "library/routines.h"
 #include "memory/stack.h"

@@ -4,7 +4,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/series.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "gui_fixture.h"
 #include "library/boot.h"
 #include "memory/slots.h"

@@ -9,7 +9,7 @@
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/vector.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "runtime/throw.h"
 #include "runtime_fixture.h"
 

@@ -1,7 +1,7 @@
 // The clipboard's language side over the in-process store and over a store that cannot be
 // opened: text with its line ends, lists of files, emptying, and the values it refuses.
-#include "evaluator/error.h"
-#include "reader/clipboard.h"
+#include "memory/error.h"
+#include "io/clipboard.h"
 #include "io_fixture.h"
 #include "string_fixture.h"
 

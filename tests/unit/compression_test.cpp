@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "evaluator/checksum.h"
-#include "reader/compression.h"
+#include "io/compression.h"
 
 using namespace zuv::compression;
 using Bytes = std::vector<uint8_t>;

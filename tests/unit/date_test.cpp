@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "datatypes/date.h"
-#include "evaluator/random.h"
+#include "runtime/random.h"
 #include "scalar_helpers.h"
 
 using namespace zuv;

@@ -8,7 +8,7 @@
 #include "evaluator/function.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/object.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "library/routines.h"
 #include "memory/stack.h"
 #include "reader/lexer-load.h"

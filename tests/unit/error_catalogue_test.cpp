@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "datatypes/block.h"
-#include "evaluator/error.h"
-#include "evaluator/symbol.h"
+#include "memory/error.h"
+#include "memory/symbol.h"
 #include "reader/lexer-load.h"
 #include "runtime_fixture.h"
 
@@ -164,7 +164,7 @@ TEST(ErrorCatalogue, GeneratorReproducesCommittedHeader) {
     const std::string fresh = std::string(dir) + "/error-ids.h";
     const std::string cmd = "python3 " + root + "/tools/gen-error-ids.py --out " + fresh;
     ASSERT_EQ(std::system(cmd.c_str()), 0);
-    EXPECT_EQ(slurp(fresh), slurp(root + "/src/evaluator/error-ids.h"));
+    EXPECT_EQ(slurp(fresh), slurp(root + "/src/memory/error-ids.h"));
     std::remove(fresh.c_str());
     rmdir(dir);
 }

@@ -9,10 +9,10 @@
 
 #include "datatypes/date.h"
 #include "datatypes/file.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"
-#include "reader/file-io.h"
+#include "io/file-io.h"
 #include "runtime/throw.h"
 #include "io_fixture.h"
 #include "string_fixture.h"

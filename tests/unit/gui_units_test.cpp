@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "datatypes/block.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/stack.h"
 #include "reader/lexer-load.h"
 #include "ridi/backend/gtk/backend.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "evaluator/actions.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "memory/address-map.h"
 #include "memory/case-folding.h"
 #include "memory/datatype.h"

@@ -12,12 +12,12 @@
 #include <thread>
 
 #include "datatypes/url.h"
-#include "evaluator/error.h"
-#include "evaluator/symbol.h"
+#include "memory/error.h"
+#include "memory/symbol.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"
-#include "reader/file-io.h"
-#include "reader/http.h"
+#include "io/file-io.h"
+#include "io/http.h"
 #include "io_fixture.h"
 #include "string_fixture.h"
 

@@ -12,7 +12,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "runtime_fixture.h"
 
 namespace zuv::testing {

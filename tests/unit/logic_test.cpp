@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "datatypes/logic.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "runtime/throw.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"

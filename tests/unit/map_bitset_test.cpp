@@ -6,7 +6,7 @@
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/map.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/collector.h"
 #include "memory/hashtable.h"
 #include "reader/lexer-load.h"

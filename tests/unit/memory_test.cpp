@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/stack.h"
 #include "memory_fixture.h"
 #include "runtime/throw.h"

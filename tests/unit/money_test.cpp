@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "datatypes/money.h"
-#include "evaluator/random.h"
+#include "runtime/random.h"
 #include "reader/number-scan.h"
 #include "scalar_helpers.h"
 

@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "datatypes/block.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"
 #include "memory/memory.h"

@@ -4,9 +4,9 @@
 
 #include "datatypes/block.h"
 #include "evaluator/context.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "evaluator/object.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "evaluator/word.h"
 #include "memory/collector.h"
 #include "memory/cycle-stack.h"

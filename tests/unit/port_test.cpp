@@ -9,7 +9,7 @@
 #include "evaluator/context.h"
 #include "evaluator/object.h"
 #include "evaluator/port.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "evaluator/word.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"

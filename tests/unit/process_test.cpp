@@ -8,9 +8,9 @@
 #include <chrono>
 #include <thread>
 
-#include "evaluator/error.h"
-#include "reader/file-io.h"
-#include "reader/process.h"
+#include "memory/error.h"
+#include "io/file-io.h"
+#include "io/process.h"
 #include "io_fixture.h"
 #include "string_fixture.h"
 

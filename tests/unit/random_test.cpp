@@ -9,7 +9,7 @@
 #include <set>
 #include <vector>
 
-#include "evaluator/random.h"
+#include "runtime/random.h"
 
 namespace rnd = zuv::random;
 

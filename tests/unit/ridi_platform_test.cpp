@@ -11,7 +11,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/pair.h"
 #include "evaluator/context.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "library/boot.h"
 #include "ridi/platform.h"
 #include "runtime_fixture.h"

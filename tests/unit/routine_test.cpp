@@ -5,7 +5,7 @@
 #include "evaluator/context.h"
 #include "evaluator/function.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "reader/lexer-load.h"
 #include "scalar_helpers.h"
 

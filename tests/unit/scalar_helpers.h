@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "datatypes/block.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"
 #include "runtime/throw.h"

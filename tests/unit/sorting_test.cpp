@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/sorting.h"
 #include "memory_fixture.h"
 #include "runtime/throw.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "evaluator/context.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/cycle-stack.h"
 #include "memory/stack.h"
 #include "memory_fixture.h"

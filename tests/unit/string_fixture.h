@@ -7,7 +7,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "runtime/throw.h"
 #include "runtime_fixture.h"
 

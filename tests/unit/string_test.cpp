@@ -11,7 +11,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/string-convert.h"
 #include "datatypes/string.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/action-types.h"
 #include "memory/case-folding.h"
 #include "memory/datatype.h"

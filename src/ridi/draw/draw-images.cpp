@@ -9,9 +9,9 @@
 #include "datatypes/image.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "evaluator/object.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "ridi/draw/draw-context.h"
 #include "ridi/draw/text-box.h"
 

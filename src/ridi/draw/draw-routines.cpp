@@ -4,7 +4,7 @@
 #include <cairo.h>
 
 #include "datatypes/image.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "library/boot.h"
 #include "library/sections.h"
 #include "memory/stack.h"

@@ -5,8 +5,8 @@
 #include <unordered_map>
 
 #include "evaluator/context.h"
-#include "evaluator/error.h"
-#include "evaluator/symbol.h"
+#include "memory/error.h"
+#include "memory/symbol.h"
 #include "memory/cycle-stack.h"
 #include "ridi/draw/draw-context.h"
 

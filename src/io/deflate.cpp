@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "reader/compression.h"
-#include "reader/deflate-tables.h"
+#include "io/compression.h"
+#include "io/deflate-tables.h"
 
 namespace zuv::compression {
 

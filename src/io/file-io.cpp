@@ -1,7 +1,7 @@
 // File and folder input and output over POSIX descriptors. Whole files go through plain
 // C++ buffers; cells are made only once the bytes are in hand, so no pointer into a series
 // buffer is ever held across a system call.
-#include "reader/file-io.h"
+#include "io/file-io.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -24,8 +24,8 @@
 #include "datatypes/string-convert.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
-#include "evaluator/error.h"
-#include "evaluator/symbol.h"
+#include "memory/error.h"
+#include "memory/symbol.h"
 #include "memory/stack.h"
 #include "memory/unicode.h"
 

@@ -1,7 +1,7 @@
 // HTTP requests over libcurl. The exchange itself works on plain C++ strings; the callbacks
 // only append bytes (nothing may throw through curl's C frames), and cells are made once the
 // answer is complete.
-#include "reader/http.h"
+#include "io/http.h"
 
 #include <curl/curl.h>
 
@@ -15,10 +15,10 @@
 #include "datatypes/string.h"
 #include "datatypes/url.h"
 #include "evaluator/actions.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "memory/stack.h"
-#include "reader/file-io.h"
-#include "reader/sigpipe.h"
+#include "io/file-io.h"
+#include "io/sigpipe.h"
 
 namespace zuv::http {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <bit>
 
-#include "reader/compression.h"
+#include "io/compression.h"
 
 namespace zuv::compression {
 

@@ -6,10 +6,10 @@
 #include <array>
 #include <cstring>
 
-#include "reader/compression.h"
+#include "io/compression.h"
 
 #include "evaluator/checksum.h"
-#include "reader/deflate-tables.h"
+#include "io/deflate-tables.h"
 
 namespace zuv::compression {
 

@@ -1,36 +1,17 @@
-// The built-in vocabulary: interned once during start-up, before the boot data loads; the
+// Interns the built-in vocabulary once during start-up, before the boot data loads; the
 // globals never change afterwards. Word cells live in the root block (a fixed buffer), so
-// the pointers kept here stay valid.
-#include "evaluator/words-builtin.h"
+// the pointers kept in them stay valid.
+#include "evaluator/words-intern.h"
 
 #include "datatypes/block.h"
 #include "evaluator/context.h"
-#include "evaluator/symbol.h"
 #include "evaluator/word.h"
 #include "memory/collector.h"
 #include "memory/stack.h"
+#include "memory/symbol.h"
+#include "memory/words-builtin.h"
 
 namespace zuv::words {
-
-namespace sym {
-#define ZUV_DEFINE_SYMBOL(name, text) int32_t name = 0;
-ZUV_BUILTIN_SYMBOLS(ZUV_DEFINE_SYMBOL)
-#undef ZUV_DEFINE_SYMBOL
-}  // namespace sym
-
-namespace global {
-#define ZUV_DEFINE_WORD(name, text) Cell* name = nullptr;
-ZUV_BUILTIN_GLOBAL_WORDS(ZUV_DEFINE_WORD)
-#undef ZUV_DEFINE_WORD
-}  // namespace global
-
-namespace refine {
-#define ZUV_DEFINE_WORD(name, text) Cell* name = nullptr;
-ZUV_BUILTIN_REFINEMENTS(ZUV_DEFINE_WORD)
-#undef ZUV_DEFINE_WORD
-}  // namespace refine
-
-Cell* issue_ooo = nullptr;
 
 namespace {
 

@@ -9,7 +9,11 @@ namespace zuv::random {
 // The seed the generator holds from start-up until the first random/seed.
 constexpr std::int32_t start_seed = 19650218;
 
-// Start-up: the generator seeded with start_seed and the hash tables' hashing seed set.
+// The hash tables' 32-bit hashing seed: fixed and non-zero, so table layouts repeat from run
+// to run.
+constexpr std::uint32_t hash_seed_start = 0x2F8E5C71u;
+
+// Start-up: the generator seeded with start_seed.
 void init();
 void init_state();
 

@@ -93,10 +93,4 @@ ZUV_BUILTIN_REFINEMENTS(ZUV_DECLARE_WORD)
 // The issue! #ooo.
 extern Cell* issue_ooo;
 
-// Start-up, after the symbol table, the global context and the root block exist:
-// init_builtins interns the vocabulary and then makes the refinements and the issue.
-void init_builtins();
-void init_refinements();
-void init_issues();
-
 }  // namespace zuv::words

@@ -1,5 +1,5 @@
 // Symbols and the symbol table.
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // SIGPIPE held back around writes to peers that may have gone.
-#include "reader/sigpipe.h"
+#include "io/sigpipe.h"
 
 #include <pthread.h>
 

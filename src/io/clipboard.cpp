@@ -1,5 +1,5 @@
 // The clipboard's language side: values to and from the plain content that a backend stores.
-#include "reader/clipboard.h"
+#include "io/clipboard.h"
 
 #include <algorithm>
 
@@ -10,9 +10,9 @@
 #include "datatypes/file.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/stack.h"
-#include "reader/file-io.h"
+#include "io/file-io.h"
 
 namespace zuv::clipboard {
 

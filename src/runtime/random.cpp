@@ -1,9 +1,8 @@
 // The pseudo-random generator, its bounded draw and the secure draw from getrandom(2).
 // Every right shift of the generator copies the sign bit ("sar"), which keeps its sequence
 // what seeded scripts have always drawn, not the reference twister's.
-#include "evaluator/random.h"
+#include "runtime/random.h"
 
-#include "memory/hashtable.h"
 
 #include <sys/random.h>
 
@@ -20,7 +19,6 @@ constexpr int state_words = 624;
 constexpr int shift_distance = 397;
 constexpr std::uint32_t seed_multiplier = 1812433253u;
 constexpr std::uint32_t twist_xor = 0x9908B0DFu;
-constexpr std::uint32_t hash_seed_start = 0x2F8E5C71u;
 
 constexpr std::uint32_t sar(std::uint32_t x, int k) {
     return static_cast<std::uint32_t>(static_cast<std::int32_t>(x) >> k);
@@ -71,10 +69,9 @@ void init() { init_state(); }
 
 void init_state() {
     generator.seed(start_seed);
-    hashtable::seed = hash_seed_start;
 }
 
-std::uint32_t hash_seed() { return hashtable::seed; }
+std::uint32_t hash_seed() { return hash_seed_start; }
 
 void seed(std::int32_t value) { generator.seed(value); }
 

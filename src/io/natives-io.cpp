@@ -18,11 +18,11 @@
 #include "datatypes/logic.h"
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "evaluator/natives-list.h"
 #include "memory/stack.h"
-#include "reader/compression.h"
-#include "reader/process.h"
+#include "io/compression.h"
+#include "io/process.h"
 
 extern char** environ;
 

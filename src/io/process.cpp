@@ -1,7 +1,7 @@
 // Process launching with posix_spawnp. Every descriptor the program opens here is
 // close-on-exec, so a child sees only the three streams meant for it; input is written and
 // output and error are read in one poll loop until all three pipes are done.
-#include "reader/process.h"
+#include "io/process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -17,10 +17,10 @@
 #include "datatypes/block.h"
 #include "datatypes/file.h"
 #include "datatypes/string.h"
-#include "evaluator/error.h"
+#include "memory/error.h"
 #include "memory/collector.h"
-#include "reader/file-io.h"
-#include "reader/sigpipe.h"
+#include "io/file-io.h"
+#include "io/sigpipe.h"
 
 extern char** environ;
 

@@ -1,5 +1,6 @@
-// Raising language errors.
-#include "evaluator/error.h"
+// error! values: made from the catalogue's category and id words, formed as the message
+// with its arguments; the hooks that let error raising build them.
+#include "datatypes/error.h"
 
 #include <initializer_list>
 #include <string_view>
@@ -16,7 +17,7 @@
 #include "evaluator/function.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/object.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "evaluator/trace.h"
 #include "evaluator/word.h"
 #include "memory/action-types.h"
@@ -28,37 +29,6 @@
 #include "runtime/throw.h"
 
 namespace zuv::error {
-
-Raised last;
-
-namespace {
-struct Named {
-    Id id;
-    const char* category;
-    const char* name;
-};
-const Named named[] = {
-#define ZUV_ERROR_NAMED(cat, nm, c, i, text) {Id{c, i}, #cat, text},
-    ZUV_ERROR_IDS(ZUV_ERROR_NAMED)
-#undef ZUV_ERROR_NAMED
-};
-const char* const categories[] = {"throw", "note", "syntax", "script", "math", "access", nullptr, nullptr, "user",
-                                  "internal"};
-}  // namespace
-
-const char* category_name(uint8_t category) { return category < 10 ? categories[category] : nullptr; }
-
-const char* id_name(Id id) {
-    for (const Named& n : named)
-        if (n.id == id) return n.name;
-    return nullptr;
-}
-
-Id id_named(const char* category, const char* id) {
-    for (const Named& n : named)
-        if (std::string_view(n.category) == category && std::string_view(n.name) == id) return n.id;
-    return Id{255, 255};
-}
 
 // error! values ------------------------------------------------------------------------------
 
@@ -270,20 +240,6 @@ Cell get_call_argument(int32_t index) {
     return function::argument_word(fn, index);
 }
 
-[[noreturn]] void raise_refine_arg(const Cell* refinement, const Cell* value) {
-    Cell word = *refinement;
-    word.set_type(Type::word);
-    raise(id::script_invalid_refine_arg, &word, value);
-}
-
-[[noreturn]] void raise_expect_arg(Type type, int32_t argument) {
-    Cell word, t;
-    stack::get_call_word(&word);
-    datatype::make_at(&t, static_cast<int>(type));
-    Cell arg = get_call_argument(argument);
-    raise(id::script_expect_arg, &word, &t, &arg);
-}
-
 void set_where(Cell* error, const Cell* word) {
     if (!error->is(Type::error) || !error->data1) return;
     Cell* w = &values_of(error->data1)[f_where];
@@ -487,6 +443,28 @@ int32_t compare_error(Cell* a, Cell* b, int32_t op) {
     return actions::compare_dispatch(&x, &y, op);
 }
 
+// raise's hook: the category and id words come from the catalogue by index.
+bool build(Id id, const Cell* const args[3], Cell* out) {
+    const Cell* cat = catalogue();
+    if (!cat) return false;
+    int32_t n = context::size_of(cat->data1);
+    Cell category = id.category < n ? values_of(cat->data1)[context::word_at(cat->data1, id.category)->int3()]
+                                     : none::shared;
+    if (!category.is(Type::object) || id.index >= context::size_of(category.data1)) return false;
+    Cell cw = word_of(cat, id.category);
+    Cell iw = word_of(&category, id.index);
+    Cell* e = create(&cw, &iw, args[0], args[1], args[2]);
+    *out = *e;
+    stack::pop(1);
+    if (interpreter::tracing) [[unlikely]] {
+        uint32_t code = interpreter::pending;  // kept aside during the event
+        interpreter::pending = 0;
+        interpreter::fire_event(interpreter::event::error, nullptr, -1, nullptr, out);
+        interpreter::pending = code;
+    }
+    return true;
+}
+
 }  // namespace
 
 void uncaught_hook(Cell* error) {
@@ -520,47 +498,8 @@ void init() {
     cell::make(&prototype, Type::none);
     cell::make(&catalogue_cell, Type::none);
     stack::error_hooks.before_unroll = before_unroll;
-}
-
-[[noreturn]] void raise(Id id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
-    last.id = id;
-    last.arg_count = 0;
-    // An argument may lie in a series buffer that making the error moves: the error is made
-    // from copies held here, where the collector sees them.
-    Cell held[3];
-    const Cell* args[3] = {nullptr, nullptr, nullptr};
-    for (const Cell* a : {arg1, arg2, arg3}) {
-        if (!a) break;
-        held[last.arg_count] = *a;
-        args[last.arg_count] = &held[last.arg_count];
-        last.args[last.arg_count++] = *a;
-    }
-    Cell error;
-    const Cell* cat = stack::arguments_bottom ? catalogue() : nullptr;
-    if (cat) {
-        // The category and id words come from the catalogue by index.
-        int32_t n = context::size_of(cat->data1);
-        Cell category = id.category < n ? values_of(cat->data1)[context::word_at(cat->data1, id.category)->int3()]
-                                         : none::shared;
-        if (category.is(Type::object) && id.index < context::size_of(category.data1)) {
-            Cell cw = word_of(cat, id.category);
-            Cell iw = word_of(&category, id.index);
-            Cell* e = create(&cw, &iw, args[0], args[1], args[2]);
-            error = *e;
-            stack::pop(1);
-            if (interpreter::tracing) [[unlikely]] {
-                uint32_t code = interpreter::pending;  // kept aside during the event
-                interpreter::pending = 0;
-                interpreter::fire_event(interpreter::event::error, nullptr, -1, nullptr, &error);
-                interpreter::pending = code;
-            }
-            stack::throw_error(&error);
-        }
-    }
-    // Before the catalogue exists (early start-up), the cell carries its category and id.
-    cell::make(&error, Type::error, 0, (uint32_t(id.category) << 16) | id.index, 0);
-    if (stack::arguments_bottom) stack::throw_error(&error);
-    runtime::throw_code(runtime::throw_error);
+    hooks.build = build;
+    hooks.call_argument = get_call_argument;
 }
 
 }  // namespace zuv::error

@@ -1,5 +1,6 @@
 // Raising language errors: one routine takes a catalogue category and id with up to three
-// argument cells, builds the error! value and unrolls to the nearest try. It never returns.
+// argument cells, has the error! value built and unrolls to the nearest try. It never returns.
+// Below the datatypes: the error datatype (datatypes/error.h) builds the value through hooks.
 #pragma once
 #include <cstdint>
 
@@ -7,7 +8,7 @@
 
 // ZUV_ERROR_IDS(X): every id of the catalogue as X(category, id, category index, id index,
 // the id's name in the catalogue), generated from the catalogue itself.
-#include "evaluator/error-ids.h"
+#include "memory/error-ids.h"
 
 namespace zuv::error {
 
@@ -47,26 +48,17 @@ extern Raised last;
 
 [[noreturn]] void raise(Id id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
 
-// error! values: objects with the fields code, type, id, arg1-3, near, where, stack, files.
-// create pushes a new error made from a category and an id word.
-Cell* create(const Cell* category, const Cell* id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
-void make(const Cell* spec, Cell* out);
-// True when the catalogue has an entry for the code (category index * 100 + id index - 2),
-// which make of that integer! then builds.
-bool code_known_q(int32_t code);
-void set_where(Cell* error, const Cell* word);
-// The word of argument n (0-based, counting argument words and refinements) in the spec of
-// the innermost named call's function; none when there is none.
-Cell get_call_argument(int32_t n);
 // script/invalid-refine-arg naming the refinement as a word ("invalid part argument:").
 [[noreturn]] void raise_refine_arg(const Cell* refinement, const Cell* value);
 // script/expect-arg naming the innermost named call, the datatype and argument n.
 [[noreturn]] void raise_expect_arg(Type type, int32_t argument);
-// A caught error keeps the names of the calls it came through: its stack field, the frame
-// position recorded when it was raised, becomes the block of those call words.
-void capture_stack(Cell* error);
-// Shows an error that nothing caught (on standard error, and in a box when the GUI can).
-void uncaught_hook(Cell* error);
-void init();
+// What raise needs of the error datatype, set when it registers: build the error! value of
+// an id and its arguments (false while the catalogue does not exist yet), and the word of
+// argument n of the innermost named call.
+struct Hooks {
+    bool (*build)(Id id, const Cell* const args[3], Cell* out) = nullptr;
+    Cell (*call_argument)(int32_t n) = nullptr;
+};
+extern Hooks hooks;
 
 }  // namespace zuv::error
