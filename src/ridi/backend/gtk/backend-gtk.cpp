@@ -20,6 +20,7 @@
 #include "memory/stack.h"
 #include "ridi/backend/gtk/backend.h"
 #include "ridi/backend/gtk/gui.h"
+#include "ridi/backend/gtk/widgets.h"
 #include "ridi/draw/draw.h"
 #include "ridi/platform.h"
 
@@ -63,13 +64,10 @@ public:
                       int32_t part) override {
         gui::update_facet(owner, word, value, action, new_value, index, part);
     }
-    // The drawn faces keep their text in the face itself: there is nothing native to read back.
-    void get_text_alt(Cell*, int32_t) override {}
-    // Fonts and para are read afresh at each paint; the faces using them are re-shown by the
-    // language level, which repaints them.
-    void update_font(Cell*, int32_t) override {}
-    void update_para(Cell*, int32_t) override {}
-    void update_scroller(Cell*, int32_t) override {}
+    void get_text_alt(Cell* face, int32_t index) override { widgets::get_text_alt(face, index); }
+    void update_font(Cell* font, int32_t field) override { widgets::update_font(font, field); }
+    void update_para(Cell* face, int32_t field) override { widgets::update_para(face, field); }
+    void update_scroller(Cell* scroller, int32_t field) override { widgets::update_scroller(scroller, field); }
 
     uint32_t make_ridi(Cell* face, uint32_t parent) override { return gui::make_ridi(face, parent); }
     void destroy_ridi(Cell* face, bool empty) override { gui::destroy_ridi(face, empty); }

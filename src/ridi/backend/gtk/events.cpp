@@ -21,6 +21,7 @@
 #include "memory/stack.h"
 #include "ridi/backend/gtk/backend.h"
 #include "ridi/backend/gtk/gui.h"
+#include "ridi/backend/gtk/widgets.h"
 #include "ridi/platform.h"
 #include "runtime/throw.h"
 
@@ -372,8 +373,9 @@ void filter_event(GdkEvent* e, gpointer) {
             pressed_view = 0;
             // A press on a focusable view gives it the keyboard.
             if (View* again = view_of_handle(h); go && again && again->kind != Kind::window &&
-                                                 (again->flags & flag::focusable) && !gtk_widget_has_focus(again->widget))
-                gtk_widget_grab_focus(again->widget);
+                                                 (again->flags & flag::focusable) &&
+                                                 !gtk_widget_has_focus(widgets::focus_widget(again)))
+                gtk_widget_grab_focus(widgets::focus_widget(again));
             break;
         }
         case GDK_2BUTTON_PRESS:

@@ -22,6 +22,7 @@
 #include "memory/slots.h"
 #include "ridi/backend/gtk/backend.h"
 #include "ridi/backend/gtk/gui.h"
+#include "ridi/backend/gtk/widgets.h"
 #include "ridi/draw/draw.h"
 #include "runtime/throw.h"
 
@@ -125,7 +126,9 @@ GtkWidget* new_surface() {
     return f;
 }
 
-GtkWidget* parent_container(View* parent) { return parent ? parent->container : nullptr; }
+GtkWidget* parent_container(View* parent) {
+    return parent && parent->container && GTK_IS_FIXED(parent->container) ? parent->container : nullptr;
+}
 
 bool color_tuple(const Cell* face, uint32_t* color) {
     Cell* c = face_facet(face, facet::color);
@@ -292,9 +295,11 @@ void focus_selected(View* v, const Cell* face) {
     Cell* s = face_facet(face, facet::selected);
     if (s && s->is(Type::object)) {
         if (View* f = view_of_handle(face_handle(s))) {
-            GtkWidget* w = f->kind == Kind::window ? f->container : f->widget;
+            GtkWidget* w = f->kind == Kind::window ? f->container : widgets::focus_widget(f);
             gtk_widget_set_can_focus(w, TRUE);
-            gtk_widget_grab_focus(w);
+            // A field given the focus by the program keeps its text unselected.
+            if (GTK_IS_ENTRY(w)) gtk_entry_grab_focus_without_selecting(GTK_ENTRY(w));
+            else gtk_widget_grab_focus(w);
         }
     } else if (v->kind == Kind::window) {
         gtk_window_set_focus(GTK_WINDOW(v->widget), nullptr);
@@ -366,6 +371,12 @@ GtkWidget* make_widget(Cell* face, Kind kind, View** out, View* parent) {
             break;
         }
         default: {
+            if (auto native = widgets::widget_of(face_facet(face, facet::type)); native != widgets::Widget::none) {
+                w = widgets::make(face, native);
+                v = attach(w, kind);
+                v->container = widgets::container_of(w);
+                break;
+            }
             w = new_surface();
             v = attach(w, kind);
             v->container = w;
@@ -434,6 +445,8 @@ uint32_t make_ridi(Cell* face, uint32_t parent_handle) {
         Cell t = *type;
         error::raise(error::id::script_face_type, &t);
     }
+    // A page of a tab panel takes the panel's page area before it is placed.
+    if (View* tabs = view_of_handle(parent_handle); tabs && kind == Kind::panel) widgets::place_tab_page(face, tabs);
     Cell* flags = face_facet(face, facet::flags);
     uint32_t mask = flags ? get_flags(flags) : 0;
     double x, y, w, h;
@@ -487,13 +500,16 @@ uint32_t make_ridi(Cell* face, uint32_t parent_handle) {
         }
         Cell* en = face_facet(face, facet::enabled);
         if (en && en->is(Type::logic) && !logic::get(en)) gtk_widget_set_sensitive(widget, FALSE);
-        if (mask & flag::focusable) gtk_widget_set_can_focus(widget, TRUE);
-        g_signal_connect(widget, "focus-in-event", G_CALLBACK(on_focus), nullptr);
-        g_signal_connect(widget, "focus-out-event", G_CALLBACK(on_focus), nullptr);
+        // A native control takes the keyboard itself, whatever the face's flags say.
+        GtkWidget* keys = widgets::focus_widget(v);
+        if ((mask & flag::focusable) && keys == widget) gtk_widget_set_can_focus(widget, TRUE);
+        g_signal_connect(keys, "focus-in-event", G_CALLBACK(on_focus), nullptr);
+        g_signal_connect(keys, "focus-out-event", G_CALLBACK(on_focus), nullptr);
         show_view(v, face);
     }
     g_signal_connect(kind == Kind::window ? v->container : widget, "realize", G_CALLBACK(on_realize), v);
     set_options(v, face);
+    widgets::complete(v, face);
     Cell* rate = face_facet(face, facet::rate);
     if (rate && !rate->is(Type::none)) start_timer(v, rate);
     return v->handle;
@@ -545,7 +561,9 @@ void apply(View* v, Cell* face, int32_t which) {
                 gtk_widget_queue_draw(v->widget);
             }
             break;
-        case facet::data: gtk_widget_queue_draw(v->container); break;
+        case facet::data:
+            if (v->container) gtk_widget_queue_draw(v->container);
+            break;
         case facet::enabled: {
             Cell* e = face_facet(face, facet::enabled);
             gtk_widget_set_sensitive(v->widget, !(e && e->is(Type::logic) && !logic::get(e)));
@@ -556,7 +574,8 @@ void apply(View* v, Cell* face, int32_t which) {
         case facet::flags: {
             Cell* f = face_facet(face, facet::flags);
             v->flags = f ? get_flags(f) : 0;
-            if (v->kind != Kind::window) gtk_widget_set_can_focus(v->widget, (v->flags & flag::focusable) != 0);
+            if (v->kind != Kind::window && widgets::focus_widget(v) == v->widget)
+                gtk_widget_set_can_focus(v->widget, (v->flags & flag::focusable) != 0);
             if (v->kind == Kind::window) apply_window_flags(v, face);
             break;
         }
@@ -577,6 +596,7 @@ void apply(View* v, Cell* face, int32_t which) {
         case facet::options: set_options(v, face); break;
         default: break;
     }
+    widgets::apply(v, face, which);
 }
 
 }  // namespace
@@ -627,6 +647,7 @@ void update_facet(Cell* owner, const Cell* word, const Cell* value, const Cell* 
     View* v = view_of_handle(face_handle(&o));
     if (!v) return;
     if (!word_is(word, "pane")) {
+        if (word_is(word, "data") && widgets::update_data(v, &o, action, index, part)) return;
         if (Cell* s = state_block(&o)) {
             Cell b = *s;
             if (series::length(&b) >= 2) {
