@@ -55,6 +55,8 @@ struct View {
     void* draw_context = nullptr;    // the cairo_t while painting
     GdkCursor* cursor = nullptr;
     GtkIMContext* im = nullptr;      // input method of a window
+    GtkWidget* menu_bar = nullptr;   // a window's menu bar (menus.cpp)
+    void* camera = nullptr;          // a camera face's device record (camera.cpp)
 };
 
 // The view of a widget (walking up to the nearest widget that has one), or null.

@@ -21,6 +21,7 @@
 #include "memory/stack.h"
 #include "ridi/backend/gtk/backend.h"
 #include "ridi/backend/gtk/gui.h"
+#include "ridi/backend/gtk/menus.h"
 #include "ridi/backend/gtk/widgets.h"
 #include "ridi/platform.h"
 #include "runtime/throw.h"
@@ -371,6 +372,12 @@ void filter_event(GdkEvent* e, gpointer) {
             uint32_t h = v->handle;
             go = make_event(&m, static_cast<int32_t>(flags), t);
             pressed_view = 0;
+            // A right press offers the face's context menu; a shown menu takes the press.
+            if (t == type::alt_down && !gtk_grab_get_current()) {
+                View* again = view_of_handle(h);
+                double x = 0, y = 0;
+                if (again && point_in_view(e, again, &x, &y) && show_context_menu(again, e, x, y)) go = 0;
+            }
             // A press on a focusable view gives it the keyboard.
             if (View* again = view_of_handle(h); go && again && again->kind != Kind::window &&
                                                  (again->flags & flag::focusable) &&
@@ -531,11 +538,12 @@ void window_configure(View* v, GdkEventConfigure* c, Message* m) {
     v->frame_x = ox - rx;
     v->frame_y = oy - ry;
     bool moved = rx != v->last_x || ry != v->last_y;
-    bool resized = c->width != v->last_w || c->height != v->last_h;
+    int32_t height = c->height - menu_bar_height(v);  // the client area is below the menu bar
+    bool resized = c->width != v->last_w || height != v->last_h;
     v->last_x = rx;
     v->last_y = ry;
     v->last_w = c->width;
-    v->last_h = c->height;
+    v->last_h = height;
     uint32_t h = v->handle;
     if (moved) {
         if (dragging) {
@@ -551,10 +559,10 @@ void window_configure(View* v, GdkEventConfigure* c, Message* m) {
         if (dragging) {
             sizing = true;
             v->sizing_kind = type::resizing;
-            raise_geometry(v, m, type::resizing, c->width, c->height);
+            raise_geometry(v, m, type::resizing, c->width, height);
             if (!(v = view_of_handle(h))) return;
         }
-        raise_geometry(v, m, type::resize, c->width, c->height);
+        raise_geometry(v, m, type::resize, c->width, height);
         if (!(v = view_of_handle(h))) return;
     }
     if (dragging) {
@@ -597,6 +605,8 @@ void event_field(const Cell* event, int32_t code, Cell* out) {
                     pair::make_at(out, static_cast<int32_t>(to_logical(x)), static_cast<int32_t>(to_logical(y)));
                     return;
                 }
+            } else if (t == type::menu) {
+                x = m->x, y = m->y, got = m->has_point;  // where the context menu was asked for
             } else if (v && ((t >= 1 && t <= 12) || (t >= 13 && t <= 15) || (t >= 20 && t <= 24))) {
                 got = m->has_point ? (x = m->x, y = m->y, true) : point_in_view(m->event, v, &x, &y);
                 if (!got) {
@@ -648,6 +658,12 @@ void event_field(const Cell* event, int32_t code, Cell* out) {
                     if (start != 0) percent::make_at(out, (m->gesture - start) / start + 1.0);
                     break;
                 }
+                case type::menu:
+                    // The item's word: its whole symbol travels with the message.
+                    if ((flags & 0xFFFF) != 0xFFFF && m->picked > 0)
+                        cell::make(out, Type::word, context::global, static_cast<uint32_t>(m->picked),
+                                   static_cast<uint32_t>(-1));
+                    break;
                 case type::pan: case type::rotate: case type::two_tap: case type::press_tap:
                     integer::make_at(out, static_cast<int32_t>(std::lround(m->gesture)));
                     out->header = static_cast<uint32_t>(Type::integer);

@@ -22,6 +22,7 @@
 #include "memory/slots.h"
 #include "ridi/backend/gtk/backend.h"
 #include "ridi/backend/gtk/gui.h"
+#include "ridi/backend/gtk/menus.h"
 #include "ridi/backend/gtk/widgets.h"
 #include "ridi/draw/draw.h"
 #include "runtime/throw.h"
@@ -186,6 +187,7 @@ void set_window_size(View* v, double w, double h) {
     int dw = to_device(w), dh = to_device(h);
     if (v->flags & flag::resize) {
         gtk_widget_set_size_request(v->container, -1, -1);
+        dh += menu_bar_height(v);  // the face's size is the client area's, below the bar
         gtk_window_resize(GTK_WINDOW(v->widget), dw > 0 ? dw : 1, dh > 0 ? dh : 1);
     } else {
         gtk_widget_set_size_request(v->container, dw, dh);
@@ -470,6 +472,7 @@ uint32_t make_ridi(Cell* face, uint32_t parent_handle) {
         apply_window_flags(v, face);
         std::string title = text_of(face_facet(face, facet::text));
         gtk_window_set_title(GTK_WINDOW(widget), title.c_str());
+        set_menu_bar(v, face);
         set_window_size(v, w, h);
         gtk_window_move(GTK_WINDOW(widget), to_device(x), to_device(y));
         if (mask & flag::modal) {
@@ -592,7 +595,7 @@ void apply(View* v, Cell* face, int32_t which) {
             }
             break;
         }
-        case facet::menu: break;  // menus come with the widget set
+        case facet::menu: set_menu_bar(v, face); break;
         case facet::options: set_options(v, face); break;
         default: break;
     }
