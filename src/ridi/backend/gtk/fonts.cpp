@@ -13,7 +13,7 @@
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
 #include "evaluator/object.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "memory/stack.h"
 #include "ridi/backend/gtk/backend.h"
 #include "ridi/backend/gtk/widget-record.h"

@@ -9,7 +9,7 @@
 #include "datatypes/block.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/symbol.h"
+#include "memory/symbol.h"
 #include "ridi/backend/gtk/backend.h"
 
 namespace zuv::gui {
