@@ -11,10 +11,7 @@
 namespace zuv::block {
 
 // The block family: block!, paren!, the four path types and hash!.
-constexpr bool family_q(Type t) {
-    return t == Type::block || t == Type::paren || t == Type::path || t == Type::lit_path || t == Type::set_path ||
-           t == Type::get_path || t == Type::hash;
-}
+constexpr bool family_q(Type t) { return in_family(family::any_block, t); }
 
 // The root block: every literal and global cell of the boot code, always reachable.
 extern Cell root;

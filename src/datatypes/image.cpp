@@ -183,9 +183,7 @@ void mark_value(Cell* c) {
 
 // Face rendering --------------------------------------------------------------------------------
 
-bool function_q(Type t) {
-    return t == Type::native || t == Type::action || t == Type::function || t == Type::routine;
-}
+bool function_q(Type t) { return in_family(family::applicable, t); }
 
 // Asks the library's face? whether an object is a face.
 bool face_q(const Cell* object) {

@@ -16,10 +16,7 @@ namespace zuv::string {
 using memory::SeriesBuffer;
 
 // The string family: string!, file!, url!, tag!, email!, ref!.
-constexpr bool family_q(Type t) {
-    return t == Type::string || t == Type::file || t == Type::url || t == Type::tag || t == Type::email ||
-           t == Type::ref;
-}
+constexpr bool family_q(Type t) { return in_family(family::any_string, t); }
 
 // ---------------------------------------------------------------------------------------------
 // Storage

@@ -1,6 +1,7 @@
 // Datatype registry and datatype!.
 #include "memory/datatype.h"
 
+#include <array>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -20,15 +21,13 @@ bool registered[type_records];
 namespace {
 // Every datatype's name by id, so that a type's word and its molded form exist from the
 // start, before (and whether or not) the type registers its actions.
-const char* const type_names[type_count + 1] = {
-    nullptr,      "datatype!", "unset!",    "none!",    "logic!",   "block!",    "paren!",    "string!",
-    "file!",      "url!",      "char!",     "integer!", "float!",   "symbol!",   "context!",  "word!",
-    "set-word!",  "lit-word!", "get-word!", "refinement!", "issue!", "native!",  "action!",   "op!",
-    "function!",  "path!",     "lit-path!", "set-path!", "get-path!", "routine!", "bitset!",  "triple!",
-    "object!",    "typeset!",  "error!",    "vector!",  "hash!",    "pair!",     "percent!",  "tuple!",
-    "map!",       "binary!",   "series!",   "time!",    "tag!",     "email!",    "handle!",   "date!",
-    "port!",      "money!",    "ref!",      "point2D!", "point3D!", "image!",    "event!",
-};
+constexpr auto type_names = [] {
+    std::array<const char*, type_count + 1> names{};
+#define ZUV_TYPE_NAME(cpp, id, name, parent, at_start) names[id] = name;
+    ZUV_DATATYPES(ZUV_TYPE_NAME)
+#undef ZUV_TYPE_NAME
+    return names;
+}();
 }  // namespace
 
 void init_registry() {
