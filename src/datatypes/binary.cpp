@@ -419,16 +419,22 @@ Cell* trim(Cell* s, bool head, bool tail, bool auto_, bool lines, bool all, Cell
 // =============================================================================================
 
 void init() {
-    using datatype::fn;
-    using datatype::inherit;
-    datatype::register_type(41, 7, "binary!",
-        {fn(make), inherit, inherit, fn(to), fn(form), fn(mold), inherit, nullptr, fn(compare), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         fn(and_t), fn(complement), fn(or_t), fn(xor_t), fn(append), inherit, inherit, fn(change), inherit, inherit,
-         inherit, inherit, inherit, inherit, fn(insert), inherit, inherit, inherit, inherit, inherit,
-         nullptr, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         fn(trim), nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::binary, {
+        .others = datatype::inherit,
+        .make = make,
+        .to = to,
+        .form = form,
+        .mold = mold,
+        .compare = compare,
+        .and_t = and_t,
+        .complement = complement,
+        .or_t = or_t,
+        .xor_t = xor_t,
+        .append = append,
+        .change = change,
+        .insert = insert,
+        .trim = trim,
+    });
 }
 
 }  // namespace zuv::binary

@@ -1196,15 +1196,26 @@ void set_op(bool case_, Cell* skip, int32_t code) {
 
 void init() {
     using datatype::fn;
-    using datatype::inherit;
-    datatype::register_type(5, 42, "block!",
-        {fn(make), inherit, inherit, fn(to), fn(form), fn(mold), fn(eval_path), nullptr, fn(compare), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, fn(append_), inherit, inherit, fn(change), inherit, fn(copy),
-         fn(find), inherit, inherit, inherit, fn(insert), inherit, inherit, inherit, inherit, inherit,
-         fn(put), inherit, inherit, fn(select), fn(sort), inherit, fn(swap), inherit, inherit, fn(take),
-         fn(trim), nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::block, {
+        .others = datatype::inherit,
+        .make = make,
+        .to = to,
+        .form = form,
+        .mold = mold,
+        .eval_path = eval_path,
+        .compare = compare,
+        .append = append_,
+        .change = change,
+        .copy = copy,
+        .find = find,
+        .insert = insert,
+        .put = put,
+        .select = select,
+        .sort = sort,
+        .swap = swap,
+        .take = take,
+        .trim = trim,
+    });
 }
 
 }  // namespace zuv::block

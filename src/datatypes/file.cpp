@@ -99,16 +99,16 @@ Cell* write(Cell* f, Cell* data, bool binary, bool lines, bool info, bool append
 }  // namespace
 
 void init() {
-    using datatype::fn;
-    using datatype::inherit;
-    datatype::register_type(8, 9, "file!",
-        {inherit, nullptr, nullptr, inherit, inherit, fn(mold), inherit, nullptr, inherit, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         nullptr, inherit, inherit, inherit, nullptr, inherit, inherit, inherit, inherit, inherit,
-         nullptr, nullptr, nullptr, fn(delete_), inherit, nullptr, nullptr, fn(query), fn(read), fn(rename),
-         nullptr, fn(write)});
+    datatype::register_type(Type::file, {
+        .others = datatype::inherit,
+        .mold = mold,
+        .delete_ = delete_,
+        .open = datatype::empty,
+        .query = query,
+        .read = read,
+        .rename = rename,
+        .write = write,
+    });
 }
 
 }  // namespace zuv::file

@@ -24,7 +24,6 @@ namespace zuv::money {
 
 namespace {
 
-using datatype::fn;
 using Amount = unsigned __int128;
 
 constexpr int32_t digit_count = 22;
@@ -592,16 +591,26 @@ int32_t form_text(Cell* value, Cell* buffer, int32_t budget, bool all, bool grou
 }
 
 void init() {
-    datatype::register_type(49, 0, "money!",
-        {fn(make), fn(random), nullptr, fn(to), fn(form), fn(mold), fn(eval_path), nullptr, fn(compare_action),
-         fn(absolute),
-         fn(math<0>), fn(math<3>), fn(math<2>), fn(negate), nullptr, fn(math<4>), fn(round), fn(math<1>),
-         fn(even_q), fn(odd_q),
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, fn(pick), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::money, {
+        .make = make,
+        .random = random,
+        .to = to,
+        .form = form,
+        .mold = mold,
+        .eval_path = eval_path,
+        .compare = compare_action,
+        .absolute = absolute,
+        .add = math<0>,
+        .divide = math<3>,
+        .multiply = math<2>,
+        .negate = negate,
+        .remainder = math<4>,
+        .round = round,
+        .subtract = math<1>,
+        .even_q = even_q,
+        .odd_q = odd_q,
+        .pick = pick,
+    });
 }
 
 }  // namespace zuv::money

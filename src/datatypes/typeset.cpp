@@ -14,7 +14,6 @@ namespace zuv::typeset {
 
 namespace {
 
-using datatype::fn;
 
 const Cell* value_of_word(const Cell* w) {
     const Cell* v = context::get(w);
@@ -220,14 +219,18 @@ Cell* find(Cell* ts, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, b
 }  // namespace
 
 void init() {
-    datatype::register_type(33, 0, "typeset!",
-        {fn(make), nullptr, nullptr, fn(make), fn(form), fn(mold), nullptr, nullptr, fn(compare), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         fn(and_t), fn(complement), fn(or_t), fn(xor_t), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         fn(find), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::typeset, {
+        .make = make,
+        .to = make,
+        .form = form,
+        .mold = mold,
+        .compare = compare,
+        .and_t = and_t,
+        .complement = complement,
+        .or_t = or_t,
+        .xor_t = xor_t,
+        .find = find,
+    });
 }
 
 }  // namespace zuv::typeset

@@ -275,15 +275,20 @@ Cell* write(Cell* u, Cell* data, bool binary, bool lines, bool info, bool append
 
 void init() {
     using datatype::fn;
-    using datatype::inherit;
-    datatype::register_type(9, 7, "url!",
-        {fn(make), nullptr, nullptr, fn(to), inherit, fn(mold), fn(eval_path), nullptr, inherit, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         nullptr, inherit, inherit, inherit, nullptr, inherit, inherit, inherit, inherit, inherit,
-         nullptr, nullptr, nullptr, nullptr, inherit, fn(open), nullptr, nullptr, fn(read), nullptr,
-         nullptr, fn(write)});
+    datatype::register_type(Type::url, {
+        .others = datatype::inherit,
+        .make = make,
+        .random = datatype::empty,
+        .reflect = datatype::empty,
+        .to = to,
+        .mold = mold,
+        .eval_path = eval_path,
+        .sort = datatype::empty,
+        .trim = datatype::empty,
+        .open = open,
+        .read = read,
+        .write = write,
+    });
 }
 
 }  // namespace zuv::url

@@ -24,7 +24,6 @@ namespace zuv {
 namespace {
 
 using datatype::fn;
-using datatype::inherit;
 
 int32_t sym_of(const char* name) { return symbol::resolve(symbol::make(name)); }
 bool is_sym(const Cell* c, const char* name) { return symbol::resolve(c->int2()) == sym_of(name); }
@@ -368,14 +367,13 @@ static int32_t compare(Cell* a, Cell* b, int32_t op) {
 }
 
 void init() {
-    datatype::register_type(24, 14, "function!",
-        {fn(make), nullptr, fn(reflect), nullptr, fn(form), fn(mold), nullptr, nullptr, fn(compare), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::function, {
+        .make = make,
+        .reflect = reflect,
+        .form = form,
+        .mold = mold,
+        .compare = compare,
+    });
 }
 
 }  // namespace function
@@ -419,16 +417,9 @@ Cell* push(const Cell* spec, int32_t entry, uint32_t flags, int32_t return_kind)
 }
 
 void init() {
-    datatype::register_type(29, 24, "routine!",
-        {inherit, inherit, inherit, inherit, datatype::action_of(Type::function, datatype::slot::form),
-         datatype::action_of(Type::function, datatype::slot::mold), inherit, inherit,
-         datatype::action_of(Type::function, datatype::slot::compare), inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit});
+    datatype::register_type(Type::routine, {
+        .others = datatype::inherit,
+    });
 }
 
 }  // namespace routine
@@ -561,15 +552,13 @@ static Cell* make(Cell*, Cell* source, int32_t) {
 }
 
 void init() {
-    datatype::register_type(23, 21, "op!",
-        {fn(make), inherit, inherit, nullptr, fn(builtin_form), fn(builtin_mold), inherit, inherit,
-         fn(builtin_compare), inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit});
+    datatype::register_type(Type::op, {
+        .make = make,
+        .reflect = datatype::inherit,
+        .form = builtin_form,
+        .mold = builtin_mold,
+        .compare = builtin_compare,
+    });
 }
 
 }  // namespace op
@@ -577,15 +566,13 @@ void init() {
 namespace native {
 
 void init() {
-    datatype::register_type(21, 0, "native!",
-        {fn(make_builtin), nullptr, fn(builtin_reflect), nullptr, fn(builtin_form), fn(builtin_mold), nullptr, nullptr,
-         fn(builtin_compare), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::native, {
+        .make = make_builtin,
+        .reflect = builtin_reflect,
+        .form = builtin_form,
+        .mold = builtin_mold,
+        .compare = builtin_compare,
+    });
 }
 
 }  // namespace native
@@ -593,14 +580,9 @@ void init() {
 namespace action {
 
 void init() {
-    datatype::register_type(22, 21, "action!",
-        {inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit});
+    datatype::register_type(Type::action, {
+        .others = datatype::inherit,
+    });
 }
 
 }  // namespace action
