@@ -222,18 +222,6 @@ int32_t compare_bytes(Cell* b, Cell* other, int32_t code, bool match) {
     return n1 == n2 ? 0 : n1 < n2 ? -1 : 1;
 }
 
-bool byte_in_bitset_q(Cell* b, const Cell* bitset) { return string::head_in_bitset_q(b, bitset); }
-
-bool match_value_q(Cell* b, Cell* value) {
-    if (value->is(Type::char_)) {
-        Cell x = *b;
-        return series::length(&x) >= 1 && get_byte(&x, x.int1()) == value->data2;
-    }
-    if (value->is(Type::binary) || string::family_q(value->type()))
-        return compare_bytes(b, value, op::equal, true) == 0;
-    return false;
-}
-
 uint8_t poke_byte(const Cell* value) {
     if (!value->is(Type::integer) && !value->is(Type::char_)) error::raise(error::id::script_invalid_arg, value);
     return static_cast<uint8_t>(value->data2);

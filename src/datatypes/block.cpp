@@ -247,21 +247,8 @@ Cell* make_in(Cell* parent, int32_t n) {
     return c;
 }
 
-Cell* make_in_alloc(Cell* parent, Cell* c) {
-    if (!parent) parent = &root;
-    Cell made;
-    make_at_alloc(&made, 1, true);
-    if (c) {
-        *c = made;
-        return c;
-    }
-    return append(parent, &made);
-}
-
 // =============================================================================================
 // Cell helpers
-
-bool step_next(Cell* b) { return series::advance(b, 1) && b->int1() == series::buffer_length(b); }
 
 Cell* alloc_tail_cell(Cell* block) { return series::alloc_tail_cell(series::buffer(block)); }
 
@@ -295,20 +282,6 @@ void insert_value(Cell* block, const Cell* value, bool advance, bool at_start) {
     if (advance) block->data1 = static_cast<uint32_t>(at + 1);
 }
 
-void insert_values(Cell* block, Cell* other) {
-    Cell o = *other;
-    int32_t n = series::length(&o);
-    for (int32_t k = 0; k < n; ++k) {
-        Cell c = cell_copy(&o, o.int1() + k);
-        insert_value(block, &c, true, false);
-    }
-}
-
-void truncate_at_head(Cell* block) {
-    series::length(block);
-    series::buffer(block)->tail = memory::ref(head(block));
-}
-
 SeriesBuffer* truncate_at(Cell* block, int32_t index) {
     SeriesBuffer* b = series::buffer(block);
     b->tail = memory::ref(b->cells() + index);
@@ -320,17 +293,6 @@ void remove_last(Cell* block) {
     if (b->tail == b->head) return;
     b->tail -= 16;
     series::length(block);
-}
-
-const Cell* select_value(Cell* block, const Cell* value) {
-    Cell v = *value;
-    int32_t n = series::length(block);
-    for (int32_t k = 0; k < n; ++k) {
-        Cell c = cell_copy(block, block->int1() + k);
-        if (actions::compare_dispatch(&v, &c, op::find) != 0) continue;
-        return k + 1 < n ? cell_at(block, block->int1() + k + 1) : &none::shared;
-    }
-    return &none::shared;
 }
 
 bool remove_value(Cell* block, const Cell* value, bool from_start) {

@@ -32,7 +32,6 @@ Cell* push_new(int32_t n);
 Cell* push(const Cell* block);
 // A new block cell at the tail of a block (or, with no parent, in the root block).
 Cell* make_in(Cell* parent, int32_t n);
-Cell* make_in_alloc(Cell* parent, Cell* c);
 
 // Cells ---------------------------------------------------------------------------------------
 
@@ -51,9 +50,6 @@ inline Cell* head_cell(Cell* b) {
 inline bool at_tail_q(const Cell* b) { return b->int1() == series::buffer_length(b); }
 // The cell at an absolute index (no bounds check).
 inline Cell* cell_at(const Cell* b, int32_t index) { return series::buffer(b)->cells() + index; }
-// Advances the head by one cell when that stays within the tail; true when the head is
-// then exactly at the tail.
-bool step_next(Cell* b);
 
 // Appends an unset cell at the block's tail (the buffer doubles when full) and gives it.
 Cell* alloc_tail_cell(Cell* block);
@@ -64,16 +60,11 @@ void copy_cells_in(Cell* target, Cell* source);
 // Inserts a copy of the value at the head (or at index 0), keeping a hash! index in step;
 // with advance the head moves past it.
 void insert_value(Cell* block, const Cell* value, bool advance, bool at_start);
-void insert_values(Cell* block, Cell* other);
-void truncate_at_head(Cell* block);
 memory::SeriesBuffer* truncate_at(Cell* block, int32_t index);
 void remove_last(Cell* block);
 
 // Searching ----------------------------------------------------------------------------------
 
-// The cell after the first one equal (find equality) to the value; the shared none cell when
-// there is none or when the match is the last cell.
-const Cell* select_value(Cell* block, const Cell* value);
 // Removes the first cell equal to the value, from the head (or from index 0); false when
 // there is none.
 bool remove_value(Cell* block, const Cell* value, bool from_start);

@@ -59,8 +59,6 @@ Cell* box(uint32_t value, int32_t kind) { return make_at(stack::arguments_base, 
 
 Cell* push(uint32_t value, int32_t kind) { return make_at(stack::push_slot(), value, kind); }
 
-Cell* push_null() { return push(0, subtype::none); }
-
 uint32_t enter(uintptr_t object) {
     if (!free_slots.empty()) {
         uint32_t i = free_slots.back();

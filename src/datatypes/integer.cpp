@@ -98,13 +98,6 @@ int32_t from_text(Cell* text) {
 
 // Helpers ---------------------------------------------------------------------------------
 
-int32_t get_result() {
-    const Cell* r = stack::arguments_base;
-    return r->is(Type::integer) ? r->int2() : 0;
-}
-
-int32_t get_result_raw() { return stack::arguments_base->int2(); }
-
 Cell* box(int32_t value) {
     Cell* r = stack::arguments_base;
     cell::make(r, Type::integer, 0, static_cast<uint32_t>(value));

@@ -119,8 +119,6 @@ bool true_result_q() {
     return truth(r);
 }
 
-bool false_result_q() { return !truth(result_slot()); }
-
 bool top_false_q() {
     if (stack::arguments_top == stack::arguments_base) return true;
     return !truth(stack::top());

@@ -444,12 +444,6 @@ void from_integer_at(Cell* c, int32_t v) {
     set(c, v < 0, 0, static_cast<Amount>(magnitude) * unit);
 }
 
-Cell* from_integer(int32_t v) {
-    Cell c;
-    from_integer_at(&c, v);
-    return stack::push(&c);
-}
-
 bool from_float_at(Cell* c, double x, bool strict) {
     FloatAmount f = amount_of_float(x);
     if (!f.ok || (strict && !f.exact)) return false;

@@ -202,11 +202,6 @@ void to_point2D_at(Cell* c) {
     point2D::make_at(c, static_cast<float>(x(c)), static_cast<float>(y(c)));
 }
 
-int32_t component_of(const Cell* c) {
-    if (c->is(Type::integer)) return c->int2();
-    return truncated(c->float23(), error::id::script_invalid_arg, c);
-}
-
 Cell* do_math(Cell* left, Cell* right, int32_t op) {
     int32_t rx, ry;
     switch (right->type()) {

@@ -185,10 +185,6 @@ SeriesBuffer* poke_char(SeriesBuffer* b, int32_t position, uint32_t c) {
     return b;
 }
 
-void append_c_string(Cell* s, const char* bytes) {
-    append_bytes(s, reinterpret_cast<const uint8_t*>(bytes), static_cast<int32_t>(std::strlen(bytes)));
-}
-
 void append_bytes(Cell* s, const uint8_t* bytes, int32_t n) {
     std::u32string text(bytes, bytes + std::max(n, 0));
     append_chars(s, text);

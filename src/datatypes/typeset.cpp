@@ -42,12 +42,6 @@ Cell* make_in(Cell* block, uint32_t w1, uint32_t w2, uint32_t w3) {
     return block::append(block, &ts);
 }
 
-Cell* make_default_in(Cell* block) {
-    Cell ts;
-    make_default_at(&ts);
-    return block::append(block, &ts);
-}
-
 Cell* from_block_in(Cell* block, const Cell* types) {
     Cell ts;
     clear(&ts);

@@ -177,11 +177,6 @@ void append_value(Cell* v, const Cell* value) {
     binary::splice(v, series::buffer_length(v), 0, run, 1);
 }
 
-void append_block(Cell* v, Cell* block) {
-    Bytes run = values_of(v, block, -1, false);
-    binary::splice(v, series::buffer_length(v), 0, run, 1);
-}
-
 void set_at(Cell* v, int32_t index, const Cell* value) {
     check_element(element_type(v), value);
     int32_t length = series::buffer_length(v);

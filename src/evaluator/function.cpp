@@ -195,11 +195,6 @@ Cell argument_word(const Cell* fn, int32_t place) {
     return none::shared;
 }
 
-void init_locals(int32_t n) {
-    logic::push(false);
-    for (int32_t i = 1; i < n; ++i) none::push();
-}
-
 // The locals of `function`: set-words of the body and the words of foreach, remove-each
 // and repeat, unless they are arguments, refinements or excluded.
 static void collect(const Cell* block, Cell* spec, Cell* excluded) {

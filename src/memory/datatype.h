@@ -99,8 +99,6 @@ inline void* action_of(Type t, int slot) { return action_table[static_cast<uint8
 extern bool registered[type_records];
 inline bool registered_q(Type t) { return registered[static_cast<uint8_t>(t)]; }
 
-// Gives every registered datatype its name word (once words can be made).
-void name_words();
 
 // The id of the registered datatype of that name ("integer!", in any case), or -1.
 int id_of_name(std::string_view name);

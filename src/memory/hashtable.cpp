@@ -1111,8 +1111,6 @@ int32_t find_word(Ref table, int32_t symbol_id, bool case_insensitive, Ref conte
     return -1;
 }
 
-void empty_hook(Ref) {}
-
 void dump(Ref table) {
     Record* r = record_of(table);
     bool entries = r->kind == kind_id || r->kind == kind_ownership;

@@ -205,9 +205,4 @@ void init_language() {
     collector::init_state();
 }
 
-void shutdown_language() {
-    memory::free_all();
-    runtime::free_all();
-}
-
 }  // namespace zuv::rt
