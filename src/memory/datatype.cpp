@@ -70,6 +70,19 @@ void register_type(Type type, const Actions& actions) {
 #undef ZUV_FILL_SLOT
 }
 
+void fill(Type type, const Actions& actions) {
+    const int id = static_cast<int>(type);
+    int s = 0;
+    auto set = [&](const auto& slot) {
+        using Kind = typename std::decay_t<decltype(slot)>::Kind;
+        if (slot.kind == Kind::given) action_table[id][s] = fn(slot.fn);
+        ++s;
+    };
+#define ZUV_SET_SLOT(name, signature) set(actions.name);
+    ZUV_ACTION_SLOTS(ZUV_SET_SLOT)
+#undef ZUV_SET_SLOT
+}
+
 int id_of_name(std::string_view name) {
     for (int id = 1; id <= highest; ++id) {
         const char* n = records[id].name;

@@ -92,6 +92,11 @@ struct Actions {
 
 // Registers a datatype under the name and parent of the list of datatypes.
 void register_type(Type type, const Actions& actions);
+// Sets the actions a table names in a registered datatype's slots, the others unchanged: how a
+// higher floor (I/O) gives a datatype the actions it implements there. A child registered
+// before does not see them, so only a type whose children name those slots themselves is
+// filled.
+void fill(Type type, const Actions& actions);
 
 inline void* action_of(Type t, int slot) { return action_table[static_cast<uint8_t>(t)][slot - 1]; }
 
