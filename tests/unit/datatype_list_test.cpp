@@ -14,22 +14,15 @@
 #include "evaluator/word.h"
 #include "memory/datatype.h"
 #include "runtime_fixture.h"
+#include "source_tree.h"
 
 using namespace zuv;
 
 namespace {
 
-const std::string root = [] {
-    const std::string here = __FILE__;
-    return here.substr(0, here.rfind("/tests/unit/"));
-}();
+const std::string& root = zuv::testing::source_root();
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+std::string slurp(const std::string& path) { return zuv::testing::slurp_file(path); }
 
 TEST(DatatypeList, GeneratorReproducesCommittedFiles) {
     if (std::system("python3 --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "python3 is not installed";
