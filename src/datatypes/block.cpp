@@ -14,7 +14,7 @@
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/vector.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "evaluator/context.h"
 #include "memory/error.h"
 #include "evaluator/interpreter.h"

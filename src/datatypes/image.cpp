@@ -18,7 +18,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "evaluator/context.h"
 #include "memory/error.h"
 #include "evaluator/interpreter.h"

@@ -13,7 +13,7 @@
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "evaluator/context.h"
 #include "memory/error.h"
 #include "memory/symbol.h"

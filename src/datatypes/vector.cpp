@@ -19,7 +19,7 @@
 #include "datatypes/numeric.h"
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "memory/error.h"
 #include "memory/words-builtin.h"
 #include "memory/datatype.h"

@@ -6,7 +6,7 @@
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "evaluator/context.h"
 #include "memory/error.h"
 #include "evaluator/interpreter.h"

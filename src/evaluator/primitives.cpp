@@ -6,7 +6,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "evaluator/context.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"

@@ -38,7 +38,7 @@ Cell* load(std::string_view name) { return context::add_global(symbol::make(name
 
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "memory/error.h"
 #include "memory/datatype.h"
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "memory/error.h"
 #include "memory/symbol.h"
 #include "memory/case-folding.h"

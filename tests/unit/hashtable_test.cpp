@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "memory/symbol.h"
 #include "memory/address-map.h"
 #include "memory/case-folding.h"
