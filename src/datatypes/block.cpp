@@ -223,13 +223,6 @@ void make_at(Cell* c, int32_t n, Type t) {
     cell::make(c, t, 0, node, 0);
 }
 
-void make_at_alloc(Cell* c, int32_t n, bool fixed) {
-    cell::make(c, Type::unset);
-    if (n < 0) n = 1;
-    Ref node = fixed ? memory::alloc_fixed_series(n, 16, 0) : memory::alloc_cells_unset(n);
-    cell::make(c, Type::block, 0, node, 0);
-}
-
 Cell* push_new(int32_t n) {
     Cell* c = stack::push_slot();
     make_at(c, n);

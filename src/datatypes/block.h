@@ -23,9 +23,6 @@ void make_root();
 // A new empty block of room for n cells in the cell (n below 1 gives room for one); the
 // header stays unset while the buffer is allocated.
 void make_at(Cell* c, int32_t n, Type t = Type::block);
-// As make_at; with fixed the buffer lies outside the collector's frames, else every cell
-// of its room reads as unset.
-void make_at_alloc(Cell* c, int32_t n, bool fixed);
 // A new empty block pushed on the argument stack.
 Cell* push_new(int32_t n);
 // Pushes a copy of a block cell.

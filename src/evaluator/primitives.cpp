@@ -21,36 +21,13 @@ namespace zuv {
 
 namespace function {
 
-const Cell* check_arg_type(const Cell* typeset, int32_t index, const Cell* value) {
-    if (!typeset::has(typeset, static_cast<uint32_t>(value->type()))) error::raise_expect_arg(value->type(), index);
-    return value;
-}
-
 }  // namespace function
 
 namespace word {
 
-void set_keep(Cell* word) {
-    Cell v = *stack::top();
-    if (v.is(Type::unset)) error::raise(error::id::script_need_value, word);
-    context::set(word, &v);
-}
-
 }  // namespace word
 
 namespace context {
-
-Cell* get_slot(Ref ctx, int32_t index) {
-    Cell* v = value_at(ctx, index);
-    if (!v) error::raise(error::id::script_not_defined, word_at(ctx, index));
-    return v;
-}
-
-void set_slot_keep(Ref ctx, int32_t index) {
-    Cell v = *stack::top();
-    if (v.is(Type::unset)) error::raise(error::id::script_need_value, word_at(ctx, index));
-    *get_slot(ctx, index) = v;
-}
 
 }  // namespace context
 

@@ -1,26 +1,11 @@
-// The small helpers that natives and runtime code use on arguments, words and context
-// slots, and the by-index calling of natives and actions.
+// The small helpers that natives and runtime code share: the boot literals, the by-index
+// calling of natives and actions, and the switch search.
 #pragma once
 #include <cstdint>
 #include <initializer_list>
 
 #include "memory/error.h"
 #include "memory/cell.h"
-
-namespace zuv::function {
-// Argument checks against a typeset; the errors name the called word and the argument.
-const Cell* check_arg_type(const Cell* typeset, int32_t index, const Cell* value);
-}  // namespace zuv::function
-
-namespace zuv::word {
-// Stores the newest stack value into the word; set also drops the stack to the frame base.
-void set_keep(Cell* word);
-}  // namespace zuv::word
-
-namespace zuv::context {
-void set_slot_keep(Ref ctx, int32_t index);
-Cell* get_slot(Ref ctx, int32_t index);
-}  // namespace zuv::context
 
 namespace zuv::literal {
 // The boot literals: cells of the root block from the literal base on.
