@@ -13,7 +13,8 @@
 #include "datatypes/numeric.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
-#include "evaluator/actions.h"
+#include "datatypes/form.h"
+#include "memory/actions.h"
 #include "memory/error.h"
 #include "memory/symbol.h"
 #include "memory/words-builtin.h"
@@ -222,18 +223,6 @@ int32_t compare_bytes(Cell* b, Cell* other, int32_t code, bool match) {
     return n1 == n2 ? 0 : n1 < n2 ? -1 : 1;
 }
 
-bool byte_in_bitset_q(Cell* b, const Cell* bitset) { return string::head_in_bitset_q(b, bitset); }
-
-bool match_value_q(Cell* b, Cell* value) {
-    if (value->is(Type::char_)) {
-        Cell x = *b;
-        return series::length(&x) >= 1 && get_byte(&x, x.int1()) == value->data2;
-    }
-    if (value->is(Type::binary) || string::family_q(value->type()))
-        return compare_bytes(b, value, op::equal, true) == 0;
-    return false;
-}
-
 uint8_t poke_byte(const Cell* value) {
     if (!value->is(Type::integer) && !value->is(Type::char_)) error::raise(error::id::script_invalid_arg, value);
     return static_cast<uint8_t>(value->data2);
@@ -419,16 +408,22 @@ Cell* trim(Cell* s, bool head, bool tail, bool auto_, bool lines, bool all, Cell
 // =============================================================================================
 
 void init() {
-    using datatype::fn;
-    using datatype::inherit;
-    datatype::register_type(41, 7, "binary!",
-        {fn(make), inherit, inherit, fn(to), fn(form), fn(mold), inherit, nullptr, fn(compare), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         fn(and_t), fn(complement), fn(or_t), fn(xor_t), fn(append), inherit, inherit, fn(change), inherit, inherit,
-         inherit, inherit, inherit, inherit, fn(insert), inherit, inherit, inherit, inherit, inherit,
-         nullptr, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         fn(trim), nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::binary, {
+        .others = datatype::inherit,
+        .make = make,
+        .to = to,
+        .form = form,
+        .mold = mold,
+        .compare = compare,
+        .and_t = and_t,
+        .complement = complement,
+        .or_t = or_t,
+        .xor_t = xor_t,
+        .append = append,
+        .change = change,
+        .insert = insert,
+        .trim = trim,
+    });
 }
 
 }  // namespace zuv::binary

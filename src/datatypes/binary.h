@@ -66,12 +66,6 @@ void from_value(std::vector<uint8_t>& out, const Cell* value, int32_t limit, boo
 // text: -1, 0 or 1 under a comparison code, -2 for any other value. In match mode the other
 // value is a prefix to find at the head.
 int32_t compare_bytes(Cell* b, Cell* other, int32_t op, bool match);
-// True when the byte at the head is in the bitset (a byte past its bits takes its complement
-// flag); false at the tail.
-bool byte_in_bitset_q(Cell* b, const Cell* bitset);
-// parse: true when the bytes at the head match a text or binary (as a prefix), or a char!
-// equal to the head byte.
-bool match_value_q(Cell* b, Cell* value);
 // The byte poke stores: an integer! or char! cut to its low 8 bits; script/invalid-arg else.
 uint8_t poke_byte(const Cell* value);
 // The text read as base-16 digits into a new binary pushed on the argument stack;

@@ -13,7 +13,7 @@
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "memory/error.h"
 #include "memory/symbol.h"
 #include "memory/words-builtin.h"
@@ -428,15 +428,30 @@ Cell* eval_path(Cell* bits, Cell* element, Cell* set_value, bool, Cell*, Cell*, 
 }  // namespace
 
 void init() {
-    using datatype::fn;
-    datatype::register_type(30, 0, "bitset!",
-        {fn(make), nullptr, fn(series::reflect), fn(to), fn(form), fn(mold), fn(eval_path), nullptr, fn(compare), nullptr,
-         nullptr, nullptr, nullptr, fn(complement), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         fn(and_t), fn(complement), fn(or_t), fn(xor_t), fn(append), nullptr, nullptr, nullptr, fn(clear), fn(copy),
-         fn(find), nullptr, nullptr, nullptr, fn(insert), fn(length_q), nullptr, nullptr, fn(pick), fn(poke),
-         nullptr, fn(remove), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, fn(series::modify), nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::bitset, {
+        .make = make,
+        .reflect = series::reflect,
+        .to = to,
+        .form = form,
+        .mold = mold,
+        .eval_path = eval_path,
+        .compare = compare,
+        .negate = complement,
+        .and_t = and_t,
+        .complement = complement,
+        .or_t = or_t,
+        .xor_t = xor_t,
+        .append = append,
+        .clear = clear,
+        .copy = copy,
+        .find = find,
+        .insert = insert,
+        .length_q = length_q,
+        .pick = pick,
+        .poke = poke,
+        .remove = remove,
+        .modify = series::modify,
+    });
 }
 
 }  // namespace zuv::bitset

@@ -14,7 +14,7 @@
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/vector.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "evaluator/context.h"
 #include "memory/error.h"
 #include "evaluator/interpreter.h"
@@ -223,13 +223,6 @@ void make_at(Cell* c, int32_t n, Type t) {
     cell::make(c, t, 0, node, 0);
 }
 
-void make_at_alloc(Cell* c, int32_t n, bool fixed) {
-    cell::make(c, Type::unset);
-    if (n < 0) n = 1;
-    Ref node = fixed ? memory::alloc_fixed_series(n, 16, 0) : memory::alloc_cells_unset(n);
-    cell::make(c, Type::block, 0, node, 0);
-}
-
 Cell* push_new(int32_t n) {
     Cell* c = stack::push_slot();
     make_at(c, n);
@@ -247,21 +240,8 @@ Cell* make_in(Cell* parent, int32_t n) {
     return c;
 }
 
-Cell* make_in_alloc(Cell* parent, Cell* c) {
-    if (!parent) parent = &root;
-    Cell made;
-    make_at_alloc(&made, 1, true);
-    if (c) {
-        *c = made;
-        return c;
-    }
-    return append(parent, &made);
-}
-
 // =============================================================================================
 // Cell helpers
-
-bool step_next(Cell* b) { return series::advance(b, 1) && b->int1() == series::buffer_length(b); }
 
 Cell* alloc_tail_cell(Cell* block) { return series::alloc_tail_cell(series::buffer(block)); }
 
@@ -295,20 +275,6 @@ void insert_value(Cell* block, const Cell* value, bool advance, bool at_start) {
     if (advance) block->data1 = static_cast<uint32_t>(at + 1);
 }
 
-void insert_values(Cell* block, Cell* other) {
-    Cell o = *other;
-    int32_t n = series::length(&o);
-    for (int32_t k = 0; k < n; ++k) {
-        Cell c = cell_copy(&o, o.int1() + k);
-        insert_value(block, &c, true, false);
-    }
-}
-
-void truncate_at_head(Cell* block) {
-    series::length(block);
-    series::buffer(block)->tail = memory::ref(head(block));
-}
-
 SeriesBuffer* truncate_at(Cell* block, int32_t index) {
     SeriesBuffer* b = series::buffer(block);
     b->tail = memory::ref(b->cells() + index);
@@ -320,17 +286,6 @@ void remove_last(Cell* block) {
     if (b->tail == b->head) return;
     b->tail -= 16;
     series::length(block);
-}
-
-const Cell* select_value(Cell* block, const Cell* value) {
-    Cell v = *value;
-    int32_t n = series::length(block);
-    for (int32_t k = 0; k < n; ++k) {
-        Cell c = cell_copy(block, block->int1() + k);
-        if (actions::compare_dispatch(&v, &c, op::find) != 0) continue;
-        return k + 1 < n ? cell_at(block, block->int1() + k + 1) : &none::shared;
-    }
-    return &none::shared;
 }
 
 bool remove_value(Cell* block, const Cell* value, bool from_start) {
@@ -1196,15 +1151,26 @@ void set_op(bool case_, Cell* skip, int32_t code) {
 
 void init() {
     using datatype::fn;
-    using datatype::inherit;
-    datatype::register_type(5, 42, "block!",
-        {fn(make), inherit, inherit, fn(to), fn(form), fn(mold), fn(eval_path), nullptr, fn(compare), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, fn(append_), inherit, inherit, fn(change), inherit, fn(copy),
-         fn(find), inherit, inherit, inherit, fn(insert), inherit, inherit, inherit, inherit, inherit,
-         fn(put), inherit, inherit, fn(select), fn(sort), inherit, fn(swap), inherit, inherit, fn(take),
-         fn(trim), nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::block, {
+        .others = datatype::inherit,
+        .make = make,
+        .to = to,
+        .form = form,
+        .mold = mold,
+        .eval_path = eval_path,
+        .compare = compare,
+        .append = append_,
+        .change = change,
+        .copy = copy,
+        .find = find,
+        .insert = insert,
+        .put = put,
+        .select = select,
+        .sort = sort,
+        .swap = swap,
+        .take = take,
+        .trim = trim,
+    });
 }
 
 }  // namespace zuv::block

@@ -11,10 +11,7 @@
 namespace zuv::block {
 
 // The block family: block!, paren!, the four path types and hash!.
-constexpr bool family_q(Type t) {
-    return t == Type::block || t == Type::paren || t == Type::path || t == Type::lit_path || t == Type::set_path ||
-           t == Type::get_path || t == Type::hash;
-}
+constexpr bool family_q(Type t) { return in_family(family::any_block, t); }
 
 // The root block: every literal and global cell of the boot code, always reachable.
 extern Cell root;
@@ -26,16 +23,12 @@ void make_root();
 // A new empty block of room for n cells in the cell (n below 1 gives room for one); the
 // header stays unset while the buffer is allocated.
 void make_at(Cell* c, int32_t n, Type t = Type::block);
-// As make_at; with fixed the buffer lies outside the collector's frames, else every cell
-// of its room reads as unset.
-void make_at_alloc(Cell* c, int32_t n, bool fixed);
 // A new empty block pushed on the argument stack.
 Cell* push_new(int32_t n);
 // Pushes a copy of a block cell.
 Cell* push(const Cell* block);
 // A new block cell at the tail of a block (or, with no parent, in the root block).
 Cell* make_in(Cell* parent, int32_t n);
-Cell* make_in_alloc(Cell* parent, Cell* c);
 
 // Cells ---------------------------------------------------------------------------------------
 
@@ -54,9 +47,6 @@ inline Cell* head_cell(Cell* b) {
 inline bool at_tail_q(const Cell* b) { return b->int1() == series::buffer_length(b); }
 // The cell at an absolute index (no bounds check).
 inline Cell* cell_at(const Cell* b, int32_t index) { return series::buffer(b)->cells() + index; }
-// Advances the head by one cell when that stays within the tail; true when the head is
-// then exactly at the tail.
-bool step_next(Cell* b);
 
 // Appends an unset cell at the block's tail (the buffer doubles when full) and gives it.
 Cell* alloc_tail_cell(Cell* block);
@@ -67,16 +57,11 @@ void copy_cells_in(Cell* target, Cell* source);
 // Inserts a copy of the value at the head (or at index 0), keeping a hash! index in step;
 // with advance the head moves past it.
 void insert_value(Cell* block, const Cell* value, bool advance, bool at_start);
-void insert_values(Cell* block, Cell* other);
-void truncate_at_head(Cell* block);
 memory::SeriesBuffer* truncate_at(Cell* block, int32_t index);
 void remove_last(Cell* block);
 
 // Searching ----------------------------------------------------------------------------------
 
-// The cell after the first one equal (find equality) to the value; the shared none cell when
-// there is none or when the match is the last cell.
-const Cell* select_value(Cell* block, const Cell* value);
 // Removes the first cell equal to the value, from the head (or from index 0); false when
 // there is none.
 bool remove_value(Cell* block, const Cell* value, bool from_start);

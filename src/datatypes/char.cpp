@@ -18,8 +18,6 @@ namespace zuv::char_ {
 
 namespace {
 
-using datatype::fn;
-using datatype::inherit;
 
 [[noreturn]] void raise_out_of_range(const Cell* spec) {
     Cell value = *spec;
@@ -155,14 +153,25 @@ Cell* do_math(Cell* a, Cell* b, int32_t op) {
 
 void init() {
     using ops = numeric::OpSlots<do_math>;
-    datatype::register_type(10, 11, "char!",
-        {fn(make), inherit, nullptr, fn(make), fn(form), fn(mold), nullptr, nullptr, fn(compare), inherit,
-         fn(ops::add), fn(ops::divide), fn(ops::multiply), nullptr, nullptr, fn(ops::remainder), nullptr, fn(ops::subtract), inherit, inherit,
-         fn(ops::and_t), nullptr, fn(ops::or_t), fn(ops::xor_t), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::char_, {
+        .make = make,
+        .random = datatype::inherit,
+        .to = make,
+        .form = form,
+        .mold = mold,
+        .compare = compare,
+        .absolute = datatype::inherit,
+        .add = ops::add,
+        .divide = ops::divide,
+        .multiply = ops::multiply,
+        .remainder = ops::remainder,
+        .subtract = ops::subtract,
+        .even_q = datatype::inherit,
+        .odd_q = datatype::inherit,
+        .and_t = ops::and_t,
+        .or_t = ops::or_t,
+        .xor_t = ops::xor_t,
+    });
 }
 
 }  // namespace zuv::char_

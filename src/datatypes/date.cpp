@@ -22,7 +22,6 @@ namespace zuv::date {
 
 namespace {
 
-using datatype::fn;
 
 constexpr std::string_view field_names[] = {"date",    "year",    "month",  "day",      "zone",
                                             "time",    "hour",    "minute", "second",   "weekday",
@@ -581,14 +580,18 @@ Cell* add_or_subtract(Cell* left, Cell* right, bool subtract) {
 }
 
 void init() {
-    datatype::register_type(47, 0, "date!",
-        {fn(make), fn(random), nullptr, fn(to), fn(form), fn(mold), fn(eval_path), nullptr, fn(compare), nullptr,
-         fn(add), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, fn(subtract), nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, fn(pick), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::date, {
+        .make = make,
+        .random = random,
+        .to = to,
+        .form = form,
+        .mold = mold,
+        .eval_path = eval_path,
+        .compare = compare,
+        .add = add,
+        .subtract = subtract,
+        .pick = pick,
+    });
 }
 
 }  // namespace zuv::date

@@ -54,16 +54,14 @@ static Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool case_, 
 }
 
 void init() {
-    using datatype::fn;
-    using datatype::inherit;
-    datatype::register_type(45, 7, "email!",
-        {inherit, nullptr, inherit, inherit, inherit, fn(mold), fn(eval_path), nullptr, inherit, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, nullptr, inherit, inherit, inherit, inherit, inherit,
-         nullptr, nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::email, {
+        .others = datatype::inherit,
+        .random = datatype::empty,
+        .mold = mold,
+        .eval_path = eval_path,
+        .sort = datatype::empty,
+        .trim = datatype::empty,
+    });
 }
 
 }  // namespace zuv::email

@@ -12,7 +12,8 @@
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "datatypes/form.h"
+#include "memory/actions.h"
 #include "evaluator/context.h"
 #include "evaluator/function.h"
 #include "evaluator/interpreter.h"
@@ -484,15 +485,15 @@ void uncaught_hook(Cell* error) {
 }
 
 void init() {
-    datatype::register_type(34, 32, "error!",
-        {fn(make_action), datatype::inherit, datatype::inherit, nullptr, fn(form_error), fn(mold_error),
-         datatype::inherit, nullptr, fn(compare_error), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, datatype::inherit,
-         datatype::inherit, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, datatype::inherit, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::error, {
+        .others = datatype::inherit,
+        .make = make_action,
+        .form = form_error,
+        .mold = mold_error,
+        .compare = compare_error,
+        .put = datatype::empty,
+        .modify = datatype::empty,
+    });
     collector::add_root(&prototype);
     collector::add_root(&catalogue_cell);
     cell::make(&prototype, Type::none);

@@ -23,7 +23,6 @@ namespace zuv::event {
 
 namespace {
 
-using datatype::fn;
 
 constexpr std::array<const char*, type::count + 1> type_names = {
     nullptr, "down", "up", "mid-down", "mid-up", "alt-down", "alt-up", "aux-down", "aux-up",
@@ -273,16 +272,15 @@ void get_field(const Cell* e, int32_t code, Cell* out) {
 }
 
 void init() {
-    using datatype::inherit;
     collector::set_type_marker(Type::event, mark);
-    datatype::register_type(54, 0, "event!",
-        {fn(make), nullptr, nullptr, nullptr, fn(form), fn(mold), fn(eval_path), nullptr, fn(compare), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, fn(pick), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::event, {
+        .make = make,
+        .form = form,
+        .mold = mold,
+        .eval_path = eval_path,
+        .compare = compare,
+        .pick = pick,
+    });
     type_symbols();
 }
 

@@ -1,5 +1,5 @@
-// file!: molding with "%" (quoted when needed), the system's form of a path, and the file
-// actions, which go to the file I/O layer.
+// file!: molding with "%" (quoted when needed) and the system's form of a path; its I/O
+// actions are the file I/O layer's (io/file-io.cpp).
 #include "datatypes/file.h"
 
 #include <algorithm>
@@ -9,7 +9,6 @@
 #include "memory/error.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
-#include "io/file-io.h"
 #include "runtime/platform.h"
 
 namespace zuv::file {
@@ -77,38 +76,13 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
     return budget - static_cast<int32_t>(out.size());
 }
 
-namespace {
-
-Cell* delete_(Cell* f) { return stack::push(file_io::delete_(f) ? &logic::shared_true : &logic::shared_false); }
-Cell* query(Cell* f) { return file_io::query(f); }
-Cell* rename(Cell* from, Cell* to) {
-    return stack::push(file_io::rename(from, to) == 0 ? &logic::shared_true : &logic::shared_false);
-}
-
-Cell* read(Cell* f, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
-    if (as) error::raise(error::id::internal_not_done);
-    return file_io::read(f, part, seek, binary, lines, info);
-}
-
-Cell* write(Cell* f, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part, Cell* seek,
-            Cell* allow, Cell* as) {
-    if (allow || as) error::raise(error::id::internal_not_done);
-    return file_io::write(f, data, binary, lines, info, append, part, seek);
-}
-
-}  // namespace
 
 void init() {
-    using datatype::fn;
-    using datatype::inherit;
-    datatype::register_type(8, 9, "file!",
-        {inherit, nullptr, nullptr, inherit, inherit, fn(mold), inherit, nullptr, inherit, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         nullptr, inherit, inherit, inherit, nullptr, inherit, inherit, inherit, inherit, inherit,
-         nullptr, nullptr, nullptr, fn(delete_), inherit, nullptr, nullptr, fn(query), fn(read), fn(rename),
-         nullptr, fn(write)});
+    datatype::register_type(Type::file, {
+        .others = datatype::inherit,
+        .mold = mold,
+        .open = datatype::empty,
+    });
 }
 
 }  // namespace zuv::file

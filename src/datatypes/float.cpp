@@ -48,7 +48,6 @@ bool full_support_q = false;
 
 namespace {
 
-using datatype::fn;
 constexpr uint64_t sign_bit = 0x8000000000000000ull;
 constexpr uint64_t exponent_mask = 0x7FF0000000000000ull;
 constexpr uint64_t mantissa_mask = 0x000FFFFFFFFFFFFFull;
@@ -507,14 +506,25 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
 
 void init() {
     using ops = numeric::OpSlots<do_math>;
-    datatype::register_type(12, 0, "float!",
-        {fn(make), fn(random), nullptr, fn(make), fn(form), fn(mold), nullptr, nullptr, fn(compare), fn(absolute),
-         fn(ops::add), fn(ops::divide), fn(ops::multiply), fn(negate), fn(power), fn(ops::remainder), fn(round), fn(ops::subtract), fn(even_q), fn(odd_q),
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::float_, {
+        .make = make,
+        .random = random,
+        .to = make,
+        .form = form,
+        .mold = mold,
+        .compare = compare,
+        .absolute = absolute,
+        .add = ops::add,
+        .divide = ops::divide,
+        .multiply = ops::multiply,
+        .negate = negate,
+        .power = power,
+        .remainder = ops::remainder,
+        .round = round,
+        .subtract = ops::subtract,
+        .even_q = even_q,
+        .odd_q = odd_q,
+    });
 }
 
 }  // namespace zuv::float_
@@ -522,8 +532,6 @@ void init() {
 namespace zuv::percent {
 
 namespace {
-using datatype::fn;
-using datatype::inherit;
 }  // namespace
 
 Cell* box(double value) { return make_typed(stack::arguments_base, Type::percent, value); }
@@ -552,14 +560,11 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell* part, int32_
 }
 
 void init() {
-    datatype::register_type(38, 12, "percent!",
-        {inherit, inherit, inherit, inherit, fn(form), fn(mold), inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit});
+    datatype::register_type(Type::percent, {
+        .others = datatype::inherit,
+        .form = form,
+        .mold = mold,
+    });
 }
 
 }  // namespace zuv::percent

@@ -14,7 +14,6 @@ namespace zuv::handle {
 
 namespace {
 
-using datatype::fn;
 
 // Entry 0 names no subtype; mold/all writes the others after the value.
 constexpr const char* subtype_names[] = {"null", "fd", "monitor", "window", "font", "rich-text"};
@@ -60,8 +59,6 @@ Cell* box(uint32_t value, int32_t kind) { return make_at(stack::arguments_base, 
 
 Cell* push(uint32_t value, int32_t kind) { return make_at(stack::push_slot(), value, kind); }
 
-Cell* push_null() { return push(0, subtype::none); }
-
 uint32_t enter(uintptr_t object) {
     if (!free_slots.empty()) {
         uint32_t i = free_slots.back();
@@ -82,14 +79,11 @@ void leave(uint32_t index) {
 }
 
 void init() {
-    datatype::register_type(46, 11, "handle!",
-        {nullptr, nullptr, nullptr, nullptr, fn(form), fn(mold), nullptr, nullptr, fn(compare), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::handle, {
+        .form = form,
+        .mold = mold,
+        .compare = compare,
+    });
 }
 
 }  // namespace zuv::handle
@@ -98,7 +92,6 @@ namespace zuv::triple {
 
 namespace {
 
-using datatype::fn;
 
 int32_t form(Cell* value, Cell* buffer, Cell*, int32_t budget) {
     budget = scalar::append(buffer, "make triple! [", budget);
@@ -125,14 +118,10 @@ Cell* make_in(Cell* block, int32_t a, int32_t b, int32_t c3) { return make_at(bl
 Cell* push(int32_t a, int32_t b, int32_t c3) { return make_at(stack::push_slot(), a, b, c3); }
 
 void init() {
-    datatype::register_type(31, 0, "triple!",
-        {nullptr, nullptr, nullptr, nullptr, fn(form), fn(mold), nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::triple, {
+        .form = form,
+        .mold = mold,
+    });
 }
 
 }  // namespace zuv::triple

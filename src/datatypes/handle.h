@@ -21,7 +21,6 @@ Cell* make_at(Cell* c, uint32_t value, int32_t subtype);
 Cell* make_in(Cell* block, uint32_t value, int32_t subtype);
 Cell* box(uint32_t value, int32_t subtype);
 Cell* push(uint32_t value, int32_t subtype);
-Cell* push_null();
 
 // The registry that handle values index: an object enters and gets an index (never 0,
 // which stands for no object); the index finds it again until it leaves.

@@ -79,16 +79,13 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
 }  // namespace
 
 void init() {
-    using datatype::fn;
-    using datatype::inherit;
-    datatype::register_type(36, 5, "hash!",
-        {fn(make), inherit, inherit, fn(to), inherit, fn(mold), inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, fn(copy),
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit});
+    datatype::register_type(Type::hash, {
+        .others = datatype::inherit,
+        .make = make,
+        .to = to,
+        .mold = mold,
+        .copy = copy,
+    });
 }
 
 }  // namespace zuv::hash

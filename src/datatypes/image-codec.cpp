@@ -284,6 +284,4 @@ std::optional<std::vector<uint8_t>> encode(std::span<const uint32_t> pixels, int
     }
 }
 
-void init() {}
-
 }  // namespace zuv::image_codec

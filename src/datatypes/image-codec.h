@@ -50,7 +50,4 @@ Decoded decode(std::span<const uint8_t> bytes);
 std::optional<std::vector<uint8_t>> encode(std::span<const uint32_t> pixels, int32_t width, int32_t height,
                                            int32_t format);
 
-// Start-up hook: the imaging toolkit sets itself up on first use, so nothing is made here.
-void init();
-
 }  // namespace zuv::image_codec

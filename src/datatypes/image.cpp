@@ -18,7 +18,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "evaluator/context.h"
 #include "memory/error.h"
 #include "evaluator/interpreter.h"
@@ -183,9 +183,7 @@ void mark_value(Cell* c) {
 
 // Face rendering --------------------------------------------------------------------------------
 
-bool function_q(Type t) {
-    return t == Type::native || t == Type::action || t == Type::function || t == Type::routine;
-}
+bool function_q(Type t) { return in_family(family::applicable, t); }
 
 // Asks the library's face? whether an object is a face.
 bool face_q(const Cell* object) {
@@ -831,17 +829,31 @@ int32_t compare(Cell* a, Cell* b, int32_t code) {
 
 void init() {
     using datatype::fn;
-    using datatype::inherit;
     image_kind = external::register_kind("image", release_record);
     collector::set_type_marker(Type::image, mark_value);
-    datatype::register_type(53, 42, "image!",
-        {fn(make), nullptr, nullptr, fn(to), fn(form), fn(mold), fn(eval_path), nullptr, fn(compare), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, fn(at), inherit, fn(change), nullptr, fn(copy),
-         nullptr, inherit, inherit, inherit, nullptr, fn(length_q), nullptr, fn(next), fn(pick), fn(poke),
-         nullptr, nullptr, nullptr, nullptr, nullptr, fn(skip), nullptr, fn(tail), fn(tail_q), nullptr,
-         nullptr, nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::image, {
+        .make = make,
+        .to = to,
+        .form = form,
+        .mold = mold,
+        .eval_path = eval_path,
+        .compare = compare,
+        .at = at,
+        .back = datatype::inherit,
+        .change = change,
+        .copy = copy,
+        .head = datatype::inherit,
+        .head_q = datatype::inherit,
+        .index_q = datatype::inherit,
+        .length_q = length_q,
+        .next = next,
+        .pick = pick,
+        .poke = poke,
+        .skip = skip,
+        .tail = tail,
+        .tail_q = tail_q,
+        .modify = datatype::inherit,
+    });
 }
 
 }  // namespace zuv::image

@@ -25,7 +25,6 @@ namespace zuv::integer {
 
 namespace {
 
-using datatype::fn;
 constexpr int32_t min_value = std::numeric_limits<int32_t>::min();
 constexpr int32_t max_value = std::numeric_limits<int32_t>::max();
 
@@ -98,13 +97,6 @@ int32_t from_text(Cell* text) {
 }  // namespace
 
 // Helpers ---------------------------------------------------------------------------------
-
-int32_t get_result() {
-    const Cell* r = stack::arguments_base;
-    return r->is(Type::integer) ? r->int2() : 0;
-}
-
-int32_t get_result_raw() { return stack::arguments_base->int2(); }
 
 Cell* box(int32_t value) {
     Cell* r = stack::arguments_base;
@@ -436,14 +428,29 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
 
 void init() {
     using ops = numeric::OpSlots<do_math>;
-    datatype::register_type(11, 0, "integer!",
-        {fn(make), fn(random), nullptr, fn(to), fn(form), fn(mold), nullptr, nullptr, fn(compare), fn(absolute),
-         fn(ops::add), fn(ops::divide), fn(ops::multiply), fn(negate), fn(power), fn(ops::remainder), fn(round), fn(ops::subtract), fn(even_q), fn(odd_q),
-         fn(ops::and_t), fn(complement), fn(ops::or_t), fn(ops::xor_t), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::integer, {
+        .make = make,
+        .random = random,
+        .to = to,
+        .form = form,
+        .mold = mold,
+        .compare = compare,
+        .absolute = absolute,
+        .add = ops::add,
+        .divide = ops::divide,
+        .multiply = ops::multiply,
+        .negate = negate,
+        .power = power,
+        .remainder = ops::remainder,
+        .round = round,
+        .subtract = ops::subtract,
+        .even_q = even_q,
+        .odd_q = odd_q,
+        .and_t = ops::and_t,
+        .complement = complement,
+        .or_t = ops::or_t,
+        .xor_t = ops::xor_t,
+    });
 }
 
 }  // namespace zuv::integer

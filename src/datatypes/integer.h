@@ -11,10 +11,6 @@
 namespace zuv::integer {
 
 inline int32_t get(const Cell* c) { return c->int2(); }
-// The value in the current frame's result slot when it holds an integer!, else 0.
-int32_t get_result();
-// Data word 2 of the result slot, whatever its type.
-int32_t get_result_raw();
 
 // box writes the result slot, push a new argument-stack cell, make_in a new cell at a
 // block's tail: each writes the whole header. make_at keeps the cell's flag bits.

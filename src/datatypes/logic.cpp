@@ -12,7 +12,6 @@ namespace zuv {
 
 namespace {
 
-using datatype::fn;
 
 Cell* result_slot() { return stack::arguments_base; }
 
@@ -44,14 +43,13 @@ static int32_t mold(Cell*, Cell* buffer, bool, bool all, bool, Cell*, int32_t bu
 static int32_t compare(Cell* a, Cell* b, int32_t op) { return compare_same_kind(a, b, op, 0); }
 
 void init() {
-    datatype::register_type(2, 0, "unset!",
-        {fn(make), nullptr, nullptr, fn(make), fn(form), fn(mold), nullptr, nullptr, fn(compare), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::unset, {
+        .make = make,
+        .to = make,
+        .form = form,
+        .mold = mold,
+        .compare = compare,
+    });
 }
 
 }  // namespace unset
@@ -83,14 +81,19 @@ static Cell* take(Cell* v, Cell*, bool, bool) { return v; }
 static int32_t length(Cell*) { return -1; }
 
 void init() {
-    datatype::register_type(3, 0, "none!",
-        {fn(make), nullptr, nullptr, fn(make), fn(form), fn(mold), nullptr, nullptr, fn(compare), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, fn(clear), nullptr,
-         fn(find), nullptr, nullptr, nullptr, nullptr, fn(length), nullptr, nullptr, nullptr, nullptr,
-         nullptr, fn(remove), nullptr, fn(select), nullptr, nullptr, nullptr, nullptr, nullptr, fn(take),
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::none, {
+        .make = make,
+        .to = make,
+        .form = form,
+        .mold = mold,
+        .compare = compare,
+        .clear = clear,
+        .find = find,
+        .length_q = length,
+        .remove = remove,
+        .select = select,
+        .take = take,
+    });
 }
 
 }  // namespace none
@@ -115,8 +118,6 @@ bool true_result_q() {
     if (r->is(Type::unset)) error::raise(error::id::script_no_return);
     return truth(r);
 }
-
-bool false_result_q() { return !truth(result_slot()); }
 
 bool top_false_q() {
     if (stack::arguments_top == stack::arguments_base) return true;
@@ -203,14 +204,18 @@ static Cell* complement(Cell* a) {
 }
 
 void init() {
-    datatype::register_type(4, 0, "logic!",
-        {fn(make), fn(random), nullptr, fn(to), fn(form), fn(mold), nullptr, nullptr, fn(compare), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         fn(and_t), fn(complement), fn(or_t), fn(xor_t), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::logic, {
+        .make = make,
+        .random = random,
+        .to = to,
+        .form = form,
+        .mold = mold,
+        .compare = compare,
+        .and_t = and_t,
+        .complement = complement,
+        .or_t = or_t,
+        .xor_t = xor_t,
+    });
 }
 
 }  // namespace logic

@@ -36,7 +36,6 @@ inline bool truth(const Cell* c) {
 }
 bool true_q(const Cell* c, bool check, const Cell* argument);
 bool true_result_q();
-bool false_result_q();
 bool top_false_q();
 bool top_true_q();
 void init();

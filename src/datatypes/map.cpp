@@ -13,7 +13,7 @@
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "evaluator/context.h"
 #include "memory/error.h"
 #include "memory/symbol.h"
@@ -467,15 +467,22 @@ Cell* eval_path(Cell* m, Cell* element, Cell* set_value, bool case_, Cell*, Cell
 }  // namespace
 
 void init() {
-    using datatype::fn;
-    datatype::register_type(40, 0, "map!",
-        {fn(make), nullptr, fn(reflect), fn(to), fn(form), fn(mold), fn(eval_path), nullptr, fn(compare), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, fn(clear), fn(copy),
-         fn(find), nullptr, nullptr, nullptr, nullptr, fn(length_q), nullptr, nullptr, nullptr, nullptr,
-         fn(put_action), fn(remove), nullptr, fn(select), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::map, {
+        .make = make,
+        .reflect = reflect,
+        .to = to,
+        .form = form,
+        .mold = mold,
+        .eval_path = eval_path,
+        .compare = compare,
+        .clear = clear,
+        .copy = copy,
+        .find = find,
+        .length_q = length_q,
+        .put = put_action,
+        .remove = remove,
+        .select = select,
+    });
     hashtable::prepare_map_key = prepare_hook;
     lexer::map_hook = load_hook;
 }

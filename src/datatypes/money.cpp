@@ -24,7 +24,6 @@ namespace zuv::money {
 
 namespace {
 
-using datatype::fn;
 using Amount = unsigned __int128;
 
 constexpr int32_t digit_count = 22;
@@ -445,12 +444,6 @@ void from_integer_at(Cell* c, int32_t v) {
     set(c, v < 0, 0, static_cast<Amount>(magnitude) * unit);
 }
 
-Cell* from_integer(int32_t v) {
-    Cell c;
-    from_integer_at(&c, v);
-    return stack::push(&c);
-}
-
 bool from_float_at(Cell* c, double x, bool strict) {
     FloatAmount f = amount_of_float(x);
     if (!f.ok || (strict && !f.exact)) return false;
@@ -592,16 +585,26 @@ int32_t form_text(Cell* value, Cell* buffer, int32_t budget, bool all, bool grou
 }
 
 void init() {
-    datatype::register_type(49, 0, "money!",
-        {fn(make), fn(random), nullptr, fn(to), fn(form), fn(mold), fn(eval_path), nullptr, fn(compare_action),
-         fn(absolute),
-         fn(math<0>), fn(math<3>), fn(math<2>), fn(negate), nullptr, fn(math<4>), fn(round), fn(math<1>),
-         fn(even_q), fn(odd_q),
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, fn(pick), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::money, {
+        .make = make,
+        .random = random,
+        .to = to,
+        .form = form,
+        .mold = mold,
+        .eval_path = eval_path,
+        .compare = compare_action,
+        .absolute = absolute,
+        .add = math<0>,
+        .divide = math<3>,
+        .multiply = math<2>,
+        .negate = negate,
+        .remainder = math<4>,
+        .round = round,
+        .subtract = math<1>,
+        .even_q = even_q,
+        .odd_q = odd_q,
+        .pick = pick,
+    });
 }
 
 }  // namespace zuv::money

@@ -39,7 +39,6 @@ bool from_digits(Cell* c, bool negative, std::string_view currency, std::string_
                  std::size_t integer_digits);
 
 void from_integer_at(Cell* c, int32_t v);
-Cell* from_integer(int32_t v);
 // False when the float has no money value: not finite, 0 < |x| < 1e-5, |x| >= 1e17, or
 // (strict) more than 5 fraction digits in its shortest text. Non-strict drops the rest.
 bool from_float_at(Cell* c, double x, bool strict);

@@ -38,8 +38,6 @@ bool text_type_q(Type t) {
     }
 }
 
-bool block_type_q(Type t) { return t == Type::block || t == Type::paren || t == Type::hash; }
-
 void word(const char* name, Cell* out) {
     cell::make(out, Type::word, 0, static_cast<uint32_t>(symbol::make(name)), static_cast<uint32_t>(-1));
 }

@@ -30,8 +30,6 @@ int op_slot(int32_t op);
 
 // The string family (string!, file!, url!, tag!, email!, ref!), whose text `to` scans.
 bool text_type_q(Type t);
-// The blocks a time! or float! is made from: block!, paren!, hash!.
-bool block_type_q(Type t);
 
 // An unbound word! cell for a fixed name (the words errors name: `round`, `subtract`...).
 void word(const char* name, Cell* out);

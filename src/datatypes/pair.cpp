@@ -17,7 +17,6 @@ namespace zuv::pair {
 
 namespace {
 
-using datatype::fn;
 
 constexpr std::string_view component_names[] = {"x", "y"};
 
@@ -203,11 +202,6 @@ void to_point2D_at(Cell* c) {
     point2D::make_at(c, static_cast<float>(x(c)), static_cast<float>(y(c)));
 }
 
-int32_t component_of(const Cell* c) {
-    if (c->is(Type::integer)) return c->int2();
-    return truncated(c->float23(), error::id::script_invalid_arg, c);
-}
-
 Cell* do_math(Cell* left, Cell* right, int32_t op) {
     int32_t rx, ry;
     switch (right->type()) {
@@ -254,16 +248,28 @@ Cell* do_math(Cell* left, Cell* right, int32_t op) {
 }
 
 void init() {
-    datatype::register_type(37, 0, "pair!",
-        {fn(make), fn(random), nullptr, fn(make), fn(form), fn(mold), fn(eval_path), nullptr, fn(compare),
-         fn(absolute),
-         fn(math<0>), fn(math<3>), fn(math<2>), fn(negate), nullptr, fn(math<4>), fn(round), fn(math<1>),
-         nullptr, nullptr,
-         fn(math<6>), nullptr, fn(math<5>), fn(math<7>), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, fn(pick), nullptr,
-         nullptr, nullptr, fn(reverse), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::pair, {
+        .make = make,
+        .random = random,
+        .to = make,
+        .form = form,
+        .mold = mold,
+        .eval_path = eval_path,
+        .compare = compare,
+        .absolute = absolute,
+        .add = math<0>,
+        .divide = math<3>,
+        .multiply = math<2>,
+        .negate = negate,
+        .remainder = math<4>,
+        .round = round,
+        .subtract = math<1>,
+        .and_t = math<6>,
+        .or_t = math<5>,
+        .xor_t = math<7>,
+        .pick = pick,
+        .reverse = reverse,
+    });
 }
 
 }  // namespace zuv::pair

@@ -20,8 +20,6 @@ Cell* push(int32_t x, int32_t y);
 int32_t field_index(const Cell* word, Cell* value);
 // Turns the pair in the cell into a point2D! in place.
 void to_point2D_at(Cell* c);
-// The integer of an integer! or float! cell (a float truncated toward zero).
-int32_t component_of(const Cell* c);
 // left (a pair!) op right, in place in left: operators 0 add, 1 subtract, 2 multiply,
 // 3 divide, 4 remainder, 5 or, 6 and, 7 xor. Gives left, a pair! or a point2D!.
 Cell* do_math(Cell* left, Cell* right, int32_t op);

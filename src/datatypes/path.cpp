@@ -16,7 +16,6 @@ namespace zuv {
 
 namespace {
 
-using datatype::fn;
 using datatype::inherit;
 
 // A block-shaped cell pushed as the given datatype.
@@ -47,14 +46,11 @@ static int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, C
 }
 
 void init() {
-    datatype::register_type(6, 5, "paren!",
-        {inherit, inherit, inherit, inherit, inherit, fn(mold), inherit, nullptr, inherit, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         nullptr, nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::paren, {
+        .others = datatype::inherit,
+        .mold = mold,
+        .trim = datatype::empty,
+    });
 }
 
 }  // namespace paren
@@ -119,35 +115,32 @@ int32_t typed_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Ce
 }
 
 void init() {
-    datatype::register_type(25, 5, "path!",
-        {fn(make), nullptr, inherit, fn(to), fn(form), fn(mold), inherit, nullptr, inherit, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, inherit, inherit, inherit, inherit, inherit, fn(block::copy),
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, nullptr, inherit, inherit, inherit, inherit, inherit,
-         nullptr, nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::path, {
+        .others = datatype::inherit,
+        .make = make,
+        .random = datatype::empty,
+        .to = to,
+        .form = form,
+        .mold = mold,
+        .copy = block::copy,
+        .sort = datatype::empty,
+        .trim = datatype::empty,
+    });
 }
 
 }  // namespace path
 
 // The three typed paths inherit everything from path! but their mold.
-#define ZUV_TYPED_PATH(ns, id, name, before, after)                                                              \
-    namespace ns {                                                                                               \
-    Cell* push(const Cell* b) { return push_as(b, static_cast<Type>(id)); }                                      \
-    void init() {                                                                                                \
-        datatype::register_type(id, 25, name,                                                                    \
-            {inherit, nullptr, inherit, inherit, inherit, fn(path::typed_mold<before, after>), inherit, nullptr,  \
-             inherit, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  \
-             nullptr, nullptr, nullptr, nullptr, nullptr, inherit, inherit, inherit, inherit, inherit, inherit,  \
-             inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,  \
-             inherit, inherit, inherit, nullptr, inherit, inherit, inherit, inherit, inherit, nullptr, nullptr,  \
-             nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr});         \
-    }                                                                                                            \
+#define ZUV_TYPED_PATH(ns, before, after)                                                              \
+    namespace ns {                                                                                       \
+    Cell* push(const Cell* b) { return push_as(b, Type::ns); }                                           \
+    void init() {                                                                                        \
+        datatype::register_type(Type::ns, {.others = datatype::inherit, .mold = path::typed_mold<before, after>}); \
+    }                                                                                                    \
     }
 
-ZUV_TYPED_PATH(lit_path, 26, "lit-path!", '\'', 0)
-ZUV_TYPED_PATH(set_path, 27, "set-path!", 0, ':')
-ZUV_TYPED_PATH(get_path, 28, "get-path!", ':', 0)
+ZUV_TYPED_PATH(lit_path, '\'', 0)
+ZUV_TYPED_PATH(set_path, 0, ':')
+ZUV_TYPED_PATH(get_path, ':', 0)
 
 }  // namespace zuv

@@ -19,7 +19,6 @@ namespace zuv {
 
 namespace {
 
-using datatype::fn;
 
 constexpr std::string_view coordinate_names[] = {"x", "y", "z"};
 
@@ -266,17 +265,26 @@ Cell* reverse(Cell* value, Cell*, Cell*) {
 }
 
 template <Type T>
-void register_point(int id, const char* name) {
-    datatype::register_type(id, 0, name,
-        {fn(make<T>), fn(random<T>), nullptr, fn(make<T>), fn(form<T>), fn(mold<T>), fn(eval_path<T>), nullptr,
-         fn(compare<T>), fn(absolute<T>),
-         fn(math<T, 0>), fn(math<T, 3>), fn(math<T, 2>), fn(negate<T>), nullptr, fn(math<T, 4>), fn(round<T>),
-         fn(math<T, 1>), nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, fn(pick<T>), nullptr,
-         nullptr, nullptr, fn(reverse<T>), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+void register_point() {
+    datatype::register_type(T, {
+        .make = make<T>,
+        .random = random<T>,
+        .to = make<T>,
+        .form = form<T>,
+        .mold = mold<T>,
+        .eval_path = eval_path<T>,
+        .compare = compare<T>,
+        .absolute = absolute<T>,
+        .add = math<T, 0>,
+        .divide = math<T, 3>,
+        .multiply = math<T, 2>,
+        .negate = negate<T>,
+        .remainder = math<T, 4>,
+        .round = round<T>,
+        .subtract = math<T, 1>,
+        .pick = pick<T>,
+        .reverse = reverse<T>,
+    });
 }
 
 }  // namespace
@@ -302,7 +310,7 @@ float coordinate_of(const Cell* c) { return value_of(c); }
 Cell* do_math(Cell* left, Cell* right, int32_t op) { return zuv::do_math<Type::point2D>(left, right, op); }
 int32_t compare(Cell* a, Cell* b, int32_t op) { return zuv::compare<Type::point2D>(a, b, op); }
 
-void init() { register_point<Type::point2D>(51, "point2D!"); }
+void init() { register_point<Type::point2D>(); }
 
 }  // namespace point2D
 
@@ -326,7 +334,7 @@ int32_t field_index(const Cell* word, Cell* value) { return field_of<Type::point
 Cell* do_math(Cell* left, Cell* right, int32_t op) { return zuv::do_math<Type::point3D>(left, right, op); }
 int32_t compare(Cell* a, Cell* b, int32_t op) { return zuv::compare<Type::point3D>(a, b, op); }
 
-void init() { register_point<Type::point3D>(52, "point3D!"); }
+void init() { register_point<Type::point3D>(); }
 
 }  // namespace point3D
 

@@ -15,16 +15,15 @@ static int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, C
 }
 
 void init() {
-    using datatype::fn;
-    using datatype::inherit;
-    datatype::register_type(50, 7, "ref!",
-        {inherit, nullptr, inherit, inherit, inherit, fn(mold), nullptr, nullptr, inherit, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         nullptr, inherit, inherit, inherit, nullptr, inherit, inherit, inherit, inherit, inherit,
-         nullptr, nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::ref, {
+        .others = datatype::inherit,
+        .random = datatype::empty,
+        .mold = mold,
+        .eval_path = datatype::empty,
+        .append = datatype::empty,
+        .sort = datatype::empty,
+        .trim = datatype::empty,
+    });
 }
 
 }  // namespace zuv::ref

@@ -34,19 +34,12 @@ int32_t word_index(const Cell* word, const std::string_view (&names)[N]) {
     return 0;
 }
 
-inline bool any_word_q(Type t) {
-    return t == Type::word || t == Type::set_word || t == Type::lit_word || t == Type::get_word ||
-           t == Type::refinement || t == Type::issue;
-}
+// The families of the list of datatypes (memory/datatype-list.h), by the typesets' names.
+inline bool any_word_q(Type t) { return in_family(family::all_word, t); }
 // The words that a loop or set can assign: those bound to a context.
-inline bool settable_word_q(Type t) {
-    return t == Type::word || t == Type::set_word || t == Type::lit_word || t == Type::get_word;
-}
-inline bool any_block_q(Type t) { return t == Type::block || t == Type::paren || t == Type::hash; }
-inline bool any_string_q(Type t) {
-    return t == Type::string || t == Type::file || t == Type::url || t == Type::tag || t == Type::email ||
-           t == Type::ref;
-}
+inline bool settable_word_q(Type t) { return in_family(family::any_word, t); }
+inline bool any_block_q(Type t) { return in_family(family::any_list, t); }
+inline bool any_string_q(Type t) { return in_family(family::any_string, t); }
 
 // The values of a block from its head; the pointer holds only until the next allocation.
 struct Values {

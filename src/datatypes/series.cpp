@@ -518,15 +518,29 @@ Cell* modify(Cell* s, int32_t field, Cell* value, bool) {
 // =============================================================================================
 
 void init() {
-    using datatype::fn;
-    datatype::register_type(42, 0, "series!",
-        {nullptr, fn(random), fn(reflect), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, fn(at), fn(back), nullptr, fn(clear), fn(copy_action),
-         nullptr, fn(head_), fn(head_q), fn(index_q), nullptr, fn(length_q), fn(move), fn(next), fn(pick), fn(poke),
-         nullptr, fn(remove), fn(reverse), nullptr, nullptr, fn(skip), nullptr, fn(tail), fn(tail_q), fn(take),
-         nullptr, nullptr, nullptr, nullptr, fn(modify), nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::series, {
+        .random = random,
+        .reflect = reflect,
+        .at = at,
+        .back = back,
+        .clear = clear,
+        .copy = copy_action,
+        .head = head_,
+        .head_q = head_q,
+        .index_q = index_q,
+        .length_q = length_q,
+        .move = move,
+        .next = next,
+        .pick = pick,
+        .poke = poke,
+        .remove = remove,
+        .reverse = reverse,
+        .skip = skip,
+        .tail = tail,
+        .tail_q = tail_q,
+        .take = take,
+        .modify = modify,
+    });
 }
 
 }  // namespace zuv::series

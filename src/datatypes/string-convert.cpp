@@ -254,8 +254,5 @@ Ref load_cp1251(const uint8_t* bytes, size_t count, Cell* dest, bool crlf) {
     return node;
 }
 
-SeriesBuffer* widen_1_to_2(SeriesBuffer* b) { return string::widen(b, 2); }
 SeriesBuffer* widen_1_to_4(SeriesBuffer* b) { return string::widen(b, 4); }
-SeriesBuffer* widen_2_to_4(SeriesBuffer* b) { return string::widen(b, 4); }
-
 }  // namespace zuv::unicode

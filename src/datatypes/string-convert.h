@@ -60,8 +60,6 @@ Ref load_utf16(const uint8_t* units, size_t count, Cell* dest, bool cr);
 Ref load_cp1251(const uint8_t* bytes, size_t count, Cell* dest, bool crlf);
 
 // The same buffer (possibly moved) at the wider unit, its code points unchanged.
-memory::SeriesBuffer* widen_1_to_2(memory::SeriesBuffer* b);
 memory::SeriesBuffer* widen_1_to_4(memory::SeriesBuffer* b);
-memory::SeriesBuffer* widen_2_to_4(memory::SeriesBuffer* b);
 
 }  // namespace zuv::unicode

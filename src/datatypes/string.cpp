@@ -16,7 +16,8 @@
 #include "datatypes/logic.h"
 #include "datatypes/string-convert.h"
 #include "datatypes/vector.h"
-#include "evaluator/actions.h"
+#include "datatypes/form.h"
+#include "memory/actions.h"
 #include "memory/error.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/trace.h"
@@ -183,10 +184,6 @@ SeriesBuffer* poke_char(SeriesBuffer* b, int32_t position, uint32_t c) {
     b = widen(b, unit_for_write(b->unit(), c));
     put_char(b->head_ptr() + static_cast<size_t>(position) * b->unit(), b->unit(), c);
     return b;
-}
-
-void append_c_string(Cell* s, const char* bytes) {
-    append_bytes(s, reinterpret_cast<const uint8_t*>(bytes), static_cast<int32_t>(std::strlen(bytes)));
 }
 
 void append_bytes(Cell* s, const uint8_t* bytes, int32_t n) {
@@ -1565,21 +1562,29 @@ static Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* 
 // =============================================================================================
 
 void init() {
-    using datatype::fn;
-    using datatype::inherit;
     static_assert(std::is_same_v<decltype(&append), slotfn::Append> && std::is_same_v<decltype(&change), slotfn::Change> &&
                   std::is_same_v<decltype(&find), slotfn::Find> && std::is_same_v<decltype(&select), slotfn::Select> &&
                   std::is_same_v<decltype(&sort), slotfn::Sort> && std::is_same_v<decltype(&take), slotfn::Take> &&
                   std::is_same_v<decltype(&trim), slotfn::Trim> && std::is_same_v<decltype(&eval_path), slotfn::EvalPath> &&
                   std::is_same_v<decltype(&swap), slotfn::Swap> && std::is_same_v<decltype(&make), slotfn::Make>);
-    datatype::register_type(7, 42, "string!",
-        {fn(make), inherit, inherit, fn(to), fn(form), fn(mold), fn(eval_path), nullptr, fn(compare), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, fn(append), inherit, inherit, fn(change), inherit, inherit,
-         fn(find), inherit, inherit, inherit, fn(insert), inherit, inherit, inherit, inherit, inherit,
-         nullptr, inherit, inherit, fn(select), fn(sort), inherit, fn(swap), inherit, inherit, fn(take),
-         fn(trim), nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::string, {
+        .others = datatype::inherit,
+        .make = make,
+        .to = to,
+        .form = form,
+        .mold = mold,
+        .eval_path = eval_path,
+        .compare = compare,
+        .append = append,
+        .change = change,
+        .find = find,
+        .insert = insert,
+        .select = select,
+        .sort = sort,
+        .swap = swap,
+        .take = take,
+        .trim = trim,
+    });
 }
 
 }  // namespace zuv::string

@@ -16,10 +16,7 @@ namespace zuv::string {
 using memory::SeriesBuffer;
 
 // The string family: string!, file!, url!, tag!, email!, ref!.
-constexpr bool family_q(Type t) {
-    return t == Type::string || t == Type::file || t == Type::url || t == Type::tag || t == Type::email ||
-           t == Type::ref;
-}
+constexpr bool family_q(Type t) { return in_family(family::any_string, t); }
 
 // ---------------------------------------------------------------------------------------------
 // Storage
@@ -63,8 +60,6 @@ SeriesBuffer* insert_char(SeriesBuffer* b, int32_t position, uint32_t code_point
 SeriesBuffer* poke_char(SeriesBuffer* b, int32_t position, uint32_t code_point);
 inline void append_char(Cell* s, uint32_t code_point) { append_char(series::buffer(s), code_point); }
 
-// One code point per byte (Latin-1).
-void append_c_string(Cell* s, const char* bytes);
 void append_bytes(Cell* s, const uint8_t* bytes, int32_t n);
 void append_ascii(Cell* s, std::string_view text);
 // Appends UTF-8 text (a malformed sequence appends U+FFFD).

@@ -21,16 +21,14 @@ static int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, C
 }
 
 void init() {
-    using datatype::fn;
-    using datatype::inherit;
-    datatype::register_type(44, 7, "tag!",
-        {inherit, nullptr, inherit, inherit, fn(form), fn(mold), inherit, nullptr, inherit, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, nullptr, inherit, inherit, inherit, inherit, inherit,
-         nullptr, nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::tag, {
+        .others = datatype::inherit,
+        .random = datatype::empty,
+        .form = form,
+        .mold = mold,
+        .sort = datatype::empty,
+        .trim = datatype::empty,
+    });
 }
 
 }  // namespace zuv::tag

@@ -23,8 +23,6 @@ namespace zuv::time {
 
 namespace {
 
-using datatype::fn;
-using datatype::inherit;
 
 // A text loaded as one value, which must be a time!.
 double load_time_text(Cell* text) {
@@ -295,14 +293,23 @@ bool odd_q(Cell* value) { return std::isfinite(value->float23()) && odd_seconds_
 // Registration ----------------------------------------------------------------------------
 
 void init() {
-    datatype::register_type(43, 12, "time!",
-        {fn(make), inherit, nullptr, fn(make), fn(form), fn(mold), fn(eval_path), nullptr, inherit, inherit,
-         fn(add), fn(divide), fn(multiply), inherit, nullptr, inherit, fn(round), fn(subtract), fn(even_q), fn(odd_q),
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, fn(pick), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::time, {
+        .others = datatype::inherit,
+        .make = make,
+        .to = make,
+        .form = form,
+        .mold = mold,
+        .eval_path = eval_path,
+        .add = add,
+        .divide = divide,
+        .multiply = multiply,
+        .power = datatype::empty,
+        .round = round,
+        .subtract = subtract,
+        .even_q = even_q,
+        .odd_q = odd_q,
+        .pick = pick,
+    });
 }
 
 }  // namespace zuv::time

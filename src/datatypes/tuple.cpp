@@ -19,7 +19,6 @@ namespace zuv::tuple {
 
 namespace {
 
-using datatype::fn;
 
 uint8_t clamp_byte(int64_t v) { return static_cast<uint8_t>(std::clamp<int64_t>(v, 0, 255)); }
 
@@ -275,16 +274,27 @@ bool zero_q(const Cell* c) {
 }
 
 void init() {
-    datatype::register_type(39, 0, "tuple!",
-        {fn(make), fn(random), nullptr, fn(make), fn(form), fn(mold), fn(eval_path), nullptr, fn(compare), nullptr,
-         fn(math<0>), fn(math<3>), fn(math<2>), nullptr, nullptr, fn(math<4>), nullptr, fn(math<1>), nullptr,
-         nullptr,
-         fn(math<6>), fn(complement), fn(math<5>), fn(math<7>), nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, fn(length_q), nullptr, nullptr, fn(pick), nullptr,
-         nullptr, nullptr, fn(reverse), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::tuple, {
+        .make = make,
+        .random = random,
+        .to = make,
+        .form = form,
+        .mold = mold,
+        .eval_path = eval_path,
+        .compare = compare,
+        .add = math<0>,
+        .divide = math<3>,
+        .multiply = math<2>,
+        .remainder = math<4>,
+        .subtract = math<1>,
+        .and_t = math<6>,
+        .complement = complement,
+        .or_t = math<5>,
+        .xor_t = math<7>,
+        .length_q = length_q,
+        .pick = pick,
+        .reverse = reverse,
+    });
 }
 
 }  // namespace zuv::tuple

@@ -14,7 +14,6 @@ namespace zuv::typeset {
 
 namespace {
 
-using datatype::fn;
 
 const Cell* value_of_word(const Cell* w) {
     const Cell* v = context::get(w);
@@ -40,12 +39,6 @@ void make_default_at(Cell* ts) {
 Cell* make_in(Cell* block, uint32_t w1, uint32_t w2, uint32_t w3) {
     Cell ts;
     cell::make(&ts, Type::typeset, w1, w2, w3);
-    return block::append(block, &ts);
-}
-
-Cell* make_default_in(Cell* block) {
-    Cell ts;
-    make_default_at(&ts);
     return block::append(block, &ts);
 }
 
@@ -220,14 +213,18 @@ Cell* find(Cell* ts, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, b
 }  // namespace
 
 void init() {
-    datatype::register_type(33, 0, "typeset!",
-        {fn(make), nullptr, nullptr, fn(make), fn(form), fn(mold), nullptr, nullptr, fn(compare), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         fn(and_t), fn(complement), fn(or_t), fn(xor_t), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         fn(find), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::typeset, {
+        .make = make,
+        .to = make,
+        .form = form,
+        .mold = mold,
+        .compare = compare,
+        .and_t = and_t,
+        .complement = complement,
+        .or_t = or_t,
+        .xor_t = xor_t,
+        .find = find,
+    });
 }
 
 }  // namespace zuv::typeset

@@ -20,7 +20,6 @@ void clear(Cell* ts);
 void make_at(Cell* ts, std::initializer_list<Type> types);
 void make_default_at(Cell* ts);
 Cell* make_in(Cell* block, uint32_t w1, uint32_t w2, uint32_t w3);
-Cell* make_default_in(Cell* block);
 // A typeset from a function spec's type list.
 Cell* from_block_in(Cell* block, const Cell* types);
 // Adds a datatype, a typeset, or a word naming one.

@@ -1,5 +1,5 @@
-// url!: decoding and encoding of percent escapes, URLs made from blocks, path joining, and
-// reading and writing through HTTP or through a port made from the URL.
+// url!: decoding and encoding of percent escapes, URLs made from blocks and path joining;
+// reading and writing are I/O (io/url-io.cpp).
 #include "datatypes/url.h"
 
 #include <array>
@@ -9,15 +9,11 @@
 #include "datatypes/string.h"
 #include "evaluator/context.h"
 #include "memory/error.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/object.h"
-#include "evaluator/port.h"
 #include "memory/symbol.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
 #include "memory/unicode.h"
-#include "io/http.h"
 
 namespace zuv::url {
 
@@ -80,35 +76,6 @@ std::u32string decode_bytes(const uint8_t* p, const uint8_t* end) {
         }
     }
     return out;
-}
-
-bool starts_with_http(Cell* u) { return string::starts_with_cstring_q(u, "http"); }
-
-Cell word_cell(const char* name) {
-    Cell w;
-    cell::make(&w, Type::word, 0, static_cast<uint32_t>(symbol::make(name)), static_cast<uint32_t>(-1));
-    return w;
-}
-
-// The URL parser's parse-url function (library code), reached through the global word
-// url-parser; a missing one is reported as the word that has no value.
-Cell url_parser_function() {
-    Cell* parser = context::get_value_slot(symbol::make("url-parser"), context::global);
-    if (!parser || !parser->is(Type::object)) {
-        Cell w = word_cell("url-parser");
-        error::raise(error::id::script_no_value, &w);
-    }
-    Cell fn = *object::find_value(parser, symbol::make("parse-url"));
-    if (!fn.is(Type::function)) {
-        Cell w = word_cell("parse-url");
-        error::raise(error::id::script_no_value, &w);
-    }
-    return fn;
-}
-
-Cell* checked_response(Cell* response, Cell* u) {
-    if (!response) error::raise(error::id::access_no_connect, u);
-    return response;
 }
 
 }  // namespace
@@ -220,70 +187,19 @@ Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool case_, Cell* p
     return result;
 }
 
-Cell* to_port(Cell* u, bool open, bool new_, bool read, bool write, bool seek, Cell* allow) {
-    Cell fn = url_parser_function();
-    Cell* mark = stack::arguments_top;
-    Cell args[1] = {*u};
-    Cell name = word_cell("parse-url");
-    Cell parts;
-    interpreter::apply_function(&fn, &name, args, 1, &parts);
-    if (!parts.is(Type::object)) error::raise(error::id::script_invalid_arg, u);
-    Cell* held = stack::push(&parts);
-    port::make(held, held, static_cast<int32_t>(Type::port));
-    if (open) port::open(held, new_, read, write, seek, allow);
-    Cell made = *held;
-    stack::arguments_top = mark;
-    return stack::push(&made);
-}
-
-namespace {
-
-Cell* open(Cell* u, bool new_, bool read, bool write, bool seek, Cell* allow) {
-    return to_port(u, true, new_, read, write, seek, allow);
-}
-
-Cell* read(Cell* u, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
-    if (!starts_with_http(u))
-        return port::read(to_port(u, false, false, false, false, false, nullptr), part, seek, binary, lines, info, as);
-    if (part || seek || as) error::raise(error::id::internal_not_done);
-    Cell method = word_cell("get");
-    return checked_response(http::request(&method, u, nullptr, nullptr, lines, binary, info), u);
-}
-
-Cell* write(Cell* u, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part, Cell* seek,
-            Cell* allow, Cell* as) {
-    if (!starts_with_http(u))
-        return port::write(to_port(u, false, false, false, false, false, nullptr), data, binary, lines, info, append,
-                           part, seek, allow, as);
-    if (seek || allow || as) error::raise(error::id::internal_not_done);
-    if (!data->is(Type::block)) {
-        Cell method = word_cell("post");
-        return checked_response(http::request(&method, u, nullptr, data, lines, binary, info), u);
-    }
-    // [method headers data]
-    Cell spec = *data;
-    int32_t n = series::length(&spec);
-    Cell method = n > 0 ? *block::head(&spec) : none::shared;
-    Cell headers = n > 1 ? *(block::head(&spec) + 1) : none::shared;
-    Cell body = n > 2 ? *(block::head(&spec) + 2) : none::shared;
-    if (!method.is(Type::word)) error::raise(error::id::script_invalid_arg, &method);
-    if (!headers.is(Type::block)) error::raise(error::id::script_invalid_arg, &headers);
-    return checked_response(http::request(&method, u, &headers, &body, lines, binary, info), u);
-}
-
-}  // namespace
-
 void init() {
     using datatype::fn;
-    using datatype::inherit;
-    datatype::register_type(9, 7, "url!",
-        {fn(make), nullptr, nullptr, fn(to), inherit, fn(mold), fn(eval_path), nullptr, inherit, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         nullptr, inherit, inherit, inherit, nullptr, inherit, inherit, inherit, inherit, inherit,
-         nullptr, nullptr, nullptr, nullptr, inherit, fn(open), nullptr, nullptr, fn(read), nullptr,
-         nullptr, fn(write)});
+    datatype::register_type(Type::url, {
+        .others = datatype::inherit,
+        .make = make,
+        .random = datatype::empty,
+        .reflect = datatype::empty,
+        .to = to,
+        .mold = mold,
+        .eval_path = eval_path,
+        .sort = datatype::empty,
+        .trim = datatype::empty,
+    });
 }
 
 }  // namespace zuv::url

@@ -28,11 +28,6 @@ int encode_byte(int32_t mode, uint8_t byte, char* out);
 // Appends the encoded UTF-8 bytes of a string.
 void encode(Cell* s, std::string& target, int32_t mode);
 
-// A port made from the URL's parts, as the library's URL parser splits them, and opened
-// with the given refinements when asked; pushed. A URL the parser cannot split raises
-// script/invalid-arg.
-Cell* to_port(Cell* url, bool open, bool new_, bool read, bool write, bool seek, Cell* allow);
-
 Cell* make(Cell* proto, Cell* spec, int32_t type);
 Cell* to(Cell* proto, Cell* spec, int32_t type);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent);

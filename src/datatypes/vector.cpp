@@ -19,7 +19,7 @@
 #include "datatypes/numeric.h"
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "memory/error.h"
 #include "memory/words-builtin.h"
 #include "memory/datatype.h"
@@ -174,11 +174,6 @@ void append_value(Cell* v, const Cell* value) {
     check_element(element_type(v), value);
     Bytes run;
     encode(run, value, width(v));
-    binary::splice(v, series::buffer_length(v), 0, run, 1);
-}
-
-void append_block(Cell* v, Cell* block) {
-    Bytes run = values_of(v, block, -1, false);
     binary::splice(v, series::buffer_length(v), 0, run, 1);
 }
 
@@ -531,18 +526,27 @@ Cell* change(Cell* v, Cell* value, int32_t part, bool, int32_t dup) {
 // =============================================================================================
 
 void init() {
-    using datatype::fn;
-    using datatype::inherit;
-    datatype::register_type(35, 7, "vector!",
-        {fn(make), inherit, inherit, nullptr, fn(form), fn(mold), inherit, nullptr, fn(compare), nullptr,
-         fn(Ops::add), fn(Ops::divide), fn(Ops::multiply), nullptr, nullptr, fn(Ops::remainder), nullptr,
-         fn(Ops::subtract), nullptr, nullptr,
-         fn(Ops::and_t), nullptr, fn(Ops::or_t), fn(Ops::xor_t), fn(append), inherit, inherit, fn(change), inherit,
-         inherit,
-         inherit, inherit, inherit, inherit, fn(insert), inherit, inherit, inherit, inherit, inherit,
-         nullptr, inherit, inherit, inherit, inherit, inherit, nullptr, inherit, inherit, inherit,
-         nullptr, nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::vector, {
+        .others = datatype::inherit,
+        .make = make,
+        .to = datatype::empty,
+        .form = form,
+        .mold = mold,
+        .compare = compare,
+        .add = Ops::add,
+        .divide = Ops::divide,
+        .multiply = Ops::multiply,
+        .remainder = Ops::remainder,
+        .subtract = Ops::subtract,
+        .and_t = Ops::and_t,
+        .or_t = Ops::or_t,
+        .xor_t = Ops::xor_t,
+        .append = append,
+        .change = change,
+        .insert = insert,
+        .swap = datatype::empty,
+        .trim = datatype::empty,
+    });
 }
 
 }  // namespace zuv::vector

@@ -41,7 +41,6 @@ void set_value(uint8_t* element, const Cell* value, uint32_t width);
 // tail by one when the index is at or past it; insert_at moves the elements from the index
 // up by one first.
 void append_value(Cell* v, const Cell* value);
-void append_block(Cell* v, Cell* block);
 void set_at(Cell* v, int32_t index, const Cell* value);
 void insert_at(Cell* v, int32_t index, const Cell* value);
 

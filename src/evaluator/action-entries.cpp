@@ -5,7 +5,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "evaluator/context.h"
 #include "memory/error.h"
 #include "evaluator/natives.h"

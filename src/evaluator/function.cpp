@@ -8,7 +8,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "evaluator/context.h"
 #include "memory/error.h"
 #include "evaluator/natives.h"
@@ -24,7 +24,6 @@ namespace zuv {
 namespace {
 
 using datatype::fn;
-using datatype::inherit;
 
 int32_t sym_of(const char* name) { return symbol::resolve(symbol::make(name)); }
 bool is_sym(const Cell* c, const char* name) { return symbol::resolve(c->int2()) == sym_of(name); }
@@ -196,11 +195,6 @@ Cell argument_word(const Cell* fn, int32_t place) {
     return none::shared;
 }
 
-void init_locals(int32_t n) {
-    logic::push(false);
-    for (int32_t i = 1; i < n; ++i) none::push();
-}
-
 // The locals of `function`: set-words of the body and the words of foreach, remove-each
 // and repeat, unless they are arguments, refinements or excluded.
 static void collect(const Cell* block, Cell* spec, Cell* excluded) {
@@ -368,14 +362,13 @@ static int32_t compare(Cell* a, Cell* b, int32_t op) {
 }
 
 void init() {
-    datatype::register_type(24, 14, "function!",
-        {fn(make), nullptr, fn(reflect), nullptr, fn(form), fn(mold), nullptr, nullptr, fn(compare), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::function, {
+        .make = make,
+        .reflect = reflect,
+        .form = form,
+        .mold = mold,
+        .compare = compare,
+    });
 }
 
 }  // namespace function
@@ -419,16 +412,9 @@ Cell* push(const Cell* spec, int32_t entry, uint32_t flags, int32_t return_kind)
 }
 
 void init() {
-    datatype::register_type(29, 24, "routine!",
-        {inherit, inherit, inherit, inherit, datatype::action_of(Type::function, datatype::slot::form),
-         datatype::action_of(Type::function, datatype::slot::mold), inherit, inherit,
-         datatype::action_of(Type::function, datatype::slot::compare), inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit});
+    datatype::register_type(Type::routine, {
+        .others = datatype::inherit,
+    });
 }
 
 }  // namespace routine
@@ -561,15 +547,13 @@ static Cell* make(Cell*, Cell* source, int32_t) {
 }
 
 void init() {
-    datatype::register_type(23, 21, "op!",
-        {fn(make), inherit, inherit, nullptr, fn(builtin_form), fn(builtin_mold), inherit, inherit,
-         fn(builtin_compare), inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit});
+    datatype::register_type(Type::op, {
+        .make = make,
+        .reflect = datatype::inherit,
+        .form = builtin_form,
+        .mold = builtin_mold,
+        .compare = builtin_compare,
+    });
 }
 
 }  // namespace op
@@ -577,15 +561,13 @@ void init() {
 namespace native {
 
 void init() {
-    datatype::register_type(21, 0, "native!",
-        {fn(make_builtin), nullptr, fn(builtin_reflect), nullptr, fn(builtin_form), fn(builtin_mold), nullptr, nullptr,
-         fn(builtin_compare), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::native, {
+        .make = make_builtin,
+        .reflect = builtin_reflect,
+        .form = builtin_form,
+        .mold = builtin_mold,
+        .compare = builtin_compare,
+    });
 }
 
 }  // namespace native
@@ -593,14 +575,9 @@ void init() {
 namespace action {
 
 void init() {
-    datatype::register_type(22, 21, "action!",
-        {inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit});
+    datatype::register_type(Type::action, {
+        .others = datatype::inherit,
+    });
 }
 
 }  // namespace action

@@ -20,7 +20,6 @@ uint32_t check_spec(const Cell* spec);
 // to a new context made from the spec.
 Cell* push(const Cell* spec, const Cell* body, Ref context, uint32_t flags, Ref object);
 void collect_locals(Cell* spec, const Cell* body);
-void init_locals(int32_t n);
 // The word of a function's argument at a place (argument words and refinements in spec
 // order, up to /local), as a word!, for error messages; none when there is none.
 Cell argument_word(const Cell* fn, int32_t place);

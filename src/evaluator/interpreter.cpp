@@ -37,9 +37,7 @@ inline void close_frame(bool sub) {
     else stack::unwind_last();
 }
 
-inline bool is_function(Type t) {
-    return t == Type::native || t == Type::action || t == Type::function || t == Type::routine;
-}
+inline bool is_function(Type t) { return in_family(family::applicable, t); }
 
 // The value a word names, only when its context has value storage now.
 inline const Cell* value_if_bound(const Cell* word) {

@@ -4,7 +4,7 @@
 #include "datatypes/money.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "memory/error.h"
 #include "evaluator/natives-list.h"
 #include "memory/datatype.h"

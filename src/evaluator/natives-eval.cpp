@@ -339,9 +339,7 @@ void apply(bool, const int32_t* refs) {
     Cell name;
     Cell path = none::shared;
     Cell fn;
-    auto is_function = [](Type t) {
-        return t == Type::function || t == Type::native || t == Type::action || t == Type::routine || t == Type::op;
-    };
+    auto is_function = [](Type t) { return in_family(family::any_function, t); };
     if (f.is(Type::word) || f.is(Type::set_word) || f.is(Type::get_word) || f.is(Type::lit_word)) {
         name = f;
         name.set_type(Type::word);

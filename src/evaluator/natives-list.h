@@ -1,118 +1,38 @@
-// The entries of the natives, one per index of the natives table. Each native family
-// defines its entries in its own file; the ones not built yet answer internal/not-done.
+// The natives, one list: each native's entry and the word the boot code binds to it, in the
+// fixed index order (from 1) that native! values and the boot data refer to. Each native family
+// defines its entries in its own file.
 #pragma once
 #include <cstdint>
 
+#define ZUV_NATIVES(X) \
+    X(if_, "if") X(unless, "unless") X(either, "either") X(any, "any") X(all, "all") X(while_, "while") \
+    X(until, "until") X(loop, "loop") X(repeat, "repeat") X(forever, "forever") X(foreach, "foreach") \
+    X(forall, "forall") X(remove_each, "remove-each") X(func, "func") X(function, "function") X(does, "does") \
+    X(has, "has") X(switch_, "switch") X(case_, "case") X(do_, "do") X(get, "get") X(set, "set") X(print, "print") \
+    X(prin, "prin") X(equal_q, "equal?") X(not_equal_q, "not-equal?") X(strict_equal_q, "strict-equal?") \
+    X(lesser_q, "lesser?") X(greater_q, "greater?") X(lesser_or_equal_q, "lesser-or-equal?") \
+    X(greater_or_equal_q, "greater-or-equal?") X(same_q, "same?") X(not_, "not") X(type_q, "type?") \
+    X(reduce, "reduce") X(compose, "compose") X(stats, "stats") X(bind, "bind") X(in, "in") X(parse, "parse") \
+    X(union_, "union") X(intersect, "intersect") X(unique, "unique") X(difference, "difference") \
+    X(exclude, "exclude") X(complement_q, "complement?") X(dehex, "dehex") X(enhex, "enhex") \
+    X(negative_q, "negative?") X(positive_q, "positive?") X(max, "max") X(min, "min") X(shift, "shift") \
+    X(to_hex, "to-hex") X(sine, "sine") X(cosine, "cosine") X(tangent, "tangent") X(arcsine, "arcsine") \
+    X(arccosine, "arccosine") X(arctangent, "arctangent") X(arctangent2, "arctangent2") X(nan_q, "NaN?") \
+    X(log_2, "log-2") X(log_10, "log-10") X(log_e, "log-e") X(exp, "exp") X(square_root, "square-root") \
+    X(construct, "construct") X(value_q, "value?") X(try_, "try") X(uppercase, "uppercase") \
+    X(lowercase, "lowercase") X(as_pair, "as-pair") X(as_point2D, "as-point2D") X(as_point3D, "as-point3D") \
+    X(as_money, "as-money") X(break_, "break") X(continue_, "continue") X(exit, "exit") X(return_, "return") \
+    X(throw_, "throw") X(catch_, "catch") X(extend, "extend") X(debase, "debase") X(to_local_file, "to-local-file") \
+    X(wait, "wait") X(checksum, "checksum") X(unset, "unset") X(new_line, "new-line") X(new_line_q, "new-line?") \
+    X(enbase, "enbase") X(context_q, "context?") X(set_env, "set-env") X(get_env, "get-env") X(list_env, "list-env") \
+    X(now, "now") X(sign_q, "sign?") X(as, "as") X(call, "call") X(zero_q, "zero?") X(size_q, "size?") \
+    X(browse, "browse") X(compress, "compress") X(decompress, "decompress") X(recycle, "recycle") \
+    X(transcode, "transcode") X(apply, "apply")
+
 namespace zuv::natives {
 
-void not_done(bool check, const int32_t* refinements);
-
-void if_(bool check, const int32_t* refinements);
-void unless(bool check, const int32_t* refinements);
-void either(bool check, const int32_t* refinements);
-void any(bool check, const int32_t* refinements);
-void all(bool check, const int32_t* refinements);
-void while_(bool check, const int32_t* refinements);
-void until(bool check, const int32_t* refinements);
-void loop(bool check, const int32_t* refinements);
-void repeat(bool check, const int32_t* refinements);
-void forever(bool check, const int32_t* refinements);
-void foreach(bool check, const int32_t* refinements);
-void forall(bool check, const int32_t* refinements);
-void remove_each(bool check, const int32_t* refinements);
-void func(bool check, const int32_t* refinements);
-void function(bool check, const int32_t* refinements);
-void does(bool check, const int32_t* refinements);
-void has(bool check, const int32_t* refinements);
-void switch_(bool check, const int32_t* refinements);
-void case_(bool check, const int32_t* refinements);
-void do_(bool check, const int32_t* refinements);
-void get(bool check, const int32_t* refinements);
-void set(bool check, const int32_t* refinements);
-void print(bool check, const int32_t* refinements);
-void prin(bool check, const int32_t* refinements);
-void equal_q(bool check, const int32_t* refinements);
-void not_equal_q(bool check, const int32_t* refinements);
-void strict_equal_q(bool check, const int32_t* refinements);
-void lesser_q(bool check, const int32_t* refinements);
-void greater_q(bool check, const int32_t* refinements);
-void lesser_or_equal_q(bool check, const int32_t* refinements);
-void greater_or_equal_q(bool check, const int32_t* refinements);
-void same_q(bool check, const int32_t* refinements);
-void not_(bool check, const int32_t* refinements);
-void type_q(bool check, const int32_t* refinements);
-void reduce(bool check, const int32_t* refinements);
-void compose(bool check, const int32_t* refinements);
-void stats(bool check, const int32_t* refinements);
-void bind(bool check, const int32_t* refinements);
-void in(bool check, const int32_t* refinements);
-void parse(bool check, const int32_t* refinements);
-void union_(bool check, const int32_t* refinements);
-void intersect(bool check, const int32_t* refinements);
-void unique(bool check, const int32_t* refinements);
-void difference(bool check, const int32_t* refinements);
-void exclude(bool check, const int32_t* refinements);
-void complement_q(bool check, const int32_t* refinements);
-void dehex(bool check, const int32_t* refinements);
-void enhex(bool check, const int32_t* refinements);
-void negative_q(bool check, const int32_t* refinements);
-void positive_q(bool check, const int32_t* refinements);
-void max(bool check, const int32_t* refinements);
-void min(bool check, const int32_t* refinements);
-void shift(bool check, const int32_t* refinements);
-void to_hex(bool check, const int32_t* refinements);
-void sine(bool check, const int32_t* refinements);
-void cosine(bool check, const int32_t* refinements);
-void tangent(bool check, const int32_t* refinements);
-void arcsine(bool check, const int32_t* refinements);
-void arccosine(bool check, const int32_t* refinements);
-void arctangent(bool check, const int32_t* refinements);
-void arctangent2(bool check, const int32_t* refinements);
-void nan_q(bool check, const int32_t* refinements);
-void log_2(bool check, const int32_t* refinements);
-void log_10(bool check, const int32_t* refinements);
-void log_e(bool check, const int32_t* refinements);
-void exp(bool check, const int32_t* refinements);
-void square_root(bool check, const int32_t* refinements);
-void construct(bool check, const int32_t* refinements);
-void value_q(bool check, const int32_t* refinements);
-void try_(bool check, const int32_t* refinements);
-void uppercase(bool check, const int32_t* refinements);
-void lowercase(bool check, const int32_t* refinements);
-void as_pair(bool check, const int32_t* refinements);
-void as_point2D(bool check, const int32_t* refinements);
-void as_point3D(bool check, const int32_t* refinements);
-void as_money(bool check, const int32_t* refinements);
-void break_(bool check, const int32_t* refinements);
-void continue_(bool check, const int32_t* refinements);
-void exit(bool check, const int32_t* refinements);
-void return_(bool check, const int32_t* refinements);
-void throw_(bool check, const int32_t* refinements);
-void catch_(bool check, const int32_t* refinements);
-void extend(bool check, const int32_t* refinements);
-void debase(bool check, const int32_t* refinements);
-void to_local_file(bool check, const int32_t* refinements);
-void wait(bool check, const int32_t* refinements);
-void checksum(bool check, const int32_t* refinements);
-void unset(bool check, const int32_t* refinements);
-void new_line(bool check, const int32_t* refinements);
-void new_line_q(bool check, const int32_t* refinements);
-void enbase(bool check, const int32_t* refinements);
-void context_q(bool check, const int32_t* refinements);
-void set_env(bool check, const int32_t* refinements);
-void get_env(bool check, const int32_t* refinements);
-void list_env(bool check, const int32_t* refinements);
-void now(bool check, const int32_t* refinements);
-void sign_q(bool check, const int32_t* refinements);
-void as(bool check, const int32_t* refinements);
-void call(bool check, const int32_t* refinements);
-void zero_q(bool check, const int32_t* refinements);
-void size_q(bool check, const int32_t* refinements);
-void browse(bool check, const int32_t* refinements);
-void compress(bool check, const int32_t* refinements);
-void decompress(bool check, const int32_t* refinements);
-void recycle(bool check, const int32_t* refinements);
-void transcode(bool check, const int32_t* refinements);
-void apply(bool check, const int32_t* refinements);
+#define ZUV_DECLARE_NATIVE(entry, name) void entry(bool check, const int32_t* refinements);
+ZUV_NATIVES(ZUV_DECLARE_NATIVE)
+#undef ZUV_DECLARE_NATIVE
 
 }  // namespace zuv::natives

@@ -15,7 +15,7 @@
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "memory/error.h"
 #include "evaluator/natives-list.h"
 #include "evaluator/natives.h"

@@ -21,7 +21,7 @@
 #include "memory/symbol.h"
 #include "memory/collector.h"
 #include "memory/datatype.h"
-#include "memory/memory-stats.h"
+#include "evaluator/memory-stats.h"
 #include "memory/stack.h"
 #include "memory/unicode.h"
 #include "reader/lexer-load.h"

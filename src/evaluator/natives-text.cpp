@@ -12,6 +12,7 @@
 #include "datatypes/url.h"
 #include "memory/error.h"
 #include "evaluator/natives-list.h"
+#include "datatypes/string-case.h"
 #include "memory/case-folding.h"
 #include "memory/stack.h"
 

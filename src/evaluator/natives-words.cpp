@@ -5,7 +5,7 @@
 #include "datatypes/map.h"
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "evaluator/context.h"
 #include "memory/error.h"
 #include "evaluator/interpreter.h"

@@ -7,7 +7,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "evaluator/context.h"
 #include "memory/error.h"
 #include "evaluator/function.h"
@@ -28,7 +28,6 @@ uint32_t class_counter = 0;
 
 namespace {
 
-using datatype::fn;
 
 int32_t sym(const char* name) { return symbol::resolve(symbol::make(name)); }
 bool is_word_type(Type t) { return t >= Type::word && t <= Type::issue; }
@@ -719,15 +718,18 @@ Cell* a_modify(Cell* obj, int32_t field, Cell* value, bool) {
 
 void init() {
     context::on_change_hook = set_and_notify;
-    datatype::register_type(32, 0, "object!",
-        {fn(a_make), nullptr, fn(a_reflect), nullptr, fn(a_form), fn(a_mold), fn(a_eval_path), nullptr,
-         fn(a_compare), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, fn(a_copy),
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         fn(a_put), nullptr, nullptr, fn(a_select), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, fn(a_modify), nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::object, {
+        .make = a_make,
+        .reflect = a_reflect,
+        .form = a_form,
+        .mold = a_mold,
+        .eval_path = a_eval_path,
+        .compare = a_compare,
+        .copy = a_copy,
+        .put = a_put,
+        .select = a_select,
+        .modify = a_modify,
+    });
 }
 
 }  // namespace zuv::object

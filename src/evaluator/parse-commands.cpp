@@ -10,7 +10,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "evaluator/context.h"
 #include "memory/error.h"
 #include "evaluator/parse-engine.h"

@@ -6,7 +6,7 @@
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "evaluator/context.h"
 #include "memory/error.h"
 #include "evaluator/interpreter.h"
@@ -25,9 +25,7 @@ namespace {
 
 inline Cell* cell_at(const Cell* block, int32_t i) { return memory::buffer_of(block->data2)->cells() + i; }
 
-inline bool is_function(Type t) {
-    return t == Type::native || t == Type::action || t == Type::function || t == Type::routine;
-}
+inline bool is_function(Type t) { return in_family(family::applicable, t); }
 
 inline bool same_bits(const Cell* a, const Cell* b) { return std::memcmp(a, b, sizeof(Cell)) == 0; }
 

@@ -38,7 +38,7 @@ Cell* load(std::string_view name) { return context::add_global(symbol::make(name
 
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "memory/error.h"
 #include "memory/datatype.h"
 
@@ -46,8 +46,6 @@ namespace zuv {
 
 namespace {
 
-using datatype::fn;
-using datatype::inherit;
 
 // A symbol's name, appended as text within the budget.
 int32_t form_name(int32_t sym, Cell* buffer, int32_t budget) {
@@ -199,73 +197,50 @@ int32_t symbol_compare(Cell* a, Cell* b, int32_t op) {
 
 namespace symbol {
 void init() {
-    datatype::register_type(13, 0, "symbol!",
-        {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, fn(symbol_compare), nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::symbol, {
+        .compare = symbol_compare,
+    });
 }
 }  // namespace symbol
 
 namespace context {
 void init() {
-    datatype::register_type(14, 0, "context!",
-        {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-         nullptr, nullptr});
+    datatype::register_type(Type::context, {});
 }
 }  // namespace context
 
 namespace word {
 void init() {
-    datatype::register_type(15, 13, "word!",
-        {fn(word_make), inherit, inherit, fn(word_make), fn(word_form), fn(word_mold<0, 0>), inherit, inherit,
-         fn(word_compare), inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, fn(word_index), inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit});
+    datatype::register_type(Type::word, {
+        .make = word_make,
+        .to = word_make,
+        .form = word_form,
+        .mold = word_mold<0, 0>,
+        .compare = word_compare,
+        .index_q = word_index,
+    });
 }
 }  // namespace word
 
-#define ZUV_WORD_KIND(ns, id, name, pre, post)                                                                   \
-    namespace ns {                                                                                               \
-    void init() {                                                                                                \
-        datatype::register_type(id, 15, name,                                                                    \
-            {inherit, inherit, inherit, inherit, inherit, fn(word_mold<pre, post>), inherit, inherit, inherit,   \
-             inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,  \
-             inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,  \
-             inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,  \
-             inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,  \
-             inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit});                  \
-    }                                                                                                            \
+#define ZUV_WORD_KIND(ns, pre, post)                                                                  \
+    namespace ns {                                                                                      \
+    void init() { datatype::register_type(Type::ns, {.others = datatype::inherit, .mold = word_mold<pre, post>}); } \
     }
 
-ZUV_WORD_KIND(set_word, 16, "set-word!", 0, ':')
-ZUV_WORD_KIND(lit_word, 17, "lit-word!", '\'', 0)
-ZUV_WORD_KIND(get_word, 18, "get-word!", ':', 0)
-ZUV_WORD_KIND(refinement, 19, "refinement!", '/', 0)
+ZUV_WORD_KIND(set_word, 0, ':')
+ZUV_WORD_KIND(lit_word, '\'', 0)
+ZUV_WORD_KIND(get_word, ':', 0)
+ZUV_WORD_KIND(refinement, '/', 0)
 
 namespace issue {
 void init() {
-    datatype::register_type(20, 15, "issue!",
-        {fn(issue_make), inherit, inherit, fn(issue_make), inherit, fn(word_mold<'#', 0>), inherit, inherit,
-         fn(word_compare), inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-         inherit, inherit});
+    datatype::register_type(Type::issue, {
+        .others = datatype::inherit,
+        .make = issue_make,
+        .to = issue_make,
+        .mold = word_mold<'#', 0>,
+        .compare = word_compare,
+    });
 }
 }  // namespace issue
 

@@ -23,7 +23,9 @@
 #include "datatypes/logic.h"
 #include "datatypes/string-convert.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "datatypes/form.h"
+#include "memory/actions.h"
+#include "memory/datatype.h"
 #include "memory/error.h"
 #include "memory/symbol.h"
 #include "memory/stack.h"
@@ -400,3 +402,32 @@ Cell* query(Cell* file) {
 }
 
 }  // namespace zuv::file_io
+
+namespace zuv::file {
+
+namespace {
+
+Cell* delete_(Cell* f) { return stack::push(file_io::delete_(f) ? &logic::shared_true : &logic::shared_false); }
+Cell* query(Cell* f) { return file_io::query(f); }
+Cell* rename(Cell* from, Cell* to) {
+    return stack::push(file_io::rename(from, to) == 0 ? &logic::shared_true : &logic::shared_false);
+}
+
+Cell* read(Cell* f, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
+    if (as) error::raise(error::id::internal_not_done);
+    return file_io::read(f, part, seek, binary, lines, info);
+}
+
+Cell* write(Cell* f, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part, Cell* seek,
+            Cell* allow, Cell* as) {
+    if (allow || as) error::raise(error::id::internal_not_done);
+    return file_io::write(f, data, binary, lines, info, append, part, seek);
+}
+
+}  // namespace
+
+void init_io() {
+    datatype::fill(Type::file, {.delete_ = delete_, .query = query, .read = read, .rename = rename, .write = write});
+}
+
+}  // namespace zuv::file

@@ -106,3 +106,11 @@ std::string bytes_of_binary(const Cell* binary, int64_t part = -1);
 std::string utf8_of_string(const Cell* s, int64_t part = -1, bool crlf = false);
 
 }  // namespace zuv::file_io
+
+namespace zuv::file {
+
+// Start-up, after the datatypes register: fills file!'s delete, query, read, rename and write
+// actions.
+void init_io();
+
+}  // namespace zuv::file

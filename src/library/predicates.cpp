@@ -25,34 +25,15 @@ struct DatatypePredicate {
     routine::CellEntry entry;
 };
 
-#define ZUV_PREDICATE(name, type) {name, is_type<Type::type>}
-// In the order of definition.
-constexpr DatatypePredicate datatype_predicates[] = {
-    ZUV_PREDICATE("bitset", bitset), ZUV_PREDICATE("binary", binary), ZUV_PREDICATE("block", block),
-    ZUV_PREDICATE("char", char_), ZUV_PREDICATE("email", email), ZUV_PREDICATE("file", file),
-    ZUV_PREDICATE("float", float_), ZUV_PREDICATE("get-path", get_path), ZUV_PREDICATE("get-word", get_word),
-    ZUV_PREDICATE("hash", hash), ZUV_PREDICATE("integer", integer), ZUV_PREDICATE("issue", issue),
-    ZUV_PREDICATE("lit-path", lit_path), ZUV_PREDICATE("lit-word", lit_word), ZUV_PREDICATE("logic", logic),
-    ZUV_PREDICATE("map", map), ZUV_PREDICATE("none", none), ZUV_PREDICATE("pair", pair),
-    ZUV_PREDICATE("paren", paren), ZUV_PREDICATE("path", path), ZUV_PREDICATE("percent", percent),
-    ZUV_PREDICATE("refinement", refinement), ZUV_PREDICATE("set-path", set_path),
-    ZUV_PREDICATE("set-word", set_word), ZUV_PREDICATE("string", string), ZUV_PREDICATE("tag", tag),
-    ZUV_PREDICATE("time", time), ZUV_PREDICATE("typeset", typeset), ZUV_PREDICATE("tuple", tuple),
-    ZUV_PREDICATE("unset", unset), ZUV_PREDICATE("url", url), ZUV_PREDICATE("word", word),
-    ZUV_PREDICATE("image", image), ZUV_PREDICATE("date", date), ZUV_PREDICATE("money", money),
-    ZUV_PREDICATE("ref", ref), ZUV_PREDICATE("point2D", point2D), ZUV_PREDICATE("point3D", point3D),
-    ZUV_PREDICATE("handle", handle), ZUV_PREDICATE("error", error), ZUV_PREDICATE("action", action),
-    ZUV_PREDICATE("native", native), ZUV_PREDICATE("datatype", datatype), ZUV_PREDICATE("function", function),
-    ZUV_PREDICATE("object", object), ZUV_PREDICATE("op", op), ZUV_PREDICATE("routine", routine),
-    ZUV_PREDICATE("vector", vector),
-};
+#define ZUV_PREDICATE(name, type) {name, is_type<Type::type>},
+// In the order of definition, from the list of datatypes.
+constexpr DatatypePredicate datatype_predicates[] = {ZUV_TYPE_PREDICATES(ZUV_PREDICATE)};
 #undef ZUV_PREDICATE
 
 // In the order of definition; each tests the typeset of the word named with a final "!".
-constexpr const char* typeset_names[] = {
-    "any-list", "any-block", "any-function", "any-object", "any-path", "any-string", "any-word",
-    "series", "number", "immediate", "scalar", "all-word", "any-point", "planar",
-};
+#define ZUV_TYPESET_NAME(name) name,
+constexpr const char* typeset_names[] = {ZUV_TYPESET_PREDICATES(ZUV_TYPESET_NAME)};
+#undef ZUV_TYPESET_NAME
 constexpr size_t typeset_count = std::size(typeset_names);
 
 // The global words of the typesets, made once at start-up.

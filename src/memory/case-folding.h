@@ -3,10 +3,6 @@
 #pragma once
 #include <cstdint>
 
-namespace zuv {
-struct Cell;
-}
-
 namespace zuv::case_folding {
 
 constexpr int32_t lower = 0;
@@ -24,11 +20,5 @@ uint32_t to_upper(uint32_t code_point);
 
 // Its upper-case form when that differs, else its lower-case form.
 uint32_t swap_case(uint32_t code_point);
-
-// uppercase (mode 1) and lowercase (mode 0): a char! changed in its cell, or a string's code
-// points from its head changed in place, widening the buffer when a mapping needs a wider
-// unit. limit (null: to the tail) is an integer! count or a position in the same string;
-// anything else raises script/invalid-refine-arg with /part and the limit.
-void change_string(Cell* value, const Cell* limit, int32_t mode);
 
 }  // namespace zuv::case_folding

@@ -7,69 +7,21 @@
 #include <cstring>
 
 #include "memory/arena.h"
+#include "memory/datatype-list.h"
 
 namespace zuv {
 
+// Datatype ids, from the one list of datatypes.
 enum class Type : uint8_t {
     none_id = 0,
-    datatype = 1,
-    unset = 2,
-    none = 3,
-    logic = 4,
-    block = 5,
-    paren = 6,
-    string = 7,
-    file = 8,
-    url = 9,
-    char_ = 10,
-    integer = 11,
-    float_ = 12,
-    symbol = 13,
-    context = 14,
-    word = 15,
-    set_word = 16,
-    lit_word = 17,
-    get_word = 18,
-    refinement = 19,
-    issue = 20,
-    native = 21,
-    action = 22,
-    op = 23,
-    function = 24,
-    path = 25,
-    lit_path = 26,
-    set_path = 27,
-    get_path = 28,
-    routine = 29,
-    bitset = 30,
-    triple = 31,
-    object = 32,
-    typeset = 33,
-    error = 34,
-    vector = 35,
-    hash = 36,
-    pair = 37,
-    percent = 38,
-    tuple = 39,
-    map = 40,
-    binary = 41,
-    series = 42,
-    time = 43,
-    tag = 44,
-    email = 45,
-    handle = 46,
-    date = 47,
-    port = 48,
-    money = 49,
-    ref = 50,
-    point2D = 51,
-    point3D = 52,
-    image = 53,
-    event = 54,
+#define ZUV_TYPE_ENUM(cpp, id, name, parent, at_start) cpp = id,
+    ZUV_DATATYPES(ZUV_TYPE_ENUM)
+#undef ZUV_TYPE_ENUM
 };
 
-constexpr int type_count = 54;   // highest datatype id
-constexpr int type_records = 57;  // room for ids up to 56
+constexpr int type_count = zuv_highest_type_id;  // highest datatype id
+constexpr int type_records = 57;                  // room for ids up to 56
+static_assert(type_count < type_records && type_count < 64);
 
 namespace header {
 constexpr uint32_t type_mask = 0xFF;
@@ -107,6 +59,9 @@ static_assert(sizeof(Cell) == 16);
 static_assert(alignof(Cell) == 4);
 
 inline Type type_of(const Cell* c) { return c->type(); }
+
+// True when the datatype is in a family of the list (family::any_string, ...).
+constexpr bool in_family(uint64_t family, Type t) { return (family >> static_cast<uint8_t>(t)) & 1; }
 
 namespace cell {
 

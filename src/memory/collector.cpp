@@ -291,8 +291,9 @@ void visit_cell(Cell* c) {
         case Type::op: {
             if (c->data2) keep_with_cells<Forward>(&c->data2);
             if (c->data3) keep_with_cells<Forward>(&c->data3);
-            uint32_t made_from = (c->header >> 16) & 0xFF;
-            if ((made_from == 24 || made_from == 29) && c->data1) keep_ctx<Forward>(&c->data1);
+            // An op! made from a function! or routine! keeps that function's context.
+            auto made_from = static_cast<Type>((c->header >> 16) & 0xFF);
+            if ((made_from == Type::function || made_from == Type::routine) && c->data1) keep_ctx<Forward>(&c->data1);
             break;
         }
         case Type::function: case Type::routine:

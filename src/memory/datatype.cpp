@@ -1,14 +1,14 @@
 // Datatype registry and datatype!.
 #include "memory/datatype.h"
 
+#include <array>
 #include <cctype>
+#include <type_traits>
 #include <cstdlib>
 #include <cstring>
 
 #include "datatypes/string.h"
 #include "memory/stack.h"
-#include "runtime/print.h"
-#include "runtime/stdio.h"
 
 namespace zuv::datatype {
 
@@ -20,15 +20,13 @@ bool registered[type_records];
 namespace {
 // Every datatype's name by id, so that a type's word and its molded form exist from the
 // start, before (and whether or not) the type registers its actions.
-const char* const type_names[type_count + 1] = {
-    nullptr,      "datatype!", "unset!",    "none!",    "logic!",   "block!",    "paren!",    "string!",
-    "file!",      "url!",      "char!",     "integer!", "float!",   "symbol!",   "context!",  "word!",
-    "set-word!",  "lit-word!", "get-word!", "refinement!", "issue!", "native!",  "action!",   "op!",
-    "function!",  "path!",     "lit-path!", "set-path!", "get-path!", "routine!", "bitset!",  "triple!",
-    "object!",    "typeset!",  "error!",    "vector!",  "hash!",    "pair!",     "percent!",  "tuple!",
-    "map!",       "binary!",   "series!",   "time!",    "tag!",     "email!",    "handle!",   "date!",
-    "port!",      "money!",    "ref!",      "point2D!", "point3D!", "image!",    "event!",
-};
+constexpr auto type_names = [] {
+    std::array<const char*, type_count + 1> names{};
+#define ZUV_TYPE_NAME(cpp, id, name, parent, at_start) names[id] = name;
+    ZUV_DATATYPES(ZUV_TYPE_NAME)
+#undef ZUV_TYPE_NAME
+    return names;
+}();
 }  // namespace
 
 void init_registry() {
@@ -42,26 +40,47 @@ void init_registry() {
     }
 }
 
-void register_type(int id, int parent, const char* name, std::initializer_list<Entry> slots) {
+namespace {
+// The parent of each datatype, from the list of datatypes.
+constexpr auto parents = [] {
+    std::array<Type, type_count + 1> p{};
+#define ZUV_TYPE_PARENT(cpp, id, name, parent, at_start) p[id] = Type::parent;
+    ZUV_DATATYPES(ZUV_TYPE_PARENT)
+#undef ZUV_TYPE_PARENT
+    return p;
+}();
+}  // namespace
+
+void register_type(Type type, const Actions& actions) {
+    const int id = static_cast<int>(type);
+    const int parent = static_cast<int>(parents[id]);
     if (id > highest) highest = id;
     registered[id] = true;
-    TypeRecord& r = records[id];
-    r.name = name;
-    r.name_length = static_cast<int32_t>(std::strlen(name)) - 1;
-    int n = static_cast<int>(slots.size());
-    if (n != action_count) {
-        runtime::print_line({"*** Datatype Error: invalid actions count for type: ", int32_t(id)});
-        runtime::print_line({"*** Found: ", int32_t(n)});
-        runtime::print_line({"*** Expected: ", int32_t(action_count)});
-        stdio::flush_pending();
-        std::exit(0);
-    }
     int s = 0;
-    for (Entry e : slots) {
-        if (e == inherit) e = parent ? action_table[parent][s] : nullptr;
-        action_table[id][s] = e;
+    auto fill = [&](const auto& slot) {
+        using Kind = typename std::decay_t<decltype(slot)>::Kind;
+        bool inherited = slot.kind == Kind::inherited || (slot.kind == Kind::unnamed && actions.others.inherit);
+        action_table[id][s] = slot.kind == Kind::given ? fn(slot.fn)
+                              : inherited && parent ? action_table[parent][s]
+                                                    : nullptr;
         ++s;
-    }
+    };
+#define ZUV_FILL_SLOT(name, signature) fill(actions.name);
+    ZUV_ACTION_SLOTS(ZUV_FILL_SLOT)
+#undef ZUV_FILL_SLOT
+}
+
+void fill(Type type, const Actions& actions) {
+    const int id = static_cast<int>(type);
+    int s = 0;
+    auto set = [&](const auto& slot) {
+        using Kind = typename std::decay_t<decltype(slot)>::Kind;
+        if (slot.kind == Kind::given) action_table[id][s] = fn(slot.fn);
+        ++s;
+    };
+#define ZUV_SET_SLOT(name, signature) set(actions.name);
+    ZUV_ACTION_SLOTS(ZUV_SET_SLOT)
+#undef ZUV_SET_SLOT
 }
 
 int id_of_name(std::string_view name) {
@@ -108,14 +127,11 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
 }
 
 void init() {
-    register_type(1, 0, "datatype!",
-                  {nullptr, nullptr, nullptr, nullptr, fn(form), fn(mold), nullptr, nullptr, fn(compare), nullptr,
-                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                   nullptr, nullptr});
+    register_type(Type::datatype, {
+        .form = form,
+        .mold = mold,
+        .compare = compare,
+    });
 }
 
 }  // namespace zuv::datatype

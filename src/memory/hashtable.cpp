@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "memory/error.h"
 #include "memory/symbol.h"
 #include "memory/case-folding.h"
@@ -1110,8 +1110,6 @@ int32_t find_word(Ref table, int32_t symbol_id, bool case_insensitive, Ref conte
     if (index) *index = position;
     return -1;
 }
-
-void empty_hook(Ref) {}
 
 void dump(Ref table) {
     Record* r = record_of(table);

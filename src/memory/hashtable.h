@@ -105,7 +105,6 @@ int32_t intern_symbol(Ref table, const uint8_t* name, int32_t length, bool case_
 // Context word lookup; with a context given, adds the word when absent (then -1 is
 // returned and *index receives the new word's index).
 int32_t find_word(Ref table, int32_t symbol, bool case_insensitive, Ref context, int32_t* index);
-void empty_hook(Ref table);
 // Diagnostic listing of the deleted and live buckets.
 void dump(Ref table);
 

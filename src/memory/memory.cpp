@@ -150,15 +150,6 @@ void free_node(NodeFrame* f, Ref node) {
     --f->used;
 }
 
-NodeFrame* node_frame_of(Ref node) {
-    for (Ref r = root.first_node_frame; r; r = ptr<NodeFrame>(r)->next) {
-        NodeFrame* f = ptr<NodeFrame>(r);
-        Ref first = ref(f->slots());
-        if (node >= first && node < first + f->node_count * 4) return f;
-    }
-    return nullptr;
-}
-
 void sweep_node_frames() {
     bool active_chosen = false;
     for (Ref r = root.first_node_frame; r;) {
@@ -344,8 +335,6 @@ uint8_t* replicate(uint8_t* destination, size_t size, size_t count) {
     if (done < total) std::memcpy(destination + done, destination, total - done);
     return destination + total;
 }
-
-void set_series_flags(Ref node, uint32_t bits) { buffer_of(node)->flags |= bits; }
 
 namespace {
 

@@ -111,7 +111,6 @@ void free_node_frame(NodeFrame* frame);
 Ref alloc_node();
 void free_node(NodeFrame* frame, Ref node);
 void sweep_node_frames();
-NodeFrame* node_frame_of(Ref node);
 
 SeriesFrame* alloc_series_frame();
 void free_series_frame(SeriesFrame* frame);
@@ -129,7 +128,6 @@ void fill(uint8_t* start, uint8_t* end, uint8_t byte);
 // Fills size x count bytes at the destination with copies of its first size bytes, by
 // doubling copies; gives the end of the filled area.
 uint8_t* replicate(uint8_t* destination, size_t size, size_t count);
-void set_series_flags(Ref node, uint32_t bits);
 
 SeriesBuffer* realloc_series_buffer(SeriesBuffer* buffer, int64_t capacity);
 SeriesBuffer* expand_series(SeriesBuffer* buffer, int64_t capacity);

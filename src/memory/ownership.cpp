@@ -205,13 +205,6 @@ void release(Cell* value, const Cell* owner) {
     if (object_like(owner)) release_from(value, owner->data1);
 }
 
-void unset_range(Cell* series, int32_t index, int32_t count) {
-    Cell s = *series;
-    if (!block::family_q(s.type())) return;
-    for (int32_t i = index < 0 ? 0 : index; i < index + count && i < series::buffer_length(&s); ++i)
-        unset(block::cell_at(&s, i));
-}
-
 void own_fields(const Cell* object_in) {
     Cell object = *object_in;
     Ref ctx = object.data1;

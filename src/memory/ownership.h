@@ -40,8 +40,6 @@ void bind(Cell* value, const Cell* owner, const Cell* word);
 void unset(Cell* value);
 // unset limited to what the owner holds: series owned by another object keep their owner.
 void release(Cell* value, const Cell* owner);
-// unset on count cells of a block from index (0-based from the buffer's first cell).
-void unset_range(Cell* series, int32_t index, int32_t count);
 // Makes the object the owner of its own field values, each under its field word.
 void own_fields(const Cell* object);
 

@@ -121,24 +121,10 @@ void mark_func_body(const Cell* word, Ref context) {
     }
 }
 
-void mark_func(const Cell* word, Ref context) {
-    values_of(context)->data2 = ref(arguments_base);
-    mark(word, kind::func);
-}
-
 void set_func_flag(bool flag) {
     CallFrame* f = calls_top - 1;
     if (flag) f->header |= kind::func_flag;
     else f->header &= ~kind::func_flag;
-}
-
-void set_interp_flag() { (calls_top - 1)->header |= kind::interp_flag; }
-
-CallFrame* claim_caller_func_flag() {
-    CallFrame* f = calls_top - 2;
-    if (f < calls_bottom || (f->header & kind::func_flag)) return nullptr;
-    f->header |= kind::func_flag;
-    return f;
 }
 
 void clear_func_flag(CallFrame* frame) {
@@ -153,38 +139,6 @@ bool interpreted_q(CallFrame* start, bool single) {
     return false;
 }
 
-void pop_frame() {
-    if (calls_top <= calls_bottom) return;
-    CallFrame* f = --calls_top;
-    arguments_top = arguments_base;
-    arguments_base = base_of(f);
-    if (frame_kind(f) == kind::func_body) restore(f);
-    if (calls_top == calls_bottom) arguments_top = arguments_base = arguments_bottom;
-}
-
-void pop_frame_drop_last() {
-    if (calls_top <= calls_bottom) return;
-    CallFrame* f = --calls_top;
-    if (arguments_top > arguments_bottom) --arguments_top;
-    arguments_base = calls_top == calls_bottom ? arguments_bottom : base_of(f);
-    if (frame_kind(f) == kind::func_body) restore(f);
-}
-
-
-
-void unwind_func_drop() {
-    CallFrame* f = --calls_top;
-    arguments_base = arguments_top = base_of(f);
-    restore(f);
-}
-
-
-
-void revert() {
-    CallFrame* f = --calls_top;
-    arguments_base = arguments_top = base_of(f);
-}
-
 // Argument stack -------------------------------------------------------------------------
 
 
@@ -192,9 +146,6 @@ void revert() {
 void pop(int32_t n) {
     arguments_top = (arguments_top - arguments_bottom) > n ? arguments_top - n : arguments_bottom;
 }
-
-Type top_type() { return top()->type(); }
-
 
 Cell* keep() {
     arguments_top = arguments_base + 1;
@@ -216,8 +167,6 @@ void keep_error_result() {
 }
 
 
-void set_call_top(CallFrame* frame) { calls_top = frame; }
-
 // Call information -----------------------------------------------------------------------
 
 void get_call_word(Cell* out) {
@@ -230,13 +179,6 @@ void get_call_word(Cell* out) {
         return;
     }
     cell::make(out, Type::word, 0, not_found_symbol, static_cast<uint32_t>(-1));
-}
-
-void set_frame_word(const Cell* cell) {
-    if (!cell->is(Type::word)) return;
-    CallFrame* f = saved_call_top ? saved_call_top - 1 : calls_top - 1;
-    if (f < calls_bottom) return;
-    f->header = (f->header & 0xFF0000FF) | ((cell->data2 & 0xFFFF) << 8);
 }
 
 // Unrolling ------------------------------------------------------------------------------
@@ -268,15 +210,6 @@ void unroll(uint32_t wanted) {
     Cell result = *arguments_base;
     CallFrame* f = unroll_frames(wanted, true);
     if (!f) return;
-    *arguments_base = result;
-    arguments_top = arguments_base + 1;
-}
-
-void unroll_loop(bool keep) {
-    Cell result = *arguments_base;
-    CallFrame* f = unroll_frames(kind::loop, true);
-    if (!f) return;
-    if (!keep) arguments_base = base_of(f);
     *arguments_base = result;
     arguments_top = arguments_base + 1;
 }

@@ -79,7 +79,6 @@ inline void mark(const Cell* word, uint32_t flags) {
     arguments_base = arguments_top;
 }
 void mark_func_body(const Cell* word, Ref context);
-void mark_func(const Cell* word, Ref context);
 inline void mark_native(const Cell* w) { mark(w, kind::native); }
 inline void mark_try(const Cell* w) { mark(w, kind::try_); }
 inline void mark_try_all(const Cell* w) { mark(w, kind::try_all); }
@@ -91,14 +90,9 @@ inline void mark_interp_native(const Cell* w) { mark(w, kind::interp_native); }
 inline void mark_interp_func(const Cell* w) { mark(w, kind::interp_func); }
 
 void set_func_flag(bool flag);
-void set_interp_flag();
-CallFrame* claim_caller_func_flag();
 void clear_func_flag(CallFrame* frame);
 bool interpreted_q(CallFrame* start, bool single);
 
-// Closing frames.
-void pop_frame();
-void pop_frame_drop_last();
 inline Cell* frame_base(const CallFrame* f) { return reinterpret_cast<Cell*>(memory::at(f->saved_base)); }
 inline void unwind() {
     CallFrame* f = --calls_top;
@@ -113,7 +107,6 @@ inline void unwind_func() {
     arguments_base = frame_base(f);
     if (f->function_context) memory::buffer_of(f->function_context)->cells()->data2 = f->saved_values;
 }
-void unwind_func_drop();
 inline void unwind_func_last() {
     Cell* result = arguments_base;
     unwind_func();
@@ -124,7 +117,6 @@ inline void unwind_last() {
     unwind();
     *arguments_base = *result;
 }
-void revert();
 
 // Argument stack.
 inline Cell* push_slot() {
@@ -140,7 +132,6 @@ inline Cell* push(const Cell* cell) {
 }
 void pop(int32_t n);
 inline Cell* top() { return arguments_top > arguments_bottom ? arguments_top - 1 : arguments_bottom; }
-Type top_type();
 inline Cell* reset() {
     arguments_top = arguments_base;
     return arguments_base;
@@ -159,11 +150,9 @@ inline void collapse_top() {
     --arguments_top;
 }
 inline CallFrame* top_frame() { return calls_top - 1; }
-void set_call_top(CallFrame* frame);
 
 // Call information. get_call_word writes a word cell into out.
 void get_call_word(Cell* out);
-void set_frame_word(const Cell* cell);
 
 // Call traces (evaluator/call-trace.cpp). collect_calls appends, newest call first, each
 // named frame's word (bound to its function's context, else the global one) and its
@@ -179,7 +168,6 @@ int32_t mold_call_trace(int32_t level, int32_t end, Cell* string, int32_t budget
 // functions only rearrange the stacks.
 CallFrame* unroll_frames(uint32_t frame_kind, bool keep);
 void unroll(uint32_t frame_kind);
-void unroll_loop(bool keep);
 [[noreturn]] void throw_error(Cell* error);
 // The non-local exits: each rearranges the stacks for the construct it goes to and gives
 // the code to deliver (raising the throw error when there is no such construct); the

@@ -42,8 +42,6 @@ int32_t make(std::string_view name) {
     return intern(reinterpret_cast<const uint8_t*>(name.data()), static_cast<int32_t>(name.size()), false);
 }
 
-int32_t make_from_buffer(const uint8_t* bytes, int32_t length) { return intern(bytes, length, false); }
-
 int32_t make_exact(std::string_view name) {
     return intern(reinterpret_cast<const uint8_t*>(name.data()), static_cast<int32_t>(name.size()), true);
 }

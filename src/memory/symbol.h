@@ -17,7 +17,6 @@ void make_table();
 void init_table_index();
 
 int32_t make(std::string_view name);
-int32_t make_from_buffer(const uint8_t* bytes, int32_t length);
 int32_t make_exact(std::string_view name);
 int32_t resolve(int32_t id);
 Cell* record(int32_t id);

@@ -21,7 +21,7 @@
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
 #include "datatypes/vector.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "evaluator/context.h"
 #include "datatypes/error.h"
 #include "memory/error.h"

@@ -64,14 +64,9 @@ constexpr bool refused_q(Type t) {
     return t == Type::routine || t == Type::triple || t == Type::handle || t == Type::port || t == Type::event;
 }
 
-constexpr bool path_kind_q(Type t) {
-    return t == Type::path || t == Type::lit_path || t == Type::set_path || t == Type::get_path;
-}
-constexpr bool list_kind_q(Type t) { return t == Type::block || t == Type::paren || t == Type::hash; }
-constexpr bool text_kind_q(Type t) {
-    return t == Type::string || t == Type::file || t == Type::url || t == Type::tag || t == Type::email ||
-           t == Type::ref;
-}
+constexpr bool path_kind_q(Type t) { return in_family(family::any_path, t); }
+constexpr bool list_kind_q(Type t) { return in_family(family::any_list, t); }
+constexpr bool text_kind_q(Type t) { return in_family(family::any_string, t); }
 constexpr bool word_kind_q(Type t) { return t >= Type::word && t <= Type::refinement; }
 
 // Kinds that are written in reference form when met again: series by their buffer, the

@@ -91,16 +91,4 @@ size_t tracked_count() {
     return n;
 }
 
-void dump_heap_stats() {
-    print_line({"-- Heap-allocations --"});
-    print_line({"Asked   Real"});
-    int64_t sum = 0;
-    for (TrackedBlock* b = tracked_list.first; b; b = b->next) {
-        int64_t real = static_cast<int64_t>(b->size + sizeof(TrackedBlock));
-        print_line({static_cast<int32_t>(b->size), "\t", static_cast<int32_t>(real)});
-        sum += real;
-    }
-    print_line({"-- Sum: ", static_cast<int32_t>(sum), " --"});
-}
-
 }  // namespace zuv::runtime

@@ -27,6 +27,5 @@ void free(void* block);
 void free_all();
 
 size_t tracked_count();
-void dump_heap_stats();
 
 }  // namespace zuv::runtime

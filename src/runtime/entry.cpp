@@ -183,6 +183,8 @@ void init_language() {
     external::init();                      // 20 kinds, 1000 records
     datatype::init_registry();             // type records and action table
     datatype::register_all();              // every datatype but event!, in registration order
+    file::init_io();                       // the I/O actions of file! and url!
+    url::init_io();
     actions::init();                       // the 62 actions
     memory::init_first_frames();           // node frame of 10,000 nodes, first series frame
     block::make_root();                    // 9695 cells
@@ -203,11 +205,6 @@ void init_language() {
     interpreter::init();
     slots::init();                         // 100 slots
     collector::init_state();
-}
-
-void shutdown_language() {
-    memory::free_all();
-    runtime::free_all();
 }
 
 }  // namespace zuv::rt

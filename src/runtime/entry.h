@@ -40,7 +40,6 @@ inline bool stack_exhausted();
 namespace zuv::rt {
 
 void init_language();
-void shutdown_language();
 
 }  // namespace zuv::rt
 

@@ -11,6 +11,8 @@ namespace zuv::datatype {
 void init_registry();
 void register_all();
 }
+namespace zuv::file { void init_io(); }
+namespace zuv::url { void init_io(); }
 namespace zuv::actions { void init(); }
 namespace zuv::symbol { void make_table(); }
 namespace zuv::context { void make_global(); }

@@ -25,17 +25,6 @@ void init() {
     stdio::init();
 }
 
-void* virtual_alloc(size_t size, bool executable) {
-    int prot = PROT_READ | PROT_WRITE | (executable ? PROT_EXEC : 0);
-    void* p = ::mmap(nullptr, size, prot, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) runtime::throw_code(runtime::throw_os_alloc_failed);
-    return p;
-}
-
-void virtual_free(void* address, size_t size) {
-    if (::munmap(address, size) != 0) runtime::throw_code(runtime::throw_os_release_failed);
-}
-
 void* reserve(size_t size) {
     void* p = ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     return p == MAP_FAILED ? nullptr : p;

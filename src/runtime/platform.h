@@ -12,11 +12,6 @@ namespace zuv::platform {
 
 void init();
 
-// Fresh read-write (or read-write-execute) pages; throws the runtime code 0x7FFFFFF7 when
-// the system refuses. virtual_free gives a region back; 0x7FFFFFF6 when that fails.
-void* virtual_alloc(size_t size, bool executable);
-void virtual_free(void* address, size_t size);
-
 // Address-space reservation for the managed arena: reserve without backing, then commit
 // and decommit pages inside it. Each returns false on refusal.
 void* reserve(size_t size);

@@ -114,23 +114,17 @@ void print_line(std::initializer_list<PrintArg> args) {
     stdio::flush_pending();
 }
 
-void print_char(char byte) { print_one(byte); }
-
 const char* print_cstring(const char* text) {
     print_one(text);
     return text;
 }
 
-void print_int(int64_t value) { print_one(value); }
-void print_hex8(uint32_t value) { print_one(hex(value)); }
 void print_hex2(uint32_t value) {
     char b[8];
     emit(b, format_hex2(b, value & 0xFF));
     stdio::flush_pending();
 }
 void print_float64(double value) { print_one(value); }
-void print_float32(float value) { print_one(value); }
-
 void init_output_hooks() {
     print_hooks = HookList{};
     runtime_hooks = HookList{};

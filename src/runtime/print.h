@@ -34,13 +34,9 @@ inline PrintArg hex(uint32_t x) { return PrintArg(PrintKind::hex, x); }
 
 void prin(std::initializer_list<PrintArg> args);
 void print_line(std::initializer_list<PrintArg> args);
-void print_char(char byte);
 const char* print_cstring(const char* text);
-void print_int(int64_t value);
-void print_hex8(uint32_t value);
 void print_hex2(uint32_t value);
 void print_float64(double value);
-void print_float32(float value);
 
 // Formatting of the number kinds, without printing: "%i", "%08X", "%02X", "%.16g", "%.7g".
 // Locale-independent, so the decimal mark is always ".".

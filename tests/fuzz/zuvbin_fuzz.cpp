@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "datatypes/block.h"
-#include "evaluator/actions.h"
+#include "datatypes/form.h"
+#include "memory/actions.h"
 #include "memory/stack.h"
 #include "reader/zuvbin.h"
 #include "harness.h"

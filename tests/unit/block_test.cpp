@@ -9,7 +9,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/mold.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "evaluator/context.h"
 #include "memory/error.h"
 #include "memory/symbol.h"

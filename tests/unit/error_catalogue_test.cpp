@@ -17,22 +17,15 @@
 #include "memory/symbol.h"
 #include "reader/lexer-load.h"
 #include "runtime_fixture.h"
+#include "source_tree.h"
 
 using namespace zuv;
 
 namespace {
 
-const std::string root = [] {
-    const std::string here = __FILE__;
-    return here.substr(0, here.rfind("/tests/unit/"));
-}();
+const std::string& root = zuv::testing::source_root();
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+std::string slurp(const std::string& path) { return zuv::testing::slurp_file(path); }
 
 std::string spelling(const Cell& word) { return symbol::name(static_cast<int32_t>(word.data2)); }
 

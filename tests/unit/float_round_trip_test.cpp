@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "datatypes/float.h"
+#include "datatypes/form.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "number_fixture.h"

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "memory/symbol.h"
 #include "memory/address-map.h"
 #include "memory/case-folding.h"
@@ -81,14 +81,7 @@ int32_t compare_block(Cell* a, Cell* b, int32_t) {
     return a->data2 < b->data2 ? -1 : 1;
 }
 
-template <size_t... I>
-void register_compare(Type t, const char* name, datatype::Entry compare, std::index_sequence<I...>) {
-    datatype::register_type(static_cast<int>(t), 0, name,
-                            {(I + 1 == datatype::slot::compare ? compare : nullptr)...});
-}
-void register_compare(Type t, const char* name, datatype::Entry compare) {
-    register_compare(t, name, compare, std::make_index_sequence<datatype::action_count>{});
-}
+void register_compare(Type t, slotfn::Compare compare) { datatype::register_type(t, {.compare = compare}); }
 
 // Word keys become set-words, as map! prepares them.
 void prepare_key(Cell* key) {
@@ -220,11 +213,11 @@ protected:
         runtime::stack_top = reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) + 512;
         case_folding::init();
         datatype::init_registry();
-        register_compare(Type::integer, "integer!", datatype::fn(compare_integer));
-        for (Type t : {Type::string, Type::file, Type::tag}) register_compare(t, "string!", datatype::fn(compare_text));
+        register_compare(Type::integer, compare_integer);
+        for (Type t : {Type::string, Type::file, Type::tag}) register_compare(t, compare_text);
         for (Type t : {Type::word, Type::set_word, Type::lit_word, Type::get_word})
-            register_compare(t, "word!", datatype::fn(compare_word));
-        register_compare(Type::block, "block!", datatype::fn(compare_block));
+            register_compare(t, compare_word);
+        register_compare(Type::block, compare_block);
         symbol::make_table();
         symbol::init_table_index();
         saved_hook = ht::prepare_map_key;

@@ -1,4 +1,5 @@
 #include "runtime_fixture.h"
+#include "datatypes/form.h"
 
 #include "library/boot.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "memory/actions.h"
 #include "memory/collector.h"
 #include "memory/stack.h"
 #include "runtime/entry.h"

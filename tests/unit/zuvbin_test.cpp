@@ -21,7 +21,7 @@
 #include "memory/symbol.h"
 #include "evaluator/word.h"
 #include "library/boot.h"
-#include "memory/memory-stats.h"
+#include "evaluator/memory-stats.h"
 #include "memory/memory.h"
 #include "memory/stack.h"
 #include "io/compression.h"

@@ -1,5 +1,5 @@
 // The memory figures behind the stats native, read from the frame chains of the manager.
-#include "memory/memory-stats.h"
+#include "evaluator/memory-stats.h"
 
 #include <vector>
 

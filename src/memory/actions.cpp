@@ -1,10 +1,9 @@
-// Action dispatch.
-#include "evaluator/actions.h"
+// Action dispatch: an action's implementation chosen by the datatype of its first argument,
+// through the registry's action table.
+#include "memory/actions.h"
 
-#include "datatypes/string.h"
 #include "memory/error.h"
 #include "memory/action-types.h"
-#include "memory/stack.h"
 #include "memory/datatype.h"
 #include "runtime/fatal.h"
 
@@ -61,24 +60,6 @@ int32_t mold_dispatch(Cell* value, Cell* buffer, bool only, bool all, bool flat,
                       int32_t indent) {
     auto f = reinterpret_cast<slotfn::Mold>(get_action_ptr_of(value, datatype::slot::mold));
     return f(value, buffer, only, all, flat, part, budget, indent);
-}
-
-void form_to(Cell* value, Cell* out) {
-    Cell v = *value;
-    Cell* held = stack::push(&v);
-    Cell* s = string::push_new(16);
-    form_dispatch(held, s, nullptr, no_limit);
-    *out = *s;
-    stack::pop(2);
-}
-
-void mold_to(Cell* value, Cell* out, bool all) {
-    Cell v = *value;
-    Cell* held = stack::push(&v);
-    Cell* s = string::push_new(16);
-    mold_dispatch(held, s, false, all, false, nullptr, no_limit, 0);
-    *out = *s;
-    stack::pop(2);
 }
 
 }  // namespace zuv::actions

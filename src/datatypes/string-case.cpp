@@ -1,11 +1,12 @@
 // Case changes of string! and char! values in place, for the uppercase and lowercase natives.
-#include "memory/case-folding.h"
+#include "datatypes/string-case.h"
 
 #include <algorithm>
 
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "memory/case-folding.h"
 #include "memory/error.h"
 
 namespace zuv::case_folding {

@@ -33,9 +33,4 @@ int32_t mold_dispatch(Cell* value, Cell* buffer, bool only, bool all, bool flat,
 // when the datatype has none.
 void* get_action_ptr_of(const Cell* value, int slot);
 
-// Conveniences for C++ callers: the formed or molded text of a value as a new string in
-// the cell, and as UTF-8.
-void form_to(Cell* value, Cell* out);
-void mold_to(Cell* value, Cell* out, bool all = false);
-
 }  // namespace zuv::actions
