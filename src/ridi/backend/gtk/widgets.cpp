@@ -125,6 +125,15 @@ int32_t items_before(const Cell* data, int32_t index) {
     return count;
 }
 
+// The number of strings before value `index` of a block: a tab panel's tabs are its strings.
+int32_t strings_before(const Cell* data, int32_t index) {
+    Cell b = *data;
+    int32_t n = std::min(series::length(&b), index), count = 0;
+    for (int32_t i = 0; i < n; ++i)
+        if ((block::head(&b) + i)->is(Type::string)) ++count;
+    return count;
+}
+
 // ---- signals: the user's acts back into the face ---------------------------------------------------
 
 Record* record_of_widget(GtkWidget* w) {
@@ -953,6 +962,7 @@ void complete(View* v, Cell* face_in) {
         case Widget::area:
             apply_text_options(v, &face);
             set_text(v, r, &face, false);
+            area_bars(v, &face);
             if (Cell* s = face_facet(&face, facet::selected); s && !s->is(Type::none)) set_selection(v, &face);
             break;
         case Widget::text_list: case Widget::drop_down: case Widget::drop_list:
@@ -991,7 +1001,10 @@ void apply(View* v, Cell* face_in, int32_t which) {
         case facet::offset:
             if (r->widget == Widget::tab_panel) place_pages(v, &face);
             break;
-        case facet::text: set_text(v, r, &face, true); break;
+        case facet::text:
+            set_text(v, r, &face, true);
+            if (r->widget == Widget::area) area_bars(v, &face);
+            break;
         case facet::data:
             switch (r->widget) {
                 case Widget::progress: case Widget::slider: case Widget::scroller: set_position(r, &face); break;
@@ -1045,7 +1058,8 @@ void apply(View* v, Cell* face_in, int32_t which) {
 
 bool update_data(View* v, Cell* face_in, const Cell* action, int32_t index, int32_t part) {
     Record* r = record_of(v);
-    if (!r || !(r->widget == Widget::text_list || r->widget == Widget::drop_down || r->widget == Widget::drop_list))
+    if (!r || !(r->widget == Widget::text_list || r->widget == Widget::drop_down || r->widget == Widget::drop_list ||
+                r->widget == Widget::tab_panel))
         return false;
     // Values about to go take their items with them; any other change is shown from the data
     // as it stands once it is made.
@@ -1057,11 +1071,15 @@ bool update_data(View* v, Cell* face_in, const Cell* action, int32_t index, int3
     Cell* d = face_facet(&face, facet::data);
     if (!d || !d->is(Type::block)) return false;
     Cell data = *d;
-    int32_t first = items_before(&data, index);
-    int32_t count = static_cast<int32_t>(items_of(&data, index, part).size());
+    bool tabs = r->widget == Widget::tab_panel;
+    int32_t first = tabs ? strings_before(&data, index) : items_before(&data, index);
+    int32_t count = tabs ? strings_before(&data, index + part) - first
+                         : static_cast<int32_t>(items_of(&data, index, part).size());
     r->filling = true;
     for (int32_t i = 0; i < count; ++i) {
-        if (r->widget == Widget::text_list) {
+        if (tabs) {
+            gtk_notebook_remove_page(GTK_NOTEBOOK(r->inner), first);
+        } else if (r->widget == Widget::text_list) {
             GtkTreeIter it;
             if (gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(r->store), &it, nullptr, first))
                 gtk_list_store_remove(r->store, &it);
