@@ -180,6 +180,19 @@ TEST_F(Widgets, AFieldsTextFlowsBothWays) {
     EXPECT_EQ(molded("w1/text"), "\"\"");
 }
 
+TEST_F(Widgets, APasswordFieldHidesItsTextAndADisabledOneTakesNoInput) {
+    Cell f = one("type: 'field offset: 10x10 size: 120x24 text: \"secret\" flags: [password]");
+    GtkEntry* e = GTK_ENTRY(rec(f)->inner);
+    EXPECT_FALSE(gtk_entry_get_visibility(e));
+    EXPECT_EQ(gtk_entry_get_invisible_char(e), 0x25CFu);
+    set("flags", "none", gui::facet::flags);
+    EXPECT_TRUE(gtk_entry_get_visibility(e));
+    set("enabled?", "false", gui::facet::enabled);
+    EXPECT_FALSE(gtk_widget_is_sensitive(GTK_WIDGET(e)));
+    set("enabled?", "true", gui::facet::enabled);
+    EXPECT_TRUE(gtk_widget_is_sensitive(GTK_WIDGET(e)));
+}
+
 TEST_F(Widgets, ANoSyncFieldKeepsItsTextWhenEdited) {
     Cell f = one("type: 'field offset: 10x10 size: 120x24 text: \"abc\" flags: [no-sync]");
     gtk_entry_set_text(GTK_ENTRY(rec(f)->inner), "other");

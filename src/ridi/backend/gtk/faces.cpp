@@ -509,6 +509,7 @@ uint32_t make_ridi(Cell* face, uint32_t parent_handle) {
     }
     g_signal_connect(kind == Kind::window ? v->container : widget, "realize", G_CALLBACK(on_realize), v);
     set_options(v, face);
+    widgets::link_font(face);
     widgets::complete(v, face);
     Cell* rate = face_facet(face, facet::rate);
     if (rate && !rate->is(Type::none)) start_timer(v, rate);
@@ -580,6 +581,7 @@ void apply(View* v, Cell* face, int32_t which) {
             break;
         }
         case facet::draw: case facet::color: case facet::font: case facet::para: case facet::image:
+            if (which == facet::font) widgets::link_font(face);
             gtk_widget_queue_draw(v->kind == Kind::window ? v->container : v->widget);
             break;
         case facet::pane: restack(face); break;

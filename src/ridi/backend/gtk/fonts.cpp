@@ -366,6 +366,14 @@ PangoFontDescription* face_font(Cell* face_in, Cell* font_in) {
     return d;
 }
 
+void link_font(Cell* face_in) {
+    Cell face = *face_in;
+    Cell* font = face_facet(&face, facet::font);
+    if (!font || !font->is(Type::object)) return;
+    Cell f = *font;
+    face_font(&face, &f);
+}
+
 void update_font(Cell* font_in, int32_t which) {
     if (!(which == font_field::name || which == font_field::size || which == font_field::style ||
           which == font_field::angle || which == font_field::anti_alias))
