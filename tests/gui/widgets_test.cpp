@@ -20,9 +20,9 @@ using Native = gui::widgets::Record;
 class Widgets : public GuiTest {
 protected:
     Cell win;
-    // A window holding one face made from spec; the face is `w1`.
-    Cell one(const std::string& spec) {
-        face("w1", spec);
+    // A window holding one face made from its facets; the face is `w1`.
+    Cell one(const std::string& facets) {
+        face("w1", facets);
         win = face("win", "type: 'window offset: 30x30 size: 400x300 pane: reduce [w1]");
         realise(win);
         show(win);
@@ -58,7 +58,7 @@ protected:
 
 TEST_F(Widgets, EveryWidgetTypeIsItsControl) {
     struct Case {
-        const char* spec;
+        const char* facets;
         GType control;
     };
     const Case cases[] = {
@@ -78,8 +78,8 @@ TEST_F(Widgets, EveryWidgetTypeIsItsControl) {
         {"type: 'calendar", GTK_TYPE_CALENDAR},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
-        Cell f = one(std::string(c.spec) + " offset: 10x20 size: 150x100");
+        SCOPED_TRACE(c.facets);
+        Cell f = one(std::string(c.facets) + " offset: 10x20 size: 150x100");
         Native* r = rec(f);
         ASSERT_NE(r, nullptr);
         EXPECT_TRUE(G_TYPE_CHECK_INSTANCE_TYPE(r->inner, c.control));

@@ -1,7 +1,6 @@
-// The native widgets: each widget face type is made as its GTK control, filled from the face
-// (text, data, selected, flags, image) and read back into it when the user acts, raising the
-// click, select and change events. Signals the backend provokes itself are held back while it
-// fills a widget, so only the user's acts (and text changes, as edits report them) are heard.
+// The native widgets: each widget face is its GTK control, filled from its facets and read back
+// when the user acts, with the click, select and change events. Signals the backend provokes
+// while it fills a widget are held back: only the user's acts (and edits' text changes) are heard.
 #include "ridi/backend/gtk/widgets.h"
 
 #include <algorithm>
@@ -483,7 +482,7 @@ void place_pages(View* v, const Cell* face) {
     }
 }
 
-void fill_tabs(View* v, Record* r, const Cell* face) {
+void fill_tabs(Record* r, const Cell* face) {
     r->filling = true;
     GtkNotebook* nb = GTK_NOTEBOOK(r->inner);
     while (gtk_notebook_get_n_pages(nb) > 0) gtk_notebook_remove_page(nb, -1);
@@ -510,7 +509,6 @@ void fill_tabs(View* v, Record* r, const Cell* face) {
     set_facet(&f, facet::selected, &n);
     if (count) gtk_notebook_set_current_page(nb, sel - 1);
     r->filling = false;
-    (void)v;
 }
 
 // ---- filling widgets from their faces ---------------------------------------------------------------
@@ -785,8 +783,6 @@ Record* record_of(View* v) {
 
 Widget widget_of(const Cell* type) {
     if (!type || !(type->is(Type::word) || type->is(Type::lit_word))) return Widget::none;
-    Cell* name = nullptr;
-    (void)name;
     uint32_t s = symbol::resolve(type->int2());
     for (const auto& t : type_names)
         if (s == symbol::resolve(symbol::make(t.name))) return t.widget;
@@ -941,9 +937,11 @@ GtkWidget* container_of(GtkWidget* outer) {
 
 void complete(View* v, Cell* face_in) {
     Record* r = record_of(v);
-    if (!r) return;
     Cell face = *face_in;
-    uint32_t h = v->handle;
+    if (!r) {
+        follow_caret(v, &face);
+        return;
+    }
     size_body(r, &face);
     style_widget(v, &face);
     if (r->widget != Widget::area) set_text(v, r, &face, false);
@@ -980,17 +978,19 @@ void complete(View* v, Cell* face_in) {
             set_facet(&face, facet::data, &zero);
             break;
         }
-        case Widget::tab_panel: fill_tabs(v, r, &face); break;
+        case Widget::tab_panel: fill_tabs(r, &face); break;
         case Widget::calendar: set_date(r, &face); break;
         case Widget::none: break;
     }
-    (void)h;
 }
 
 void apply(View* v, Cell* face_in, int32_t which) {
     Record* r = record_of(v);
-    if (!r) return;
     Cell face = *face_in;
+    if (!r) {
+        if (which == facet::offset || which == facet::size || which == facet::options) follow_caret(v, &face);
+        return;
+    }
     switch (which) {
         case facet::size:
             size_body(r, &face);
@@ -1009,7 +1009,7 @@ void apply(View* v, Cell* face_in, int32_t which) {
             switch (r->widget) {
                 case Widget::progress: case Widget::slider: case Widget::scroller: set_position(r, &face); break;
                 case Widget::check: case Widget::toggle: case Widget::radio: set_check(r, v, &face); break;
-                case Widget::tab_panel: fill_tabs(v, r, &face); break;
+                case Widget::tab_panel: fill_tabs(r, &face); break;
                 case Widget::calendar: set_date(r, &face); break;
                 case Widget::text_list: case Widget::drop_down: case Widget::drop_list:
                     fill_list(r, &face);

@@ -61,6 +61,9 @@ void set_selection(View* v, const Cell* face);
 void read_selection(View* v, Cell* face);
 // The options of fields (hint) and areas (tabs).
 void apply_text_options(View* v, const Cell* face);
+// A caret face (a base face whose `caret` option names the face that owns the caret) takes
+// the input method's composition window with it.
+void follow_caret(View* v, const Cell* face);
 // Shows or hides an area's bars for its text.
 void area_bars(View* v, const Cell* face);
 
