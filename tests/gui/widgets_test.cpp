@@ -20,9 +20,9 @@ using Native = gui::widgets::Record;
 class Widgets : public GuiTest {
 protected:
     Cell win;
-    // A window holding one face made from spec; the face is `w1`.
-    Cell one(const std::string& spec) {
-        face("w1", spec);
+    // A window holding one face made from its facets; the face is `w1`.
+    Cell one(const std::string& facets) {
+        face("w1", facets);
         win = face("win", "type: 'window offset: 30x30 size: 400x300 pane: reduce [w1]");
         realise(win);
         show(win);
@@ -58,7 +58,7 @@ protected:
 
 TEST_F(Widgets, EveryWidgetTypeIsItsControl) {
     struct Case {
-        const char* spec;
+        const char* facets;
         GType control;
     };
     const Case cases[] = {
@@ -78,8 +78,8 @@ TEST_F(Widgets, EveryWidgetTypeIsItsControl) {
         {"type: 'calendar", GTK_TYPE_CALENDAR},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
-        Cell f = one(std::string(c.spec) + " offset: 10x20 size: 150x100");
+        SCOPED_TRACE(c.facets);
+        Cell f = one(std::string(c.facets) + " offset: 10x20 size: 150x100");
         Native* r = rec(f);
         ASSERT_NE(r, nullptr);
         EXPECT_TRUE(G_TYPE_CHECK_INSTANCE_TYPE(r->inner, c.control));
@@ -180,6 +180,19 @@ TEST_F(Widgets, AFieldsTextFlowsBothWays) {
     EXPECT_EQ(molded("w1/text"), "\"\"");
 }
 
+TEST_F(Widgets, APasswordFieldHidesItsTextAndADisabledOneTakesNoInput) {
+    Cell f = one("type: 'field offset: 10x10 size: 120x24 text: \"secret\" flags: [password]");
+    GtkEntry* e = GTK_ENTRY(rec(f)->inner);
+    EXPECT_FALSE(gtk_entry_get_visibility(e));
+    EXPECT_EQ(gtk_entry_get_invisible_char(e), 0x25CFu);
+    set("flags", "none", gui::facet::flags);
+    EXPECT_TRUE(gtk_entry_get_visibility(e));
+    set("enabled?", "false", gui::facet::enabled);
+    EXPECT_FALSE(gtk_widget_is_sensitive(GTK_WIDGET(e)));
+    set("enabled?", "true", gui::facet::enabled);
+    EXPECT_TRUE(gtk_widget_is_sensitive(GTK_WIDGET(e)));
+}
+
 TEST_F(Widgets, ANoSyncFieldKeepsItsTextWhenEdited) {
     Cell f = one("type: 'field offset: 10x10 size: 120x24 text: \"abc\" flags: [no-sync]");
     gtk_entry_set_text(GTK_ENTRY(rec(f)->inner), "other");
@@ -243,6 +256,28 @@ TEST_F(Widgets, AnAreasTextWrapsAndScrollsAsItsParaSays) {
     gtk_scrolled_window_get_policy(GTK_SCROLLED_WINDOW(r->body), &h, &v);
     EXPECT_EQ(h, GTK_POLICY_NEVER) << "wrapped text never overflows sideways";
     EXPECT_EQ(v, GTK_POLICY_AUTOMATIC);
+}
+
+TEST_F(Widgets, AnAreaShowsTheBarsItsTextNeeds) {
+    // Many short lines: the vertical bar only; one long line without wrapping: both.
+    Cell a = one("type: 'area offset: 10x10 size: 120x80 text: \"\"");
+    eval("loop 200 [append w1/text \"ab^/\"]");
+    set("text", "w1/text", gui::facet::text);
+    Native* r = rec(a);
+    GtkScrolledWindow* sw = GTK_SCROLLED_WINDOW(r->body);
+    auto shown = [](GtkWidget* bar) { return gtk_widget_get_visible(bar) && gtk_widget_get_child_visible(bar); };
+    ASSERT_TRUE(wait_for([&] { return shown(gtk_scrolled_window_get_vscrollbar(sw)); }));
+    EXPECT_FALSE(shown(gtk_scrolled_window_get_hscrollbar(sw)));
+    set("text", "append copy w1/text \"a long line that is wider than the area's client by far\"", gui::facet::text);
+    EXPECT_TRUE(wait_for([&] { return shown(gtk_scrolled_window_get_hscrollbar(sw)); }));
+    // No text at all: no bars.
+    set("text", "none", gui::facet::text);
+    Cell f = named("w1");
+    gui::widgets::area_bars(view(f), &f);
+    GtkPolicyType h, v;
+    gtk_scrolled_window_get_policy(sw, &h, &v);
+    EXPECT_EQ(h, GTK_POLICY_NEVER);
+    EXPECT_EQ(v, GTK_POLICY_NEVER);
 }
 
 int rows(Native* r) { return gtk_tree_model_iter_n_children(GTK_TREE_MODEL(r->store), nullptr); }
@@ -390,6 +425,65 @@ TEST_F(Widgets, SlidersProgressBarsAndScrollersKeepTheirProportions) {
     EXPECT_DOUBLE_EQ(gtk_adjustment_get_page_size(gtk_range_get_adjustment(bar)), 50);
 }
 
+TEST_F(Widgets, AScrollerObjectDrivesItsFacesBar) {
+    Cell sc = one("type: 'scroller offset: 10x10 size: 200x20");
+    eval("bar: make object! [position: 0 page-size: 20 min-size: 0 max-size: 200 visible?: true vertical?: false"
+         " parent: w1]");
+    Cell bar = eval("bar");
+    GtkAdjustment* a = gtk_range_get_adjustment(GTK_RANGE(rec(sc)->inner));
+    gui::widgets::update_scroller(&bar, 3);
+    EXPECT_DOUBLE_EQ(gtk_adjustment_get_upper(a), 200);
+    EXPECT_DOUBLE_EQ(gtk_adjustment_get_page_size(a), 20);
+    eval("bar/position: 50");
+    gui::widgets::update_scroller(&bar, 0);
+    EXPECT_DOUBLE_EQ(gtk_adjustment_get_value(a), 50);
+    EXPECT_TRUE(of_type(t::change).empty()) << "the program's move is no user's";
+    eval("bar/visible?: false");
+    gui::widgets::update_scroller(&bar, 4);
+    EXPECT_FALSE(gtk_widget_get_visible(rec(sc)->body));
+    // A scroller whose parent is no face, or a field it does not know, changes nothing.
+    eval("bar/parent: 42");
+    gui::widgets::update_scroller(&bar, 0);
+    eval("bar/parent: w1");
+    gui::widgets::update_scroller(&bar, 6);
+    EXPECT_DOUBLE_EQ(gtk_adjustment_get_value(a), 50);
+}
+
+TEST_F(Widgets, AButtonShowsItsImage) {
+    Cell b = one("type: 'button offset: 10x10 size: 80x40 text: \"Img\" image: make image! [8x8 255.0.0]");
+    GtkButton* button = GTK_BUTTON(rec(b)->inner);
+    GtkWidget* img = gtk_button_get_image(button);
+    ASSERT_NE(img, nullptr);
+    GdkPixbuf* pb = gtk_image_get_pixbuf(GTK_IMAGE(img));
+    ASSERT_NE(pb, nullptr);
+    EXPECT_EQ(gdk_pixbuf_get_width(pb), 8);
+    guchar* px = gdk_pixbuf_get_pixels(pb);
+    EXPECT_EQ(px[0], 255);
+    EXPECT_EQ(px[1], 0);
+    set("image", "reduce [make image! 4x4 5x5]", gui::facet::image);
+    ASSERT_NE(gtk_button_get_image(button), nullptr);
+    set("image", "none", gui::facet::image);
+    EXPECT_EQ(gtk_button_get_image(button), nullptr);
+    set("image", "make image! 0x0", gui::facet::image);
+    EXPECT_EQ(gtk_button_get_image(button), nullptr);
+}
+
+TEST_F(Widgets, ACombosItemsGoWithTheirValues) {
+    Cell d = one("type: 'drop-list offset: 10x10 size: 120x24 data: [\"a\" 1 \"b\" \"c\"]");
+    GtkTreeModel* m = gtk_combo_box_get_model(GTK_COMBO_BOX(rec(d)->inner));
+    ASSERT_EQ(gtk_tree_model_iter_n_children(m, nullptr), 3);
+    Cell data = eval("w1/data");
+    Cell take = eval("'take");
+    Cell word = eval("'data");
+    gui::update_facet(&d, &word, &data, &take, nullptr, 0, 2);
+    EXPECT_EQ(gtk_tree_model_iter_n_children(m, nullptr), 2);
+    Cell face_ = named("w1");
+    gui::widgets::get_text_alt(&face_, 0);
+    EXPECT_EQ(molded("w1/text"), "\"b\"");
+    gui::widgets::get_text_alt(&face_, 9);
+    EXPECT_EQ(molded("w1/text"), "\"b\"") << "an item that is not there reads nothing";
+}
+
 TEST_F(Widgets, ATabPanelSelectsPagesAndShowsTheirPanels) {
     face("p1", "type: 'panel");
     face("p2", "type: 'panel");
@@ -427,6 +521,13 @@ TEST_F(Widgets, ATabPanelSelectsPagesAndShowsTheirPanels) {
     EXPECT_EQ(gtk_notebook_get_current_page(nb), 0);
     EXPECT_TRUE(of_type(t::change).empty());
     EXPECT_EQ(molded("w1/selected"), "1");
+    // Tabs go with the strings about to be removed ("A" and 1: one tab).
+    hook = nullptr;
+    Cell data = eval("w1/data");
+    Cell remove = eval("'remove");
+    Cell word = eval("'data");
+    gui::update_facet(&tp, &word, &data, &remove, nullptr, 0, 2);
+    EXPECT_EQ(gtk_notebook_get_n_pages(nb), 2);
 }
 
 TEST_F(Widgets, ACalendarShowsAndReadsDates) {

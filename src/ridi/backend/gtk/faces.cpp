@@ -1,5 +1,5 @@
-// The life of native views: a face becomes a widget (a window, a panel, a base, a group box
-// or a drawn stand-in), its recorded facet changes are applied in a fixed order, and it is
+// The life of native views: a face becomes a widget (a window, a panel, a base, a group box,
+// a native control of widgets.cpp or a drawn face), its recorded facet changes are applied in a fixed order, and it is
 // freed with its children. Views are found from faces through the handle in their state
 // block, and faces from views through a slot; a view whose face is gone answers to nothing.
 #include <algorithm>
@@ -35,8 +35,8 @@ namespace {
 
 constexpr const char* view_key = "zuv-view";
 
-// Face types whose native widgets come with the widget set; until then they are views
-// that paint their colour and text.
+// Face types besides the backend's own kinds: the native controls (widgets.cpp) and the
+// faces painted as views of their colour and text.
 constexpr const char* drawn_types[] = {"button", "toggle", "check", "radio", "text", "field", "area", "text-list",
                                        "drop-list", "drop-down", "progress", "slider", "scroller", "camera",
                                        "calendar", "tab-panel", "rich-text"};
@@ -512,6 +512,7 @@ uint32_t make_ridi(Cell* face, uint32_t parent_handle) {
     }
     g_signal_connect(kind == Kind::window ? v->container : widget, "realize", G_CALLBACK(on_realize), v);
     set_options(v, face);
+    widgets::link_font(face);
     widgets::complete(v, face);
     Cell* rate = face_facet(face, facet::rate);
     if (rate && !rate->is(Type::none)) start_timer(v, rate);
@@ -583,6 +584,7 @@ void apply(View* v, Cell* face, int32_t which) {
             break;
         }
         case facet::draw: case facet::color: case facet::font: case facet::para: case facet::image:
+            if (which == facet::font) widgets::link_font(face);
             gtk_widget_queue_draw(v->kind == Kind::window ? v->container : v->widget);
             break;
         case facet::pane: restack(face); break;
@@ -788,8 +790,11 @@ gboolean paint_view(GtkWidget* widget, cairo_t* cr, gpointer) {
         cairo_paint(cr);
         cairo_restore(cr);
     }
-    // Faces draw in logical pixels.
+    // Faces draw in logical pixels, inside their own bounds (a page over a tab panel's
+    // header would otherwise paint over it).
     cairo_save(cr);
+    cairo_rectangle(cr, 0, 0, gtk_widget_get_allocated_width(widget), gtk_widget_get_allocated_height(widget));
+    cairo_clip(cr);
     cairo_scale(cr, scale, scale);
     if (v->kind == Kind::window || v->kind == Kind::panel || v->kind == Kind::group_box) {
         uint32_t c = 0;

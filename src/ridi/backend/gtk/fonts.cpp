@@ -83,7 +83,7 @@ void default_font(std::string* name, int32_t* points) {
 }
 
 // What a font! asks for, with the defaults filled in.
-struct FontSpec {
+struct FontAsked {
     std::string name;
     int32_t points = 9;
     bool bold = false, italic = false, underline = false, strike = false;
@@ -93,8 +93,8 @@ struct FontSpec {
     uint32_t color = 0;
 };
 
-FontSpec spec_of(const Cell* font) {
-    FontSpec s;
+FontAsked asked_of(const Cell* font) {
+    FontAsked s;
     default_font(&s.name, &s.points);
     if (!font || !font->is(Type::object)) return s;
     Cell f = *font;
@@ -125,8 +125,8 @@ FontSpec spec_of(const Cell* font) {
     return s;
 }
 
-// A description of the spec at a DPI: sizes in points, the pixel size following the DPI.
-PangoFontDescription* describe(const FontSpec& s, int32_t at_dpi) {
+// A description of what is asked, at a DPI: sizes in points, the pixel size following the DPI.
+PangoFontDescription* describe(const FontAsked& s, int32_t at_dpi) {
     PangoFontDescription* d = pango_font_description_new();
     pango_font_description_set_family(d, s.name.c_str());
     pango_font_description_set_absolute_size(d, s.points * at_dpi / 72.0 * PANGO_SCALE);
@@ -154,7 +154,7 @@ PangoFontDescription* description_at(const Cell* h) {
 // gui/make-font: the native fonts into the font's state block [current-DPI none 96-DPI].
 PangoFontDescription* make_font(Cell* font_in) {
     Cell font = *font_in;
-    FontSpec s = spec_of(&font);
+    FontAsked s = asked_of(&font);
     Cell* st = field(&font, font_field::state);
     if (!st) return nullptr;
     if (!st->is(Type::block) || series::length(st) < 3) {
@@ -315,7 +315,7 @@ void apply_para(Record* r, const Cell* face) {
     }
 }
 
-std::string css_of(Record* r, const FontSpec& s, const Cell* face);
+std::string css_of(Record* r, const FontAsked& s, const Cell* face);
 
 }  // namespace
 
@@ -366,6 +366,14 @@ PangoFontDescription* face_font(Cell* face_in, Cell* font_in) {
     return d;
 }
 
+void link_font(Cell* face_in) {
+    Cell face = *face_in;
+    Cell* font = face_facet(&face, facet::font);
+    if (!font || !font->is(Type::object)) return;
+    Cell f = *font;
+    face_font(&face, &f);
+}
+
 void update_font(Cell* font_in, int32_t which) {
     if (!(which == font_field::name || which == font_field::size || which == font_field::style ||
           which == font_field::angle || which == font_field::anti_alias))
@@ -402,7 +410,7 @@ void style_widget(View* v, const Cell* face_in) {
         font_value = *font;
         face_font(&face, &font_value);
     }
-    FontSpec s = spec_of(&font_value);
+    FontAsked s = asked_of(&font_value);
     std::string css = css_of(r, s, &face);
     if (!r->style) {
         r->style = gtk_css_provider_new();
@@ -435,7 +443,7 @@ void style_widget(View* v, const Cell* face_in) {
 
 namespace {
 
-std::string css_of(Record* r, const FontSpec& s, const Cell* face) {
+std::string css_of(Record* r, const FontAsked& s, const Cell* face) {
     std::string css = "* { font-family: " + css_string(s.name) + ", sans-serif; font-size: " +
                       std::to_string(s.points) + "pt; font-weight: " + (s.bold ? "bold" : "normal") +
                       "; font-style: " + (s.italic ? "italic" : "normal") + ";";

@@ -138,6 +138,20 @@ void area_bars(View* v, const Cell* face) {
     gtk_scrolled_window_set_policy(sw, wrap ? GTK_POLICY_NEVER : GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
 }
 
+void follow_caret(View* v, const Cell* face) {
+    Cell* owner = option(face, "caret");
+    if (!owner || !owner->is(Type::object) || v->kind != Kind::base) return;
+    View* top = top_view(v);
+    if (!top || !top->im || top == v) return;
+    int x = 0, y = 0;
+    if (!gtk_widget_translate_coordinates(v->widget, top->container, 0, 0, &x, &y)) return;
+    double w = 0, h = 0;
+    if (Cell* s = face_facet(face, facet::size)) planar(s, &w, &h);
+    // The input method's composition window opens where the caret face stands.
+    GdkRectangle at = {x, y, std::max(1, to_device(std::trunc(w))), std::max(1, to_device(std::trunc(h)))};
+    gtk_im_context_set_cursor_location(top->im, &at);
+}
+
 void update_scroller(Cell* scroller_in, int32_t which) {
     Cell sc = *scroller_in;
     Cell* parent = face_facet(&sc, scroller_field::parent);

@@ -1,7 +1,6 @@
-// The native widgets: each widget face type is made as its GTK control, filled from the face
-// (text, data, selected, flags, image) and read back into it when the user acts, raising the
-// click, select and change events. Signals the backend provokes itself are held back while it
-// fills a widget, so only the user's acts (and text changes, as edits report them) are heard.
+// The native widgets: each widget face is its GTK control, filled from its facets and read back
+// when the user acts, with the click, select and change events. Signals the backend provokes
+// while it fills a widget are held back: only the user's acts (and edits' text changes) are heard.
 #include "ridi/backend/gtk/widgets.h"
 
 #include <algorithm>
@@ -122,6 +121,15 @@ int32_t items_before(const Cell* data, int32_t index) {
     int32_t n = std::min(series::length(&b), index), count = 0;
     for (int32_t i = 0; i < n; ++i)
         if (item_q(block::head(&b) + i)) ++count;
+    return count;
+}
+
+// The number of strings before value `index` of a block: a tab panel's tabs are its strings.
+int32_t strings_before(const Cell* data, int32_t index) {
+    Cell b = *data;
+    int32_t n = std::min(series::length(&b), index), count = 0;
+    for (int32_t i = 0; i < n; ++i)
+        if ((block::head(&b) + i)->is(Type::string)) ++count;
     return count;
 }
 
@@ -474,7 +482,7 @@ void place_pages(View* v, const Cell* face) {
     }
 }
 
-void fill_tabs(View* v, Record* r, const Cell* face) {
+void fill_tabs(Record* r, const Cell* face) {
     r->filling = true;
     GtkNotebook* nb = GTK_NOTEBOOK(r->inner);
     while (gtk_notebook_get_n_pages(nb) > 0) gtk_notebook_remove_page(nb, -1);
@@ -501,7 +509,6 @@ void fill_tabs(View* v, Record* r, const Cell* face) {
     set_facet(&f, facet::selected, &n);
     if (count) gtk_notebook_set_current_page(nb, sel - 1);
     r->filling = false;
-    (void)v;
 }
 
 // ---- filling widgets from their faces ---------------------------------------------------------------
@@ -776,8 +783,6 @@ Record* record_of(View* v) {
 
 Widget widget_of(const Cell* type) {
     if (!type || !(type->is(Type::word) || type->is(Type::lit_word))) return Widget::none;
-    Cell* name = nullptr;
-    (void)name;
     uint32_t s = symbol::resolve(type->int2());
     for (const auto& t : type_names)
         if (s == symbol::resolve(symbol::make(t.name))) return t.widget;
@@ -932,9 +937,11 @@ GtkWidget* container_of(GtkWidget* outer) {
 
 void complete(View* v, Cell* face_in) {
     Record* r = record_of(v);
-    if (!r) return;
     Cell face = *face_in;
-    uint32_t h = v->handle;
+    if (!r) {
+        follow_caret(v, &face);
+        return;
+    }
     size_body(r, &face);
     style_widget(v, &face);
     if (r->widget != Widget::area) set_text(v, r, &face, false);
@@ -953,6 +960,7 @@ void complete(View* v, Cell* face_in) {
         case Widget::area:
             apply_text_options(v, &face);
             set_text(v, r, &face, false);
+            area_bars(v, &face);
             if (Cell* s = face_facet(&face, facet::selected); s && !s->is(Type::none)) set_selection(v, &face);
             break;
         case Widget::text_list: case Widget::drop_down: case Widget::drop_list:
@@ -970,17 +978,19 @@ void complete(View* v, Cell* face_in) {
             set_facet(&face, facet::data, &zero);
             break;
         }
-        case Widget::tab_panel: fill_tabs(v, r, &face); break;
+        case Widget::tab_panel: fill_tabs(r, &face); break;
         case Widget::calendar: set_date(r, &face); break;
         case Widget::none: break;
     }
-    (void)h;
 }
 
 void apply(View* v, Cell* face_in, int32_t which) {
     Record* r = record_of(v);
-    if (!r) return;
     Cell face = *face_in;
+    if (!r) {
+        if (which == facet::offset || which == facet::size || which == facet::options) follow_caret(v, &face);
+        return;
+    }
     switch (which) {
         case facet::size:
             size_body(r, &face);
@@ -991,12 +1001,15 @@ void apply(View* v, Cell* face_in, int32_t which) {
         case facet::offset:
             if (r->widget == Widget::tab_panel) place_pages(v, &face);
             break;
-        case facet::text: set_text(v, r, &face, true); break;
+        case facet::text:
+            set_text(v, r, &face, true);
+            if (r->widget == Widget::area) area_bars(v, &face);
+            break;
         case facet::data:
             switch (r->widget) {
                 case Widget::progress: case Widget::slider: case Widget::scroller: set_position(r, &face); break;
                 case Widget::check: case Widget::toggle: case Widget::radio: set_check(r, v, &face); break;
-                case Widget::tab_panel: fill_tabs(v, r, &face); break;
+                case Widget::tab_panel: fill_tabs(r, &face); break;
                 case Widget::calendar: set_date(r, &face); break;
                 case Widget::text_list: case Widget::drop_down: case Widget::drop_list:
                     fill_list(r, &face);
@@ -1045,7 +1058,8 @@ void apply(View* v, Cell* face_in, int32_t which) {
 
 bool update_data(View* v, Cell* face_in, const Cell* action, int32_t index, int32_t part) {
     Record* r = record_of(v);
-    if (!r || !(r->widget == Widget::text_list || r->widget == Widget::drop_down || r->widget == Widget::drop_list))
+    if (!r || !(r->widget == Widget::text_list || r->widget == Widget::drop_down || r->widget == Widget::drop_list ||
+                r->widget == Widget::tab_panel))
         return false;
     // Values about to go take their items with them; any other change is shown from the data
     // as it stands once it is made.
@@ -1057,11 +1071,15 @@ bool update_data(View* v, Cell* face_in, const Cell* action, int32_t index, int3
     Cell* d = face_facet(&face, facet::data);
     if (!d || !d->is(Type::block)) return false;
     Cell data = *d;
-    int32_t first = items_before(&data, index);
-    int32_t count = static_cast<int32_t>(items_of(&data, index, part).size());
+    bool tabs = r->widget == Widget::tab_panel;
+    int32_t first = tabs ? strings_before(&data, index) : items_before(&data, index);
+    int32_t count = tabs ? strings_before(&data, index + part) - first
+                         : static_cast<int32_t>(items_of(&data, index, part).size());
     r->filling = true;
     for (int32_t i = 0; i < count; ++i) {
-        if (r->widget == Widget::text_list) {
+        if (tabs) {
+            gtk_notebook_remove_page(GTK_NOTEBOOK(r->inner), first);
+        } else if (r->widget == Widget::text_list) {
             GtkTreeIter it;
             if (gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(r->store), &it, nullptr, first))
                 gtk_list_store_remove(r->store, &it);

@@ -47,6 +47,9 @@ void update_para(Cell* face, int32_t field);
 // Makes (or finds) the font's native description and links the face to the font; null for
 // a value that is not a font.
 PangoFontDescription* face_font(Cell* face, Cell* font);
+// A face with a font object gets the font's native description and its place among the
+// font's faces, so that a change of the font reaches it.
+void link_font(Cell* face);
 // The style bits of a para for a face type.
 uint32_t para_style(const Cell* type, const Cell* para);
 
@@ -58,6 +61,9 @@ void set_selection(View* v, const Cell* face);
 void read_selection(View* v, Cell* face);
 // The options of fields (hint) and areas (tabs).
 void apply_text_options(View* v, const Cell* face);
+// A caret face (a base face whose `caret` option names the face that owns the caret) takes
+// the input method's composition window with it.
+void follow_caret(View* v, const Cell* face);
 // Shows or hides an area's bars for its text.
 void area_bars(View* v, const Cell* face);
 
