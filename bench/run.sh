@@ -23,6 +23,17 @@ for b in fib loop append strings calls chars find mapput object foreach sort par
 done
 
 echo
+# The codecs against Python's modules written in C (json, csv, zlib) on generated data: whole
+# processes, each reading its input; the scripts print the time of the operation alone too.
+[ -f build/records.json ] && [ -f build/records.csv ] && [ -f build/text.zz ] || python3 bench/gen-codec-data.py build
+printf '%-10s %9s %9s %9s\n' codec zuv python zuv/py
+for b in load-json to-json load-csv decompress; do
+  z=$(seconds build/zuv bench/$b.zuv)
+  p=$(seconds python3 bench/$b.py)
+  printf '%-10s %9.3f %9.3f %9.2f\n' "$b" "$z" "$p" "$(echo "$z / $p" | bc -l)"
+done
+
+echo
 cmake --build build/release --target zuv-bench >/dev/null
 build/release/bench/native/zuv-bench
 

@@ -332,6 +332,15 @@ State Engine::repetition(int32_t minimum, int32_t maximum, int32_t command, cons
         pos = next;
         return matched(match_repeated(element, minimum, maximum));
     }
+    // A word naming such a value (a charset, most often) repeats the same way: nothing runs
+    // between its matches that could change it. A trace wants every step, so it keeps them.
+    if (!traced && element.is(Type::word) && keyword_of(&element) == Keyword::no_keyword) {
+        const Cell v = *context::get(&element);
+        if (!v.is(Type::unset) && !v.is(Type::word) && fast_literal_q(v)) {
+            pos = next;
+            return matched(match_repeated(v, minimum, maximum));
+        }
+    }
     push_command(counts(minimum, maximum), pos, command, 0);
     return State::fetch;
 }

@@ -37,6 +37,9 @@ constexpr int32_t stack_limit = 10000;
 
 // Keywords by resolved symbol id.
 std::vector<Keyword> keywords;
+// The same by the symbol id a word holds, filled as words are met, so that the rules' words
+// cost no alias lookup after the first time: the keyword plus one, 0 for not looked up yet.
+std::vector<uint8_t> keywords_by_id;
 
 void add_keyword(int32_t symbol_id, Keyword k) {
     auto s = static_cast<size_t>(symbol::resolve(symbol_id));
@@ -52,6 +55,7 @@ void init() {
     inputs_stack = block::make_in(nullptr, 8);
     rules_stack = block::make_in(nullptr, 100);
     keywords.clear();
+    keywords_by_id.clear();
     using namespace words;
     struct Entry {
         int32_t symbol;
@@ -74,8 +78,13 @@ void init() {
 
 Keyword keyword_of(const Cell* element) {
     if (!element->is(Type::word)) return Keyword::no_keyword;
+    const auto id = static_cast<size_t>(element->int2());
+    if (id < keywords_by_id.size() && keywords_by_id[id]) return static_cast<Keyword>(keywords_by_id[id] - 1);
     auto s = static_cast<size_t>(symbol::resolve(element->int2()));
-    return s < keywords.size() ? keywords[s] : Keyword::no_keyword;
+    const Keyword k = s < keywords.size() ? keywords[s] : Keyword::no_keyword;
+    if (id >= keywords_by_id.size()) keywords_by_id.resize(id + 1 + id / 2, 0);
+    keywords_by_id[id] = static_cast<uint8_t>(static_cast<uint8_t>(k) + 1);
+    return k;
 }
 
 // =============================================================================================

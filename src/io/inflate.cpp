@@ -4,6 +4,7 @@
 // what the input really produces, never what a header or trailer claims).
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "io/compression.h"
@@ -17,28 +18,38 @@ namespace {
 
 using namespace tables;
 
-// Least-significant bit first, refilled a byte at a time until at least 17 bits are pending,
-// so any field of up to 16 bits is there in one go. Reading past the input yields zero bits
-// and sets `overrun`: the stream is used up.
+// Least-significant bit first, in a 64-bit buffer refilled whole bytes at a time: after a
+// refill at least 56 bits are pending while the input lasts, enough for a length code, its
+// extra bits, a distance code and its extra bits in one go. Reading past the input yields
+// zero bits and sets `overrun`: the stream is used up.
 struct BitReader {
     std::span<const uint8_t> in;
     size_t pos = 0;
-    uint32_t pending = 0;
+    uint64_t pending = 0;
     unsigned count = 0;
     bool overrun = false;
 
     void refill() {
-        while (count <= 16 && pos < in.size()) {
-            pending |= uint32_t{in[pos++]} << count;
+        if (in.size() - pos >= 8) [[likely]] {
+            // Eight bytes are loaded and as many whole ones kept as fit; the bits above
+            // `count` are the real next input, so the next load sets them to what they are.
+            uint64_t word;
+            std::memcpy(&word, in.data() + pos, 8);
+            if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+            pending |= word << count;
+            const unsigned take = (63 - count) >> 3;
+            pos += take;
+            count += take * 8;
+            return;
+        }
+        while (count <= 56 && pos < in.size()) {
+            pending |= uint64_t{in[pos++]} << count;
             count += 8;
         }
     }
-    uint32_t peek16() {
-        refill();
-        return pending & 0xFFFF;
-    }
+    uint32_t peek() const { return static_cast<uint32_t>(pending); }
     void consume(unsigned n) {
-        if (n > count) {
+        if (n > count) [[unlikely]] {
             overrun = true;
             pending = 0;
             count = 0;
@@ -48,8 +59,12 @@ struct BitReader {
         }
     }
     uint32_t bits(unsigned n) {  // n <= 16
-        refill();
-        uint32_t v = pending & ((1u << n) - 1);
+        if (count < n) refill();
+        return take(n);
+    }
+    // The next n bits (n <= 16) with no refill: the caller refilled for them.
+    uint32_t take(unsigned n) {
+        const uint32_t v = static_cast<uint32_t>(pending) & ((1u << n) - 1);
         consume(n);
         return v;
     }
@@ -63,13 +78,20 @@ struct BitReader {
     bool used_up() const { return overrun || (pos == in.size() && count == 0); }
 };
 
-// Canonical Huffman code as a table sorted by code. Each entry packs the code left-aligned to
-// 16 bits (high half), its length and the symbol, so a lookup is a binary search of the next
-// 16 stream bits read most-significant first.
+// Canonical Huffman code as a two-level lookup table indexed by the next stream bits (least
+// significant first, so codes are stored bit-reversed). The root table takes `root_bits`;
+// a longer code's root entry points at a sub-table indexed by the bits after those. An
+// entry packs the symbol (or sub-table offset) in bits 0-15, the bits it takes in 16-19 and
+// its kind in 20-21. Slots no code reaches stay invalid: incomplete codes are accepted and
+// a code that falls in the gap is reported when it is met.
+template <unsigned root_bits, unsigned max_symbols>
 class HuffmanTable {
 public:
-    // False for an over-subscribed set of lengths. Incomplete sets are accepted: a code that
-    // falls in the gap is reported when it is met.
+    // Left unset: build() writes every slot it will read, and a decoder's tables are tens of
+    // kilobytes that clearing would cost on each call.
+    HuffmanTable() {}
+
+    // False for an over-subscribed set of lengths.
     bool build(const uint8_t* lengths, unsigned n) {
         unsigned per_length[16] = {};
         for (unsigned i = 0; i < n; ++i) ++per_length[lengths[i]];
@@ -83,31 +105,71 @@ public:
             code = (code + per_length[len - 1]) << 1;
             next[len] = code;
         }
-        // Walking lengths, then symbols, gives the canonical order, which is also key order.
-        size_ = 0;
-        for (unsigned len = 1; len < 16; ++len)
-            for (unsigned sym = 0; sym < n; ++sym)
-                if (lengths[sym] == len) entries_[size_++] = (next[len]++ << (16 - len)) << 16 | len << 12 | sym;
+        std::fill(entries_, entries_ + root_size, invalid);
+        // The longest code under each root slot sizes that slot's sub-table.
+        uint8_t longest[root_size] = {};
+        unsigned codes[max_symbols];
+        for (unsigned sym = 0; sym < n; ++sym) {
+            const unsigned len = lengths[sym];
+            if (len == 0) continue;
+            codes[sym] = reverse16(next[len]++) >> (16 - len);
+            if (len > root_bits) {
+                uint8_t& l = longest[codes[sym] & (root_size - 1)];
+                l = std::max<uint8_t>(l, static_cast<uint8_t>(len));
+            }
+        }
+        unsigned used = root_size;
+        for (unsigned slot = 0; slot < root_size; ++slot) {
+            if (!longest[slot]) continue;
+            const unsigned sub_bits = longest[slot] - root_bits;
+            entries_[slot] = used | sub_bits << 16 | sub_table << 20;
+            std::fill(entries_ + used, entries_ + used + (1u << sub_bits), invalid);
+            used += 1u << sub_bits;
+        }
+        for (unsigned sym = 0; sym < n; ++sym) {
+            const unsigned len = lengths[sym];
+            if (len == 0) continue;
+            const unsigned c = codes[sym];
+            if (len <= root_bits) {
+                for (unsigned k = c; k < root_size; k += 1u << len) entries_[k] = sym | len << 16;
+            } else {
+                const uint32_t link = entries_[c & (root_size - 1)];
+                const unsigned base = link & 0xFFFF, sub_size = 1u << ((link >> 16) & 0xF);
+                // A sub-table entry holds the code's whole length: the root bits are consumed
+                // with it, so a code in the gap consumes nothing.
+                const unsigned rest = len - root_bits;
+                for (unsigned k = c >> root_bits; k < sub_size; k += 1u << rest) entries_[base + k] = sym | len << 16;
+            }
+        }
         return true;
     }
 
-    // The symbol, or -1 when the bits match no code. Consumes the code's length.
+    // The symbol, or -1 when the bits match no code. Consumes the code's length (nothing for
+    // no code); the caller refilled the reader.
     int decode(BitReader& br) const {
-        const uint32_t key = reverse16(br.peek16());
-        const uint32_t* end = entries_.data() + size_;
-        const uint32_t* it = std::upper_bound(entries_.data(), end, key << 16 | 0xFFFF);
-        if (it == entries_.data()) return -1;
-        const uint32_t e = it[-1];
-        const unsigned len = (e >> 12) & 0xF;
-        if (((e >> 16) ^ key) >> (16 - len)) return -1;
-        br.consume(len);
-        return static_cast<int>(e & 0x1FF);
+        const uint32_t bits = br.peek();
+        uint32_t e = entries_[bits & (root_size - 1)];
+        if (e >> 20 == sub_table) e = entries_[(e & 0xFFFF) + ((bits >> root_bits) & ((1u << ((e >> 16) & 0xF)) - 1))];
+        if (e >> 20 == invalid_kind) [[unlikely]]
+            return -1;
+        br.consume((e >> 16) & 0xF);
+        return static_cast<int>(e & 0xFFFF);
     }
 
 private:
-    std::array<uint32_t, 288> entries_{};
-    unsigned size_ = 0;
+    static constexpr unsigned root_size = 1u << root_bits;
+    static constexpr uint32_t sub_table = 1, invalid_kind = 2;
+    static constexpr uint32_t invalid = invalid_kind << 20;
+    // Each symbol longer than the root can have a sub-table of its own, of at most
+    // 2^(15 - root_bits) slots.
+    static constexpr unsigned capacity = root_size + max_symbols * (1u << (15 - root_bits));
+
+    uint32_t entries_[capacity];
 };
+
+using LiteralTable = HuffmanTable<10, 288>;
+using DistanceTable = HuffmanTable<8, 32>;
+using LengthCodeTable = HuffmanTable<7, 19>;
 
 // Writes inside the output only; the count goes on so the caller learns the full size.
 struct Sink {
@@ -115,37 +177,53 @@ struct Sink {
     size_t count = 0;
 
     void put(uint8_t b) {
-        if (count < out.size()) out[count] = b;
+        if (count < out.size()) [[likely]]
+            out[count] = b;
         ++count;
     }
     // The source lies before the destination, so whenever the destination is inside the
     // buffer, the source is too. Past the buffer a match is only counted, in one step, so a
     // pass that only measures costs no more per match than per literal.
     void copy_back(size_t distance, size_t length) {
+        if (count <= out.size() && out.size() - count >= length + 8) [[likely]] {
+            // Room to spare: whole words when the source is a word or more behind (a copy
+            // may write up to 7 bytes past the match, which later output overwrites).
+            uint8_t* to = out.data() + count;
+            const uint8_t* from = to - distance;
+            count += length;
+            if (distance >= 8) {
+                for (size_t i = 0; i < length; i += 8) std::memcpy(to + i, from + i, 8);
+            } else if (distance == 1) {
+                std::memset(to, *from, length);
+            } else {
+                for (size_t i = 0; i < length; ++i) to[i] = from[i];
+            }
+            return;
+        }
         for (; length > 0 && count < out.size(); --length, ++count) out[count] = out[count - distance];
         count += length;
     }
 };
 
-const HuffmanTable& fixed_literals() {
-    static const HuffmanTable t = [] {
+const LiteralTable& fixed_literals() {
+    static const LiteralTable t = [] {
         uint8_t lengths[288];
         std::fill(lengths, lengths + 144, 8);
         std::fill(lengths + 144, lengths + 256, 9);
         std::fill(lengths + 256, lengths + 280, 7);
         std::fill(lengths + 280, lengths + 288, 8);
-        HuffmanTable h;
+        LiteralTable h;
         h.build(lengths, 288);
         return h;
     }();
     return t;
 }
 
-const HuffmanTable& fixed_distances() {
-    static const HuffmanTable t = [] {
+const DistanceTable& fixed_distances() {
+    static const DistanceTable t = [] {
         uint8_t lengths[32];
         std::fill(lengths, lengths + 32, 5);
-        HuffmanTable h;
+        DistanceTable h;
         h.build(lengths, 32);
         return h;
     }();
@@ -161,6 +239,12 @@ struct Decoder {
     Sink sink;
     Status failure = Status::ok;
     bool finished = false;  // the final block was decoded to its end
+    // A dynamic block's tables live here rather than in a block step's frame: together they
+    // are tens of kilobytes.
+    LiteralTable lit;
+    DistanceTable dist;
+
+    Decoder(std::span<const uint8_t> in, std::span<uint8_t> out) : br{in}, sink{out} {}
 
     Step fail(Status s) {
         failure = s;
@@ -175,12 +259,14 @@ struct Decoder {
         const uint32_t len = in[pos] | uint32_t{in[pos + 1]} << 8;  // NLEN after it is not compared
         pos += 4;
         if (len > in.size() - pos) return fail(Status::stored_overrun);
-        for (uint32_t i = 0; i < len; ++i) sink.put(in[pos + i]);
+        const size_t room = sink.count < sink.out.size() ? std::min<size_t>(len, sink.out.size() - sink.count) : 0;
+        if (room) std::memcpy(sink.out.data() + sink.count, in.data() + pos, room);
+        sink.count += len;
         pos += len;
         return Step::next;
     }
 
-    Step dynamic_tables(HuffmanTable& lit, HuffmanTable& dist) {
+    Step dynamic_tables() {
         static constexpr uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
         const unsigned hlit = br.bits(5) + 257;
         const unsigned hdist = br.bits(5) + 1;
@@ -188,12 +274,13 @@ struct Decoder {
         uint8_t cl_lengths[19] = {};
         for (unsigned i = 0; i < hclen; ++i) cl_lengths[order[i]] = static_cast<uint8_t>(br.bits(3));
         if (br.overrun) return Step::stop;
-        HuffmanTable cl;
+        LengthCodeTable cl;
         if (!cl.build(cl_lengths, 19)) return fail(Status::bad_data);
 
         uint8_t lengths[288 + 32] = {};
         unsigned i = 0;
         while (i < hlit + hdist) {
+            br.refill();
             const int sym = cl.decode(br);
             if (br.overrun) return Step::stop;
             if (sym < 0) return fail(Status::bad_data);
@@ -221,9 +308,12 @@ struct Decoder {
         return Step::next;
     }
 
-    Step codes(const HuffmanTable& lit, const HuffmanTable& dist) {
+    // One refill per symbol covers the most a length and distance pair takes (15 + 5 + 15 +
+    // 13 bits); past the input the missing bits read as zero and set `overrun`.
+    Step codes(const LiteralTable& lit, const DistanceTable& dist) {
         for (;;) {
             if (br.used_up()) return Step::stop;
+            br.refill();
             const int sym = lit.decode(br);
             if (br.overrun) return Step::stop;
             if (sym < 0) return fail(Status::bad_data);
@@ -234,11 +324,11 @@ struct Decoder {
             if (sym == static_cast<int>(end_of_block)) return Step::next;
             const unsigned li = static_cast<unsigned>(sym) - 257;
             if (li >= 29) return fail(Status::bad_data);  // 286 and 287 are never valid
-            const size_t length = length_base[li] + br.bits(length_extra[li]);
+            const size_t length = length_base[li] + br.take(length_extra[li]);
             const int dsym = dist.decode(br);
             if (br.overrun) return Step::stop;
             if (dsym < 0 || dsym >= 30) return fail(Status::bad_data);
-            const size_t distance = distance_base[dsym] + br.bits(distance_extra[dsym]);
+            const size_t distance = distance_base[dsym] + br.take(distance_extra[dsym]);
             if (br.overrun) return Step::stop;
             if (distance > sink.count) return fail(Status::distance_too_far);
             sink.copy_back(distance, length);
@@ -257,8 +347,7 @@ struct Decoder {
             } else if (type == 1) {
                 step = codes(fixed_literals(), fixed_distances());
             } else if (type == 2) {
-                HuffmanTable lit, dist;
-                step = dynamic_tables(lit, dist);
+                step = dynamic_tables();
                 if (step == Step::next) step = codes(lit, dist);
             } else {
                 step = fail(Status::bad_block_type);
@@ -290,7 +379,7 @@ struct Framed {
 };
 
 Framed inflate_framed(std::span<uint8_t> out, std::span<const uint8_t> in) {
-    Decoder d{BitReader{in}, Sink{out}};
+    Decoder d(in, out);
     Result r = d.run();
     return {r, d.finished, d.finished ? d.end() : in.size()};
 }
@@ -330,7 +419,7 @@ enum GzipFlag : uint8_t { fhcrc = 2, fextra = 4, fname = 8, fcomment = 16 };
 }  // namespace
 
 Result inflate(std::span<uint8_t> out, std::span<const uint8_t> in) {
-    Decoder d{BitReader{in}, Sink{out}};
+    Decoder d(in, out);
     return d.run();
 }
 

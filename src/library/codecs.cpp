@@ -1,6 +1,8 @@
 // The C++ side of the codecs section: the JSON decoder's unescape routine and the private
-// context that hands it to 05-codecs.zuv.
+// context that hands it and the JSON and CSV fast paths (fast-codecs.cpp) to 05-codecs.zuv.
 #include "library/codecs.h"
+
+#include "library/fast-codecs.h"
 
 #include <string>
 
@@ -81,6 +83,8 @@ bool decode_escapes(const std::u32string& text, std::u32string& out) {
 
 }  // namespace
 
+bool json_decode_escapes(const std::u32string& text, std::u32string& out) { return decode_escapes(text, out); }
+
 Cell* json_unescape(Cell** args) {
     Cell* s = args[0];
     std::u32string text = string::code_points(s);
@@ -101,12 +105,26 @@ Ref codecs_context() {
     Cell object;
     object::make_at(&object, 1);
     Ref made = block::append(&block::root, &object)->data1;
-    Cell* spec = block::push_new(2);
-    lexer::load_into(spec, "str [string!]");
-    int32_t entry = routine::register_entry({"unescape", json_unescape, nullptr});
-    Cell* unescape = routine::push(spec, entry, routine::takes_cells, 0);
-    context::add_with_value(made, symbol::make("json-unescape"), unescape);
-    stack::pop(2);
+    struct Private {
+        const char* word;
+        const char* entry;  // the routine table's name
+        const char* spec;
+        routine::CellEntry fn;
+    };
+    static constexpr Private routines[] = {
+        {"json-unescape", "unescape", "str [string!]", json_unescape},
+        {"json-decode", "decode", "text [string!] key [function!]", json_decode},
+        {"json-encode", "encode", "value [any-type!] indent [string! none!] ascii", json_encode},
+        {"csv-rows", "rows", "data [string!] delimiter [char!] quote [char!] header", csv_rows},
+    };
+    for (const Private& r : routines) {
+        Cell* spec = block::push_new(8);
+        lexer::load_into(spec, r.spec);
+        const int32_t entry = routine::register_entry({r.entry, r.fn, nullptr});
+        Cell* made_routine = routine::push(spec, entry, routine::takes_cells, 0);
+        context::add_with_value(made, symbol::make(r.word), made_routine);
+        stack::pop(2);
+    }
     return made;
 }
 

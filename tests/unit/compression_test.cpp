@@ -9,6 +9,7 @@
 
 #include "evaluator/checksum.h"
 #include "io/compression.h"
+#include "io/deflate-tables.h"
 
 using namespace zuv::compression;
 using Bytes = std::vector<uint8_t>;
@@ -724,4 +725,146 @@ TEST(CompressionFuzz, CorruptInputNeverCrashes) {
         Bytes out(rng() % 4096);
         inflate(out, dyn);
     }
+}
+
+// ---- Inflate: codes past the lookup table's first level -----------------------------------
+
+namespace {
+
+// Canonical codes of a set of lengths, as the format assigns them.
+std::vector<uint32_t> canonical(const std::vector<unsigned>& lengths) {
+    unsigned per_length[16] = {}, next[16] = {};
+    for (unsigned l : lengths) ++per_length[l];
+    per_length[0] = 0;
+    for (unsigned len = 1, code = 0; len < 16; ++len) next[len] = code = (code + per_length[len - 1]) << 1;
+    std::vector<uint32_t> codes(lengths.size());
+    for (size_t s = 0; s < lengths.size(); ++s)
+        if (lengths[s]) codes[s] = next[lengths[s]]++;
+    return codes;
+}
+
+// A dynamic block with the given literal/length and distance lengths. The code-length code
+// gives each of the lengths 0-15 a 4-bit code, so every length is written plainly.
+struct DynamicWriter {
+    Bits b;
+    std::vector<unsigned> lit, dist;
+    std::vector<uint32_t> lit_codes, dist_codes;
+    Bytes expected;
+
+    // The block goes after the blocks already in `before`, which gave `before_data`.
+    DynamicWriter(std::vector<unsigned> lit_lengths, std::vector<unsigned> dist_lengths, Bits before = {},
+                  Bytes before_data = {})
+        : b(std::move(before)), lit(std::move(lit_lengths)), dist(std::move(dist_lengths)), lit_codes(canonical(lit)),
+          dist_codes(canonical(dist)), expected(std::move(before_data)) {
+        b.put(1, 1).put(2, 2);  // final, dynamic
+        b.put(static_cast<uint32_t>(lit.size() - 257), 5).put(static_cast<uint32_t>(dist.size() - 1), 5);
+        b.put(19 - 4, 4);  // all 19 code-length lengths
+        static constexpr unsigned order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+        for (unsigned sym : order) b.put(sym < 16 ? 4 : 0, 3);
+        for (unsigned l : lit) b.code(l, 4);
+        for (unsigned l : dist) b.code(l, 4);
+    }
+    void literal(uint8_t c) {
+        b.code(lit_codes[c], lit[c]);
+        expected.push_back(c);
+    }
+    // A match through the given length and distance symbols, with their extra bits.
+    void match(unsigned length, unsigned distance) {
+        using namespace tables;
+        const auto* lbase = length_base;
+        const auto* lextra = length_extra;
+        const auto* dbase = distance_base;
+        const auto* dextra = distance_extra;
+        unsigned li = length == 258 ? 28 : 0;
+        while (li < 28 && lbase[li + 1] <= length) ++li;
+        unsigned di = 0;
+        while (di < 29 && dbase[di + 1] <= distance) ++di;
+        ASSERT_TRUE(lit[257 + li]) << "no code for length " << length;
+        ASSERT_TRUE(dist[di]) << "no code for distance " << distance;
+        b.code(lit_codes[257 + li], lit[257 + li]).put(length - lbase[li], lextra[li]);
+        b.code(dist_codes[di], dist[di]).put(distance - dbase[di], dextra[di]);
+        for (unsigned i = 0; i < length; ++i) expected.push_back(expected[expected.size() - distance]);
+    }
+    void end() { b.code(lit_codes[256], lit[256]); }
+};
+
+// Literal lengths 1-12 for 'A'-'L', then eight codes of 15 bits: complete, with codes that
+// end exactly at the first table level (10 bits), one past it and at the longest.
+std::vector<unsigned> long_literal_lengths() {
+    std::vector<unsigned> lit(286, 0);
+    for (unsigned k = 0; k < 12; ++k) lit['A' + k] = k + 1;
+    for (unsigned sym : {unsigned{'M'}, unsigned{'N'}, 256u, 257u, 264u, 265u, 284u, 285u}) lit[sym] = 15;
+    return lit;
+}
+
+// Distance 1 in 1 bit, 24577-32768 in 2, 4 and 5-6 in 3: complete.
+std::vector<unsigned> distance_lengths() {
+    std::vector<unsigned> dist(30, 0);
+    dist[0] = 1;
+    dist[29] = 2;
+    dist[3] = 3;
+    dist[4] = 3;
+    return dist;
+}
+
+}  // namespace
+
+TEST(Inflate, LongCodesLengthBoundsAndTheWindowEdge) {
+    DynamicWriter w(long_literal_lengths(), distance_lengths());
+    std::mt19937 rng(11);
+    // Over 32 KiB of literals of every code length, so a match can reach back the whole window.
+    for (int i = 0; i < 40000; ++i) w.literal(static_cast<uint8_t>('A' + rng() % 14));
+    for (unsigned length : {3u, 10u, 11u, 12u, 227u, 257u, 258u})
+        for (unsigned distance : {1u, 4u, 5u, 6u, 24577u, 32767u, 32768u}) w.match(length, distance);
+    for (char c = 'A'; c <= 'N'; ++c) w.literal(static_cast<uint8_t>(c));
+    w.end();
+    EXPECT_EQ(must(inflate_c, w.b.out), w.expected);
+    // The same through a buffer of exactly the size, and one too small by one byte.
+    Bytes exact(w.expected.size());
+    EXPECT_EQ(inflate(exact, w.b.out).status, Status::ok);
+    EXPECT_EQ(exact, w.expected);
+    Bytes short_by_one(w.expected.size() - 1);
+    Result r = inflate(short_by_one, w.b.out);
+    EXPECT_EQ(r.status, Status::output_too_small);
+    EXPECT_EQ(r.size, w.expected.size());
+    EXPECT_TRUE(std::equal(short_by_one.begin(), short_by_one.end(), w.expected.begin()));
+}
+
+TEST(Inflate, EveryBlockKindInOneStream) {
+    // Stored, fixed, then dynamic with long codes, the last referring back across the others.
+    Bits b;
+    const Bytes stored = bytes("stored bytes; ");
+    b.put(0, 1).put(0, 2).raw(Bytes{static_cast<uint8_t>(stored.size()), 0,
+                                    static_cast<uint8_t>(~stored.size()), 0xFF});
+    b.raw(stored);
+    b.put(0, 1).put(1, 2);
+    for (char c : std::string("fixed ABC")) fixed(b, static_cast<uint8_t>(c));
+    fixed(b, 256);
+    Bytes before = stored;
+    for (char c : std::string("fixed ABC")) before.push_back(static_cast<uint8_t>(c));
+    DynamicWriter w(long_literal_lengths(), distance_lengths(), b, before);
+    w.literal('A');
+    w.match(10, 4);
+    w.match(3, 1);
+    w.end();
+    EXPECT_EQ(must(inflate_c, w.b.out), w.expected);
+}
+
+TEST(Inflate, GapInALongCodeIsBadData) {
+    // Without 285 the last 15-bit code (all ones) is unused: meeting it is bad data, while
+    // the same stream ending its block instead decodes.
+    std::vector<unsigned> lit = long_literal_lengths();
+    lit[285] = 0;
+    const std::vector<uint32_t> codes = canonical(long_literal_lengths());
+    DynamicWriter bad(lit, distance_lengths()), good(lit, distance_lengths());
+    for (DynamicWriter* w : {&bad, &good}) {
+        w->literal('M');
+        w->literal('A');
+    }
+    bad.b.code(codes[285], 15);
+    bad.end();
+    good.end();
+    Bytes out(16);
+    EXPECT_EQ(inflate(out, bad.b.out).status, Status::bad_data);
+    EXPECT_EQ(must(inflate_c, good.b.out), bytes("MA"));
 }
