@@ -630,9 +630,19 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
             concatenate(series, &v, n, 0, false, 0);
         });
     } else {
-        std::u32string text = repeated(value_text(&v), part, dup);
-        edit(series, words::global::append, words::global::appended, &v, at, static_cast<int32_t>(text.size()),
-             [&] { append_chars(series, text); });
+        // The text is formed once and put in dup times: a copy of the whole run first would
+        // take as much memory again as the result.
+        std::u32string text = repeated(value_text(&v), part, 1);
+        uint64_t total = uint64_t(text.size()) * uint64_t(dup);
+        if (total > max_bytes) error::raise(error::id::internal_no_memory);
+        edit(series, words::global::append, words::global::appended, &v, at, static_cast<int32_t>(total), [&] {
+            append_chars(series, text);
+            if (dup > 1 && !text.empty()) {
+                SeriesBuffer* b = series::buffer(series);
+                reserve(b, uint64_t(text.size()) * uint64_t(dup - 1) * b->unit());
+                for (int32_t i = 1; i < dup; ++i) append_chars(series, text);
+            }
+        });
     }
     // The series comes back at its head, whatever position it was given at.
     series->data1 = 0;
