@@ -81,6 +81,7 @@ struct Message {
     int32_t wheel = 0;     // wheel delta, 120 per notch, positive away from the user
     double gesture = 0;    // zoom scale or rotation angle
     int32_t picked = 0;
+    std::string text;      // an input method's composition text (ime)
 };
 
 // Backend state (loop.cpp, events.cpp).
@@ -92,6 +93,7 @@ extern uint32_t high_surrogate;
 extern uint32_t pressed_view, released_view;
 extern bool sizing;
 extern double gesture_start;
+extern bool composing;  // an input method's composition is open
 
 // Raises event `type` for a message, with the value the type takes; gives 1 to go on with the
 // native handling, 0 when the handler answered stop.

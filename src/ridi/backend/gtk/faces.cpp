@@ -8,6 +8,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/handle.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "evaluator/object.h"
@@ -71,13 +72,26 @@ void on_destroy(GtkWidget*, gpointer data) {
     if (v->settle) g_source_remove(v->settle), v->settle = 0;
     if (v->handle) forget_view(v->handle), handle::leave(v->handle), v->handle = 0;
     if (v->slot) slots::free(v->slot), v->slot = 0;
-    if (v->im) g_object_unref(v->im), v->im = nullptr;
+    if (v->im) g_object_unref(v->im), v->im = nullptr, composing = false;
     if (v->cursor) g_object_unref(v->cursor), v->cursor = nullptr;
+}
+
+// The cursor goes on the view's native window and on the windows of the control inside it (an
+// entry's text area sets its own otherwise); the windows of child views keep theirs.
+void cursor_on(GdkWindow* g, View* v) {
+    gdk_window_set_cursor(g, v->cursor);
+    if (!v->cursor) return;  // without a cursor of the face's own, a control keeps its own
+    for (GList* l = gdk_window_peek_children(g); l; l = l->next) {
+        GdkWindow* c = GDK_WINDOW(l->data);
+        GtkWidget* owner = nullptr;
+        gdk_window_get_user_data(c, reinterpret_cast<gpointer*>(&owner));
+        if (owner && view_of_widget(owner) == v) cursor_on(c, v);
+    }
 }
 
 void apply_cursor(View* v) {
     GtkWidget* w = v->kind == Kind::window ? v->container : v->widget;
-    if (GdkWindow* g = gtk_widget_get_window(w)) gdk_window_set_cursor(g, v->cursor);
+    if (GdkWindow* g = gtk_widget_get_window(w)) cursor_on(g, v);
 }
 
 void on_realize(GtkWidget*, gpointer data) { apply_cursor(static_cast<View*>(data)); }
@@ -195,18 +209,54 @@ void set_window_size(View* v, double w, double h) {
     }
 }
 
+// A cursor drawn from an image: its pixels, with the pointer's hot spot at its centre as an
+// icon has it. Null (and one line said) for an image that no cursor can be made of.
+GdkCursor* cursor_of_image(const Cell* img) {
+    int32_t w = image::width(img), h = image::height(img);
+    const uint32_t* px = image::pixels(img);
+    if (w <= 0 || h <= 0 || !px) {
+        report_failure("no cursor can be made of an empty image");
+        return nullptr;
+    }
+    GdkPixbuf* pb = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, w, h);
+    if (!pb) {
+        report_failure("gdk_pixbuf_new failed!");
+        return nullptr;
+    }
+    guchar* out = gdk_pixbuf_get_pixels(pb);
+    int stride = gdk_pixbuf_get_rowstride(pb);
+    for (int32_t y = 0; y < h; ++y) {
+        guchar* row = out + y * stride;
+        for (int32_t x = 0; x < w; ++x) {
+            uint32_t p = px[y * w + x];  // 0xAARRGGBB, straight alpha
+            row[4 * x] = (p >> 16) & 0xFF;
+            row[4 * x + 1] = (p >> 8) & 0xFF;
+            row[4 * x + 2] = p & 0xFF;
+            row[4 * x + 3] = p >> 24;
+        }
+    }
+    GdkCursor* c = gdk_cursor_new_from_pixbuf(gdk_display_get_default(), pb, w / 2, h / 2);
+    g_object_unref(pb);
+    if (!c) report_failure("gdk_cursor_new_from_pixbuf failed!");
+    return c;
+}
+
 void set_options(View* v, const Cell* face) {
     if (v->cursor) g_object_unref(v->cursor), v->cursor = nullptr;
     Cell* o = face_facet(face, facet::options);
-    if (!o || !o->is(Type::block)) return;
-    Cell b = *o;
-    int32_t n = series::length(&b);
-    if (n % 2) return;
+    Cell b = o ? *o : Cell{};
+    int32_t n = o && o->is(Type::block) ? series::length(&b) : 0;
+    if (n % 2) n = 0;  // not key-value pairs: no cursor of its own, the parent's shows
     for (int32_t i = 0; i + 1 < n; i += 2) {
         Cell k = *(block::head(&b) + i), val = *(block::head(&b) + i + 1);
         if (!(k.is(Type::set_word) || k.is(Type::word)) ||
             symbol::resolve(k.int2()) != symbol::resolve(symbol::make("cursor")))
             continue;
+        if (val.is(Type::image)) {
+            if (v->cursor) g_object_unref(v->cursor), v->cursor = nullptr;
+            v->cursor = cursor_of_image(&val);
+            continue;
+        }
         const char* name = "default";
         if (word_is(&val, "I-beam")) name = "text";
         else if (word_is(&val, "hand")) name = "pointer";
@@ -511,6 +561,9 @@ uint32_t make_ridi(Cell* face, uint32_t parent_handle) {
         show_view(v, face);
     }
     g_signal_connect(kind == Kind::window ? v->container : widget, "realize", G_CALLBACK(on_realize), v);
+    // A control sets its own cursor when it is realised, after its holder: the face's comes again.
+    if (GtkWidget* keys = widgets::focus_widget(v); keys != widget)
+        g_signal_connect_after(keys, "realize", G_CALLBACK(on_realize), v);
     set_options(v, face);
     widgets::link_font(face);
     widgets::complete(v, face);
