@@ -15,13 +15,18 @@
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
 #include "datatypes/pair.h"
+#include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
 #include "evaluator/context.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/object.h"
 #include "memory/symbol.h"
 #include "memory/stack.h"
+#include "library/boot.h"
+#include "runtime/print.h"
+#include "runtime/throw.h"
 #include "ridi/backend/gtk/backend.h"
 #include "ridi/backend/gtk/gui.h"
 
@@ -91,6 +96,27 @@ bool theme_color(GtkStyleContext* ctx, const char* name, Cell* out) {
     return true;
 }
 
+// The monitors changed (one added, removed, moved or resized): the language level reads its
+// screens again. An error there is printed and the program goes on.
+void on_monitors_changed(GdkScreen*, gpointer) {
+    Cell* platform = ridi_field("platform");
+    if (!platform || !platform->is(Type::object)) return;
+    Cell p = *platform;
+    Cell* fn = object::find_value(&p, symbol::make("refresh-screens"));
+    if (!fn || !fn->is(Type::function)) return;
+    Cell f = *fn, result;
+    Cell name = scalar::word_of("refresh-screens");
+    Cell* mark = stack::arguments_top;
+    try {
+        interpreter::apply_function(&f, &name, nullptr, 0, &result);
+    } catch (const runtime::Throw& t) {
+        std::string text = t.code == runtime::throw_error ? boot::describe_error(stack::top()) : "*** Throw in refresh-screens";
+        stack::arguments_top = mark;
+        runtime::print_line({text.c_str()});
+    }
+    stack::arguments_top = mark;
+}
+
 }  // namespace
 
 bool available() { return init_state == 1; }
@@ -110,6 +136,7 @@ bool init() {
     GdkScreen* s = gdk_screen_get_default();
     double r = xft > 0 ? xft / 1024.0 : s ? gdk_screen_get_resolution(s) : -1;
     set_dpi(r > 0 ? static_cast<int32_t>(std::lround(r)) : 96);
+    if (s) g_signal_connect(s, "monitors-changed", G_CALLBACK(on_monitors_changed), nullptr);
     clock_start(&paint_clock);
     return true;
 }

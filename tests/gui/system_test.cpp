@@ -1,0 +1,51 @@
+// What the backend tells the language about the system, at scale 1 and 1.5 alike: the DPI,
+// the screen in logical pixels, the screens read again when the monitors change.
+#include <string>
+
+#include "datatypes/pair.h"
+#include "gui_fixture.h"
+
+namespace zuv::testing {
+namespace {
+
+class System : public GuiTest {};
+
+TEST_F(System, MetricsAndScreensFollowTheResolution) {
+    GdkRectangle m;
+    gdk_monitor_get_geometry(gdk_display_get_monitor(gdk_display_get_default(), 0), &m);
+    EXPECT_EQ(eval("system/ridi/metrics/dpi").int2(), gui::dpi);
+    // The screen's size in logical pixels: 1280x1024 device pixels are 853x682 at 144 dpi.
+    Cell size = eval("system/ridi/metrics/screen-size");
+    EXPECT_EQ(pair::x(&size), m.width * 96 / gui::dpi);
+    EXPECT_EQ(pair::y(&size), m.height * 96 / gui::dpi);
+    // The system font's size is in points, whatever the resolution.
+    Cell points = eval("system/ridi/fonts/size");
+    EXPECT_GT(points.int2(), 5);
+    EXPECT_LT(points.int2(), 30);
+}
+
+TEST_F(System, ScreensAreReadAgainWhenTheMonitorsChange) {
+    eval("system/ridi/screens/1/size: 1x1  system/ridi/screens/1/offset: 5x5");
+    g_signal_emit_by_name(gdk_screen_get_default(), "monitors-changed");
+    GdkRectangle m;
+    gdk_monitor_get_geometry(gdk_display_get_monitor(gdk_display_get_default(), 0), &m);
+    Cell size = eval("to pair! system/ridi/screens/1/size");
+    EXPECT_EQ(pair::x(&size), static_cast<int32_t>(m.width / gui::scale));
+    EXPECT_EQ(pair::y(&size), static_cast<int32_t>(m.height / gui::scale));
+    Cell off = eval("system/ridi/screens/1/offset");
+    double x = -1, y = -1;
+    ASSERT_TRUE(gui::planar(&off, &x, &y));
+    EXPECT_EQ(x, m.x);
+    EXPECT_EQ(y, m.y);
+    // A refresh that fails says so on one line and the program goes on.
+    eval("saved-refresh: :system/ridi/platform/refresh-screens"
+         " system/ridi/platform/refresh-screens: func [] [1 / 0]");
+    ::testing::internal::CaptureStdout();
+    g_signal_emit_by_name(gdk_screen_get_default(), "monitors-changed");
+    std::string out = ::testing::internal::GetCapturedStdout();
+    eval("system/ridi/platform/refresh-screens: :saved-refresh");
+    EXPECT_NE(out.find("*** Math Error"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace zuv::testing
