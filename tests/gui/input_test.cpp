@@ -11,6 +11,7 @@
 #include "datatypes/pair.h"
 #include "gui_fixture.h"
 #include "ridi/backend/gtk/widget-record.h"
+#include "ridi/backend/gtk/widgets.h"
 
 namespace zuv::testing {
 namespace {
@@ -193,6 +194,105 @@ TEST_F(Input, AFaceShowsTheCursorItsOptionsName) {
     std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(out, "*** Ridi Error: no cursor can be made of an empty image\n");
     EXPECT_EQ(cursor("drawn"), nullptr);
+}
+
+TEST_F(Input, AScrollableFaceHasBarsThatRaiseScrollEvents) {
+    face("inner", "type: 'base offset: 0x0 size: 200x200 color: 0.0.255");
+    face("sb", "type: 'base offset: 10x10 size: 150x120 color: 255.255.255 flags: 'scrollable pane: reduce [inner]");
+    face("plain", "type: 'base offset: 170x10 size: 20x20");
+    Cell win = face("w", "type: 'window offset: 20x20 size: 220x160 pane: reduce [sb plain]");
+    realise(win);
+    show(win);
+    gui::View* v = view(named("sb"));
+    EXPECT_EQ(view(named("plain"))->bars[0], nullptr) << "only a scrollable face has bars";
+    GtkWidget* across = v->bars[0];
+    GtkWidget* down = v->bars[1];
+    ASSERT_NE(across, nullptr);
+    ASSERT_NE(down, nullptr);
+    // Along the right and bottom edges, over the face's children.
+    GtkAllocation a;
+    gtk_widget_get_allocation(down, &a);
+    EXPECT_EQ(a.x + a.width, dev(150));
+    gtk_widget_get_allocation(across, &a);
+    EXPECT_EQ(a.y + a.height, dev(120));
+    GList* kids = gtk_container_get_children(GTK_CONTAINER(v->container));
+    EXPECT_EQ(g_list_last(kids)->data, down);
+    g_list_free(kids);
+
+    // Requests from the keyboard's bindings: steps and pages, each bar with its own words.
+    struct Case {
+        GtkWidget* bar;
+        GtkScrollType how;
+        const char* key;
+        const char* orientation;
+    };
+    const Case cases[] = {{down, GTK_SCROLL_STEP_FORWARD, "down", "vertical"},
+                          {down, GTK_SCROLL_STEP_BACKWARD, "up", "vertical"},
+                          {down, GTK_SCROLL_PAGE_FORWARD, "page-down", "vertical"},
+                          {across, GTK_SCROLL_PAGE_BACKWARD, "page-left", "horizontal"},
+                          {across, GTK_SCROLL_STEP_FORWARD, "right", "horizontal"},
+                          {across, GTK_SCROLL_END, "end", "horizontal"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.key);
+        events.clear();
+        g_signal_emit_by_name(c.bar, "move-slider", c.how);
+        pump();
+        auto sc = of_type(t::scroll);
+        ASSERT_EQ(sc.size(), 1u);
+        EXPECT_EQ(sc[0].face, "sb");
+        EXPECT_EQ(sc[0].key, c.key);
+        EXPECT_EQ(sc[0].orientation, c.orientation);
+        EXPECT_EQ(sc[0].picked, "0") << "the bar has not moved";
+        EXPECT_FALSE(sc[0].has_offset);
+        EXPECT_DOUBLE_EQ(gtk_adjustment_get_value(gtk_range_get_adjustment(GTK_RANGE(c.bar))), 0)
+            << "only the program moves the bar";
+    }
+
+    events.clear();
+    // The program sets the bar through a scroller!; a press in its trough is a scroll request,
+    // not a press on the face.
+    eval("sc: get-scroller sb 'vertical  sc/max-size: 300 sc/page-size: 100 sc/position: 40");
+    Cell sc = eval("sc");
+    for (int field : {3, 0}) gui::widgets::update_scroller(&sc, field);
+    GtkAdjustment* adj = gtk_range_get_adjustment(GTK_RANGE(down));
+    EXPECT_DOUBLE_EQ(gtk_adjustment_get_upper(adj), 300);
+    EXPECT_DOUBLE_EQ(gtk_adjustment_get_page_size(adj), 100);
+    EXPECT_DOUBLE_EQ(gtk_adjustment_get_value(adj), 40);
+    gtk_widget_get_allocation(down, &a);
+    GdkEvent* press = gdk_event_new(GDK_BUTTON_PRESS);
+    GdkWindow* bar_window = gtk_widget_get_window(down);
+    int bx = 0, by = 0;
+    gtk_widget_translate_coordinates(down, gtk_widget_get_toplevel(down), a.width / 2, a.height - 4, &bx, &by);
+    GdkWindow* top = gtk_widget_get_window(gtk_widget_get_toplevel(down));
+    // The event goes to the bar's input window when it has one, else to the window it draws in.
+    GList* inputs = gdk_window_peek_children(bar_window);
+    GdkWindow* target = bar_window;
+    for (GList* l = inputs; l; l = l->next) {
+        GtkWidget* owner = nullptr;
+        gdk_window_get_user_data(GDK_WINDOW(l->data), reinterpret_cast<gpointer*>(&owner));
+        if (owner == down) target = GDK_WINDOW(l->data);
+    }
+    int tx = 0, ty = 0, ox = 0, oy = 0;
+    gdk_window_get_origin(target, &tx, &ty);
+    gdk_window_get_origin(top, &ox, &oy);
+    press->button.window = GDK_WINDOW(g_object_ref(target));
+    press->button.x = bx - (tx - ox);
+    press->button.y = by - (ty - oy);
+    press->button.button = 1;
+    gdk_event_set_device(press, gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())));
+    GdkEvent* release = gdk_event_copy(press);
+    release->type = GDK_BUTTON_RELEASE;
+    put(press);
+    put(release);
+    pump();
+    auto scrolls = of_type(t::scroll);
+    ASSERT_FALSE(scrolls.empty());
+    EXPECT_TRUE(scrolls[0].key == "track" || scrolls[0].key == "page-down") << scrolls[0].key;
+    EXPECT_EQ(scrolls[0].orientation, "vertical");
+    // Other events have no orientation.
+    for (const Record& r : events)
+        if (r.type != t::scroll) EXPECT_EQ(r.orientation, "none") << r.type;
+    EXPECT_TRUE(of_type(t::down).empty()) << "the bar is not the face";
 }
 
 TEST_F(Input, AWindowMayBeLargerThanTheScreen) {

@@ -333,7 +333,8 @@ void filter_event(GdkEvent* e, gpointer) {
     if (e->any.window) gdk_window_get_user_data(e->any.window, reinterpret_cast<gpointer*>(&widget));
     View* v = widget ? view_of_widget(widget) : nullptr;
     if (!widget && e->type == GDK_DESTROY) v = window_destroyed_outside(e->any.window);
-    if (!v || !v->slot) {
+    // A face's own scroll bars are not the face: they raise scroll events of their own.
+    if (!v || !v->slot || (widget && (widget == v->bars[0] || widget == v->bars[1]))) {
         gtk_main_do_event(e);
         return;
     }
@@ -675,6 +676,11 @@ void event_field(const Cell* event, int32_t code, Cell* out) {
                 }
             } else if (t == type::wheel) {
                 *out = word_cell("wheel");
+            } else if (t == type::scroll) {
+                static const char* const vertical[] = {"up", "down", "page-up", "page-down", "end", "track"};
+                static const char* const horizontal[] = {"left", "right", "page-left", "page-right", "end", "track"};
+                int32_t r = m->request >= 0 && m->request <= 5 ? m->request : 4;
+                *out = word_cell(m->vertical ? vertical[r] : horizontal[r]);
             }
             break;
         }
@@ -713,6 +719,9 @@ void event_field(const Cell* event, int32_t code, Cell* out) {
                         cell::make(out, Type::word, context::global, static_cast<uint32_t>(m->picked),
                                    static_cast<uint32_t>(-1));
                     break;
+                case type::scroll:  // where the bar's thumb is
+                    cell::make(out, Type::integer, 0, static_cast<uint32_t>(m->picked));
+                    break;
                 case type::pan: case type::rotate: case type::two_tap: case type::press_tap:
                     integer::make_at(out, static_cast<int32_t>(std::lround(m->gesture)));
                     out->header = static_cast<uint32_t>(Type::integer);
@@ -724,6 +733,7 @@ void event_field(const Cell* event, int32_t code, Cell* out) {
             break;
         }
         case 15:  // orientation: only scroll bars have one
+            if (t == type::scroll) *out = word_cell(m->vertical ? "vertical" : "horizontal");
             break;
         default:
             break;

@@ -131,9 +131,33 @@ View* attach(GtkWidget* w, Kind kind) {
     return v;
 }
 
+}  // namespace
+
+// A container of child views that is exactly as large as its face says: a plain fixed
+// container would grow to hold children that reach past its edges, where a face clips them.
+struct ZuvSurface {
+    GtkFixed parent;
+};
+struct ZuvSurfaceClass {
+    GtkFixedClass parent_class;
+};
+G_DEFINE_TYPE(ZuvSurface, zuv_surface, GTK_TYPE_FIXED)
+
+namespace {
+void no_natural_size(GtkWidget*, gint* minimum, gint* natural) { *minimum = *natural = 0; }
+}  // namespace
+
+static void zuv_surface_class_init(ZuvSurfaceClass* k) {
+    GTK_WIDGET_CLASS(k)->get_preferred_width = no_natural_size;
+    GTK_WIDGET_CLASS(k)->get_preferred_height = no_natural_size;
+}
+static void zuv_surface_init(ZuvSurface*) {}
+
+namespace {
+
 // A container of child views with its own native window, painted by the backend.
 GtkWidget* new_surface() {
-    GtkWidget* f = gtk_fixed_new();
+    GtkWidget* f = GTK_WIDGET(g_object_new(zuv_surface_get_type(), nullptr));
     gtk_widget_set_has_window(f, TRUE);
     gtk_widget_set_app_paintable(f, TRUE);
     gtk_widget_add_events(f, view_events);
@@ -309,6 +333,7 @@ void restack(const Cell* face) {
         gtk_fixed_put(GTK_FIXED(v->container), w, x, y);
         g_object_unref(w);
     }
+    raise_bars(v);  // the face's own bars stay over its children
 }
 
 void move_view(View* v, Cell* face) {
@@ -329,6 +354,7 @@ void resize_view(View* v, Cell* face) {
     v->kind_bits = as_pair ? (v->kind_bits | kind_bit::size_pair) : (v->kind_bits & ~kind_bit::size_pair);
     if (v->kind == Kind::window) set_window_size(v, w, h);
     else gtk_widget_set_size_request(v->widget, to_device(w), to_device(h));
+    place_bars(v);
 }
 
 void show_view(View* v, const Cell* face) {
@@ -547,6 +573,7 @@ uint32_t make_ridi(Cell* face, uint32_t parent_handle) {
         }
         gtk_widget_set_size_request(widget, to_device(w), to_device(h));
         gtk_fixed_put(GTK_FIXED(into), widget, to_device(x), to_device(y));
+        if (parent->bars[0]) raise_bars(parent);
         if (kind == Kind::group_box) {
             std::string text = text_of(face_facet(face, facet::text));
             gtk_frame_set_label(GTK_FRAME(widget), text.empty() ? nullptr : text.c_str());
@@ -558,6 +585,9 @@ uint32_t make_ridi(Cell* face, uint32_t parent_handle) {
         if ((mask & flag::focusable) && keys == widget) gtk_widget_set_can_focus(widget, TRUE);
         g_signal_connect(keys, "focus-in-event", G_CALLBACK(on_focus), nullptr);
         g_signal_connect(keys, "focus-out-event", G_CALLBACK(on_focus), nullptr);
+        // A face of the backend's own that asks to be scrollable gets bars; native controls
+        // scroll by themselves.
+        if ((mask & flag::scrollable) && v->container == widget && kind != Kind::group_box) make_bars(v);
         show_view(v, face);
     }
     g_signal_connect(kind == Kind::window ? v->container : widget, "realize", G_CALLBACK(on_realize), v);
