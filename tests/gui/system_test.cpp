@@ -47,5 +47,27 @@ TEST_F(System, ScreensAreReadAgainWhenTheMonitorsChange) {
     EXPECT_NE(out.find("*** Math Error"), std::string::npos) << out;
 }
 
+TEST_F(System, AScreenFaceCapturesWhatTheScreenShows) {
+    // A window is made first, so that the screen's monitor number names a view as well: the
+    // screen must still be the screen.
+    Cell win = face("w", "type: 'window offset: 40x40 size: 100x80 color: 255.0.0");
+    realise(win);
+    show(win);
+    int ox = 0, oy = 0;
+    gdk_window_get_origin(gtk_widget_get_window(view(win)->container), &ox, &oy);
+    ASSERT_TRUE(wait_for([&] {
+        eval("shot: to image! system/ridi/screens/1");
+        return eval("255.0.0.0 = pick shot " + std::to_string(ox + 20) + "x" + std::to_string(oy + 20)).int1() != 0;
+    })) << "the window shows in the screen's image";
+    GdkRectangle m;
+    gdk_monitor_get_geometry(gdk_display_get_monitor(gdk_display_get_default(), 0), &m);
+    Cell size = eval("shot/size");
+    // The screen face's size is whole logical pixels: at 1.5 a device pixel may be lost.
+    EXPECT_NEAR(pair::x(&size), m.width, 1);
+    EXPECT_NEAR(pair::y(&size), m.height, 1);
+    EXPECT_TRUE(eval("0.0.0.0 = pick shot " + std::to_string(m.width - 5) + "x" + std::to_string(m.height - 5)).int1())
+        << "the bare screen beside it";
+}
+
 }  // namespace
 }  // namespace zuv::testing

@@ -480,6 +480,9 @@ void filter_event(GdkEvent* e, gpointer) {
                 go = 0;  // the language level closes windows itself
             }
             break;
+        // Touchpad pinches and swipes are zoom, rotate and pan. GDK reports them from
+        // Wayland's pointer gestures only; on X11 none come. No toolkit event stands for a
+        // two-finger tap or a press-and-tap, so two-tap and press-tap are never raised here.
         case GDK_TOUCHPAD_PINCH: {
             auto& p = e->touchpad_pinch;
             if (p.phase == GDK_TOUCHPAD_GESTURE_PHASE_BEGIN || p.phase == GDK_TOUCHPAD_GESTURE_PHASE_END ||

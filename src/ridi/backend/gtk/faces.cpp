@@ -502,7 +502,8 @@ uint32_t face_handle(const Cell* face) {
     Cell b = *s;
     if (series::length(&b) < 1) return 0;
     Cell* h = block::head(&b);
-    return h->is(Type::handle) ? handle::value_of(h) : 0;
+    // A screen face holds its monitor's handle there, which names no view.
+    return h->is(Type::handle) && handle::subtype_of(h) == handle::subtype::window ? handle::value_of(h) : 0;
 }
 
 // ---- creation ------------------------------------------------------------------------------------
