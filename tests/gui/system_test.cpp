@@ -47,6 +47,42 @@ TEST_F(System, ScreensAreReadAgainWhenTheMonitorsChange) {
     EXPECT_NE(out.find("*** Math Error"), std::string::npos) << out;
 }
 
+TEST_F(System, ANewResolutionLaysEveryWindowOutAgain) {
+    face("b", "type: 'base offset: 10x20 size: 100x50 color: 0.0.255");
+    Cell win = face("w", "type: 'window offset: 40x40 size: 200x120 pane: reduce [b]");
+    realise(win);
+    show(win);
+    int32_t before = gui::dpi;
+    int32_t after = before == 96 ? 144 : 96;
+    auto size_of = [](const Cell& f) {
+        int w = 0, h = 0;
+        gtk_widget_get_size_request(view(f)->widget, &w, &h);
+        return std::make_pair(w, h);
+    };
+    auto placed = [](const Cell& f) {
+        int x = 0, y = 0;
+        GtkWidget* w = view(f)->widget;
+        gtk_container_child_get(GTK_CONTAINER(gtk_widget_get_parent(w)), w, "x", &x, "y", &y, nullptr);
+        return std::make_pair(x, y);
+    };
+    Cell b = named("b");
+    // The settings daemon announces a new resolution; then the old one again.
+    for (int32_t d : {after, before}) {
+        SCOPED_TRACE(d);
+        g_object_set(gtk_settings_get_default(), "gtk-xft-dpi", d * 1024, nullptr);
+        pump();
+        EXPECT_EQ(gui::dpi, d);
+        EXPECT_EQ(eval("system/ridi/metrics/dpi").int2(), d);
+        EXPECT_EQ(size_of(b), std::make_pair(dev(100), dev(50)));
+        EXPECT_EQ(placed(b), std::make_pair(dev(10), dev(20)));
+        ASSERT_TRUE(wait_for([&] { return gtk_widget_get_allocated_width(view(win)->container) == dev(200); }));
+        Cell screen = eval("to pair! system/ridi/screens/1/size");
+        GdkRectangle m;
+        gdk_monitor_get_geometry(gdk_display_get_monitor(gdk_display_get_default(), 0), &m);
+        EXPECT_EQ(pair::x(&screen), m.width * 96 / d) << "the screens in logical pixels at the new scale";
+    }
+}
+
 TEST_F(System, AScreenFaceCapturesWhatTheScreenShows) {
     // A window is made first, so that the screen's monitor number names a view as well: the
     // screen must still be the screen.

@@ -175,6 +175,8 @@ void raise_bars(View* v);
 
 // ---- painting (faces.cpp) -----------------------------------------------------------------------
 gboolean paint_view(GtkWidget* w, cairo_t* cr, gpointer);
+// After a change of resolution: every window's faces are placed and sized again at the new scale.
+void relayout_views();
 void start_timer(View* v, const Cell* rate);
 
 }  // namespace zuv::gui

@@ -117,6 +117,30 @@ void on_monitors_changed(GdkScreen*, gpointer) {
     stack::arguments_top = mark;
 }
 
+// The resolution as the toolkit's settings give it (the Xft resolution, in 1024ths of a dot
+// per inch), else the screen's; 96 when neither says.
+int32_t settings_dpi() {
+    gint xft = -1;
+    g_object_get(gtk_settings_get_default(), "gtk-xft-dpi", &xft, nullptr);
+    GdkScreen* s = gdk_screen_get_default();
+    double r = xft > 0 ? xft / 1024.0 : s ? gdk_screen_get_resolution(s) : -1;
+    return r > 0 ? static_cast<int32_t>(std::lround(r)) : 96;
+}
+
+// The resolution or the theme changed: the metrics, fonts and screens are read again and the
+// faces of every window laid out again at the new scale.
+void on_settings_changed(GObject*, GParamSpec* which, gpointer) {
+    bool resolution = std::strcmp(g_param_spec_get_name(which), "gtk-xft-dpi") == 0;
+    if (resolution) {
+        int32_t d = settings_dpi();
+        if (d == dpi) return;
+        set_dpi(d);
+    }
+    fill_system_ridi();
+    on_monitors_changed(nullptr, nullptr);
+    relayout_views();
+}
+
 }  // namespace
 
 bool available() { return init_state == 1; }
@@ -131,12 +155,11 @@ bool init() {
     gdk_event_handler_set(filter_event, nullptr, nullptr);
     // The Xft resolution (from the settings daemon or the X resources) as GTK's settings
     // read it; the screen's resolution is set from them once they exist.
-    gint xft = -1;
-    g_object_get(gtk_settings_get_default(), "gtk-xft-dpi", &xft, nullptr);
-    GdkScreen* s = gdk_screen_get_default();
-    double r = xft > 0 ? xft / 1024.0 : s ? gdk_screen_get_resolution(s) : -1;
-    set_dpi(r > 0 ? static_cast<int32_t>(std::lround(r)) : 96);
-    if (s) g_signal_connect(s, "monitors-changed", G_CALLBACK(on_monitors_changed), nullptr);
+    set_dpi(settings_dpi());
+    if (GdkScreen* s = gdk_screen_get_default())
+        g_signal_connect(s, "monitors-changed", G_CALLBACK(on_monitors_changed), nullptr);
+    for (const char* setting : {"notify::gtk-xft-dpi", "notify::gtk-theme-name", "notify::gtk-font-name"})
+        g_signal_connect(gtk_settings_get_default(), setting, G_CALLBACK(on_settings_changed), nullptr);
     clock_start(&paint_clock);
     return true;
 }
