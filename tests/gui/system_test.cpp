@@ -4,6 +4,7 @@
 
 #include "datatypes/pair.h"
 #include "gui_fixture.h"
+#include "ridi/backend/gtk/widget-record.h"
 
 namespace zuv::testing {
 namespace {
@@ -49,7 +50,8 @@ TEST_F(System, ScreensAreReadAgainWhenTheMonitorsChange) {
 
 TEST_F(System, ANewResolutionLaysEveryWindowOutAgain) {
     face("b", "type: 'base offset: 10x20 size: 100x50 color: 0.0.255");
-    Cell win = face("w", "type: 'window offset: 40x40 size: 200x120 pane: reduce [b]");
+    face("f", "type: 'field offset: 10x80 size: 90x30");
+    Cell win = face("w", "type: 'window offset: 40x40 size: 200x120 pane: reduce [b f]");
     realise(win);
     show(win);
     int32_t before = gui::dpi;
@@ -75,6 +77,10 @@ TEST_F(System, ANewResolutionLaysEveryWindowOutAgain) {
         EXPECT_EQ(eval("system/ridi/metrics/dpi").int2(), d);
         EXPECT_EQ(size_of(b), std::make_pair(dev(100), dev(50)));
         EXPECT_EQ(placed(b), std::make_pair(dev(10), dev(20)));
+        // A native control inside its face's holder follows as well.
+        int fw = 0, fh = 0;
+        gtk_widget_get_size_request(gui::widgets::record_of(view(named("f")))->body, &fw, &fh);
+        EXPECT_EQ(std::make_pair(fw, fh), std::make_pair(dev(90), dev(30)));
         ASSERT_TRUE(wait_for([&] { return gtk_widget_get_allocated_width(view(win)->container) == dev(200); }));
         Cell screen = eval("to pair! system/ridi/screens/1/size");
         GdkRectangle m;

@@ -603,39 +603,6 @@ uint32_t make_ridi(Cell* face, uint32_t parent_handle) {
     return v->handle;
 }
 
-// ---- a new resolution ----------------------------------------------------------------------------
-
-namespace {
-
-// A face and its pane take their offsets and sizes again in device pixels at the new scale.
-void relayout_face(Cell* face_in) {
-    Cell face = *face_in;
-    View* v = view_of_handle(face_handle(&face));
-    if (!v) return;
-    move_view(v, &face);
-    resize_view(v, &face);
-    gtk_widget_queue_draw(v->kind == Kind::window ? v->container : v->widget);
-    Cell* p = face_facet(&face, facet::pane);
-    if (!p || !p->is(Type::block)) return;
-    Cell pane = *p;
-    int32_t n = series::length(&pane);
-    for (int32_t i = 0; i < n; ++i) {
-        Cell child = *(block::head(&pane) + i);
-        if (child.is(Type::object)) relayout_face(&child);
-    }
-}
-
-}  // namespace
-
-void relayout_views() {
-    GList* tops = gtk_window_list_toplevels();
-    for (GList* l = tops; l; l = l->next) {
-        View* v = view_of_widget(GTK_WIDGET(l->data));
-        if (Cell* face = v && v->kind == Kind::window ? view_face(v) : nullptr) relayout_face(face);
-    }
-    g_list_free(tops);
-}
-
 // ---- timers --------------------------------------------------------------------------------------
 
 void start_timer(View* v, const Cell* rate) {
@@ -722,6 +689,39 @@ void apply(View* v, Cell* face, int32_t which) {
 }
 
 }  // namespace
+
+// ---- a new resolution ----------------------------------------------------------------------------
+
+namespace {
+
+// A face and its pane take their offsets and sizes again in device pixels at the new scale.
+void relayout_face(Cell* face_in) {
+    Cell face = *face_in;
+    View* v = view_of_handle(face_handle(&face));
+    if (!v) return;
+    apply(v, &face, facet::offset);
+    apply(v, &face, facet::size);  // a native control inside takes the new size too
+    gtk_widget_queue_draw(v->kind == Kind::window ? v->container : v->widget);
+    Cell* p = face_facet(&face, facet::pane);
+    if (!p || !p->is(Type::block)) return;
+    Cell pane = *p;
+    int32_t n = series::length(&pane);
+    for (int32_t i = 0; i < n; ++i) {
+        Cell child = *(block::head(&pane) + i);
+        if (child.is(Type::object)) relayout_face(&child);
+    }
+}
+
+}  // namespace
+
+void relayout_views() {
+    GList* tops = gtk_window_list_toplevels();
+    for (GList* l = tops; l; l = l->next) {
+        View* v = view_of_widget(GTK_WIDGET(l->data));
+        if (Cell* face = v && v->kind == Kind::window ? view_face(v) : nullptr) relayout_face(face);
+    }
+    g_list_free(tops);
+}
 
 void update_ridi(Cell* face_in) {
     Cell face = *face_in;
