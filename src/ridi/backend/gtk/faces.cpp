@@ -289,6 +289,7 @@ void set_options(View* v, const Cell* face) {
         else if (word_is(&val, "resize-ew") || word_is(&val, "resize-we")) name = "ew-resize";
         if (v->cursor) g_object_unref(v->cursor);
         v->cursor = gdk_cursor_new_from_name(gdk_display_get_default(), name);
+        if (!v->cursor) report_failure("gdk_cursor_new_from_name failed!");
     }
     apply_cursor(v);
 }
