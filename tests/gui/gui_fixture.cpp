@@ -46,6 +46,8 @@ Cell* record_event(Cell** a) {
     r.key = mold(out);
     gui::event_field(&ev, 6, &out);
     r.picked = mold(out);
+    gui::event_field(&ev, 15, &out);
+    r.orientation = mold(out);
     events.push_back(r);
     if (hook && hook(r)) {
         Cell stop;

@@ -21,7 +21,7 @@ struct Record {
     std::string face, window;  // the `extra` names of the event's face and window
     bool has_offset = false;
     double x = 0, y = 0;
-    std::string key, picked;  // molded
+    std::string key, picked, orientation;  // molded
 };
 
 // What a test does with an event: return true to answer stop.

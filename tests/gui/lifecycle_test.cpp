@@ -155,6 +155,30 @@ TEST_F(Lifecycle, ANativeFailureIsReportedOnOneLineAndWorkGoesOn) {
     EXPECT_NE(realise(w), 0u);
 }
 
+TEST_F(Lifecycle, AChildReachingPastItsParentIsCutAtTheParentsEdge) {
+    for (const char* type : {"base", "panel"}) {
+        SCOPED_TRACE(type);
+        face("wide", "type: 'base offset: 20x20 size: 300x60 color: 255.0.0");
+        Cell holder = face("holder", std::string("type: '") + type +
+                                         " offset: 10x10 size: 100x80 color: 0.0.255 pane: reduce [wide]");
+        Cell win = face("win", "type: 'window offset: 40x50 size: 260x160 pane: reduce [holder]");
+        realise(win);
+        show(win);
+        gui::View* v = view(holder);
+        EXPECT_EQ(gtk_widget_get_allocated_width(v->widget), dev(100));
+        EXPECT_EQ(gtk_widget_get_allocated_height(v->widget), dev(80));
+        // Beside the parent the window shows through, not the child.
+        eval("probe: to image! win");
+        std::string inside = std::to_string(dev(60)) + "x" + std::to_string(dev(40));
+        std::string beside = std::to_string(dev(150)) + "x" + std::to_string(dev(40));
+        EXPECT_TRUE(eval("255.0.0.0 = pick probe " + inside).int1()) << "the child shows inside its parent";
+        EXPECT_FALSE(eval("255.0.0.0 = pick probe " + beside).int1());
+        gui::destroy_ridi(&win, false);
+        pump();
+        eval("clear test-faces");
+    }
+}
+
 TEST_F(Lifecycle, RateTicksUntilItIsTakenAway) {
     Cell w = face("ticker", "type: 'window size: 50x50 rate: 50");
     realise(w);

@@ -3,6 +3,7 @@
 // and steps aside for the display-less backend when no display opens.
 #include <pango/pangocairo.h>
 
+#include <algorithm>
 #include <string>
 
 #include "datatypes/block.h"
@@ -105,8 +106,51 @@ void bind_backend() {
 
 }  // namespace
 
+namespace {
+
+// An image surface to capture into; null (and one line said) when none of that size can be
+// made, so a capture too large for memory is none instead of a crash.
+cairo_surface_t* surface_for(int width, int height) {
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    if (cairo_surface_status(s) == CAIRO_STATUS_SUCCESS && cairo_image_surface_get_data(s)) return s;
+    cairo_surface_destroy(s);
+    report_failure("cairo_image_surface_create failed!");
+    return nullptr;
+}
+
+// A screen face: what the screen shows from its top-left corner, as large as the face.
+Cell* capture_screen(Cell* face) {
+    double w = 0, h = 0;
+    Cell* size = face_facet(face, facet::size);
+    if (size) planar(size, &w, &h);
+    GdkWindow* root = gdk_get_default_root_window();
+    int width = std::min(to_device(w), gdk_window_get_width(root));
+    int height = std::min(to_device(h), gdk_window_get_height(root));
+    if (width <= 0 || height <= 0) return image::push_new(0, 0, 0);
+    cairo_surface_t* s = surface_for(width, height);
+    if (!s) return none::push();
+    cairo_t* cr = cairo_create(s);
+    gdk_cairo_set_source_window(cr, root, 0, 0);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(s);
+    // The screen is opaque: every pixel gets full alpha whatever the root's visual says.
+    int stride = cairo_image_surface_get_stride(s);
+    unsigned char* data = cairo_image_surface_get_data(s);
+    for (int y = 0; y < height; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(data + y * stride);
+        for (int x = 0; x < width; ++x) row[x] |= 0xFF000000u;
+    }
+    Cell* img = image::push_from_memory(width, height, stride, data);
+    cairo_surface_destroy(s);
+    return img;
+}
+
+}  // namespace
+
 // A face drawn into a new image!: the view and its children as they are painted on screen.
 Cell* capture(Cell* face) {
+    if (kind_of_word(face_facet(face, facet::type)) == Kind::screen) return capture_screen(face);
     View* v = view_of_handle(face_handle(face));
     if (!v) return none::push();
     GtkWidget* w = v->kind == Kind::window ? v->container : v->widget;
@@ -114,7 +158,8 @@ Cell* capture(Cell* face) {
     if (GtkWidget* top = gtk_widget_get_toplevel(w); GTK_IS_CONTAINER(top)) gtk_container_check_resize(GTK_CONTAINER(top));
     int width = gtk_widget_get_allocated_width(w), height = gtk_widget_get_allocated_height(w);
     if (width <= 0 || height <= 0) return image::push_new(0, 0, 0);
-    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_surface_t* s = surface_for(width, height);
+    if (!s) return none::push();
     cairo_t* cr = cairo_create(s);
     gtk_widget_draw(w, cr);
     cairo_destroy(cr);

@@ -57,6 +57,7 @@ struct View {
     GtkIMContext* im = nullptr;      // input method of a window
     GtkWidget* menu_bar = nullptr;   // a window's menu bar (menus.cpp)
     void* camera = nullptr;          // a camera face's device record (camera.cpp)
+    GtkWidget* bars[2] = {nullptr, nullptr};  // a scrollable face's own bars: horizontal, vertical
 };
 
 // The view of a widget (walking up to the nearest widget that has one), or null.
@@ -81,6 +82,9 @@ struct Message {
     int32_t wheel = 0;     // wheel delta, 120 per notch, positive away from the user
     double gesture = 0;    // zoom scale or rotation angle
     int32_t picked = 0;
+    std::string text;      // an input method's composition text (ime)
+    int32_t request = -1;  // a scroll bar's request: 0 a step back, 1 forward, 2 and 3 a page, 5 a drag
+    bool vertical = false; // whether that bar is the vertical one
 };
 
 // Backend state (loop.cpp, events.cpp).
@@ -92,6 +96,7 @@ extern uint32_t high_surrogate;
 extern uint32_t pressed_view, released_view;
 extern bool sizing;
 extern double gesture_start;
+extern bool composing;  // an input method's composition is open
 
 // Raises event `type` for a message, with the value the type takes; gives 1 to go on with the
 // native handling, 0 when the handler answered stop.
@@ -161,8 +166,17 @@ constexpr int32_t down = 1, up = 2, mid_down = 3, mid_up = 4, alt_down = 5, alt_
                   moving = 31, resizing = 32, time = 33, drawing = 34, scroll = 35;
 }
 
+// ---- a scrollable face's own bars (scrollbars.cpp) ----------------------------------------------
+// Gives a face of the backend's own its two scroll bars, which raise scroll events; places
+// them at its right and bottom edges for its size (device pixels); keeps them over its children.
+void make_bars(View* v);
+void place_bars(View* v);
+void raise_bars(View* v);
+
 // ---- painting (faces.cpp) -----------------------------------------------------------------------
 gboolean paint_view(GtkWidget* w, cairo_t* cr, gpointer);
+// After a change of resolution: every window's faces are placed and sized again at the new scale.
+void relayout_views();
 void start_timer(View* v, const Cell* rate);
 
 }  // namespace zuv::gui

@@ -13,6 +13,7 @@
 #include "datatypes/point.h"
 #include "datatypes/pair.h"
 #include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "evaluator/context.h"
 #include "memory/error.h"
 #include "evaluator/interpreter.h"
@@ -22,6 +23,7 @@
 #include "ridi/backend/gtk/backend.h"
 #include "ridi/backend/gtk/gui.h"
 #include "ridi/backend/gtk/menus.h"
+#include "ridi/backend/gtk/widget-record.h"
 #include "ridi/backend/gtk/widgets.h"
 #include "ridi/platform.h"
 #include "runtime/throw.h"
@@ -37,6 +39,7 @@ uint32_t high_surrogate = 0;
 uint32_t pressed_view = 0, released_view = 0;
 bool sizing = false;
 double gesture_start = -1;
+bool composing = false;
 
 namespace {
 
@@ -225,6 +228,8 @@ View* key_target(View* v) {
 
 int32_t key_down(GdkEventKey* k, Message* m, bool press) {
     int32_t special = special_key(k->keyval);
+    // While a composition is open the keys belong to the input method: each is a character.
+    if (composing && press) special = -1;
     last_key = special;
     uint32_t c = special >= 0 ? static_cast<uint32_t>(special) : key_char(k->keyval, k->hardware_keycode);
     uint32_t own = 0;  // a modifier key counts itself as held while it is down
@@ -277,6 +282,24 @@ void on_commit(GtkIMContext*, const char* text, gpointer data) {
     emit_text(&m, text);
 }
 
+// The composition opens, changes and closes: each change is an ime event whose picked is the
+// text composed so far (empty when the composition was dropped); the committed text follows
+// as key events.
+void on_preedit_start(GtkIMContext*, gpointer) { composing = true; }
+void on_preedit_end(GtkIMContext*, gpointer) { composing = false; }
+
+void on_preedit_changed(GtkIMContext* im, gpointer data) {
+    auto target = static_cast<uint32_t>(GPOINTER_TO_UINT(data));
+    gchar* text = nullptr;
+    gtk_im_context_get_preedit_string(im, &text, nullptr, nullptr);
+    Message m = current ? *current : fallback_message(target);
+    m.serial = 0;
+    m.target = current ? current->target : target;
+    m.text = text ? text : "";
+    g_free(text);
+    if (view_of_handle(m.target)) make_event(&m, 0, type::ime);
+}
+
 void window_configure(View* v, GdkEventConfigure* c, Message* m);
 
 }  // namespace
@@ -285,6 +308,9 @@ void window_configure(View* v, GdkEventConfigure* c, Message* m);
 GtkIMContext* make_input_method(View* v) {
     GtkIMContext* im = gtk_im_multicontext_new();
     g_signal_connect(im, "commit", G_CALLBACK(on_commit), GUINT_TO_POINTER(v->handle));
+    g_signal_connect(im, "preedit-start", G_CALLBACK(on_preedit_start), nullptr);
+    g_signal_connect(im, "preedit-end", G_CALLBACK(on_preedit_end), nullptr);
+    g_signal_connect(im, "preedit-changed", G_CALLBACK(on_preedit_changed), GUINT_TO_POINTER(v->handle));
     return im;
 }
 
@@ -307,7 +333,8 @@ void filter_event(GdkEvent* e, gpointer) {
     if (e->any.window) gdk_window_get_user_data(e->any.window, reinterpret_cast<gpointer*>(&widget));
     View* v = widget ? view_of_widget(widget) : nullptr;
     if (!widget && e->type == GDK_DESTROY) v = window_destroyed_outside(e->any.window);
-    if (!v || !v->slot) {
+    // A face's own scroll bars are not the face: they raise scroll events of their own.
+    if (!v || !v->slot || (widget && (widget == v->bars[0] || widget == v->bars[1]))) {
         gtk_main_do_event(e);
         return;
     }
@@ -453,6 +480,9 @@ void filter_event(GdkEvent* e, gpointer) {
                 go = 0;  // the language level closes windows itself
             }
             break;
+        // Touchpad pinches and swipes are zoom, rotate and pan. GDK reports them from
+        // Wayland's pointer gestures only; on X11 none come. No toolkit event stands for a
+        // two-finger tap or a press-and-tap, so two-tap and press-tap are never raised here.
         case GDK_TOUCHPAD_PINCH: {
             auto& p = e->touchpad_pinch;
             if (p.phase == GDK_TOUCHPAD_GESTURE_PHASE_BEGIN || p.phase == GDK_TOUCHPAD_GESTURE_PHASE_END ||
@@ -577,6 +607,21 @@ void window_configure(View* v, GdkEventConfigure* c, Message* m) {
 
 namespace {
 
+// The 1-based row of a text-list under a point of its view (device pixels), 0 for none.
+int32_t list_item_at(View* v, double x, double y) {
+    widgets::Record* r = widgets::record_of(v);
+    if (!r || r->widget != widgets::Widget::text_list || !GTK_IS_TREE_VIEW(r->inner)) return 0;
+    int tx = 0, ty = 0, bx = 0, by = 0;
+    if (!gtk_widget_translate_coordinates(v->widget, r->inner, static_cast<int>(x), static_cast<int>(y), &tx, &ty))
+        return 0;
+    gtk_tree_view_convert_widget_to_bin_window_coords(GTK_TREE_VIEW(r->inner), tx, ty, &bx, &by);
+    GtkTreePath* path = nullptr;
+    if (!gtk_tree_view_get_path_at_pos(GTK_TREE_VIEW(r->inner), bx, by, &path, nullptr, nullptr, nullptr)) return 0;
+    int32_t row = gtk_tree_path_get_depth(path) > 0 ? gtk_tree_path_get_indices(path)[0] + 1 : 0;
+    gtk_tree_path_free(path);
+    return row;
+}
+
 void face_of_view(View* v, Cell* out) {
     Cell* f = v ? view_face(v) : nullptr;
     if (f) *out = *f;
@@ -634,13 +679,23 @@ void event_field(const Cell* event, int32_t code, Cell* out) {
                 }
             } else if (t == type::wheel) {
                 *out = word_cell("wheel");
+            } else if (t == type::scroll) {
+                static const char* const vertical[] = {"up", "down", "page-up", "page-down", "end", "track"};
+                static const char* const horizontal[] = {"left", "right", "page-left", "page-right", "end", "track"};
+                int32_t r = m->request >= 0 && m->request <= 5 ? m->request : 4;
+                *out = word_cell(m->vertical ? vertical[r] : horizontal[r]);
             }
             break;
         }
         case 6: {  // picked
             switch (t) {
-                case type::down: case type::mid_down: case type::alt_down: case type::aux_down: case type::dbl_click:
-                    break;  // an item under the pointer: only lists have items
+                case type::down: case type::mid_down: case type::alt_down: case type::aux_down: case type::dbl_click: {
+                    // The 1-based item of a list under the pointer; none elsewhere.
+                    double x = 0, y = 0;
+                    int32_t item = v && point_in_view(m->event, v, &x, &y) ? list_item_at(v, x, y) : 0;
+                    if (item > 0) cell::make(out, Type::integer, 0, static_cast<uint32_t>(item));
+                    break;
+                }
                 case type::wheel: {
                     int32_t d = m->wheel;
                     if (d < -24000) d += 30720;
@@ -658,11 +713,17 @@ void event_field(const Cell* event, int32_t code, Cell* out) {
                     if (start != 0) percent::make_at(out, (m->gesture - start) / start + 1.0);
                     break;
                 }
+                case type::ime:
+                    string::load_at(out, reinterpret_cast<const uint8_t*>(m->text.data()), m->text.size(), 0);
+                    break;
                 case type::menu:
                     // The item's word: its whole symbol travels with the message.
                     if ((flags & 0xFFFF) != 0xFFFF && m->picked > 0)
                         cell::make(out, Type::word, context::global, static_cast<uint32_t>(m->picked),
                                    static_cast<uint32_t>(-1));
+                    break;
+                case type::scroll:  // where the bar's thumb is
+                    cell::make(out, Type::integer, 0, static_cast<uint32_t>(m->picked));
                     break;
                 case type::pan: case type::rotate: case type::two_tap: case type::press_tap:
                     integer::make_at(out, static_cast<int32_t>(std::lround(m->gesture)));
@@ -675,6 +736,7 @@ void event_field(const Cell* event, int32_t code, Cell* out) {
             break;
         }
         case 15:  // orientation: only scroll bars have one
+            if (t == type::scroll) *out = word_cell(m->vertical ? "vertical" : "horizontal");
             break;
         default:
             break;
@@ -682,6 +744,49 @@ void event_field(const Cell* event, int32_t code, Cell* out) {
 }
 
 // ---- made events back into native input ------------------------------------------------------------
+
+namespace {
+
+// The deepest native window under a point of a view's window that still belongs to the view
+// (a control's own windows, such as a button's input window or a list's rows), with the point
+// made relative to it: a made press lands where the user's would.
+GdkWindow* window_at(View* v, GdkWindow* w, double* x, double* y) {
+    for (GList* l = gdk_window_peek_children(w); l; l = l->next) {
+        GdkWindow* c = GDK_WINDOW(l->data);
+        if (!gdk_window_is_visible(c)) continue;
+        GtkWidget* owner = nullptr;
+        gdk_window_get_user_data(c, reinterpret_cast<gpointer*>(&owner));
+        if (!owner || view_of_widget(owner) != v) continue;
+        int cx = 0, cy = 0;
+        gdk_window_get_position(c, &cx, &cy);
+        int cw = gdk_window_get_width(c), ch = gdk_window_get_height(c);
+        if (*x < cx || *y < cy || *x >= cx + cw || *y >= cy + ch) continue;
+        *x -= cx;
+        *y -= cy;
+        return window_at(v, c, x, y);
+    }
+    return w;
+}
+
+// Tells a control that the pointer came into (or left) its window, as it would before a
+// user's press: a button clicks only when released with the pointer over it. Not an event of
+// the language's: it goes to the toolkit alone.
+void crossing(GdkWindow* w, GdkEventType type, double x, double y, bool post = false) {
+    GdkEvent* c = gdk_event_new(type);
+    c->crossing.window = GDK_WINDOW(g_object_ref(w));
+    c->crossing.send_event = TRUE;
+    c->crossing.x = x;
+    c->crossing.y = y;
+    c->crossing.mode = GDK_CROSSING_NORMAL;
+    c->crossing.detail = GDK_NOTIFY_ANCESTOR;
+    if (GdkSeat* seat = gdk_display_get_default_seat(gdk_window_get_display(w)))
+        gdk_event_set_device(c, gdk_seat_get_pointer(seat));
+    if (post) gdk_event_put(c);
+    else gtk_main_do_event(c);
+    gdk_event_free(c);
+}
+
+}  // namespace
 
 bool send_event(const Cell* event, bool post) {
     (void)post;
@@ -718,6 +823,11 @@ bool send_event(const Cell* event, bool post) {
     }
     x = to_device(x);
     y = to_device(y);
+    bool mouse = t != type::key && t != type::key_down && t != type::key_up;
+    GdkWindow* view_window = w;
+    if (mouse) w = window_at(v, w, &x, &y);
+    // A control with windows of its own (a button, a list) takes the press in one of them.
+    bool control = w != view_window;
     switch (t) {
         case type::down: case type::up: case type::mid_down: case type::mid_up: case type::alt_down:
         case type::alt_up: case type::aux_down: case type::aux_up: case type::dbl_click: {
@@ -785,6 +895,8 @@ bool send_event(const Cell* event, bool post) {
     int32_t saved = forced_flags;
     if (t >= type::key && t <= type::key_up)
         forced_flags = static_cast<int32_t>(f & (ev::control | ev::shift | ev::alt | ev::down | ev::alt_down | ev::mid_down));
+    bool button = e->type == GDK_BUTTON_PRESS || e->type == GDK_2BUTTON_PRESS || e->type == GDK_BUTTON_RELEASE;
+    if (control && button) crossing(w, GDK_ENTER_NOTIFY, x, y);
     if (post) {
         gdk_event_put(e);
         // GDK holds the last motion back until the window's next frame flushes it.
@@ -797,6 +909,9 @@ bool send_event(const Cell* event, bool post) {
         sending = was;
     }
     forced_flags = saved;
+    // After a release the pointer is where it really is again; a posted release is followed by
+    // a posted leave, which the filter passes to the control alone.
+    if (control && e->type == GDK_BUTTON_RELEASE) crossing(w, GDK_LEAVE_NOTIFY, x, y, post);
     gdk_event_free(e);
     return true;
 }

@@ -8,6 +8,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/handle.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "evaluator/object.h"
@@ -71,13 +72,26 @@ void on_destroy(GtkWidget*, gpointer data) {
     if (v->settle) g_source_remove(v->settle), v->settle = 0;
     if (v->handle) forget_view(v->handle), handle::leave(v->handle), v->handle = 0;
     if (v->slot) slots::free(v->slot), v->slot = 0;
-    if (v->im) g_object_unref(v->im), v->im = nullptr;
+    if (v->im) g_object_unref(v->im), v->im = nullptr, composing = false;
     if (v->cursor) g_object_unref(v->cursor), v->cursor = nullptr;
+}
+
+// The cursor goes on the view's native window and on the windows of the control inside it (an
+// entry's text area sets its own otherwise); the windows of child views keep theirs.
+void cursor_on(GdkWindow* g, View* v) {
+    gdk_window_set_cursor(g, v->cursor);
+    if (!v->cursor) return;  // without a cursor of the face's own, a control keeps its own
+    for (GList* l = gdk_window_peek_children(g); l; l = l->next) {
+        GdkWindow* c = GDK_WINDOW(l->data);
+        GtkWidget* owner = nullptr;
+        gdk_window_get_user_data(c, reinterpret_cast<gpointer*>(&owner));
+        if (owner && view_of_widget(owner) == v) cursor_on(c, v);
+    }
 }
 
 void apply_cursor(View* v) {
     GtkWidget* w = v->kind == Kind::window ? v->container : v->widget;
-    if (GdkWindow* g = gtk_widget_get_window(w)) gdk_window_set_cursor(g, v->cursor);
+    if (GdkWindow* g = gtk_widget_get_window(w)) cursor_on(g, v);
 }
 
 void on_realize(GtkWidget*, gpointer data) { apply_cursor(static_cast<View*>(data)); }
@@ -117,9 +131,33 @@ View* attach(GtkWidget* w, Kind kind) {
     return v;
 }
 
+}  // namespace
+
+// A container of child views that is exactly as large as its face says: a plain fixed
+// container would grow to hold children that reach past its edges, where a face clips them.
+struct ZuvSurface {
+    GtkFixed parent;
+};
+struct ZuvSurfaceClass {
+    GtkFixedClass parent_class;
+};
+G_DEFINE_TYPE(ZuvSurface, zuv_surface, GTK_TYPE_FIXED)
+
+namespace {
+void no_natural_size(GtkWidget*, gint* minimum, gint* natural) { *minimum = *natural = 0; }
+}  // namespace
+
+static void zuv_surface_class_init(ZuvSurfaceClass* k) {
+    GTK_WIDGET_CLASS(k)->get_preferred_width = no_natural_size;
+    GTK_WIDGET_CLASS(k)->get_preferred_height = no_natural_size;
+}
+static void zuv_surface_init(ZuvSurface*) {}
+
+namespace {
+
 // A container of child views with its own native window, painted by the backend.
 GtkWidget* new_surface() {
-    GtkWidget* f = gtk_fixed_new();
+    GtkWidget* f = GTK_WIDGET(g_object_new(zuv_surface_get_type(), nullptr));
     gtk_widget_set_has_window(f, TRUE);
     gtk_widget_set_app_paintable(f, TRUE);
     gtk_widget_add_events(f, view_events);
@@ -195,18 +233,54 @@ void set_window_size(View* v, double w, double h) {
     }
 }
 
+// A cursor drawn from an image: its pixels, with the pointer's hot spot at its centre as an
+// icon has it. Null (and one line said) for an image that no cursor can be made of.
+GdkCursor* cursor_of_image(const Cell* img) {
+    int32_t w = image::width(img), h = image::height(img);
+    const uint32_t* px = image::pixels(img);
+    if (w <= 0 || h <= 0 || !px) {
+        report_failure("no cursor can be made of an empty image");
+        return nullptr;
+    }
+    GdkPixbuf* pb = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, w, h);
+    if (!pb) {
+        report_failure("gdk_pixbuf_new failed!");
+        return nullptr;
+    }
+    guchar* out = gdk_pixbuf_get_pixels(pb);
+    int stride = gdk_pixbuf_get_rowstride(pb);
+    for (int32_t y = 0; y < h; ++y) {
+        guchar* row = out + y * stride;
+        for (int32_t x = 0; x < w; ++x) {
+            uint32_t p = px[y * w + x];  // 0xAARRGGBB, straight alpha
+            row[4 * x] = (p >> 16) & 0xFF;
+            row[4 * x + 1] = (p >> 8) & 0xFF;
+            row[4 * x + 2] = p & 0xFF;
+            row[4 * x + 3] = p >> 24;
+        }
+    }
+    GdkCursor* c = gdk_cursor_new_from_pixbuf(gdk_display_get_default(), pb, w / 2, h / 2);
+    g_object_unref(pb);
+    if (!c) report_failure("gdk_cursor_new_from_pixbuf failed!");
+    return c;
+}
+
 void set_options(View* v, const Cell* face) {
     if (v->cursor) g_object_unref(v->cursor), v->cursor = nullptr;
     Cell* o = face_facet(face, facet::options);
-    if (!o || !o->is(Type::block)) return;
-    Cell b = *o;
-    int32_t n = series::length(&b);
-    if (n % 2) return;
+    Cell b = o ? *o : Cell{};
+    int32_t n = o && o->is(Type::block) ? series::length(&b) : 0;
+    if (n % 2) n = 0;  // not key-value pairs: no cursor of its own, the parent's shows
     for (int32_t i = 0; i + 1 < n; i += 2) {
         Cell k = *(block::head(&b) + i), val = *(block::head(&b) + i + 1);
         if (!(k.is(Type::set_word) || k.is(Type::word)) ||
             symbol::resolve(k.int2()) != symbol::resolve(symbol::make("cursor")))
             continue;
+        if (val.is(Type::image)) {
+            if (v->cursor) g_object_unref(v->cursor), v->cursor = nullptr;
+            v->cursor = cursor_of_image(&val);
+            continue;
+        }
         const char* name = "default";
         if (word_is(&val, "I-beam")) name = "text";
         else if (word_is(&val, "hand")) name = "pointer";
@@ -215,6 +289,7 @@ void set_options(View* v, const Cell* face) {
         else if (word_is(&val, "resize-ew") || word_is(&val, "resize-we")) name = "ew-resize";
         if (v->cursor) g_object_unref(v->cursor);
         v->cursor = gdk_cursor_new_from_name(gdk_display_get_default(), name);
+        if (!v->cursor) report_failure("gdk_cursor_new_from_name failed!");
     }
     apply_cursor(v);
 }
@@ -259,6 +334,7 @@ void restack(const Cell* face) {
         gtk_fixed_put(GTK_FIXED(v->container), w, x, y);
         g_object_unref(w);
     }
+    raise_bars(v);  // the face's own bars stay over its children
 }
 
 void move_view(View* v, Cell* face) {
@@ -279,6 +355,7 @@ void resize_view(View* v, Cell* face) {
     v->kind_bits = as_pair ? (v->kind_bits | kind_bit::size_pair) : (v->kind_bits & ~kind_bit::size_pair);
     if (v->kind == Kind::window) set_window_size(v, w, h);
     else gtk_widget_set_size_request(v->widget, to_device(w), to_device(h));
+    place_bars(v);
 }
 
 void show_view(View* v, const Cell* face) {
@@ -426,7 +503,8 @@ uint32_t face_handle(const Cell* face) {
     Cell b = *s;
     if (series::length(&b) < 1) return 0;
     Cell* h = block::head(&b);
-    return h->is(Type::handle) ? handle::value_of(h) : 0;
+    // A screen face holds its monitor's handle there, which names no view.
+    return h->is(Type::handle) && handle::subtype_of(h) == handle::subtype::window ? handle::value_of(h) : 0;
 }
 
 // ---- creation ------------------------------------------------------------------------------------
@@ -497,6 +575,7 @@ uint32_t make_ridi(Cell* face, uint32_t parent_handle) {
         }
         gtk_widget_set_size_request(widget, to_device(w), to_device(h));
         gtk_fixed_put(GTK_FIXED(into), widget, to_device(x), to_device(y));
+        if (parent->bars[0]) raise_bars(parent);
         if (kind == Kind::group_box) {
             std::string text = text_of(face_facet(face, facet::text));
             gtk_frame_set_label(GTK_FRAME(widget), text.empty() ? nullptr : text.c_str());
@@ -508,9 +587,15 @@ uint32_t make_ridi(Cell* face, uint32_t parent_handle) {
         if ((mask & flag::focusable) && keys == widget) gtk_widget_set_can_focus(widget, TRUE);
         g_signal_connect(keys, "focus-in-event", G_CALLBACK(on_focus), nullptr);
         g_signal_connect(keys, "focus-out-event", G_CALLBACK(on_focus), nullptr);
+        // A face of the backend's own that asks to be scrollable gets bars; native controls
+        // scroll by themselves.
+        if ((mask & flag::scrollable) && v->container == widget && kind != Kind::group_box) make_bars(v);
         show_view(v, face);
     }
     g_signal_connect(kind == Kind::window ? v->container : widget, "realize", G_CALLBACK(on_realize), v);
+    // A control sets its own cursor when it is realised, after its holder: the face's comes again.
+    if (GtkWidget* keys = widgets::focus_widget(v); keys != widget)
+        g_signal_connect_after(keys, "realize", G_CALLBACK(on_realize), v);
     set_options(v, face);
     widgets::link_font(face);
     widgets::complete(v, face);
@@ -605,6 +690,39 @@ void apply(View* v, Cell* face, int32_t which) {
 }
 
 }  // namespace
+
+// ---- a new resolution ----------------------------------------------------------------------------
+
+namespace {
+
+// A face and its pane take their offsets and sizes again in device pixels at the new scale.
+void relayout_face(Cell* face_in) {
+    Cell face = *face_in;
+    View* v = view_of_handle(face_handle(&face));
+    if (!v) return;
+    apply(v, &face, facet::offset);
+    apply(v, &face, facet::size);  // a native control inside takes the new size too
+    gtk_widget_queue_draw(v->kind == Kind::window ? v->container : v->widget);
+    Cell* p = face_facet(&face, facet::pane);
+    if (!p || !p->is(Type::block)) return;
+    Cell pane = *p;
+    int32_t n = series::length(&pane);
+    for (int32_t i = 0; i < n; ++i) {
+        Cell child = *(block::head(&pane) + i);
+        if (child.is(Type::object)) relayout_face(&child);
+    }
+}
+
+}  // namespace
+
+void relayout_views() {
+    GList* tops = gtk_window_list_toplevels();
+    for (GList* l = tops; l; l = l->next) {
+        View* v = view_of_widget(GTK_WIDGET(l->data));
+        if (Cell* face = v && v->kind == Kind::window ? view_face(v) : nullptr) relayout_face(face);
+    }
+    g_list_free(tops);
+}
 
 void update_ridi(Cell* face_in) {
     Cell face = *face_in;

@@ -15,13 +15,18 @@
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
 #include "datatypes/pair.h"
+#include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
 #include "evaluator/context.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/object.h"
 #include "memory/symbol.h"
 #include "memory/stack.h"
+#include "library/boot.h"
+#include "runtime/print.h"
+#include "runtime/throw.h"
 #include "ridi/backend/gtk/backend.h"
 #include "ridi/backend/gtk/gui.h"
 
@@ -91,6 +96,51 @@ bool theme_color(GtkStyleContext* ctx, const char* name, Cell* out) {
     return true;
 }
 
+// The monitors changed (one added, removed, moved or resized): the language level reads its
+// screens again. An error there is printed and the program goes on.
+void on_monitors_changed(GdkScreen*, gpointer) {
+    Cell* platform = ridi_field("platform");
+    if (!platform || !platform->is(Type::object)) return;
+    Cell p = *platform;
+    Cell* fn = object::find_value(&p, symbol::make("refresh-screens"));
+    if (!fn || !fn->is(Type::function)) return;
+    Cell f = *fn, result;
+    Cell name = scalar::word_of("refresh-screens");
+    Cell* mark = stack::arguments_top;
+    try {
+        interpreter::apply_function(&f, &name, nullptr, 0, &result);
+    } catch (const runtime::Throw& t) {
+        std::string text = t.code == runtime::throw_error ? boot::describe_error(stack::top()) : "*** Throw in refresh-screens";
+        stack::arguments_top = mark;
+        runtime::print_line({text.c_str()});
+    }
+    stack::arguments_top = mark;
+}
+
+// The resolution as the toolkit's settings give it (the Xft resolution, in 1024ths of a dot
+// per inch), else the screen's; 96 when neither says.
+int32_t settings_dpi() {
+    gint xft = -1;
+    g_object_get(gtk_settings_get_default(), "gtk-xft-dpi", &xft, nullptr);
+    GdkScreen* s = gdk_screen_get_default();
+    double r = xft > 0 ? xft / 1024.0 : s ? gdk_screen_get_resolution(s) : -1;
+    return r > 0 ? static_cast<int32_t>(std::lround(r)) : 96;
+}
+
+// The resolution or the theme changed: the metrics, fonts and screens are read again and the
+// faces of every window laid out again at the new scale.
+void on_settings_changed(GObject*, GParamSpec* which, gpointer) {
+    bool resolution = std::strcmp(g_param_spec_get_name(which), "gtk-xft-dpi") == 0;
+    if (resolution) {
+        int32_t d = settings_dpi();
+        if (d == dpi) return;
+        set_dpi(d);
+    }
+    fill_system_ridi();
+    on_monitors_changed(nullptr, nullptr);
+    relayout_views();
+}
+
 }  // namespace
 
 bool available() { return init_state == 1; }
@@ -105,11 +155,11 @@ bool init() {
     gdk_event_handler_set(filter_event, nullptr, nullptr);
     // The Xft resolution (from the settings daemon or the X resources) as GTK's settings
     // read it; the screen's resolution is set from them once they exist.
-    gint xft = -1;
-    g_object_get(gtk_settings_get_default(), "gtk-xft-dpi", &xft, nullptr);
-    GdkScreen* s = gdk_screen_get_default();
-    double r = xft > 0 ? xft / 1024.0 : s ? gdk_screen_get_resolution(s) : -1;
-    set_dpi(r > 0 ? static_cast<int32_t>(std::lround(r)) : 96);
+    set_dpi(settings_dpi());
+    if (GdkScreen* s = gdk_screen_get_default())
+        g_signal_connect(s, "monitors-changed", G_CALLBACK(on_monitors_changed), nullptr);
+    for (const char* setting : {"notify::gtk-xft-dpi", "notify::gtk-theme-name", "notify::gtk-font-name"})
+        g_signal_connect(gtk_settings_get_default(), setting, G_CALLBACK(on_settings_changed), nullptr);
     clock_start(&paint_clock);
     return true;
 }

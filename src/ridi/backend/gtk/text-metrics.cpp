@@ -157,13 +157,17 @@ void update_scroller(Cell* scroller_in, int32_t which) {
     Cell* parent = face_facet(&sc, scroller_field::parent);
     if (!parent || !parent->is(Type::object)) return;
     Cell face = *parent;
-    Record* r = record_of(view_of_handle(face_handle(&face)));
-    if (!r) return;
+    View* v = view_of_handle(face_handle(&face));
+    Record* r = record_of(v);
     Cell* vert = face_facet(&sc, scroller_field::vertical);
     bool vertical = vert && logic::truth(vert);
-    GtkAdjustment* a = bar_of(r, vertical);
+    // A native control's own bars, or the bars of a scrollable face of the backend's own.
+    GtkWidget* own = !r && v ? v->bars[vertical ? 1 : 0] : nullptr;
+    GtkAdjustment* a = r ? bar_of(r, vertical) : own ? gtk_range_get_adjustment(GTK_RANGE(own)) : nullptr;
     if (!a) return;
     double value = 0;
+    Record none_;
+    if (!r) r = &none_;
     r->filling = true;
     switch (which) {
         case scroller_field::position:
@@ -181,7 +185,8 @@ void update_scroller(Cell* scroller_in, int32_t which) {
         case scroller_field::visible: {
             Cell* vis = face_facet(&sc, scroller_field::visible);
             bool on = vis && logic::truth(vis);
-            if (r->widget == Widget::scroller) gtk_widget_set_visible(r->body, on);
+            if (own) gtk_widget_set_visible(own, on), place_bars(v);
+            else if (r->widget == Widget::scroller) gtk_widget_set_visible(r->body, on);
             else if (GTK_IS_SCROLLED_WINDOW(r->body)) {
                 GtkPolicyType h, vv;
                 gtk_scrolled_window_get_policy(GTK_SCROLLED_WINDOW(r->body), &h, &vv);
