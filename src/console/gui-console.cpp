@@ -18,6 +18,7 @@
 #include "evaluator/context.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/object.h"
+#include "evaluator/trace.h"
 #include "library/boot.h"
 #include "library/routines.h"
 #include "library/sections.h"
@@ -35,6 +36,14 @@ namespace {
 // The root block's cell that holds the string the runtime printer's bytes are decoded into:
 // one string, cleared and reused for every piece. -1 until the hooks are installed.
 int32_t raw_text_index = -1;
+// Set by the zuv program's main: other programs that boot the language (the test runners)
+// keep the plain console's words whatever their standard input is.
+bool window_allowed = false;
+
+// The window is for a person at a desktop: the display opened and standard input is a
+// terminal (a pipe or a file is read by the plain console).
+bool display_and_person() { return window_allowed && ::isatty(0) == 1 && ridi::backend().has_display(); }
+
 // A print made while the terminal takes a print (its own tracing, a failing redraw) would
 // find it half-way through a line: it goes to no terminal.
 int32_t depth = 0;
@@ -132,6 +141,15 @@ Cell* get_caret_blink_time(Cell**) {
     return integer::push(ms);
 }
 
+Cell* window_console_q(Cell**) { return library::answer(display_and_person()); }
+
+// ask turns the tracer's events off while it waits: the keys typed are no steps of the
+// program being traced.
+Cell* set_tracing(Cell** a) {
+    interpreter::set_tracing(a[0]->data1 != 0);
+    return const_cast<Cell*>(&unset::shared);
+}
+
 Ref gui_console_context() {
     static Ref made = 0;
     if (made) return made;
@@ -139,6 +157,9 @@ Ref gui_console_context() {
     p.add_routines({
         {"gui-print-hooks", gui_print_hooks, R"~("Sends everything printed to the console's terminal")~",
          "runtime/add-output-hooks value-hook raw-hook"},
+        {"window-console?", window_console_q, R"~("Whether the console opens its window" return: [logic!])~",
+         "console/window-wanted?"},
+        {"set-tracing", set_tracing, "on [logic!]", "interpreter/set-tracing on"},
     });
     made = p.context();
     return made;
@@ -155,8 +176,10 @@ void bind_routines() {
 
 }  // namespace
 
+void allow_window() { window_allowed = true; }
+
 bool window_wanted() {
-    if (::isatty(0) != 1 || !ridi::backend().has_display()) return false;
+    if (!display_and_person()) return false;
     Cell* ctx = context::get_value_slot(symbol::make("gui-console-ctx"), context::global);
     return ctx && ctx->is(Type::object);
 }

@@ -8,6 +8,9 @@ namespace zuv::console {
 // at, the display opened, and the window's console is defined. Asked after the boot ran.
 bool window_wanted();
 
+// Lets the console open its window; only the zuv program's main calls it, before start-up.
+void allow_window();
+
 // Adds the window console's routines to the program; called by link().
 void link_gui();
 
