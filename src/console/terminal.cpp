@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "console/gui-console.h"
 #include "datatypes/logic.h"
 #include "datatypes/pair.h"
 #include "datatypes/string.h"
@@ -163,7 +164,10 @@ void bind_routines() {
     });
 }
 
-void launch() { boot::run_text("terminal-console-ctx/launch", nullptr, nullptr); }
+// The console opens its window when it can, else it runs on the terminal.
+void launch() {
+    boot::run_text(window_wanted() ? "gui-console-ctx/launch" : "terminal-console-ctx/launch", nullptr, nullptr);
+}
 
 }  // namespace
 
@@ -172,6 +176,7 @@ void set_terminal(const Terminal& terminal) { current = terminal; }
 
 void link() {
     boot::add_binder(bind_routines);
+    link_gui();
     boot::set_launcher(launch);
 }
 

@@ -35,6 +35,13 @@ const Source* sources = nullptr;
 int source_count = 0;
 std::vector<int32_t> section_roots;
 
+void stdout_print_hook(Cell* text, int32_t line_feed) {
+    std::string s = string::to_utf8(text);
+    stdio::write_bytes(s.data(), s.size());
+    if (line_feed) stdio::write_bytes("\n", 1);
+    stdio::flush_pending();
+}
+
 namespace {
 
 Launcher console_launcher = nullptr;
@@ -42,14 +49,6 @@ Launcher console_launcher = nullptr;
 std::vector<Binder>& binders() {
     static std::vector<Binder> list;
     return list;
-}
-
-// print and prin write to standard output when no console has taken over.
-void stdout_print_hook(Cell* text, int32_t line_feed) {
-    std::string s = string::to_utf8(text);
-    stdio::write_bytes(s.data(), s.size());
-    if (line_feed) stdio::write_bytes("\n", 1);
-    stdio::flush_pending();
 }
 
 // `make` before the boot sources define it: an action! whose spec checks nothing.

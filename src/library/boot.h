@@ -36,6 +36,10 @@ void set_launcher(Launcher launcher);
 using Binder = void (*)();
 void add_binder(Binder binder);
 
+// The print hook that writes printed text to standard output, installed at start-up; a
+// console that shows the text itself takes it away.
+void stdout_print_hook(Cell* text, int32_t line_feed);
+
 // Loads and evaluates one text in the global context; the last value goes into result.
 // name is the boot section's file name: a section with a private context (sections.h) has
 // its code bound to it. Language errors pass through as C++ exceptions (runtime::Throw).

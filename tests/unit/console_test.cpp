@@ -156,6 +156,9 @@ public:
         size.ws_row = 30;
         pid_ = forkpty(&fd_, nullptr, nullptr, &size);
         if (pid_ == 0) {
+            // The console on a terminal: with a display it would open its window instead.
+            unsetenv("DISPLAY");
+            unsetenv("WAYLAND_DISPLAY");
             execl(ZUV_EXECUTABLE, ZUV_EXECUTABLE, static_cast<char*>(nullptr));
             _exit(127);
         }
