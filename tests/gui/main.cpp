@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "console/terminal.h"
 #include "ridi/backend/gtk/gui.h"
 #include "ridi/draw/draw.h"
 #include "ridi/platform.h"
@@ -32,6 +33,8 @@ int main(int argc, char** argv) {
     zuv::ridi::link();
     zuv::draw::link();
     zuv::gui::link();
+    // The boot runs the console's sections too, whose natives the console brings.
+    zuv::console::link();
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
