@@ -94,10 +94,13 @@ protected:
     std::string file(const std::string& name) { return "%" + dir + "/" + name; }
 };
 
-// Answers the dialog as its accept button would, once its folder is read.
+// Clicks the dialog's accepting button (Open, Save, Select), once its folder is read.
 void accept(GtkWidget* d) {
     if (GTK_IS_FILE_CHOOSER(d)) spin_until([&] { return !folder_of(d).empty(); });
-    gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_ACCEPT);
+    GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(d), GTK_RESPONSE_ACCEPT);
+    if (!button) button = gtk_dialog_get_widget_for_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
+    ASSERT_NE(button, nullptr);
+    gtk_button_clicked(GTK_BUTTON(button));
 }
 
 TEST_F(Dialogs, EscapeCancelsEveryRequesterWithNone) {

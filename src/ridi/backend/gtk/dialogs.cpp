@@ -88,6 +88,10 @@ gboolean on_delete(GtkWidget*, GdkEvent*, gpointer data) {
     return TRUE;
 }
 
+// The answers that accept: our file dialogs' buttons, and the font dialog's own (its Select
+// button and a double-clicked font).
+bool accepted(gint response) { return response == GTK_RESPONSE_ACCEPT || response == GTK_RESPONSE_OK; }
+
 // Shows the dialog modally and waits for its answer. Our own loop: the blocking loops of
 // do-events keep their depth and quit counts, and a quit asked for meanwhile waits for them.
 gint run_modal(GtkWidget* dialog) {
@@ -218,7 +222,7 @@ void request_file(Cell* title, Cell* name, Cell* filter, bool save, bool multi, 
         if (save) gtk_file_chooser_set_current_name(chooser, file.c_str());
         else if (g_file_test(full.c_str(), G_FILE_TEST_EXISTS)) gtk_file_chooser_select_filename(chooser, full.c_str());
     }
-    if (run_modal(d) == GTK_RESPONSE_ACCEPT) {
+    if (accepted(run_modal(d))) {
         GSList* names = gtk_file_chooser_get_filenames(chooser);
         if (names && multi) {
             Cell* blk = block::push_new(static_cast<int32_t>(g_slist_length(names)));
@@ -249,7 +253,7 @@ void request_dir(Cell* title, Cell* dir, Cell*, bool keep, bool, Cell* out) {
     GtkFileChooser* chooser = GTK_FILE_CHOOSER(d);
     gtk_file_chooser_set_local_only(chooser, TRUE);
     open_in(chooser, start);
-    if (run_modal(d) == GTK_RESPONSE_ACCEPT) {
+    if (accepted(run_modal(d))) {
         gchar* chosen = gtk_file_chooser_get_filename(chooser);
         if (!chosen) chosen = gtk_file_chooser_get_current_folder(chooser);
         if (chosen) {
@@ -340,7 +344,7 @@ void request_font(Cell* font_in, Cell* selected, bool mono, Cell* out) {
     if (mono) gtk_font_chooser_set_filter_func(chooser, monospace_only, nullptr, nullptr);
     gtk_font_chooser_set_font_desc(chooser, start);
     pango_font_description_free(start);
-    if (run_modal(d) == GTK_RESPONSE_ACCEPT) {
+    if (accepted(run_modal(d))) {
         if (PangoFontDescription* got = gtk_font_chooser_get_font_desc(chooser)) {
             const char* fam = pango_font_description_get_family(got);
             double size = pango_font_description_get_size(got) / double(PANGO_SCALE);
