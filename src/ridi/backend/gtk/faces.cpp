@@ -309,7 +309,8 @@ void focus_selected(View* v, const Cell* face) {
     }
 }
 
-// Unlinks a face from the `parent` block of its font or para object.
+// Unlinks a face from the `parent` block of its font or para object; a font that no face
+// uses any more lets go of its native resources.
 void unlink_sub(Cell* face, int32_t which) {
     Cell* sub = face_facet(face, which);
     if (!sub || !sub->is(Type::object)) return;
@@ -320,6 +321,7 @@ void unlink_sub(Cell* face, int32_t which) {
     blk.data1 = 0;  // readers start from the head
     Cell f = *face;
     block::remove_value(&blk, &f, true);
+    if (which == facet::font && series::length(&blk) == 0) widgets::free_font(&obj);
 }
 
 // Frees what the backend holds for a face and for its pane, without closing anything.
