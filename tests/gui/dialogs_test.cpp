@@ -141,6 +141,36 @@ TEST_F(Dialogs, TheLoopCountersStayAndTheFacesGetNoInputMeanwhile) {
     EXPECT_EQ(gui::quit_requests, 0);
 }
 
+TEST_F(Dialogs, ADialogOpenedInsideAnotherLeavesTheFacesWithoutInputUntilBothAreAnswered) {
+    Cell win = face("w", "type: 'window offset: 40x40 size: 200x100");
+    realise(win);
+    show(win);
+    std::string inner;
+    size_t presses_between = 99;
+    std::string r = ask("request-file", [&](GtkWidget* d) {
+        if (shown == 2) {  // the inner one
+            press_key(d, GDK_KEY_Escape);
+            return;
+        }
+        Cell m = eval("mold request-font");
+        inner = string::to_utf8(&m);
+        GdkEvent* e = event_for(win, GDK_BUTTON_PRESS, 10, 10);
+        gdk_event_put(e);
+        gdk_event_free(e);
+        int rounds = 0;
+        spin_until([&] { return ++rounds > 40; });  // the press has long been handled by then
+        presses_between = of_type(gui::type::down).size();
+        press_key(d, GDK_KEY_Escape);
+    });
+    EXPECT_EQ(inner, "none");
+    EXPECT_EQ(r, "none");
+    EXPECT_EQ(presses_between, 0u);
+    // Afterwards the faces hear their input again.
+    GdkEvent* e = event_for(win, GDK_BUTTON_PRESS, 10, 10);
+    put(e);
+    EXPECT_EQ(of_type(gui::type::down).size(), 1u);
+}
+
 TEST_F(Dialogs, AnInitialPathOpensItsFolderWithTheNameChosen) {
     std::string folder, name;
     std::string r = ask("request-file/file " + file("b.txt"), [&](GtkWidget* d) {

@@ -25,6 +25,7 @@ namespace {
 
 std::function<void(GtkWidget*)> shown_hook;
 std::string kept_dir;  // the folder last chosen with the keep flag
+int32_t modal_depth = 0;  // dialogs running, one inside another when a timer opens one
 
 namespace font_field {
 constexpr int32_t name = 0, size = 1, style = 2;
@@ -101,9 +102,11 @@ gint run_modal(GtkWidget* dialog) {
     gulong closed = g_signal_connect(dialog, "delete-event", G_CALLBACK(on_delete), &run);
     gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
     if (GtkWindow* owner = foreground_window()) gtk_window_set_transient_for(GTK_WINDOW(dialog), owner);
-    gdk_event_handler_set(modal_filter, nullptr, nullptr);
+    if (modal_depth++ == 0) gdk_event_handler_set(modal_filter, nullptr, nullptr);
     struct Restore {
-        ~Restore() { gdk_event_handler_set(filter_event, nullptr, nullptr); }
+        ~Restore() {
+            if (--modal_depth == 0) gdk_event_handler_set(filter_event, nullptr, nullptr);
+        }
     } restore;
     gtk_window_present(GTK_WINDOW(dialog));
     if (shown_hook) shown_hook(dialog);
