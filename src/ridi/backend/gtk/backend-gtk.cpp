@@ -20,6 +20,8 @@
 #include "library/boot.h"
 #include "memory/stack.h"
 #include "ridi/backend/gtk/backend.h"
+#include "ridi/backend/gtk/camera.h"
+#include "ridi/backend/gtk/dialogs.h"
 #include "ridi/backend/gtk/gui.h"
 #include "ridi/backend/gtk/widgets.h"
 #include "ridi/draw/draw.h"
@@ -28,8 +30,6 @@
 namespace zuv::gui {
 
 namespace {
-
-[[noreturn]] void raise_not_done() { error::raise(error::id::internal_not_done); }
 
 class GtkBackend final : public ridi::Backend {
 public:
@@ -81,10 +81,15 @@ public:
     bool do_events(bool no_wait) override { return gui::do_events(no_wait); }
     void exit_event_loop() override { gui::exit_event_loop(); }
 
-    // The dialogs come with the native widget set.
-    void request_font(Cell*, Cell*, bool, Cell*) override { raise_not_done(); }
-    void request_file(Cell*, Cell*, Cell*, bool, bool, Cell*) override { raise_not_done(); }
-    void request_dir(Cell*, Cell*, Cell*, bool, bool, Cell*) override { raise_not_done(); }
+    void request_font(Cell* font, Cell* selected, bool mono, Cell* out) override {
+        gui::request_font(font, selected, mono, out);
+    }
+    void request_file(Cell* title, Cell* name, Cell* filter, bool save, bool multi, Cell* out) override {
+        gui::request_file(title, name, filter, save, multi, out);
+    }
+    void request_dir(Cell* title, Cell* dir, Cell* filter, bool keep, bool multi, Cell* out) override {
+        gui::request_dir(title, dir, filter, keep, multi, out);
+    }
 
     void set_dark_mode(Cell* face, bool dark) override { gui::set_dark_mode(face, dark); }
     bool support_dark_mode() override { return support_dark_mode_q(); }
@@ -153,6 +158,7 @@ Cell* capture(Cell* face) {
     if (kind_of_word(face_facet(face, facet::type)) == Kind::screen) return capture_screen(face);
     View* v = view_of_handle(face_handle(face));
     if (!v) return none::push();
+    if (camera_q(face_facet(face, facet::type))) return camera_snapshot(v);  // the current frame, not the view
     GtkWidget* w = v->kind == Kind::window ? v->container : v->widget;
     // Settle pending sizes first: a change made just before must show in the image.
     if (GtkWidget* top = gtk_widget_get_toplevel(w); GTK_IS_CONTAINER(top)) gtk_container_check_resize(GTK_CONTAINER(top));

@@ -22,6 +22,7 @@
 #include "memory/symbol.h"
 #include "memory/slots.h"
 #include "ridi/backend/gtk/backend.h"
+#include "ridi/backend/gtk/camera.h"
 #include "ridi/backend/gtk/gui.h"
 #include "ridi/backend/gtk/menus.h"
 #include "ridi/backend/gtk/widgets.h"
@@ -385,7 +386,8 @@ void focus_selected(View* v, const Cell* face) {
     }
 }
 
-// Unlinks a face from the `parent` block of its font or para object.
+// Unlinks a face from the `parent` block of its font or para object; a font that no face
+// uses any more lets go of its native resources.
 void unlink_sub(Cell* face, int32_t which) {
     Cell* sub = face_facet(face, which);
     if (!sub || !sub->is(Type::object)) return;
@@ -396,6 +398,7 @@ void unlink_sub(Cell* face, int32_t which) {
     blk.data1 = 0;  // readers start from the head
     Cell f = *face;
     block::remove_value(&blk, &f, true);
+    if (which == facet::font && series::length(&blk) == 0) widgets::free_font(&obj);
 }
 
 // Frees what the backend holds for a face and for its pane, without closing anything.
@@ -404,6 +407,7 @@ void free_face(Cell* face_in) {
     View* v = view_of_handle(face_handle(&face));
     if (!v) return;
     if (v->timer) g_source_remove(v->timer), v->timer = 0;
+    if (v->camera) camera_close(v);
     unlink_sub(&face, facet::font);
     unlink_sub(&face, facet::para);
     if (Cell* p = face_facet(&face, facet::pane); p && p->is(Type::block)) {
@@ -450,6 +454,11 @@ GtkWidget* make_widget(Cell* face, Kind kind, View** out, View* parent) {
             break;
         }
         default: {
+            if (camera_q(face_facet(face, facet::type))) {
+                w = camera_widget();
+                v = attach(w, kind);
+                break;
+            }
             if (auto native = widgets::widget_of(face_facet(face, facet::type)); native != widgets::Widget::none) {
                 w = widgets::make(face, native);
                 v = attach(w, kind);
@@ -599,6 +608,7 @@ uint32_t make_ridi(Cell* face, uint32_t parent_handle) {
     set_options(v, face);
     widgets::link_font(face);
     widgets::complete(v, face);
+    if (camera_q(face_facet(face, facet::type))) camera_open(v, face);
     Cell* rate = face_facet(face, facet::rate);
     if (rate && !rate->is(Type::none)) start_timer(v, rate);
     return v->handle;
@@ -685,6 +695,10 @@ void apply(View* v, Cell* face, int32_t which) {
         case facet::menu: set_menu_bar(v, face); break;
         case facet::options: set_options(v, face); break;
         default: break;
+    }
+    if (camera_q(face_facet(face, facet::type))) {
+        if (which == facet::selected) camera_selected(v, face);
+        else if (which == facet::image) camera_image(v, face);
     }
     widgets::apply(v, face, which);
 }

@@ -174,7 +174,8 @@ PangoFontDescription* make_font(Cell* font_in) {
     return d;
 }
 
-// gui/free-font: the native fonts go and the state becomes none; true when there were any.
+}  // namespace
+
 bool free_font(Cell* font_in) {
     Cell font = *font_in;
     Cell* st = field(&font, font_field::state);
@@ -193,6 +194,8 @@ bool free_font(Cell* font_in) {
     if (freed) cell::make(field(&font, font_field::state), Type::none);
     return freed;
 }
+
+namespace {
 
 // The face put into the font's parent block unless it is there already.
 void link_face(Cell* font_in, Cell* face_in) {

@@ -44,6 +44,9 @@ void style_widget(View* v, const Cell* face);
 // anti-aliasing) and gui/update-para (the para re-applied to the face's widget).
 void update_font(Cell* font, int32_t field);
 void update_para(Cell* face, int32_t field);
+// gui/free-font: the font's native resources go and its state becomes none; true when there
+// were any.
+bool free_font(Cell* font);
 // Makes (or finds) the font's native description and links the face to the font; null for
 // a value that is not a font.
 PangoFontDescription* face_font(Cell* face, Cell* font);
