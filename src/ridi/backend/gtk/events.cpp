@@ -228,8 +228,6 @@ View* key_target(View* v) {
 
 int32_t key_down(GdkEventKey* k, Message* m, bool press) {
     int32_t special = special_key(k->keyval);
-    // While a composition is open the keys belong to the input method: each is a character.
-    if (composing && press) special = -1;
     last_key = special;
     uint32_t c = special >= 0 ? static_cast<uint32_t>(special) : key_char(k->keyval, k->hardware_keycode);
     uint32_t own = 0;  // a modifier key counts itself as held while it is down
@@ -433,7 +431,10 @@ void filter_event(GdkEvent* e, gpointer) {
             View* k = sending ? v : key_target(v);
             m.target = k->handle;
             uint32_t target = k->handle;
-            go = key_down(&e->key, &m, press);
+            // While a composition is open the input method takes the keys: a press is no
+            // key-down of its own (its release still is a key-up).
+            if (press && composing) last_key = -1;
+            else go = key_down(&e->key, &m, press);
             View* top = top_view(view_of_handle(target));
             if (!go || !top) break;
             // Our own views take text through the window's input method; native text
