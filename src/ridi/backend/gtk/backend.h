@@ -56,6 +56,8 @@ struct View {
     GdkCursor* cursor = nullptr;
     GtkIMContext* im = nullptr;      // input method of a window
     GtkWidget* menu_bar = nullptr;   // a window's menu bar (menus.cpp)
+    GtkWidget* vbar = nullptr;       // a drawn `scrollable` face's own scroll bars (faces.cpp)
+    GtkWidget* hbar = nullptr;
     void* camera = nullptr;          // a camera face's device record (camera.cpp)
 };
 
@@ -81,6 +83,8 @@ struct Message {
     int32_t wheel = 0;     // wheel delta, 120 per notch, positive away from the user
     double gesture = 0;    // zoom scale or rotation angle
     int32_t picked = 0;
+    int32_t scroll_request = 0;  // a face's own scroll bar: 0 line back, 1 line on, 2 page back,
+    bool scroll_vertical = false;  // 3 page on, 5 dragged (picked: the position), 8 other
 };
 
 // Backend state (loop.cpp, events.cpp).
@@ -164,5 +168,10 @@ constexpr int32_t down = 1, up = 2, mid_down = 3, mid_up = 4, alt_down = 5, alt_
 // ---- painting (faces.cpp) -----------------------------------------------------------------------
 gboolean paint_view(GtkWidget* w, cairo_t* cr, gpointer);
 void start_timer(View* v, const Cell* rate);
+// A scroller! change for a drawn face's own bars (field: the scroller's 0-based position);
+// false when the face has none.
+bool update_face_bar(View* v, Cell* scroller, bool vertical, int32_t field);
+// True for a scroll bar a drawn face owns: GTK handles its input, the face hears `scroll`.
+bool face_bar_q(GtkWidget* w);
 
 }  // namespace zuv::gui

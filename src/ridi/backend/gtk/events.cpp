@@ -307,7 +307,7 @@ void filter_event(GdkEvent* e, gpointer) {
     if (e->any.window) gdk_window_get_user_data(e->any.window, reinterpret_cast<gpointer*>(&widget));
     View* v = widget ? view_of_widget(widget) : nullptr;
     if (!widget && e->type == GDK_DESTROY) v = window_destroyed_outside(e->any.window);
-    if (!v || !v->slot) {
+    if (!v || !v->slot || face_bar_q(widget)) {
         gtk_main_do_event(e);
         return;
     }
@@ -634,6 +634,11 @@ void event_field(const Cell* event, int32_t code, Cell* out) {
                 }
             } else if (t == type::wheel) {
                 *out = word_cell("wheel");
+            } else if (t == type::scroll) {
+                static const char* const along[] = {"up", "down", "page-up", "page-down"};
+                static const char* const across[] = {"left", "right", "page-left", "page-right"};
+                int32_t r = m->scroll_request;
+                *out = word_cell(r >= 0 && r <= 3 ? (m->scroll_vertical ? along : across)[r] : r == 5 ? "track" : "end");
             }
             break;
         }
@@ -664,6 +669,9 @@ void event_field(const Cell* event, int32_t code, Cell* out) {
                         cell::make(out, Type::word, context::global, static_cast<uint32_t>(m->picked),
                                    static_cast<uint32_t>(-1));
                     break;
+                case type::scroll:
+                    integer::make_at(out, m->picked);
+                    break;
                 case type::pan: case type::rotate: case type::two_tap: case type::press_tap:
                     integer::make_at(out, static_cast<int32_t>(std::lround(m->gesture)));
                     out->header = static_cast<uint32_t>(Type::integer);
@@ -675,6 +683,7 @@ void event_field(const Cell* event, int32_t code, Cell* out) {
             break;
         }
         case 15:  // orientation: only scroll bars have one
+            if (t == type::scroll) *out = word_cell(m->scroll_vertical ? "vertical" : "horizontal");
             break;
         default:
             break;

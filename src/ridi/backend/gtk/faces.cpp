@@ -3,6 +3,7 @@
 // freed with its children. Views are found from faces through the handle in their state
 // block, and faces from views through a slot; a view whose face is gone answers to nothing.
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -261,6 +262,63 @@ void restack(const Cell* face) {
     }
 }
 
+// ---- a drawn face's own scroll bars ------------------------------------------------------------
+// A `scrollable` base or rich-text face has a vertical bar on its right edge and a horizontal
+// one along its bottom, over its own drawing: the face keeps its whole size and the language
+// leaves room for them. The bars' moves come to the face as `scroll` events; where the bars
+// stand is the language's to say, through the face's scroller! objects.
+constexpr const char* face_bar_key = "zuv-face-bar";
+
+void place_bars(View* v) {
+    if (!v->vbar && !v->hbar) return;
+    int w = 0, h = 0;
+    gtk_widget_get_size_request(v->widget, &w, &h);
+    int bw = 0, bh = 0;
+    gtk_widget_get_preferred_width(v->vbar, nullptr, &bw);
+    gtk_widget_get_preferred_height(v->hbar, nullptr, &bh);
+    bool hshown = gtk_widget_get_visible(v->hbar), vshown = gtk_widget_get_visible(v->vbar);
+    int vh = std::max(1, h - (hshown ? bh : 0)), hw = std::max(1, w - (vshown ? bw : 0));
+    gtk_widget_set_size_request(v->vbar, bw, vh);
+    gtk_widget_set_size_request(v->hbar, hw, bh);
+    gtk_fixed_move(GTK_FIXED(v->container), v->vbar, std::max(0, w - bw), 0);
+    gtk_fixed_move(GTK_FIXED(v->container), v->hbar, 0, std::max(0, h - bh));
+}
+
+gboolean on_bar_change(GtkRange* range, GtkScrollType how, gdouble value, gpointer data) {
+    View* v = view_of_handle(GPOINTER_TO_UINT(data));
+    if (!v || !v->slot) return TRUE;
+    int32_t request = 8;
+    switch (how) {
+        case GTK_SCROLL_STEP_BACKWARD: case GTK_SCROLL_STEP_UP: case GTK_SCROLL_STEP_LEFT: request = 0; break;
+        case GTK_SCROLL_STEP_FORWARD: case GTK_SCROLL_STEP_DOWN: case GTK_SCROLL_STEP_RIGHT: request = 1; break;
+        case GTK_SCROLL_PAGE_BACKWARD: case GTK_SCROLL_PAGE_UP: case GTK_SCROLL_PAGE_LEFT: request = 2; break;
+        case GTK_SCROLL_PAGE_FORWARD: case GTK_SCROLL_PAGE_DOWN: case GTK_SCROLL_PAGE_RIGHT: request = 3; break;
+        case GTK_SCROLL_JUMP: request = 5; break;
+        default: break;
+    }
+    Message m = fallback_message(v->handle);
+    m.scroll_request = request;
+    m.scroll_vertical = GTK_WIDGET(range) == v->vbar;
+    // The bar's range is the language's positions plus one (see update_face_bar).
+    m.picked = static_cast<int32_t>(std::lround(std::clamp(value, -1e9, 1e9)));
+    make_event(&m, 0, type::scroll);
+    return TRUE;  // the bar moves when the language sets its scroller's position
+}
+
+void make_bars(View* v) {
+    for (bool vertical : {true, false}) {
+        GtkWidget* bar = gtk_scrollbar_new(vertical ? GTK_ORIENTATION_VERTICAL : GTK_ORIENTATION_HORIZONTAL, nullptr);
+        g_object_set_data(G_OBJECT(bar), face_bar_key, v);
+        gtk_widget_set_can_focus(bar, FALSE);  // the keys stay with the face
+        gtk_adjustment_configure(gtk_range_get_adjustment(GTK_RANGE(bar)), 1, 1, 2, 1, 1, 1);
+        g_signal_connect(bar, "change-value", G_CALLBACK(on_bar_change), GUINT_TO_POINTER(v->handle));
+        gtk_fixed_put(GTK_FIXED(v->container), bar, 0, 0);
+        gtk_widget_show(bar);
+        (vertical ? v->vbar : v->hbar) = bar;
+    }
+    place_bars(v);
+}
+
 void move_view(View* v, Cell* face) {
     double x, y;
     offset_of(face, &x, &y);
@@ -279,6 +337,7 @@ void resize_view(View* v, Cell* face) {
     v->kind_bits = as_pair ? (v->kind_bits | kind_bit::size_pair) : (v->kind_bits & ~kind_bit::size_pair);
     if (v->kind == Kind::window) set_window_size(v, w, h);
     else gtk_widget_set_size_request(v->widget, to_device(w), to_device(h));
+    place_bars(v);
 }
 
 void show_view(View* v, const Cell* face) {
@@ -497,6 +556,8 @@ uint32_t make_ridi(Cell* face, uint32_t parent_handle) {
         }
         gtk_widget_set_size_request(widget, to_device(w), to_device(h));
         gtk_fixed_put(GTK_FIXED(into), widget, to_device(x), to_device(y));
+        if ((mask & flag::scrollable) && (kind == Kind::base || kind == Kind::rich_text) && v->container == widget)
+            make_bars(v);
         if (kind == Kind::group_box) {
             std::string text = text_of(face_facet(face, facet::text));
             gtk_frame_set_label(GTK_FRAME(widget), text.empty() ? nullptr : text.c_str());
@@ -841,6 +902,49 @@ void draw_face(const Cell* face, const Cell* cmds) {
     if (!v || !v->draw_context || !cmds->is(Type::block)) return;
     Cell c = *cmds;
     draw::draw_on_cairo(static_cast<cairo_t*>(v->draw_context), &c, true);
+}
+
+bool face_bar_q(GtkWidget* w) { return w && g_object_get_data(G_OBJECT(w), face_bar_key); }
+
+bool update_face_bar(View* v, Cell* scroller, bool vertical, int32_t field) {
+    if (!v || !v->vbar) return false;
+    GtkWidget* bar = vertical ? v->vbar : v->hbar;
+    GtkAdjustment* a = gtk_range_get_adjustment(GTK_RANGE(bar));
+    auto number = [&](int32_t n, double* out) {
+        Cell* c = face_facet(scroller, n);
+        if (!c) return false;
+        if (c->is(Type::integer)) *out = c->int2();
+        else if (c->is(Type::float_) || c->is(Type::percent)) *out = c->float23();
+        else return false;
+        return std::isfinite(*out);
+    };
+    switch (field) {
+        case 0: {
+            double pos = 0;
+            if (number(0, &pos)) gtk_adjustment_set_value(a, pos);
+            break;
+        }
+        case 1: case 3: {
+            // The last position shows the last page: positions run from min to max - page + 1,
+            // so the bar's upper end is max + 1.
+            double page = 1, min = 1, max = 1;
+            number(1, &page);
+            number(2, &min);
+            number(3, &max);
+            page = std::max(1.0, page);
+            double upper = std::max(min, max) + 1;
+            gtk_adjustment_configure(a, gtk_adjustment_get_value(a), min, upper, 1, page, std::min(page, upper - min));
+            break;
+        }
+        case 4: {
+            Cell* c = face_facet(scroller, 4);
+            gtk_widget_set_visible(bar, c && logic::truth(c));
+            place_bars(v);
+            break;
+        }
+        default: break;
+    }
+    return true;
 }
 
 }  // namespace zuv::gui

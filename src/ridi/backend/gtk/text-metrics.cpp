@@ -157,10 +157,11 @@ void update_scroller(Cell* scroller_in, int32_t which) {
     Cell* parent = face_facet(&sc, scroller_field::parent);
     if (!parent || !parent->is(Type::object)) return;
     Cell face = *parent;
-    Record* r = record_of(view_of_handle(face_handle(&face)));
-    if (!r) return;
     Cell* vert = face_facet(&sc, scroller_field::vertical);
     bool vertical = vert && logic::truth(vert);
+    if (update_face_bar(view_of_handle(face_handle(&face)), &sc, vertical, which)) return;
+    Record* r = record_of(view_of_handle(face_handle(&face)));
+    if (!r) return;
     GtkAdjustment* a = bar_of(r, vertical);
     if (!a) return;
     double value = 0;
