@@ -331,6 +331,8 @@ FaceLayout* build(Cell* face) {
         pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
     }
     PangoAttrList* list = pango_attr_list_new();
+    // A word broken at the box's edge shows no hyphen: only the text's own characters are drawn.
+    pango_attr_list_insert(list, pango_attr_insert_hyphens_new(FALSE));
     if (font_value.is(Type::object)) {
         Cell* color = facet(&font_value, "color");
         if (color && color->is(Type::tuple))
