@@ -14,11 +14,9 @@
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/vector.h"
+#include "memory/upcalls.h"
 #include "memory/actions.h"
-#include "evaluator/context.h"
 #include "memory/error.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/trace.h"
 #include "memory/symbol.h"
 #include "memory/words-builtin.h"
 #include "memory/action-types.h"
@@ -29,7 +27,6 @@
 #include "memory/memory.h"
 #include "memory/sorting.h"
 #include "memory/stack.h"
-#include "reader/lexer-load.h"
 
 namespace zuv::series {
 
@@ -78,6 +75,24 @@ int32_t depth = 0;
 int32_t indent(Cell* buffer, int32_t n, int32_t budget) {
     for (int32_t i = 0; i < n; ++i) string::append_ascii(buffer, "    ");
     return budget - 4 * std::max(n, 0);
+}
+
+bool cycle(const Cell* value, Cell* buffer, int32_t* budget, bool molding) {
+    Ref node = value->is(Type::object) ? value->data1 : value->data2;
+    if (!cycle_stack::find(node)) return false;
+    std::string_view text = "...";
+    if (molding) {
+        switch (value->type()) {
+            case Type::block: case Type::hash: text = "[...]"; break;
+            case Type::paren: text = "(...)"; break;
+            case Type::map: text = "#[...]"; break;
+            case Type::object: text = "make object! [...]"; break;
+            default: break;
+        }
+    }
+    string::append_ascii(buffer, text);
+    *budget -= static_cast<int32_t>(text.size());
+    return true;
 }
 
 }  // namespace zuv::mold
@@ -392,7 +407,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t type) {
         case Type::string: {
             Cell* made = push_new(series::length(spec) / 4 + 1);
             int32_t consumed = 0;
-            lexer::scan_string(made, spec, false, &consumed);
+            upcall::calls.scan_string(made, spec, false, &consumed);
             *proto = *made;
             break;
         }
@@ -423,7 +438,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t type) {
 
 int32_t join_cells(Cell* value, Cell* buffer, bool molding, bool only, bool all, bool flat, Cell* part,
                    int32_t budget, char separator) {
-    if (cycle_stack::detect(value, buffer, &budget, molding)) return budget;
+    if (mold::cycle(value, buffer, &budget, molding)) return budget;
     cycle_stack::Scope scope;
     cycle_stack::push(value->data2);
     Cell b = *value;
@@ -492,7 +507,7 @@ int32_t mold_each(Cell* block, Cell* buffer, bool only, bool all, bool flat, Cel
 }
 
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {
-    if (cycle_stack::detect(value, buffer, &budget, true)) return budget;
+    if (mold::cycle(value, buffer, &budget, true)) return budget;
     if (!only) {
         string::append_char(buffer, '[');
         --budget;
@@ -880,8 +895,7 @@ SortRun* running = nullptr;
 // Calls a function! with two values through the interpreter; gives its result.
 Cell call_compare_function(const Cell* fn, const Cell* first, const Cell* second) {
     Cell args[2] = {*first, *second}, result;
-    interpreter::apply_function(fn, words::global::compare_callback_tag, args, 2, &result, nullptr,
-                                interpreter::callback::sort);
+    upcall::calls.apply(fn, words::global::compare_callback_tag, args, 2, &result, nullptr, upcall::callback::sort);
     return result;
 }
 

@@ -17,7 +17,7 @@
 #include "memory/error.h"
 #include "runtime/random.h"
 #include "memory/symbol.h"
-#include "evaluator/word.h"
+#include "datatypes/word.h"
 #include "memory/words-builtin.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"

@@ -17,10 +17,9 @@
 #include "datatypes/string-convert.h"
 #include "datatypes/vector.h"
 #include "datatypes/form.h"
+#include "memory/upcalls.h"
 #include "memory/actions.h"
 #include "memory/error.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/trace.h"
 #include "memory/symbol.h"
 #include "memory/words-builtin.h"
 #include "memory/action-types.h"
@@ -1465,7 +1464,7 @@ int32_t compare_by_function(const uint8_t* pa, const uint8_t* pb, int32_t, int32
         Cell args[2] = {record_value(run, b), record_value(run, a)};
         if (run.flags & sort_reverse) std::swap(args[0], args[1]);
         Cell result;
-        interpreter::apply_function(&run.function, nullptr, args, 2, &result, nullptr, interpreter::callback::sort);
+        upcall::calls.apply(&run.function, nullptr, args, 2, &result, nullptr, upcall::callback::sort);
         return answer_of(result);
     } catch (...) {
         run.failure = std::current_exception();

@@ -1,10 +1,10 @@
 // The word datatypes.
-#include "evaluator/word.h"
+#include "datatypes/word.h"
 
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/symbol.h"
 #include "memory/stack.h"
-#include "reader/lexer-load.h"
+#include "memory/upcalls.h"
 
 namespace zuv::word {
 
@@ -124,7 +124,7 @@ Cell* word_make(Cell* proto, Cell* spec, int32_t type) {
             // The name must scan as a word: #12 names no word.
             Cell* name = string::push_new(8);
             string::append_utf8(name, symbol::name(spec->int2()));
-            Cell v = lexer::load_value(name);
+            Cell v = upcall::calls.load_value(name);
             stack::pop(1);
             if (!is_plain_word(v.type())) {
                 Cell type_cell;
@@ -141,7 +141,7 @@ Cell* word_make(Cell* proto, Cell* spec, int32_t type) {
                 text = string::push_new(2);
                 string::append_char(text, static_cast<uint32_t>(spec->int2()));
             }
-            Cell v = lexer::load_value(text);
+            Cell v = upcall::calls.load_value(text);
             if (text != spec) stack::pop(1);
             if (!is_word_type(v.type())) error::raise(error::id::script_invalid_chars, spec);
             word::make_at(&r, v.int2(), t);

@@ -1,5 +1,5 @@
 // Contexts: word tables with parallel value slots; lookup, addition, get, set and binding.
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 
 #include "datatypes/block.h"
 #include "memory/error.h"
@@ -18,8 +18,6 @@ namespace {
 
 using memory::buffer_of;
 
-inline Ref table_of(Ref ctx) { return cell_of(ctx)->data1; }
-inline Ref words_of(Ref ctx) { return hashtable::record_of(table_of(ctx))->series; }
 
 Cell* values_base(Ref ctx) {
     Cell* c = cell_of(ctx);
@@ -91,12 +89,6 @@ Ref make_from_spec(const Cell* spec_in, bool on_stack_values, bool self, Kind ki
     return ctx;
 }
 
-int32_t size_of(Ref ctx) {
-    return static_cast<int32_t>(buffer_of(words_of(ctx))->used_bytes() / sizeof(Cell));
-}
-
-Cell* word_at(Ref ctx, int32_t index) { return buffer_of(words_of(ctx))->cells() + index; }
-
 Cell* value_at(Ref ctx, int32_t index) {
     Cell* v = values_base(ctx);
     return v ? v + index : nullptr;
@@ -132,7 +124,7 @@ Cell* add_global_word(int32_t symbol, bool case_flag, bool keep_spelling) {
     int32_t found = hashtable::find_word(table_of(global), symbol, case_flag, global, &index);
     if (found < 0) {
         found = index;
-        series::alloc_tail_cell(buffer_of(cell_of(global)->data2));
+        series::alloc_tail_cell(buffer_of(values_node(global)));
         // A case variant of a word already there shares that word's value.
         int32_t canonical = symbol::resolve(symbol);
         if (canonical != symbol) {
