@@ -14,6 +14,8 @@ namespace zuv::word {
 inline Ref binding_of(const Cell* w) { return w->data1; }
 inline int32_t symbol_of(const Cell* w) { return w->int2(); }
 inline int32_t index_of(const Cell* w) { return w->int3(); }
+inline void set_symbol(Cell* w, int32_t symbol) { w->data2 = static_cast<uint32_t>(symbol); }
+inline void set_index(Cell* w, int32_t index) { w->data3 = static_cast<uint32_t>(index); }
 inline void bind_to(Cell* w, Ref context, int32_t index) {
     w->data1 = context;
     w->data3 = static_cast<uint32_t>(index);
