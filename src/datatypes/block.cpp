@@ -11,14 +11,13 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/mold.h"
+#include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/vector.h"
+#include "memory/upcalls.h"
 #include "memory/actions.h"
-#include "evaluator/context.h"
 #include "memory/error.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/trace.h"
 #include "memory/symbol.h"
 #include "memory/words-builtin.h"
 #include "memory/action-types.h"
@@ -29,7 +28,6 @@
 #include "memory/memory.h"
 #include "memory/sorting.h"
 #include "memory/stack.h"
-#include "reader/lexer-load.h"
 
 namespace zuv::series {
 
@@ -80,6 +78,24 @@ int32_t indent(Cell* buffer, int32_t n, int32_t budget) {
     return budget - 4 * std::max(n, 0);
 }
 
+bool cycle(const Cell* value, Cell* buffer, int32_t* budget, bool molding) {
+    Ref node = value->is(Type::object) ? object::context_of(value) : series::node(value);
+    if (!cycle_stack::find(node)) return false;
+    std::string_view text = "...";
+    if (molding) {
+        switch (value->type()) {
+            case Type::block: case Type::hash: text = "[...]"; break;
+            case Type::paren: text = "(...)"; break;
+            case Type::map: text = "#[...]"; break;
+            case Type::object: text = "make object! [...]"; break;
+            default: break;
+        }
+    }
+    string::append_ascii(buffer, text);
+    *budget -= static_cast<int32_t>(text.size());
+    return true;
+}
+
 }  // namespace zuv::mold
 
 namespace zuv::block {
@@ -120,7 +136,7 @@ bool copyable_q(Type t) {
 }
 
 bool type_in_q(Type t, const Cell* types) {
-    if (types->is(Type::datatype)) return types->data1 == static_cast<uint32_t>(t);
+    if (types->is(Type::datatype)) return datatype::id_of(types) == static_cast<uint32_t>(t);
     return typeset::has(types, static_cast<uint32_t>(t));
 }
 
@@ -159,8 +175,8 @@ Source source_of(const Cell* target, const Cell* value, bool only) {
     Source s{*value, !only && family_q(value->type()), 1};
     if (!s.many) return s;
     s.count = series::length(&s.cell);
-    if (s.cell.data2 == target->data2 && s.count > 0) {
-        Ref copy = series::copy_part(s.cell.data2, s.cell.int1(), s.count);
+    if (series::node(&s.cell) == series::node(target) && s.count > 0) {
+        Ref copy = series::copy_part(series::node(&s.cell), s.cell.int1(), s.count);
         cell::make(&s.cell, Type::block, 0, copy, 0);
     }
     return s;
@@ -272,7 +288,7 @@ void insert_value(Cell* block, const Cell* value, bool advance, bool at_start) {
     *cell_at(block, at) = v;
     if (declined) hashtable::rebuild(table, n + 1);
     else if (table) hashtable::put(table, cell_at(block, at));
-    if (advance) block->data1 = static_cast<uint32_t>(at + 1);
+    if (advance) series::set_head(block, at + 1);
 }
 
 SeriesBuffer* truncate_at(Cell* block, int32_t index) {
@@ -327,12 +343,12 @@ Cell* clone(Cell* block, bool deep, bool paths) {
     series::buffer(result)->tail += static_cast<uint32_t>(n) * 16;
     if (!deep) return result;
     cycle_stack::Scope scope;
-    cycle_stack::push(src.data2);
+    cycle_stack::push(series::node(&src));
     for (int32_t k = 0; k < n; ++k) {
         Cell c = cell_copy(result, k);
         bool nested = c.is(Type::block) || (paths && family_q(c.type()) && !c.is(Type::hash));
         // A block that holds itself keeps its reference: there is nothing finite to copy.
-        if (!nested || cycle_stack::find(c.data2)) continue;
+        if (!nested || cycle_stack::find(series::node(&c))) continue;
         Cell* copy = clone(&c, true, paths);
         copy->header |= c.header & header::new_line;
         *cell_at(result, k) = *copy;
@@ -392,7 +408,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t type) {
         case Type::string: {
             Cell* made = push_new(series::length(spec) / 4 + 1);
             int32_t consumed = 0;
-            lexer::scan_string(made, spec, false, &consumed);
+            upcall::calls.scan_string(made, spec, false, &consumed);
             *proto = *made;
             break;
         }
@@ -423,9 +439,9 @@ Cell* to(Cell* proto, Cell* spec, int32_t type) {
 
 int32_t join_cells(Cell* value, Cell* buffer, bool molding, bool only, bool all, bool flat, Cell* part,
                    int32_t budget, char separator) {
-    if (cycle_stack::detect(value, buffer, &budget, molding)) return budget;
+    if (mold::cycle(value, buffer, &budget, molding)) return budget;
     cycle_stack::Scope scope;
-    cycle_stack::push(value->data2);
+    cycle_stack::push(series::node(value));
     Cell b = *value;
     int32_t n = series::length(&b);
     for (int32_t k = 0; k < n && k < series::length(&b); ++k) {
@@ -461,7 +477,7 @@ int32_t mold_each(Cell* block, Cell* buffer, bool only, bool all, bool flat, Cel
     bool closing_break = false;
     {
         cycle_stack::Scope scope;
-        cycle_stack::push(b.data2);
+        cycle_stack::push(series::node(&b));
         int32_t n = series::length(&b);
         for (int32_t k = 0; k < n && k < series::length(&b); ++k) {
             if (part && budget < 1) break;
@@ -492,7 +508,7 @@ int32_t mold_each(Cell* block, Cell* buffer, bool only, bool all, bool flat, Cel
 }
 
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {
-    if (cycle_stack::detect(value, buffer, &budget, true)) return budget;
+    if (mold::cycle(value, buffer, &budget, true)) return budget;
     if (!only) {
         string::append_char(buffer, '[');
         --budget;
@@ -511,15 +527,15 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
 namespace {
 
 int32_t compare_each(Cell* a, Cell* b, int32_t code) {
-    if (a->data2 == b->data2 && a->int1() == b->int1()) return 0;
+    if (series::node(a) == series::node(b) && a->int1() == b->int1()) return 0;
     if (code == op::same) return -1;
-    if (cycle_stack::find(a->data2)) return cycle_stack::find(b->data2) ? 0 : -1;
+    if (cycle_stack::find(series::node(a))) return cycle_stack::find(series::node(b)) ? 0 : -1;
     Cell x = *a, y = *b;
     int32_t n = series::length(&x), m = series::length(&y);
     if (n != m && equality_op(code)) return 1;
     cycle_stack::Scope scope;
-    cycle_stack::push(x.data2);
-    cycle_stack::push(y.data2);
+    cycle_stack::push(series::node(&x));
+    cycle_stack::push(series::node(&y));
     int32_t r = 0;
     for (int32_t k = 0; k < std::min(n, m) && r == 0; ++k) {
         if (k >= series::length(&x) || k >= series::length(&y)) break;  // a compare changed them
@@ -576,7 +592,7 @@ Cell* append_or_insert(Cell* series, Cell* value, int32_t part, bool only, int32
     else index_cells(series, at, at + count);
     series::notify_after(told, series, appending ? words::global::appended : words::global::inserted, value,
                          appending ? length : at, count);
-    series->data1 = appending ? 0 : static_cast<uint32_t>(std::min(at + count, series::buffer_length(series)));
+    series::set_head(series, appending ? 0 : std::min(at + count, series::buffer_length(series)));
     return series;
 }
 
@@ -609,7 +625,7 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     series::buffer(series)->tail = memory::ref(cell_at(series, static_cast<int32_t>(new_length)));
     if (Ref table = hash_table(series)) hashtable::rebuild(table, static_cast<int32_t>(new_length));
     series::notify_after(told, series, words::global::changed, value, at, count);
-    series->data1 = static_cast<uint32_t>(std::min<int64_t>(at + count, new_length));
+    series::set_head(series, std::min<int64_t>(at + count, new_length));
     return series;
 }
 
@@ -646,7 +662,7 @@ bool matches_at(const Cell* b, int32_t p, const Needle& nd, int32_t end) {
     if (p < 0 || p + nd.size > end) return false;
     Cell c = cell_copy(b, p);
     switch (nd.kind) {
-        case Needle::type: return c.type() == static_cast<Type>(nd.value.data1);
+        case Needle::type: return c.type() == static_cast<Type>(datatype::id_of(&nd.value));
         case Needle::types: return typeset::has(&nd.value, static_cast<uint32_t>(c.type()));
         case Needle::single: {
             Cell v = nd.value;
@@ -669,7 +685,7 @@ int32_t search(Cell* series, Cell* value, Cell* part, bool only, bool case_, boo
                bool reverse, bool match, Needle* out) {
     int32_t total = series::buffer_length(series);
     if (total == 0 || (series->int1() >= total && !reverse)) return -1;
-    if (series->int1() > total) series->data1 = static_cast<uint32_t>(total);
+    if (series::head(series) > total) series::set_head(series, total);
     int32_t head_at = series->int1();
     int32_t step = 1;
     if (skip) {
@@ -746,7 +762,7 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool sa
         else p += last || reverse ? 1 : step;
         p = std::min(p, series::buffer_length(series));
     }
-    series->data1 = static_cast<uint32_t>(p);
+    series::set_head(series, p);
     return series;
 }
 
@@ -836,7 +852,7 @@ Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
 }  // namespace
 
 Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
-    Ref source = series->data2;
+    Ref source = series::node(series);
     series::copy(series, result, part);
     if (!deep && !types) return result;
     if (result->is(Type::hash)) result->set_type(Type::block);
@@ -880,8 +896,7 @@ SortRun* running = nullptr;
 // Calls a function! with two values through the interpreter; gives its result.
 Cell call_compare_function(const Cell* fn, const Cell* first, const Cell* second) {
     Cell args[2] = {*first, *second}, result;
-    interpreter::apply_function(fn, words::global::compare_callback_tag, args, 2, &result, nullptr,
-                                interpreter::callback::sort);
+    upcall::calls.apply(fn, words::global::compare_callback_tag, args, 2, &result, nullptr, upcall::callback::sort);
     return result;
 }
 
@@ -962,7 +977,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* part, b
     if (part) {
         series::PartRange r = series::part_range(head_at, series::part_count(series, part), series::buffer_length(series));
         if (r.passed_first) {
-            series->data1 = 0;
+            series::set_head(series, 0);
             return series;
         }
         head_at = r.start;
@@ -987,7 +1002,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* part, b
             error::raise_refine_arg(words::refine::compare, compare_by);
         }
     }
-    series->data1 = static_cast<uint32_t>(head_at);
+    series::set_head(series, head_at);
     bool told = series::notify_before(series, words::global::sort, nullptr, head_at, count);
     SortRun run{*series, size, offset, (reverse ? sort_reverse : 0) | (all ? sort_all : 0),
                 case_ ? op::sort_case : op::sort, function, nullptr, nullptr};

@@ -9,6 +9,9 @@ namespace zuv::char_ {
 
 constexpr uint32_t max_code_point = 0x10FFFF;
 
+// The data word: the code point.
+inline uint32_t code_of(const Cell* c) { return c->data2; }
+
 Cell* make_in(Cell* block, uint32_t code_point);
 Cell* push(uint32_t code_point);
 

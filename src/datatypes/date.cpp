@@ -79,14 +79,14 @@ int64_t whole_seconds(double t) {
 
 void store(Cell* c, uint32_t w, double t) {
     c->set_type(Type::date);
-    c->data1 = w;
+    set_word(c, w);
     c->set_float23(t);
 }
 
 // The DateWord with its calendar date replaced by day number n.
 uint32_t redate(uint32_t w, int64_t n) { return from_days(n, zone_bits(w), has_time(w)); }
 
-double local_time(const Cell* c) { return to_local_time(time_of(c), zone_bits(c->data1)); }
+double local_time(const Cell* c) { return to_local_time(time_of(c), zone_bits(word_of(c))); }
 
 // Zone bits from hours and minutes; nothing when they cannot be held.
 bool zone_from(int32_t hours, int32_t minutes, bool negative, uint32_t* zone) {
@@ -215,18 +215,18 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
 
 Cell* random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        random::seed(static_cast<int32_t>(value->data1 + static_cast<uint32_t>(whole_seconds(time_of(value)))));
+        random::seed(static_cast<int32_t>(word_of(value) + static_cast<uint32_t>(whole_seconds(time_of(value)))));
         cell::make(value, Type::unset);
         return value;
     }
-    uint32_t w = value->data1;
+    uint32_t w = word_of(value);
     int32_t k = random::int_(secure, to_days(w));
     w = from_days(int64_t(k) - 1, zone_bits(w), has_time(w));
     store(value, w, time_of(value));
     if (has_time(w)) {
         uint32_t zone = static_cast<uint32_t>(secure ? random::secure_int() : random::next()) & bits::zone;
         if (!(zone & ~bits::zone_sign)) zone = 0;  // no "-00:00"
-        value->data1 = (w & ~bits::zone) | zone;
+        set_word(value, (w & ~bits::zone) | zone);
         double x;
         if (secure) {
             double a = random::secure_int(), b = random::secure_int();
@@ -240,7 +240,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
 }
 
 int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t budget, int32_t) {
-    uint32_t w = value->data1;
+    uint32_t w = word_of(value);
     int32_t y = year(w);
     const char* separator = y < 0 ? "/" : "-";
     budget = scalar::append_decimal(buffer, day(w), budget);
@@ -281,7 +281,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool, Cell* parent,
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {
     if (!b->is(Type::date)) return -2;
-    int64_t ka = to_days(a->data1), kb = to_days(b->data1);
+    int64_t ka = to_days(word_of(a)), kb = to_days(word_of(b));
     double ta = time_of(a), tb = time_of(b);
     if (ka == kb) {
         bool equal = op == 9 ? std::bit_cast<uint64_t>(ta) == std::bit_cast<uint64_t>(tb) : float_::almost_equal_q(ta, tb);
@@ -322,7 +322,7 @@ bool make_at(Cell* c, int32_t y, int32_t m, int32_t d, double time, int32_t zone
     uint32_t w = static_cast<uint32_t>(y) << 17 | static_cast<uint32_t>(m) << 12 | static_cast<uint32_t>(d) << 7 | zone;
     cell::make(c, Type::date, w);
     if (time_flag) {
-        c->data1 |= bits::has_time;
+        set_word(c, word_of(c) | bits::has_time);
         c->set_float23(to_utc_time(time, zone));
     }
     return true;
@@ -347,7 +347,7 @@ Cell* push(uint32_t w, double time) {
 }
 
 Cell* push_field(Cell* date, int32_t field) {
-    uint32_t w = date->data1;
+    uint32_t w = word_of(date);
     double u = local_time(date);
     switch (field) {
         case 1: return push(w & ~(bits::zone | bits::has_time), 0.0);
@@ -377,25 +377,25 @@ int32_t field_index(const Cell* word) {
 }
 
 void set_field(Cell* c, int32_t field, const Cell* value) {
-    uint32_t w = c->data1;
+    uint32_t w = word_of(c);
     int64_t days = to_days(w);
     switch (field) {
         case 1:
             if (!value->is(Type::date)) error::raise(error::id::script_invalid_arg, value);
             // The calendar date alone: this value keeps its zone, has-time and time.
-            c->data1 = (value->data1 & ~(bits::zone | bits::has_time)) | (w & (bits::zone | bits::has_time));
+            set_word(c, (word_of(value) & ~(bits::zone | bits::has_time)) | (w & (bits::zone | bits::has_time)));
             return;
         case 2: {
             int64_t y = integer_arg(value);
             if (y < min_year || y > max_year) out_of_range();
-            c->data1 = redate(w, days_long(y, month(w), day(w)));
+            set_word(c, redate(w, days_long(y, month(w), day(w))));
             return;
         }
         case 3: set_month(c, integer_arg(value)); return;
-        case 4: c->data1 = redate(w, days - day(w) + integer_arg(value)); return;
+        case 4: set_word(c, redate(w, days - day(w) + integer_arg(value))); return;
         case 5: case 12:
             set_zone(c, value, field == 12);
-            c->data1 |= bits::has_time;
+            set_word(c, word_of(c) | bits::has_time);
             return;
         case 6:
             if (value->is(Type::none)) {
@@ -403,32 +403,32 @@ void set_field(Cell* c, int32_t field, const Cell* value) {
                 return;
             }
             if (!value->is(Type::time)) error::raise(error::id::script_invalid_arg, value);
-            c->data1 |= bits::has_time;
+            set_word(c, word_of(c) | bits::has_time);
             set_time(c, value->float23(), true);
             return;
         case 7: case 8: case 9: {
             double t = time::set_field(time_of(c), field - 6, value);
-            c->data1 |= bits::has_time;
+            set_word(c, word_of(c) | bits::has_time);
             set_time(c, t, field == 7);
             return;
         }
-        case 10: c->data1 = redate(w, days - weekday_index(days) + integer_arg(value) - 1); return;
-        case 11: c->data1 = redate(w, int64_t(jan1_days(w)) + integer_arg(value) - 1); return;
+        case 10: set_word(c, redate(w, days - weekday_index(days) + integer_arg(value) - 1)); return;
+        case 11: set_word(c, redate(w, int64_t(jan1_days(w)) + integer_arg(value) - 1)); return;
         case 13: {
             int64_t week = integer_arg(value);
             int64_t jan1 = jan1_days(w);
             if (week <= 1) {
-                c->data1 = redate(w, jan1);
+                set_word(c, redate(w, jan1));
                 return;
             }
             int64_t s = (jan1 + 3) % 7;
             if (s < 0) s += 7;
-            c->data1 = redate(w, jan1 + 7 * week - s - 7);
+            set_word(c, redate(w, jan1 + 7 * week - s - 7));
             return;
         }
         case 14: {
             int32_t ignored;
-            c->data1 = redate(w, iso_week1_start(w, &ignored) + 7 * (int64_t(integer_arg(value)) - 1));
+            set_word(c, redate(w, iso_week1_start(w, &ignored) + 7 * (int64_t(integer_arg(value)) - 1)));
             return;
         }
         default: error::raise(error::id::script_invalid_path, value);
@@ -471,18 +471,18 @@ int32_t iso_week(uint32_t w) {
 
 void set_week(Cell* c, int32_t week) {
     int32_t ignored;
-    c->data1 = redate(c->data1, iso_week1_start(c->data1, &ignored) + 7 * int64_t(week) - 7);
+    set_word(c, redate(word_of(c), iso_week1_start(word_of(c), &ignored) + 7 * int64_t(week) - 7));
 }
 
 void set_weekday(Cell* c, int32_t k) {
-    int64_t days = to_days(c->data1);
-    c->data1 = redate(c->data1, days - weekday_index(days) + k - 1);
+    int64_t days = to_days(word_of(c));
+    set_word(c, redate(word_of(c), days - weekday_index(days) + k - 1));
 }
 
-void set_year_day(Cell* c, int32_t n) { c->data1 = redate(c->data1, int64_t(jan1_days(c->data1)) + n - 1); }
+void set_year_day(Cell* c, int32_t n) { set_word(c, redate(word_of(c), int64_t(jan1_days(word_of(c))) + n - 1)); }
 
 void set_month(Cell* c, int32_t m) {
-    c->data1 = redate(c->data1, days_rolled(year(c->data1), m, day(c->data1)));
+    set_word(c, redate(word_of(c), days_rolled(year(word_of(c)), m, day(word_of(c)))));
 }
 
 double to_local_time(double t, uint32_t zone) { return t + zone_seconds(zone); }
@@ -504,7 +504,7 @@ int64_t normalize_time(int64_t days, double* t, uint32_t zone) {
 }
 
 void set_time(Cell* c, double t, bool local) {
-    uint32_t w = c->data1;
+    uint32_t w = word_of(c);
     if (local) t = to_utc_time(t, zone_bits(w));
     int64_t days = normalize_time(to_days(w), &t, zone_bits(w));
     store(c, from_days(days, zone_bits(w), has_time(w)), t);
@@ -526,28 +526,28 @@ void set_zone(Cell* c, const Cell* value, bool keep_instant) {
     }
     uint32_t zone = static_cast<uint32_t>(hours < 0 ? -hours : hours) << 2 | static_cast<uint32_t>(minutes / 15 & 3);
     if (zone && negative) zone |= bits::zone_sign;
-    uint32_t w = c->data1;
+    uint32_t w = word_of(c);
     double t = time_of(c);
     if (keep_instant) {
         double local = t + zone_seconds(zone);
-        c->data1 = (w & ~bits::zone) | zone;
+        set_word(c, (w & ~bits::zone) | zone);
         set_time(c, local, true);
     } else {
         double local = to_local_time(t, zone_bits(w));
-        c->data1 = (w & ~bits::zone) | zone;
+        set_word(c, (w & ~bits::zone) | zone);
         c->set_float23(to_utc_time(local, zone));
     }
 }
 
 void difference(Cell* a, const Cell* b) {
-    double seconds = double(int64_t(to_days(a->data1)) - to_days(b->data1)) * 86400.0 + (time_of(a) - time_of(b));
+    double seconds = double(int64_t(to_days(word_of(a))) - to_days(word_of(b))) * 86400.0 + (time_of(a) - time_of(b));
     numeric::float_at(a, seconds, Type::time);
 }
 
 int64_t to_epoch(const Cell* c) {
     // Floor, not truncation: a stored time below zero (early in the day east of UTC) must
     // not move the instant a second forward.
-    return (int64_t(to_days(c->data1)) - days_long(1970, 1, 1)) * 86400 + whole_seconds(std::floor(time_of(c) + 0.5));
+    return (int64_t(to_days(word_of(c))) - days_long(1970, 1, 1)) * 86400 + whole_seconds(std::floor(time_of(c) + 0.5));
 }
 
 Cell* add_or_subtract(Cell* left, Cell* right, bool subtract) {
@@ -562,12 +562,12 @@ Cell* add_or_subtract(Cell* left, Cell* right, bool subtract) {
             break;
         case Type::date:
             if (!subtract) scalar::raise_not_related("add", Type::date);
-            days = to_days(right->data1);
+            days = to_days(word_of(right));
             seconds = time_of(right);
             break;
         default: scalar::raise_type(error::id::script_invalid_type, right->type());
     }
-    uint32_t w = left->data1;
+    uint32_t w = word_of(left);
     int64_t d = subtract ? int64_t(to_days(w)) - days : int64_t(to_days(w)) + days;
     double t = subtract ? time_of(left) - seconds : time_of(left) + seconds;
     d = normalize_time(d, &t, zone_bits(w));

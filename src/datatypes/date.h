@@ -20,6 +20,10 @@ constexpr uint32_t zone_sign = 0x40;
 // The years a DateWord holds.
 constexpr int32_t min_year = -16384, max_year = 16383;
 
+// The data words: the DateWord, and the time (words 2-3).
+inline uint32_t word_of(const Cell* c) { return c->data1; }
+inline void set_word(Cell* c, uint32_t w) { c->data1 = w; }
+
 inline int32_t year(uint32_t w) { return static_cast<int32_t>(w) >> 17; }
 inline int32_t month(uint32_t w) { return static_cast<int32_t>((w >> 12) & 0xF); }
 inline int32_t day(uint32_t w) { return static_cast<int32_t>((w >> 7) & 0x1F); }

@@ -14,17 +14,16 @@
 #include "datatypes/string.h"
 #include "datatypes/form.h"
 #include "memory/actions.h"
-#include "evaluator/context.h"
-#include "evaluator/function.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/object.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "datatypes/object.h"
 #include "memory/symbol.h"
-#include "evaluator/trace.h"
-#include "evaluator/word.h"
+#include "datatypes/word.h"
 #include "memory/action-types.h"
 #include "memory/collector.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
+#include "memory/upcalls.h"
 #include "runtime/fatal.h"
 #include "runtime/stdio.h"
 #include "runtime/throw.h"
@@ -45,8 +44,6 @@ enum Field { f_code, f_type, f_id, f_arg1, f_arg2, f_arg3, f_near, f_where, f_st
 Cell prototype;           // the error prototype object (made on first use)
 Cell catalogue_cell;      // the catalogue object once the boot code has made it
 
-Cell* values_of(Ref ctx) { return memory::buffer_of(context::cell_of(ctx)->data2)->cells(); }
-
 const Cell* catalogue() {
     if (catalogue_cell.is(Type::object)) return &catalogue_cell;
     if (!context::global) return nullptr;
@@ -64,10 +61,10 @@ void make_prototype() {
     object::make_at(&p, field_count);
     Cell* held = stack::push(&p);
     for (const char* name : field_names) {
-        int32_t index = context::add_word(held->data1, symbol::make(name));
-        values_of(held->data1)[index] = none::shared;
+        int32_t index = context::add_word(object::context_of(held), symbol::make(name));
+        context::block_values(object::context_of(held))[index] = none::shared;
     }
-    held->data2 = object::new_class_id();
+    object::set_class(held, object::new_class_id());
     prototype = *held;
     object::refresh_owner(&prototype);
     stack::pop(1);
@@ -76,16 +73,16 @@ void make_prototype() {
 // A new error object from the prototype, typed error!, in out.
 void new_error(Cell* out) {
     make_prototype();
-    Cell proto_ctx = *context::cell_of(prototype.data1);
+    Cell proto_ctx = *context::cell_of(object::context_of(&prototype));
     Ref ctx = context::create(field_count, false, true, &proto_ctx, context::kind_object);
-    cell::make(out, Type::error, ctx, prototype.data2, 0);
-    for (int32_t i = 0; i < field_count; ++i) values_of(ctx)[i] = none::shared;
+    cell::make(out, Type::error, ctx, object::class_of(&prototype), 0);
+    for (int32_t i = 0; i < field_count; ++i) context::block_values(ctx)[i] = none::shared;
     *context::owner_of(ctx) = *out;
 }
 
 // The word at index i of an object's context, as a word! bound to it.
 Cell word_of(const Cell* object, int32_t index) {
-    Cell w = *context::word_at(object->data1, index);
+    Cell w = *context::word_at(object::context_of(object), index);
     w.set_type(Type::word);
     w.header &= ~(context::bit::applied | header::new_line);
     return w;
@@ -93,8 +90,8 @@ Cell word_of(const Cell* object, int32_t index) {
 
 // The index of a word in an object, -1 when absent.
 int32_t index_in(const Cell* object, int32_t symbol) {
-    int32_t i = context::find_word(object->data1, symbol, true);
-    return i < 0 ? -1 : context::word_at(object->data1, i)->int3();
+    int32_t i = context::find_word(object::context_of(object), symbol, true);
+    return i < 0 ? -1 : context::word_at(object::context_of(object), i)->int3();
 }
 
 Cell field_word(const char* name) {
@@ -105,14 +102,14 @@ Cell field_word(const char* name) {
 
 // The category object at an index of the catalogue, into out; false when there is none.
 bool category_of(const Cell* cat, int32_t index, Cell* out) {
-    int32_t n = context::size_of(cat->data1);
+    int32_t n = context::size_of(object::context_of(cat));
     if (index < 0 || index >= n) return false;
-    *out = values_of(cat->data1)[context::word_at(cat->data1, index)->int3()];
+    *out = context::block_values(object::context_of(cat))[context::word_at(object::context_of(cat), index)->int3()];
     return out->is(Type::object);
 }
 
 void set_code(Cell* error, int32_t category, int32_t id) {
-    cell::make(&values_of(error->data1)[f_code], Type::integer, 0, static_cast<uint32_t>(category * 100 + id - 2));
+    cell::make(&context::block_values(object::context_of(error))[f_code], Type::integer, 0, static_cast<uint32_t>(category * 100 + id - 2));
 }
 
 }  // namespace
@@ -128,7 +125,7 @@ Cell* create(const Cell* category, const Cell* id, const Cell* arg1, const Cell*
     Cell* held = stack::push(&e);
     const Cell* args[3] = {arg1, arg2, arg3};
     for (int i = 0; i < 3; ++i)
-        if (args[i]) values_of(held->data1)[f_arg1 + i] = *args[i];
+        if (args[i]) context::block_values(object::context_of(held))[f_arg1 + i] = *args[i];
     Cell result = *held;
     stack::pop(2);
     return stack::push(&result);
@@ -138,7 +135,7 @@ bool code_known_q(int32_t code) {
     const Cell* cat = catalogue();
     Cell category;
     return cat && code >= 0 && category_of(cat, code / 100, &category) &&
-           code % 100 + 2 < context::size_of(category.data1);
+           code % 100 + 2 < context::size_of(object::context_of(&category));
 }
 
 void make(const Cell* spec_in, Cell* out) {
@@ -157,9 +154,9 @@ void make(const Cell* spec_in, Cell* out) {
         int32_t code = sh->int2();
         Cell category;
         if (!code_known_q(code) || !category_at(code / 100, &category)) error::raise(id::script_out_of_range, sh);
-        values_of(eh->data1)[f_code] = *sh;
-        values_of(eh->data1)[f_type] = word_of(cat, code / 100);
-        values_of(eh->data1)[f_id] = word_of(&category, code % 100 + 2);
+        context::block_values(object::context_of(eh))[f_code] = *sh;
+        context::block_values(object::context_of(eh))[f_type] = word_of(cat, code / 100);
+        context::block_values(object::context_of(eh))[f_id] = word_of(&category, code % 100 + 2);
     } else if (sh->is(Type::block) && series::length(sh) > 0 && block::head(sh)->is(Type::word)) {
         Cell type_word = *block::head(sh);
         int32_t ci = cat ? index_in(cat, type_word.int2()) : -1;
@@ -179,17 +176,16 @@ void make(const Cell* spec_in, Cell* out) {
             Cell f = spec_field("id");
             error::raise(id::script_invalid_spec_field, &f);
         }
-        values_of(eh->data1)[f_type] = word_of(cat, ci);
-        values_of(eh->data1)[f_id] = word_of(&category, ii);
+        context::block_values(object::context_of(eh))[f_type] = word_of(cat, ci);
+        context::block_values(object::context_of(eh))[f_id] = word_of(&category, ii);
         set_code(eh, ci, ii);
     } else if (sh->is(Type::block) && series::length(sh) > 0 && block::head(sh)->is(Type::set_word)) {
-        context::bind(sh, eh->data1, true);
-        stack::mark_native(&interpreter::body_word);
-        interpreter::eval_block(sh, true);
-        if (interpreter::pending) return;
+        context::bind(sh, object::context_of(eh), true);
+        upcall::calls.run_body(sh);
+        if (*upcall::calls.pending) return;
         stack::unwind();
         stack::pop(1);
-        Cell t = values_of(eh->data1)[f_type], i = values_of(eh->data1)[f_id];
+        Cell t = context::block_values(object::context_of(eh))[f_type], i = context::block_values(object::context_of(eh))[f_id];
         int32_t ci = cat && t.is(Type::word) ? index_in(cat, t.int2()) : -1;
         Cell category;
         if (ci < 0 || !category_at(ci, &category)) {
@@ -215,7 +211,7 @@ void make(const Cell* spec_in, Cell* out) {
         datatype::make_at(&t, static_cast<int>(Type::error));
         error::raise(id::script_bad_make_arg, &t, sh);
     }
-    values_of(eh->data1)[f_near] = interpreter::current_block;
+    context::block_values(object::context_of(eh))[f_near] = *upcall::calls.current_block;
     *out = *eh;
     stack::pop(2);
 }
@@ -224,13 +220,12 @@ void make(const Cell* spec_in, Cell* out) {
 Cell get_call_argument(int32_t index) {
     Cell word;
     stack::get_call_word(&word);
-    if (!word.data1 || word.int3() < 0) {
-        int32_t i = context::find_word(context::global, word.int2(), true);
+    if (!word::binding_of(&word) || word::index_of(&word) < 0) {
+        int32_t i = context::find_word(context::global, word::symbol_of(&word), true);
         if (i < 0) return none::shared;
-        word.data1 = context::global;
-        word.data3 = static_cast<uint32_t>(context::word_at(context::global, i)->int3());
+        word::bind_to(&word, context::global, context::word_at(context::global, i)->int3());
     }
-    Cell* fn = context::value_at(word.data1, word.int3());
+    Cell* fn = context::value_at(word::binding_of(&word), word::index_of(&word));
     if (!fn) return none::shared;
     switch (fn->type()) {
         case Type::native: case Type::action: case Type::op: case Type::function: case Type::routine:
@@ -242,15 +237,15 @@ Cell get_call_argument(int32_t index) {
 }
 
 void set_where(Cell* error, const Cell* word) {
-    if (!error->is(Type::error) || !error->data1) return;
-    Cell* w = &values_of(error->data1)[f_where];
+    if (!error->is(Type::error) || !object::context_of(error)) return;
+    Cell* w = &context::block_values(object::context_of(error))[f_where];
     if (w->is(Type::none)) *w = *word;
 }
 
 namespace {
 
 // A field of system/state, or null while there is no system object.
-Cell* state_field(const char* name) { return object::system_field({"state", name}); }
+Cell* state_field(const char* name) { return upcall::calls.system_field({"state", name}); }
 
 // How many call words an error report shows: system/state/stack-trace when it is a positive
 // integer, else none.
@@ -262,19 +257,19 @@ int32_t stack_trace_level() {
 }  // namespace
 
 void capture_stack(Cell* error) {
-    if (!error->is(Type::error) || !error->data1) return;
-    Cell position = values_of(error->data1)[f_stack];
+    if (!error->is(Type::error) || !object::context_of(error)) return;
+    Cell position = context::block_values(object::context_of(error))[f_stack];
     if (!position.is(Type::integer)) return;
     int32_t level = stack_trace_level();
     Cell* words = block::push_new(20);
     stack::collect_call_words(level > 0 ? level : 1, words, position.int2());
-    values_of(error->data1)[f_stack] = *words;
+    context::block_values(object::context_of(error))[f_stack] = *words;
     Cell* files = state_field("source-files");
     if (files && files->is(Type::block) && series::length(files) > 0) {
         Cell copy;
         Cell* held = stack::push(files);
         block::copy(held, &copy, nullptr, false, nullptr);
-        values_of(error->data1)[f_files] = copy;
+        context::block_values(object::context_of(error))[f_files] = copy;
         stack::pop(1);
     }
     stack::pop(1);
@@ -283,11 +278,11 @@ void capture_stack(Cell* error) {
 namespace {
 
 void before_unroll(Cell* error) {
-    if (!error->is(Type::error) || !error->data1) return;
+    if (!error->is(Type::error) || !object::context_of(error)) return;
     Cell word;
     stack::get_call_word(&word);
     set_where(error, &word);
-    Cell* st = &values_of(error->data1)[f_stack];
+    Cell* st = &context::block_values(object::context_of(error))[f_stack];
     if (!st->is(Type::block))
         cell::make(st, Type::integer, 0, static_cast<uint32_t>(stack::calls_top - stack::calls_bottom));
 }
@@ -309,7 +304,7 @@ int32_t form_error(Cell* error, Cell* buffer, Cell* part, int32_t budget) {
     Cell* eh = stack::push(&e);
     string::append_ascii(buffer, "*** ");
     const Cell* cat = catalogue();
-    Cell* fields = values_of(eh->data1);
+    Cell* fields = context::block_values(object::context_of(eh));
     Cell category = none::shared, message = none::shared;
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (cat && fields[f_type].is(Type::word)) {
@@ -321,7 +316,7 @@ int32_t form_error(Cell* error, Cell* buffer, Cell* part, int32_t budget) {
         // Unknown category or id: shown as an invalid error naming it.
         fields[f_arg1] = category.is(Type::object) ? fields[f_id] : fields[f_type];
         Cell internal = field_word("internal"), invalid = field_word("invalid-error");
-        fields = values_of(eh->data1);
+        fields = context::block_values(object::context_of(eh));
         fields[f_type] = internal;
         fields[f_id] = invalid;
         category = none::shared;
@@ -331,7 +326,7 @@ int32_t form_error(Cell* error, Cell* buffer, Cell* part, int32_t budget) {
     Cell title = category.is(Type::object) ? *object::find_value(&category, symbol::make("type")) : none::shared;
     if (title.is(Type::string)) string::concatenate(buffer, &title, -1, 0, false, 0);
     string::append_ascii(buffer, ": ");
-    fields = values_of(eh->data1);
+    fields = context::block_values(object::context_of(eh));
     bool syntax = fields[f_type].is(Type::word) &&
                   symbol::resolve(fields[f_type].int2()) == symbol::resolve(symbol::make("syntax"));
     if (message.is(Type::string)) {
@@ -355,7 +350,7 @@ int32_t form_error(Cell* error, Cell* buffer, Cell* part, int32_t budget) {
     }
     string::append_ascii(buffer, "\n*** Where: ");
     // Appending to the buffer may move the error's values: each field is read afresh.
-    fields = values_of(eh->data1);
+    fields = context::block_values(object::context_of(eh));
     Cell where = fields[f_where];
     if (where.is(Type::word)) {
         Cell* wh = stack::push(&where);
@@ -367,7 +362,7 @@ int32_t form_error(Cell* error, Cell* buffer, Cell* part, int32_t budget) {
         string::append_ascii(buffer, "???");
     }
     string::append_ascii(buffer, "\n*** Near : ");
-    fields = values_of(eh->data1);
+    fields = context::block_values(object::context_of(eh));
     Cell near = fields[f_near];
     if (near.is(Type::block) || near.is(Type::paren)) {
         Cell text;
@@ -383,7 +378,7 @@ int32_t form_error(Cell* error, Cell* buffer, Cell* part, int32_t budget) {
         actions::mold_dispatch(nh, buffer, true, false, true, nullptr, actions::no_limit, 0);
         stack::pop(1);
     }
-    fields = values_of(eh->data1);
+    fields = context::block_values(object::context_of(eh));
     Cell trace = fields[f_stack];
     if (int32_t level = stack_trace_level(); level > 0) {
         if (trace.is(Type::integer)) {
@@ -396,7 +391,7 @@ int32_t form_error(Cell* error, Cell* buffer, Cell* part, int32_t budget) {
             stack::pop(1);
         }
     }
-    fields = values_of(eh->data1);
+    fields = context::block_values(object::context_of(eh));
     Cell files = fields[f_files];
     if (files.is(Type::block)) {
         string::append_ascii(buffer, "\n*** Files: ");
@@ -448,21 +443,16 @@ int32_t compare_error(Cell* a, Cell* b, int32_t op) {
 bool build(Id id, const Cell* const args[3], Cell* out) {
     const Cell* cat = catalogue();
     if (!cat) return false;
-    int32_t n = context::size_of(cat->data1);
-    Cell category = id.category < n ? values_of(cat->data1)[context::word_at(cat->data1, id.category)->int3()]
+    int32_t n = context::size_of(object::context_of(cat));
+    Cell category = id.category < n ? context::block_values(object::context_of(cat))[context::word_at(object::context_of(cat), id.category)->int3()]
                                      : none::shared;
-    if (!category.is(Type::object) || id.index >= context::size_of(category.data1)) return false;
+    if (!category.is(Type::object) || id.index >= context::size_of(object::context_of(&category))) return false;
     Cell cw = word_of(cat, id.category);
     Cell iw = word_of(&category, id.index);
     Cell* e = create(&cw, &iw, args[0], args[1], args[2]);
     *out = *e;
     stack::pop(1);
-    if (interpreter::tracing) [[unlikely]] {
-        uint32_t code = interpreter::pending;  // kept aside during the event
-        interpreter::pending = 0;
-        interpreter::fire_event(interpreter::event::error, nullptr, -1, nullptr, out);
-        interpreter::pending = code;
-    }
+    if (upcall::calls.error_made) upcall::calls.error_made(out);
     return true;
 }
 

@@ -1,5 +1,6 @@
 // event!: made events and their fields, the shared table of event type words, and the
 // datatype's actions. A made event's 4-cell series is kept alive by the datatype's marker.
+#include "datatypes/path.h"
 #include "datatypes/event.h"
 
 #include <array>
@@ -11,9 +12,9 @@
 #include "datatypes/pair.h"
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
-#include "evaluator/context.h"
+#include "datatypes/word.h"
+#include "datatypes/context.h"
 #include "memory/error.h"
-#include "evaluator/interpreter.h"
 #include "memory/symbol.h"
 #include "memory/collector.h"
 #include "memory/datatype.h"
@@ -73,12 +74,12 @@ enum MadeCell : int32_t { made_face = 0, made_window, made_offset, made_picked }
 
 Cell made_series(const Cell* e) {
     Cell s;
-    series::make_at(&s, Type::block, e->data2);
+    series::make_at(&s, Type::block, message_of(e));
     return s;
 }
 
 void mark(Cell* c) {
-    if ((c->data3 & flag::made) && c->data2) collector::keep_series(&c->data2);
+    if (made_q(c) && message_of(c)) collector::keep_series(&c->data2);
 }
 
 int32_t field_code(const Cell* word) { return scalar::word_index(word, field_names); }
@@ -97,15 +98,15 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
         Cell key = block::head(&blk)[i];
         if (!key.is(Type::set_word) || i + 1 >= n) continue;
         Cell value = block::head(&blk)[++i];
-        if ((value.is(Type::word) || value.is(Type::get_word)) && value.data1) {
+        if ((value.is(Type::word) || value.is(Type::get_word)) && word::binding_of(&value)) {
             // A word that names a value stands for it; an unset one stays a word (type: click).
-            Cell* v = context::get_value_slot(value.int2(), value.data1);
+            Cell* v = context::get_value_slot(word::symbol_of(&value), word::binding_of(&value));
             if (v && !v->is(Type::unset)) value = *v;
         }
         if (scalar::word_is(&key, "type")) {
-            if (value.is(Type::word) || value.is(Type::lit_word)) e->data1 = static_cast<uint32_t>(code_of(&value));
+            if (value.is(Type::word) || value.is(Type::lit_word)) set_type_code(e, code_of(&value));
         } else if (scalar::word_is(&key, "key")) {
-            if (value.is(Type::char_)) e->data3 |= value.data2 & flag::key_mask;
+            if (value.is(Type::char_)) set_flags(e, flags_of(e) | (char_::code_of(&value) & flag::key_mask));
         } else if (scalar::word_is(&key, "flags")) {
             if (!value.is(Type::block)) continue;
             int32_t m = series::length(&value);
@@ -113,7 +114,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
                 Cell w = block::head(&value)[k];
                 if (!w.is(Type::word)) continue;
                 for (const FlagWord& f : flag_words)
-                    if (scalar::word_is(&w, f.name)) e->data3 |= f.bit;
+                    if (scalar::word_is(&w, f.name)) set_flags(e, flags_of(e) | f.bit);
             }
         } else if (scalar::word_is(&key, "face") || scalar::word_is(&key, "window")) {
             if (!value.is(Type::object)) continue;
@@ -135,7 +136,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
         Cell* s = block::push_new(4);  // held on the stack while the cells go in
         for (const Cell& c : kept) block::append(s, &c);
         e = s - 1;  // the event lies just below
-        e->data2 = s->data2;
+        set_message(e, s->data2);
         stack::pop(1);
     }
     (void)proto;
@@ -149,7 +150,7 @@ void made_field(const Cell* e, int32_t code, Cell* out) {
         case field::face: case field::window: case field::offset: case field::picked: {
             int32_t at = code == field::face ? made_face : code == field::window ? made_window
                        : code == field::offset ? made_offset : made_picked;
-            if (e->data2) {
+            if (message_of(e)) {
                 Cell s = made_series(e);
                 *out = *block::cell_at(&s, at);
             } else if (code == field::offset) {
@@ -162,7 +163,7 @@ void made_field(const Cell* e, int32_t code, Cell* out) {
             return;
         }
         case field::key: {
-            uint32_t k = e->data3 & flag::key_mask;
+            uint32_t k = flags_of(e) & flag::key_mask;
             if (k) cell::make(out, Type::char_, 0, k);
             else *out = none::shared;
             return;
@@ -182,15 +183,15 @@ Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool, Cell* parent,
     int32_t code = element->is(Type::word) ? field_code(element) : 0;
     if (!set_value) {
         if (!code) error::raise(error::id::script_invalid_path,
-                                interpreter::walked_path ? interpreter::walked_path : value, element);
+                                path::walked ? path::walked : value, element);
         Cell* out = stack::push_slot();
         get_field(value, code, out);
         return out;
     }
-    const Cell* path = interpreter::walked_path ? interpreter::walked_path : value;
+    const Cell* path = path::walked ? path::walked : value;
     if (code != field::type) error::raise(error::id::script_bad_path_set, path, element);
     if (!set_value->is(Type::word)) error::raise(error::id::script_bad_path_set, path, set_value);
-    value->data1 = static_cast<uint32_t>(code_of(set_value));
+    set_type_code(value, code_of(set_value));
     (void)parent;
     return set_value;
 }
@@ -226,7 +227,7 @@ int32_t code_of_symbol(int32_t symbol) {
 }
 
 int32_t code_of(const Cell* word) {
-    int32_t code = code_of_symbol(word->int2());
+    int32_t code = code_of_symbol(word::symbol_of(word));
     if (!code) error::raise(error::id::script_not_event_type, word);
     return code;
 }
@@ -244,9 +245,9 @@ Cell* make_at(Cell* c, int32_t type, uint32_t message, uint32_t flags) {
 void set_field_reader(FieldReader reader) { field_reader = reader; }
 
 void get_field(const Cell* e, int32_t code, Cell* out) {
-    uint32_t flags = e->data3;
+    uint32_t flags = flags_of(e);
     if (code == field::type) {
-        int32_t sym = word_of(e->int1());
+        int32_t sym = word_of(event::type_of(e));
         if (sym) cell::make(out, Type::word, 0, static_cast<uint32_t>(sym), static_cast<uint32_t>(-1));
         else *out = none::shared;  // a made event whose spec gave no type
         return;

@@ -46,6 +46,9 @@ inline int32_t type_of(const Cell* e) { return e->int1(); }
 inline uint32_t message_of(const Cell* e) { return e->data2; }
 inline uint32_t flags_of(const Cell* e) { return e->data3; }
 inline bool made_q(const Cell* e) { return (e->data3 & flag::made) != 0; }
+inline void set_type_code(Cell* e, int32_t code) { e->data1 = static_cast<uint32_t>(code); }
+inline void set_message(Cell* e, uint32_t message) { e->data2 = message; }
+inline void set_flags(Cell* e, uint32_t flags) { e->data3 = flags; }
 
 // The shared type table. code_of raises script/not-event-type for a word that names no type;
 // word_of gives the symbol id of a code's word, 0 for a code outside 1-35.

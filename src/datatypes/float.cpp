@@ -23,7 +23,7 @@
 #include "runtime/random.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
-#include "reader/number-scan.h"
+#include "datatypes/number-scan.h"
 
 namespace zuv {
 namespace {
@@ -328,9 +328,9 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
                 break;
             }
             const int32_t n = series::length(spec);
-            const lexer::FloatScan scan = lexer::scan_float_or_special(series::head_address(spec), static_cast<std::size_t>(n),
+            const number_scan::FloatScan scan = number_scan::scan_float_or_special(series::head_address(spec), static_cast<std::size_t>(n),
                                                             series::buffer(spec)->unit());
-            if (n == 0 || scan.error != lexer::ScanError::none) numeric::raise_bad_to_arg(target, spec);
+            if (n == 0 || scan.error != number_scan::ScanError::none) numeric::raise_bad_to_arg(target, spec);
             v = scan.value;
         }
     }

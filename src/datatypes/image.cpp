@@ -1,6 +1,7 @@
 // image!: pixels in a series buffer behind a small record; pixel access by index and pair,
 // planes, rectangles copied and blitted, molding, the codecs' value side and the drawing cache.
 // Buffers move on any allocation (a change handler too): pixel addresses are taken again after.
+#include "datatypes/path.h"
 #include "datatypes/image.h"
 
 #include <algorithm>
@@ -18,17 +19,16 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
+#include "memory/upcalls.h"
 #include "memory/actions.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/error.h"
-#include "evaluator/interpreter.h"
 #include "memory/symbol.h"
 #include "memory/words-builtin.h"
 #include "memory/collector.h"
 #include "memory/datatype.h"
 #include "memory/memory.h"
 #include "memory/stack.h"
-#include "io/file-io.h"
 #include "runtime/external.h"
 #include "runtime/print.h"
 
@@ -191,7 +191,7 @@ bool face_q(const Cell* object) {
     if (!slot || !function_q(slot->type())) return false;
     Cell fn = *slot, args[1] = {*object}, answer;
     Cell name = scalar::word_of("face?");
-    interpreter::apply_function(&fn, &name, args, 1, &answer);
+    upcall::calls.apply(&fn, &name, args, 1, &answer, nullptr, 0);
     return answer.is(Type::logic) && logic::get(&answer);
 }
 
@@ -456,7 +456,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool, Cell*, Cell*,
     int32_t format = plane_of(element);
     bool size = format < 0 && scalar::word_is(element, "size");
     if ((format < 0 && !size) || (size && set_value)) {
-        const Cell* path = interpreter::walked_path ? interpreter::walked_path : value;
+        const Cell* path = path::walked ? path::walked : value;
         error::raise(error::id::script_invalid_path, path, element);
     }
     if (size) {
@@ -683,7 +683,7 @@ Cell* decode_source(Cell* value) {
         return decode_binary(bytes);
     }
     if (!value->is(Type::file)) error::raise(error::id::script_invalid_arg, value);
-    std::optional<std::string> contents = file_io::read_file(file::to_os_path(value), -1, -1);
+    std::optional<std::string> contents = upcall::calls.read_file(file::to_os_path(value));
     if (contents) {
         auto* data = reinterpret_cast<const uint8_t*>(contents->data());
         image_codec::Decoded d = image_codec::decode({data, contents->size()});

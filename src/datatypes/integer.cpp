@@ -18,7 +18,7 @@
 #include "memory/symbol.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
-#include "reader/number-scan.h"
+#include "datatypes/number-scan.h"
 #include "runtime/fatal.h"
 
 namespace zuv::integer {
@@ -87,10 +87,10 @@ int32_t from_binary(Cell* bin) {
 }
 
 int32_t from_text(Cell* text) {
-    const lexer::IntegerScan scan =
-        lexer::scan_integer(series::head_address(text), static_cast<std::size_t>(series::length(text)),
+    const number_scan::IntegerScan scan =
+        number_scan::scan_integer(series::head_address(text), static_cast<std::size_t>(series::length(text)),
                             series::buffer(text)->unit());
-    if (scan.error != lexer::ScanError::none) numeric::raise_bad_to_arg(Type::integer, text);
+    if (scan.error != number_scan::ScanError::none) numeric::raise_bad_to_arg(Type::integer, text);
     return scan.value;
 }
 

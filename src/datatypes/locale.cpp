@@ -8,7 +8,8 @@
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/object.h"
+#include "memory/case-folding.h"
+#include "memory/upcalls.h"
 #include "memory/symbol.h"
 
 namespace zuv::locale {
@@ -37,20 +38,9 @@ constexpr std::string_view currencies[] = {
 };
 static_assert(std::size(currencies) == 170);
 
-bool same_code(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-        if (x != y) return false;
-    }
-    return true;
-}
-
 // system/locale/currencies/list, or null before it exists.
 Cell* currency_list() {
-    Cell* list = object::system_field({"locale", "currencies", "list"});
+    Cell* list = upcall::calls.system_field({"locale", "currencies", "list"});
     return list && list->is(Type::block) ? list : nullptr;
 }
 
@@ -64,7 +54,7 @@ std::string word_text(const Cell* c) {
 
 std::optional<std::string> month_name(int32_t m) {
     if (m < 1 || m > 12) return std::nullopt;
-    Cell* list = object::system_field({"locale", "months"});
+    Cell* list = upcall::calls.system_field({"locale", "months"});
     if (!list) return std::string(months[m - 1]);
     if (!list->is(Type::block) || m > series::length(list)) return std::nullopt;
     Cell* name = block::head(list) + (m - 1);
@@ -88,19 +78,19 @@ int32_t currency_index(std::string_view code_in) {
     Cell* list = currency_list();
     if (!list) {
         for (int32_t i = 0; i < static_cast<int32_t>(std::size(currencies)); ++i)
-            if (same_code(currencies[i], code)) return i + 1;
+            if (case_folding::same_ascii_ci(currencies[i], code)) return i + 1;
         return 0;
     }
     int32_t n = series::length(list);
     for (int32_t i = 0; i < n; ++i) {
         Cell* c = block::head(list) + i;
-        if (scalar::any_word_q(c->type()) && same_code(word_text(c), code)) return i + 1;
+        if (scalar::any_word_q(c->type()) && case_folding::same_ascii_ci(word_text(c), code)) return i + 1;
     }
     return 0;
 }
 
 int32_t money_digits() {
-    Cell* digits = object::system_field({"options", "money-digits"});
+    Cell* digits = upcall::calls.system_field({"options", "money-digits"});
     return digits && digits->is(Type::integer) ? digits->int2() : 2;
 }
 

@@ -14,7 +14,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "memory/actions.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/error.h"
 #include "memory/symbol.h"
 #include "memory/words-builtin.h"
@@ -22,7 +22,6 @@
 #include "memory/datatype.h"
 #include "memory/hashtable.h"
 #include "memory/stack.h"
-#include "reader/lexer-load.h"
 
 namespace zuv::map {
 
@@ -84,13 +83,15 @@ void check_keys(const Cell* block, int32_t from, int32_t n) {
 void build(Cell* c, const Cell* block, int32_t size) {
     Cell b = *block;
     Ref table = hashtable::make(std::max(size, series::buffer_length(&b)), &b, hashtable::kind_map, 0);
-    cell::make(c, Type::map, 0, b.data2, table);
+    cell::make(c, Type::map, 0, series::node(&b), table);
 }
 
 void prepare_hook(Cell* key) { prepare_key(key, key); }
 
-// The reader's map literal: false when a key cannot be a map key.
-bool load_hook(Cell* block) {
+
+}  // namespace
+
+bool make_from_loaded(Cell* block) {
     int32_t n = series::length(block);
     if (n % 2) return false;
     for (int32_t k = 0; k < n; k += 2)
@@ -100,8 +101,6 @@ bool load_hook(Cell* block) {
     block->header |= line;
     return true;
 }
-
-}  // namespace
 
 // =============================================================================================
 // Keys
@@ -127,7 +126,7 @@ void prepare_key(Cell* key, const Cell* accessed) {
         // A private copy: later changes to the caller's series must not reach the map.
         Cell source = *key;
         int32_t n = std::max(series::length(&source), 0);
-        Ref node = series::copy_part(source.data2, source.int1(), n);
+        Ref node = series::copy_part(series::node(&source), series::head(&source), n);
         cell::make(key, t, 0, node, 0);
     } else if (t == Type::word || t == Type::lit_word || t == Type::get_word) {
         key->set_type(Type::set_word);
@@ -286,7 +285,7 @@ Cell* reflect(Cell* m, int32_t field) {
 // form, mold
 
 int32_t mold(Cell* m, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {
-    if (cycle_stack::detect(m, buffer, &budget, true)) return budget;
+    if (mold::cycle(m, buffer, &budget, true)) return budget;
     Cell map = *m;
     if (!only) {
         string::append_ascii(buffer, flat ? "#[" : "#[\n");
@@ -295,7 +294,7 @@ int32_t mold(Cell* m, Cell* buffer, bool only, bool all, bool flat, Cell* part, 
     int32_t level = indent + 1;
     {
         cycle_stack::Scope scope;
-        cycle_stack::push(map.data2);
+        cycle_stack::push(series::node(&map));
         bool first = true;
         each_live(&map, [&](Cell key, Cell value) {
             if (part && budget < 1) return false;
@@ -325,10 +324,10 @@ int32_t mold(Cell* m, Cell* buffer, bool only, bool all, bool flat, Cell* part, 
 }
 
 int32_t form(Cell* m, Cell* buffer, Cell* part, int32_t budget) {
-    if (cycle_stack::detect(m, buffer, &budget, false)) return budget;
+    if (mold::cycle(m, buffer, &budget, false)) return budget;
     Cell map = *m;
     cycle_stack::Scope scope;
-    cycle_stack::push(map.data2);
+    cycle_stack::push(series::node(&map));
     bool first = true;
     each_live(&map, [&](Cell key, Cell value) {
         if (part && budget < 1) return false;
@@ -374,17 +373,17 @@ bool pair_in_q(const Cell* b, const Cell* key, const Cell* value, bool strict) {
 
 int32_t compare(Cell* a, Cell* b, int32_t code) {
     if (!b->is(Type::map)) return -2;
-    if (code == op::sort || code == op::sort_case) return a->data2 == b->data2 ? 0 : (a->data2 < b->data2 ? -1 : 1);
-    if (a->data2 == b->data2 && a->data1 == b->data1) return 0;
+    if (code == op::sort || code == op::sort_case) return series::node(a) == series::node(b) ? 0 : (series::node(a) < series::node(b) ? -1 : 1);
+    if (series::node(a) == series::node(b) && series::head(a) == series::head(b)) return 0;
     if (code == op::same) return 1;
-    if (cycle_stack::find(a->data2)) return cycle_stack::find(b->data2) ? 0 : 1;
+    if (cycle_stack::find(series::node(a))) return cycle_stack::find(series::node(b)) ? 0 : 1;
     int32_t n = size(a), m = size(b);
     if (n != m) return equality_op(code) ? 1 : (n < m ? -1 : 1);
     if (n == 0) return 0;
     Cell x = *a, y = *b;
     cycle_stack::Scope scope;
-    cycle_stack::push(x.data2);
-    cycle_stack::push(y.data2);
+    cycle_stack::push(series::node(&x));
+    cycle_stack::push(series::node(&y));
     int32_t result = 0;
     each_live(&x, [&](Cell key, Cell value) {
         if (!pair_in_q(&y, &key, &value, code == op::strict_equal)) result = 1;
@@ -407,19 +406,19 @@ Cell* copy(Cell* m, Cell* result, Cell*, bool deep, Cell* types) {
     Cell* source = stack::push(m);  // the source's table stays whole while copying
     cycle_stack::Scope scope;
     if (types) {
-        if (cycle_stack::find(source->data2)) {
+        if (cycle_stack::find(series::node(source))) {
             cycle_stack::reset();
             error::raise(error::id::internal_no_cycle);
         }
-        cycle_stack::push(source->data2);
+        cycle_stack::push(series::node(source));
     }
     Cell whole;
-    cell::make(&whole, Type::block, 0, source->data2, 0);
+    cell::make(&whole, Type::block, 0, series::node(source), 0);
     Cell* copied = stack::push(&whole);
     block::copy(copied, copied, nullptr, deep && !types, nullptr);
     if (types) block::copy_deep_types(copied, 1, series::buffer_length(copied), 2, true, types);
-    Ref table = hashtable::copy(table_of(source), copied->data2);
-    cell::make(result, Type::map, 0, copied->data2, table);
+    Ref table = hashtable::copy(table_of(source), series::node(copied));
+    cell::make(result, Type::map, 0, series::node(copied), table);
     stack::pop(2);
     return result;
 }
@@ -484,7 +483,6 @@ void init() {
         .select = select,
     });
     hashtable::prepare_map_key = prepare_hook;
-    lexer::map_hook = load_hook;
 }
 
 }  // namespace zuv::map

@@ -19,6 +19,9 @@ void prepare_key(Cell* key, const Cell* accessed);
 // last value winning), or over a new empty block of size cells when block is null. The
 // block should be one the collector sees; raises script/invalid-path for a bad key.
 void make_at(Cell* c, Cell* block, int32_t size);
+// Turns a block the reader loaded into a map! in place; false when its length is odd or a key
+// cannot be a map key.
+bool make_from_loaded(Cell* block);
 Cell* push(const Cell* m);
 // The number of live pairs.
 int32_t size(const Cell* m);

@@ -18,7 +18,7 @@
 #include "memory/action-types.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
-#include "reader/number-scan.h"
+#include "datatypes/number-scan.h"
 
 namespace zuv::money {
 
@@ -215,7 +215,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
             Cell text = *spec;
             int32_t n = series::length(&text);
             uint32_t unit_size = series::buffer(&text)->unit();
-            auto scanned = lexer::scan_money(series::head_address(&text), static_cast<std::size_t>(n),
+            auto scanned = number_scan::scan_money(series::head_address(&text), static_cast<std::size_t>(n),
                                              static_cast<int>(unit_size));
             if (!scanned || !from_digits(proto, scanned->negative, scanned->currency_view(), scanned->digits,
                                          scanned->integer_digits))

@@ -20,8 +20,8 @@ namespace {
 
 constexpr std::string_view component_names[] = {"x", "y"};
 
-int32_t get(const Cell* c, int32_t i) { return i == 1 ? c->int2() : c->int3(); }
-void put(Cell* c, int32_t i, int32_t v) { (i == 1 ? c->data2 : c->data3) = static_cast<uint32_t>(v); }
+int32_t get(const Cell* c, int32_t i) { return i == 1 ? x(c) : y(c); }
+void put(Cell* c, int32_t i, int32_t v) { i == 1 ? set_x(c, v) : set_y(c, v); }
 
 // A float truncated to a component; NaN, infinities and floats off the integers raise
 // the given error with the value.
@@ -75,7 +75,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
 
 Cell* random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        random::seed(static_cast<int32_t>(value->data2 ^ value->data3));
+        random::seed(x(value) ^ y(value));
         cell::make(value, Type::unset);
         return value;
     }
@@ -131,8 +131,9 @@ Cell* absolute(Cell* value) {
 
 Cell* negate(Cell* value) {
     // Two's complement: the minimum integer stays as it is.
-    value->data2 = 0u - value->data2;
-    value->data3 = 0u - value->data3;
+    auto wrap = [](int32_t v) { return static_cast<int32_t>(0u - static_cast<uint32_t>(v)); };
+    set_x(value, wrap(x(value)));
+    set_y(value, wrap(y(value)));
     return value;
 }
 
@@ -168,7 +169,9 @@ Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
 }
 
 Cell* reverse(Cell* value, Cell*, Cell*) {
-    std::swap(value->data2, value->data3);
+    int32_t a = x(value);
+    set_x(value, y(value));
+    set_y(value, a);
     return value;
 }
 
@@ -177,8 +180,8 @@ Cell* reverse(Cell* value, Cell*, Cell*) {
 void make_at(Cell* c, int32_t x, int32_t y) {
     c->set_type(Type::pair);
     c->data1 = 0;
-    c->data2 = static_cast<uint32_t>(x);
-    c->data3 = static_cast<uint32_t>(y);
+    set_x(c, x);
+    set_y(c, y);
 }
 
 Cell* make_in(Cell* block, int32_t x, int32_t y) {

@@ -10,6 +10,8 @@ namespace zuv::pair {
 
 inline int32_t x(const Cell* c) { return c->int2(); }
 inline int32_t y(const Cell* c) { return c->int3(); }
+inline void set_x(Cell* c, int32_t v) { c->data2 = static_cast<uint32_t>(v); }
+inline void set_y(Cell* c, int32_t v) { c->data3 = static_cast<uint32_t>(v); }
 
 // Sets the cell to pair!, keeping its header flags.
 void make_at(Cell* c, int32_t x, int32_t y);

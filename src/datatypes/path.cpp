@@ -8,6 +8,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "memory/error.h"
+#include "datatypes/mold.h"
 #include "memory/cycle-stack.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
@@ -38,7 +39,7 @@ Cell* push(const Cell* b) { return push_as(b, Type::paren); }
 
 static int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget,
                     int32_t indent) {
-    if (cycle_stack::detect(value, buffer, &budget, true)) return budget;
+    if (mold::cycle(value, buffer, &budget, true)) return budget;
     if (!only) budget = append_sigil(buffer, '(', budget);
     budget = block::mold_each(value, buffer, only, all, flat, part, budget, indent);
     if (!only) budget = append_sigil(buffer, ')', budget);
@@ -56,6 +57,9 @@ void init() {
 }  // namespace paren
 
 namespace path {
+
+const Cell* walked = nullptr;
+bool walk_gets = false;
 
 Cell* push(const Cell* b) { return push_as(b, Type::path); }
 

@@ -6,13 +6,12 @@
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
-#include "evaluator/object.h"
+#include "memory/upcalls.h"
 #include "memory/symbol.h"
 #include "memory/words-builtin.h"
 #include "memory/datatype.h"
 #include "memory/ownership.h"
 #include "memory/stack.h"
-#include "reader/lexer-load.h"
 
 namespace zuv::scalar {
 
@@ -89,15 +88,7 @@ double number_of(const Cell* c) {
 }
 
 Cell* load_value(Cell* text, Cell* out) {
-    // A scan that only checks first: a token that does not scan ("1:xx", "1.2.300") holds no
-    // value, and gives none!, which callers refuse like any value of the wrong type.
-    lexer::Options check;
-    check.one_value = true;
-    check.load = false;
-    Cell* scratch = block::push_new(1);
-    const lexer::Result r = lexer::load_with(scratch, string::to_utf8(text), check);
-    stack::pop(1);
-    *out = r.type == lexer::dt::error ? none::shared : lexer::load_value(text);
+    *out = upcall::calls.load_checked(text);
     return out;
 }
 
@@ -105,7 +96,7 @@ void notify_path_set(Cell* parent, Cell* previous, const Cell* old, const Cell* 
                      int32_t field) {
     if (parent->is(Type::object)) {
         const Cell object = *parent, word = *previous, before = *old, after = *value;
-        object::fire_on_change(&object, &word, &before, &after);
+        upcall::calls.fire_on_change(&object, &word, &before, &after);
         return;
     }
     ownership::check(parent, words::global::set_path->int2(), set_value, field, 1);

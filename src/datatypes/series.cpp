@@ -17,7 +17,7 @@
 #include "memory/error.h"
 #include "runtime/random.h"
 #include "memory/symbol.h"
-#include "evaluator/word.h"
+#include "datatypes/word.h"
 #include "memory/words-builtin.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"
@@ -37,7 +37,7 @@ Cell* none_result() { return const_cast<Cell*>(&none::shared); }
 inline uint32_t unit_of(const Cell* s) { return buffer(s)->unit(); }
 inline Ref hash_table(const Cell* s) { return s->is(Type::hash) ? s->data3 : 0; }
 
-bool same_series_q(const Cell* a, const Cell* b) { return a->type() == b->type() && a->data2 == b->data2; }
+bool same_series_q(const Cell* a, const Cell* b) { return a->type() == b->type() && node(a) == node(b); }
 
 bool any_series_q(Type t) {
     return block::family_q(t) || string::family_q(t) || t == Type::binary || t == Type::vector || t == Type::image;
@@ -51,7 +51,7 @@ Cell* at_or_skip(Cell* s, Cell* offset, bool at) {
     if (!offset->is(Type::integer)) error::raise(error::id::script_invalid_arg, offset);
     int64_t n = offset->int2(), i = s->int1();
     int64_t p = at && n >= 1 ? i + n - 1 : i + n;
-    s->data1 = static_cast<uint32_t>(clamp_index(p, buffer_length(s)));
+    series::set_head(s, clamp_index(p, buffer_length(s)));
     return s;
 }
 
@@ -165,7 +165,7 @@ PartRange part_range(int32_t head, int32_t count, int32_t length) {
 bool advance(Cell* s, int32_t n) {
     int64_t p = int64_t(s->int1()) + n;
     int32_t length = buffer_length(s);
-    if (p <= length) s->data1 = static_cast<uint32_t>(p);
+    if (p <= length) series::set_head(s, p);
     return p >= length;
 }
 
@@ -202,7 +202,7 @@ static Cell* at(Cell* s, Cell* offset) { return at_or_skip(s, offset, true); }
 static Cell* skip(Cell* s, Cell* offset) { return at_or_skip(s, offset, false); }
 
 static Cell* back(Cell* s) {
-    if (s->int1() > 0) s->data1 -= 1;
+    if (head(s) > 0) set_head(s, head(s) - 1);
     return s;
 }
 
@@ -212,12 +212,12 @@ static Cell* next(Cell* s) {
 }
 
 static Cell* head_(Cell* s) {
-    s->data1 = 0;
+    series::set_head(s, 0);
     return s;
 }
 
 static Cell* tail(Cell* s) {
-    s->data1 = static_cast<uint32_t>(buffer_length(s));
+    series::set_head(s, buffer_length(s));
     return s;
 }
 
@@ -350,7 +350,7 @@ Cell* copy(Cell* s, Cell* result, Cell* part) {
     if (start + c > length) c = length - start;
     Cell source = *s;
     if (result != s) cell::make(result, Type::unset);  // a collection must not see half a value
-    Ref node = copy_part(source.data2, static_cast<int32_t>(start), static_cast<int32_t>(c));
+    Ref node = copy_part(series::node(&source), static_cast<int32_t>(start), static_cast<int32_t>(c));
     cell::make(result, source.type(), 0, node, source.is(Type::vector) ? source.data3 : 0);
     result->header |= source.header & header::new_line;
     return result;
@@ -369,7 +369,7 @@ Cell* remove(Cell* s, Cell* part, Cell* key) {
         Cell at = *s;
         Cell* found = find(&at, key, nullptr, false, true, false, false, nullptr, nullptr, false, false, false, false);
         if (found->is(Type::none)) return none_result();
-        s->data1 = found->data1;
+        set_head(s, head(found));
         ++c;
     }
     int32_t start = s->int1(), length = buffer_length(s);
@@ -433,7 +433,7 @@ Cell* take(Cell* s, Cell* part, bool, bool last) {
     int32_t start = last ? buffer_length(s) - n : before ? i - n : i;
     bool told = notify_before(s, words::global::take, nullptr, start, n);
     Cell source = *s;
-    Ref node = copy_part(source.data2, start, n);
+    Ref node = copy_part(series::node(&source), start, n);
     cell::make(s, source.type(), 0, node, source.is(Type::vector) ? source.data3 : 0);
     cut_units(&source, start, n);
     if (source.is(Type::hash)) s->data3 = hashtable::make(std::max(n, 1), s, hashtable::kind_hash, 0);
@@ -458,7 +458,7 @@ static Cell* move(Cell* origin, Cell* target, Cell* part) {
         n = std::min(n, length);
     }
     Cell target_before = *target;
-    if (origin->data2 == target->data2) {
+    if (series::node(origin) == series::node(target)) {
         int32_t from = origin->int1(), total = buffer_length(origin);
         int32_t to = std::min(target->int1(), total);
         if (to == from) return target;
@@ -499,7 +499,7 @@ static Cell* move(Cell* origin, Cell* target, Cell* part) {
 
 Cell* reflect(Cell* s, int32_t field) {
     if (symbol::resolve(field) != symbol::resolve(words::sym::owned)) error::raise(error::id::internal_not_done);
-    Cell* owner = ownership::get_owner(s->data2);
+    Cell* owner = ownership::get_owner(series::node(s));
     *s = owner ? *owner : none::shared;
     return s;
 }

@@ -10,9 +10,12 @@
 
 namespace zuv::series {
 
-inline memory::SeriesBuffer* buffer(const Cell* s) { return memory::buffer_of(s->data2); }
+// The data words of every series: the head index (word 1) and the buffer's node (word 2).
+inline Ref node(const Cell* s) { return s->data2; }
+inline memory::SeriesBuffer* buffer(const Cell* s) { return memory::buffer_of(node(s)); }
 inline uint32_t unit_shift(uint32_t unit) { return unit == 16 ? 4 : unit == 8 ? 3 : unit == 4 ? 2 : unit == 2 ? 1 : 0; }
 inline int32_t head(const Cell* s) { return s->int1(); }
+inline void set_head(Cell* s, int32_t index) { s->data1 = static_cast<uint32_t>(index); }
 // Units from the first unit to the tail, ignoring the head index.
 inline int32_t buffer_length(const Cell* s) {
     memory::SeriesBuffer* b = buffer(s);

@@ -13,14 +13,14 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/char.h"
 #include "datatypes/logic.h"
 #include "datatypes/string-convert.h"
 #include "datatypes/vector.h"
 #include "datatypes/form.h"
+#include "memory/upcalls.h"
 #include "memory/actions.h"
 #include "memory/error.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/trace.h"
 #include "memory/symbol.h"
 #include "memory/words-builtin.h"
 #include "memory/action-types.h"
@@ -243,7 +243,7 @@ void concatenate(Cell* target, Cell* source, int32_t part, int32_t offset, bool 
     int32_t n = series::length(&src);
     if (part >= 0 && part < n) n = part;
     if (n <= 0) return;
-    Ref dst_node = target->data2;
+    Ref dst_node = series::node(target);
     int32_t used = series::buffer_length(target);
     int32_t at = mode == 0 ? used : std::clamp(offset, 0, used);
     if (per_char) {
@@ -257,9 +257,9 @@ void concatenate(Cell* target, Cell* source, int32_t part, int32_t offset, bool 
         }
         return;
     }
-    uint32_t su = buffer_of(src.data2)->unit(), tu = buffer_of(dst_node)->unit();
+    uint32_t su = buffer_of(series::node(&src))->unit(), tu = buffer_of(dst_node)->unit();
     if (su > tu) widen(buffer_of(dst_node), su);
-    else if (su < tu) widen(buffer_of(src.data2), tu);
+    else if (su < tu) widen(buffer_of(series::node(&src)), tu);
     SeriesBuffer* tb = buffer_of(dst_node);
     uint32_t unit = tb->unit();
     uint64_t end_units = mode == 1 ? uint64_t(used) + n : std::max<uint64_t>(used, uint64_t(at) + n);
@@ -268,7 +268,7 @@ void concatenate(Cell* target, Cell* source, int32_t part, int32_t offset, bool 
     // Copying a series into itself: take the units out before the gap moves them.
     std::vector<uint8_t> own;
     const uint8_t* from = series::unit_address(&src, src.int1());
-    if (src.data2 == dst_node) {
+    if (series::node(&src) == dst_node) {
         own.assign(from, from + bytes);
         from = own.data();
     }
@@ -300,7 +300,7 @@ void reset(Cell* s) {
     SeriesBuffer* b = series::buffer(s);
     b->tail = b->head;
     b->flags = (b->flags & ~memory::flag::unit_mask) | 1;
-    s->data1 = 0;
+    series::set_head(s, 0);
 }
 
 int32_t index_of_char(Cell* s, uint32_t c) {
@@ -373,7 +373,7 @@ void move_chars(Cell* source, Cell* target, int32_t n) {
     series::length(target);
     int32_t to = target->int1();
     splice(target, to, 0, cps);
-    if (source->data2 == target->data2 && to <= from) from += n;
+    if (series::node(source) == series::node(target) && to <= from) from += n;
     remove_units(source, from, n);
 }
 
@@ -510,14 +510,14 @@ bool match_value(Cell* input, Cell* value, int32_t op) {
     Cell in = *input;
     if (value->is(Type::char_)) {
         if (series::length(&in) < 1) return false;
-        uint32_t a = char_at(&in, in.int1()), b = value->data2;
+        uint32_t a = char_at(&in, series::head(&in)), b = char_::code_of(value);
         if (op != op::strict_equal) a = case_folding::to_upper(a), b = case_folding::to_upper(b);
         return a == b;
     }
     if (value->is(Type::tag)) {
         if (!angle_bracketed_q(&in, value)) return false;
         Cell inner = in;
-        inner.data1 += 1;
+        series::set_head(&inner, series::head(&inner) + 1);
         return compare_op(&inner, value, op, true) == 0;
     }
     if (family_q(value->type())) return compare_op(&in, value, op, true) == 0;
@@ -526,7 +526,7 @@ bool match_value(Cell* input, Cell* value, int32_t op) {
 
 int32_t compare_op(Cell* a, Cell* b, int32_t code, bool match) {
     Cell x = text_cell(a), y = text_cell(b);
-    bool same_place = x.data2 == y.data2 && x.data1 == y.data1;
+    bool same_place = series::node(&x) == series::node(&y) && series::head(&x) == series::head(&y);
     if (code == op::same) return same_place ? 0 : -1;
     bool equality = code == op::equal || code == op::not_equal || code == op::strict_equal || code == op::find;
     if (equality && same_place) return 0;
@@ -583,7 +583,7 @@ std::u32string formed_text(const Cell* value) {
 // head, a tag! its text in angle brackets, a char! its code point, anything else its form.
 std::u32string value_text(const Cell* value) {
     Cell v = *value;
-    if (v.is(Type::char_)) return std::u32string(1, static_cast<char32_t>(v.data2));
+    if (v.is(Type::char_)) return std::u32string(1, static_cast<char32_t>(char_::code_of(&v)));
     if (v.is(Type::tag)) return U"<" + code_points(&v) + U">";
     if (family_q(v.type())) return code_points(&v);
     return formed_text(&v);
@@ -619,7 +619,7 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     int32_t at = series::buffer_length(series);
     if (v.is(Type::char_) && part != 0) {
         edit(series, words::global::append, words::global::appended, &v, at, dup, [&] {
-            for (int32_t i = 0; i < dup; ++i) append_char(series::buffer(series), v.data2);
+            for (int32_t i = 0; i < dup; ++i) append_char(series::buffer(series), char_::code_of(&v));
         });
     } else if (plain_text_q(&v) && dup == 1) {
         int32_t n = series::length(&v);
@@ -645,7 +645,7 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
         });
     }
     // The series comes back at its head, whatever position it was given at.
-    series->data1 = 0;
+    series::set_head(series, 0);
     return series;
 }
 
@@ -668,7 +668,7 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
         edit(series, words::global::insert, words::global::inserted, &v, at, added,
              [&] { splice(series, at, 0, text); });
     }
-    series->data1 = static_cast<uint32_t>(std::min(at + added, series::buffer_length(series)));
+    series::set_head(series, std::min(at + added, series::buffer_length(series)));
     return series;
 }
 
@@ -681,7 +681,7 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     int32_t replaced = part < 0 ? std::min(size, len) : std::min(part, len);
     edit(series, words::global::change, words::global::changed, &v, at, size,
          [&] { splice(series, at, replaced, text); });
-    series->data1 = static_cast<uint32_t>(std::min(at + size, series::buffer_length(series)));
+    series::set_head(series, std::min(at + size, series::buffer_length(series)));
     return series;
 }
 
@@ -872,7 +872,7 @@ Search prepare_search(Cell* series, Cell* value, bool case_, bool same) {
     Cell v = *value;
     if (v.is(Type::char_)) {
         s.needle = Search::one;
-        s.pattern.assign(1, s.fold ? case_folding::to_upper(v.data2) : v.data2);
+        s.pattern.assign(1, s.fold ? case_folding::to_upper(char_::code_of(&v)) : char_::code_of(&v));
     } else if (v.is(Type::bitset)) {
         s.needle = Search::bits;
         s.bitset = v;
@@ -924,7 +924,7 @@ std::optional<Found> search(Cell* series, Cell* value, Cell* part, bool case_, b
         int32_t c;
         if (part->is(Type::integer)) {
             c = part->int2();
-        } else if (part->type() == series->type() && part->data2 == series->data2) {
+        } else if (part->type() == series->type() && series::node(part) == series::node(series)) {
             c = reverse ? head - part->int1() : part->int1() - head;
         } else {
             error::raise_refine_arg(words::refine::part, part);
@@ -967,7 +967,7 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool sa
            Cell* skip, bool last, bool reverse, bool tail, bool match) {
     std::optional<Found> f = search(series, value, part, case_, same, any, with, skip, last, reverse, match);
     if (!f) return none_result();
-    series->data1 = static_cast<uint32_t>(f->position + (tail ? f->size : 0));
+    series::set_head(series, f->position + (tail ? f->size : 0));
     return series;
 }
 
@@ -1475,7 +1475,7 @@ int32_t compare_by_function(const uint8_t* pa, const uint8_t* pb, int32_t, int32
         Cell args[2] = {record_value(run, b), record_value(run, a)};
         if (run.flags & sort_reverse) std::swap(args[0], args[1]);
         Cell result;
-        interpreter::apply_function(&run.function, nullptr, args, 2, &result, nullptr, interpreter::callback::sort);
+        upcall::calls.apply(&run.function, nullptr, args, 2, &result, nullptr, upcall::callback::sort);
         return answer_of(result);
     } catch (...) {
         run.failure = std::current_exception();
@@ -1536,7 +1536,7 @@ static Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* 
     if (part) {
         int32_t n;
         if (part->is(Type::integer)) n = part->int2();
-        else if (part->type() == series->type() && part->data2 == series->data2) n = part->int1() - head;
+        else if (part->type() == series->type() && series::node(part) == series::node(series)) n = part->int1() - head;
         else error::raise_refine_arg(words::refine::part, part);
         series::PartRange r = series::part_range(head, n, series::buffer_length(series));
         head = r.start;
@@ -1561,7 +1561,7 @@ static Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* 
             offset = compare_by->int2() - 1;
         }
     }
-    series->data1 = static_cast<uint32_t>(head);  // a negative /part sorts the range before the head
+    series::set_head(series, head);  // a negative /part sorts the range before the head
     int32_t flags = (case_ ? sort_case : 0) | (reverse ? sort_reverse : 0) | (all ? sort_all : 0);
     SortRun run{*series, size, offset, flags, function, series::buffer(series)->unit(), series->type(), nullptr};
     edit(series, words::global::sort, words::global::sorted, nullptr, head, length,

@@ -1,11 +1,13 @@
 // typeset!.
 #include "datatypes/typeset.h"
 
+#include <algorithm>
+
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/error.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
@@ -32,7 +34,7 @@ void make_at(Cell* ts, std::initializer_list<Type> types) {
 
 void make_default_at(Cell* ts) {
     cell::make(ts, Type::typeset, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF);
-    auto* bytes = reinterpret_cast<uint8_t*>(&ts->data1);
+    auto* bytes = reinterpret_cast<uint8_t*>(words(ts));
     bytes[0] &= static_cast<uint8_t>(~(0x80 >> 2));
 }
 
@@ -50,8 +52,8 @@ Cell* from_block_in(Cell* block, const Cell* types) {
         Cell item = *(block::head(types) + i);
         const Cell* v = item.is(Type::word) ? value_of_word(&item) : &item;
         switch (v->type()) {
-            case Type::datatype: set(&ts, v->data1); break;
-            case Type::typeset: ts.data1 |= v->data1; ts.data2 |= v->data2; ts.data3 |= v->data3; break;
+            case Type::datatype: set(&ts, datatype::id_of(v)); break;
+            case Type::typeset: for (int k = 0; k < 3; ++k) words(&ts)[k] |= words(v)[k]; break;
             case Type::word: set(&ts, static_cast<uint32_t>(Type::object)); break;
             case Type::block: break;
             default: error::raise(error::id::script_invalid_type_spec, &item);
@@ -63,11 +65,9 @@ Cell* from_block_in(Cell* block, const Cell* types) {
 void add(Cell* ts, const Cell* value) {
     const Cell* v = value->is(Type::word) ? value_of_word(value) : value;
     if (v->is(Type::typeset)) {
-        ts->data1 |= v->data1;
-        ts->data2 |= v->data2;
-        ts->data3 |= v->data3;
+        for (int i = 0; i < 3; ++i) words(ts)[i] |= words(v)[i];
     } else if (v->is(Type::datatype)) {
-        set(ts, v->data1);
+        set(ts, datatype::id_of(v));
     } else {
         error::raise(error::id::script_invalid_arg, value);
     }
@@ -103,15 +103,15 @@ void do_bitwise(int32_t op) {
     Cell other;
     if (b->is(Type::datatype)) {
         clear(&other);
-        set(&other, b->data1);
+        set(&other, datatype::id_of(b));
     } else if (b->is(Type::typeset)) {
         other = *b;
     } else {
         error::raise(error::id::script_invalid_arg, b);
     }
     Cell r = *a;
-    uint32_t* x = &r.data1;
-    const uint32_t* y = &other.data1;
+    uint32_t* x = words(&r);
+    const uint32_t* y = words(&other);
     for (int i = 0; i < 3; ++i) {
         switch (op) {
             case 5: case 9: x[i] |= y[i]; break;
@@ -178,7 +178,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
     if (!b->is(Type::typeset)) return -2;
     switch (op) {
         case 0: case 1: case 2: case 9: case 12:
-            return (a->data1 == b->data1 && a->data2 == b->data2 && a->data3 == b->data3) ? 0 : 1;
+            return std::equal(words(a), words(a) + 3, words(b)) ? 0 : 1;
         case 7: case 8: {
             int32_t x = count(a), y = count(b);
             return x == y ? 0 : (x < y ? -1 : 1);
@@ -198,15 +198,13 @@ Cell* and_t(Cell* a, Cell* b) { return bitwise(a, b, 6); }
 Cell* or_t(Cell* a, Cell* b) { return bitwise(a, b, 5); }
 Cell* xor_t(Cell* a, Cell* b) { return bitwise(a, b, 7); }
 Cell* complement(Cell* a) {
-    a->data1 = ~a->data1;
-    a->data2 = ~a->data2;
-    a->data3 = ~a->data3;
+    for (int i = 0; i < 3; ++i) words(a)[i] = ~words(a)[i];
     return a;
 }
 
 Cell* find(Cell* ts, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
     if (!value->is(Type::datatype)) error::raise(error::id::script_invalid_arg, value);
-    logic::make_at(ts, has(ts, value->data1));
+    logic::make_at(ts, has(ts, datatype::id_of(value)));
     return ts;
 }
 

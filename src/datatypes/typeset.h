@@ -8,12 +8,16 @@
 
 namespace zuv::typeset {
 
+// The three data words as one array of bits, and the same as bytes.
+inline uint32_t* words(Cell* ts) { return &ts->data1; }
+inline const uint32_t* words(const Cell* ts) { return &ts->data1; }
+
 inline bool has(const Cell* ts, uint32_t id) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&ts->data1);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(words(ts));
     return id < 96 && (bytes[id >> 3] & (0x80 >> (id & 7)));
 }
 inline void set(Cell* ts, uint32_t id) {
-    auto* bytes = reinterpret_cast<uint8_t*>(&ts->data1);
+    auto* bytes = reinterpret_cast<uint8_t*>(words(ts));
     if (id < 96) bytes[id >> 3] |= static_cast<uint8_t>(0x80 >> (id & 7));
 }
 void clear(Cell* ts);

@@ -7,7 +7,7 @@
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/error.h"
 #include "memory/symbol.h"
 #include "memory/action-types.h"

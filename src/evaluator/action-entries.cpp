@@ -6,7 +6,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "memory/actions.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/error.h"
 #include "evaluator/natives.h"
 #include "memory/symbol.h"

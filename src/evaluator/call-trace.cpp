@@ -2,7 +2,7 @@
 // reports (the "*** Stack:" line, the stack field of a caught error) and for the debugger.
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/symbol.h"
 #include "memory/stack.h"
 

@@ -6,9 +6,9 @@
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/typeset.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/error.h"
-#include "evaluator/function.h"
+#include "datatypes/function.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives-list.h"
 #include "evaluator/natives.h"
@@ -406,7 +406,7 @@ void eval_function_body(const Cell* fn, const Cell& body, Ref ctx) {
     if (pending == runtime::throw_return || pending == runtime::throw_exit) pending = 0;
     if (pending) return;  // break, continue or throw: on to whoever takes them
     stack::clear_func_flag(stack::top_frame());
-    context::cell_of(ctx)->data2 = saved_values;
+    context::set_values_node(ctx, saved_values);
 }
 
 // Calls a routine! whose arguments are in the current frame: its C++ entry takes the
@@ -582,7 +582,7 @@ void apply_function(const Cell* fn_in, const Cell* name_in, const Cell* args, in
         stack::mark(&name, stack::kind::interp_func);
         stack::CallFrame* f = stack::top_frame();
         f->function_context = ctx;
-        f->saved_values = context::cell_of(ctx)->data2;
+        f->saved_values = context::values_node(ctx);
     }
     int32_t refs[max_refinements];
     for (int32_t& r : refs) r = -1;
@@ -667,7 +667,7 @@ int32_t call_any_function(const Cell* fn_in, const Cell* block, int32_t pos, int
             // Unrolls past this frame put the context's values back.
             stack::CallFrame* f = stack::top_frame();
             f->function_context = ctx;
-            f->saved_values = context::cell_of(ctx)->data2;
+            f->saved_values = context::values_node(ctx);
             fetch_and_call(call, path, path_pos, infix);
             if (pending) return call.pos;
             call_function(&fn, ctx, &name, 0);

@@ -4,7 +4,8 @@
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
+#include "memory/upcalls.h"
 #include "memory/error.h"
 #include "memory/symbol.h"
 #include "evaluator/trace.h"
@@ -52,6 +53,21 @@ inline const Cell* value_if_bound(const Cell* word) {
 }  // namespace
 
 void init() {
+    upcall::calls.apply = apply_function;
+    upcall::calls.run_body = [](Cell* block) {
+        stack::mark_native(&body_word);
+        eval_block(block, true);
+    };
+    upcall::calls.pending = &pending;
+    upcall::calls.current_block = &current_block;
+    upcall::calls.error_made = [](Cell* error) {
+        if (!tracing) [[likely]]
+            return;
+        uint32_t code = pending;  // kept aside during the event
+        pending = 0;
+        fire_event(event::error, nullptr, -1, nullptr, error);
+        pending = code;
+    };
     *tracer_cell() = none::shared;
     cell::make(&current_block, Type::unset);
     auto word = [](Cell* w, const char* name) {

@@ -59,12 +59,6 @@ void call_function(const Cell* fn, Ref context, const Cell* name, uint32_t trace
 // tracer): the final values of args[1..n) are copied back into args. Gives the result.
 Cell call_with(const Cell* fn, const Cell* name, Cell* args, int32_t n, uint32_t callback_kind = 0);
 int32_t eval_path(const Cell* path, const Cell* block, int32_t pos, int32_t end, bool set, bool get, bool sub);
-// The path whose element an eval-path action is selecting, for the action's error messages;
-// null when the action is called outside a path walk (put, compiled code).
-extern const Cell* walked_path;
-// Whether that walk gets (a get-path, `get` of a path, a quoted argument): a missing field
-// at its end is then unset rather than an error.
-extern bool walk_gets;
 
 // Throws the pending exit as a C++ exception (for C++ code that cannot return early).
 [[noreturn]] void throw_pending();

@@ -6,7 +6,7 @@
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "memory/actions.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "memory/error.h"
 #include "evaluator/interpreter.h"

@@ -5,17 +5,17 @@
 #include "datatypes/logic.h"
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/error.h"
-#include "evaluator/function.h"
+#include "datatypes/function.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/trace.h"
 #include "evaluator/natives-list.h"
-#include "evaluator/object.h"
+#include "datatypes/object.h"
 #include "memory/symbol.h"
 #include "memory/hashtable.h"
 #include "memory/stack.h"
-#include "reader/lexer-load.h"
+#include "memory/upcalls.h"
 #include "runtime/throw.h"
 
 namespace zuv::natives {
@@ -175,7 +175,7 @@ void do_value(const int32_t* refs) {
             Cell code;
             block::make_at(&code, 8);
             Cell* h = stack::push(&code);
-            lexer::scan_string(h, &value, false, nullptr);
+            upcall::calls.scan_string(h, &value, false, nullptr);
             Cell loaded = *h;
             interpreter::eval_block(&loaded, true);
             return;

@@ -7,7 +7,7 @@
 #include "datatypes/numeric.h"
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/error.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/loops.h"

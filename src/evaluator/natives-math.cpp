@@ -20,7 +20,7 @@
 #include "evaluator/natives-list.h"
 #include "evaluator/natives.h"
 #include "memory/symbol.h"
-#include "evaluator/word.h"
+#include "datatypes/word.h"
 #include "memory/stack.h"
 #include "runtime/platform.h"
 

@@ -6,11 +6,11 @@
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "memory/actions.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/error.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives-list.h"
-#include "evaluator/object.h"
+#include "datatypes/object.h"
 #include "memory/symbol.h"
 #include "memory/words-builtin.h"
 #include "memory/action-types.h"
@@ -38,8 +38,6 @@ Cell pick_value(const Cell* series, int32_t i) {
     if (i <= series::length(&s)) return *(block::head(&s) + (i - 1));
     return none::shared;
 }
-
-Cell* object_values(Ref ctx) { return memory::buffer_of(context::cell_of(ctx)->data2)->cells(); }
 
 }  // namespace
 
@@ -71,7 +69,7 @@ void get(bool, const int32_t* refs) {
         int32_t n = context::size_of(w.data1);
         block::make_at(&r, n);
         Cell* held = stack::push(&r);
-        for (int32_t i = 0; i < n; ++i) block::append(held, &object_values(w.data1)[i]);
+        for (int32_t i = 0; i < n; ++i) block::append(held, &context::block_values(w.data1)[i]);
         stack::keep_last(held);
     } else {
         Cell holder;
@@ -103,7 +101,7 @@ void set(bool, const int32_t* refs) {
         auto assign = [&](int32_t i, const Cell* x) {
             Cell w = *context::word_at(ctx, i);
             w.header &= ~(context::bit::applied | header::new_line);
-            Cell old = object_values(ctx)[w.int3()];
+            Cell old = context::block_values(ctx)[w.int3()];
             context::set_in(&w, x, ctx, false);
             int32_t s = symbol::resolve(w.int2());
             if (target.data3 && s != on_change && s != on_deep_change) object::fire_on_change(&target, &w, &old, x);
@@ -113,13 +111,13 @@ void set(bool, const int32_t* refs) {
                 Cell w = *context::word_at(ctx, i);
                 int32_t j = context::find_word(value.data1, w.int2(), true);
                 if (j < 0) continue;
-                Cell x = object_values(value.data1)[context::word_at(value.data1, j)->int3()];
+                Cell x = context::block_values(value.data1)[context::word_at(value.data1, j)->int3()];
                 if (!any && x.is(Type::unset)) error::raise(error::id::script_need_value, &w);
             }
             for (int32_t i = 0; i < n; ++i) {
                 int32_t j = context::find_word(value.data1, context::word_at(ctx, i)->int2(), true);
                 if (j < 0) continue;
-                Cell x = object_values(value.data1)[context::word_at(value.data1, j)->int3()];
+                Cell x = context::block_values(value.data1)[context::word_at(value.data1, j)->int3()];
                 if (some && x.is(Type::none)) continue;
                 assign(i, &x);
             }

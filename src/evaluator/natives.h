@@ -7,12 +7,12 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "memory/actions.h"
 #include "memory/cell.h"
 
 namespace zuv::natives {
 
 using Entry = void (*)(bool check, const int32_t* refinements);
-constexpr int capacity = 120;
 extern Entry table[capacity];
 extern int32_t next_index;
 
@@ -35,7 +35,6 @@ int32_t shift_bits(int32_t data, int32_t bits, bool left, bool logical);
 namespace zuv::actions {
 
 using Entry = void (*)(const int32_t* refinements);
-constexpr int count = 62;
 extern Entry table[count];
 // Indexes (1-based) of the arithmetic actions the interpreter works out in place for two
 // integers; init checks them against the table.

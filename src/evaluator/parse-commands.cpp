@@ -11,7 +11,7 @@
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "memory/actions.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/error.h"
 #include "evaluator/parse-engine.h"
 #include "memory/words-builtin.h"
@@ -19,7 +19,7 @@
 #include "memory/case-folding.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
-#include "reader/lexer-scan.h"
+#include "memory/upcalls.h"
 
 namespace zuv::parse {
 
@@ -181,14 +181,12 @@ bool Engine::match_type_binary(const Cell& type) {
     // The scan only reads the bytes (no loader, no callback): nothing allocates under it.
     std::string_view text(reinterpret_cast<const char*>(series::unit_address(&input, head())),
                           static_cast<size_t>(remaining()));
-    lexer::Options options;
-    options.one_value = true;
-    options.load = false;
-    lexer::Result r = lexer::scan(text, options);
-    if (r.error || r.type <= 0) return false;
-    auto t = static_cast<uint32_t>(r.type);
+    uint32_t length = 0;
+    int32_t id = upcall::calls.scan_type(text, &length);
+    if (id <= 0) return false;
+    auto t = static_cast<uint32_t>(id);
     bool ok = type.is(Type::datatype) ? t == type.data1 : typeset::has(&type, t);
-    if (ok) set_head(head() + static_cast<int32_t>(r.position));
+    if (ok) set_head(head() + static_cast<int32_t>(length));
     return ok;
 }
 

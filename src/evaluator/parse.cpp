@@ -12,7 +12,7 @@
 #include "datatypes/pair.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/error.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/trace.h"

@@ -7,19 +7,17 @@
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "memory/actions.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/error.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/trace.h"
 #include "memory/action-types.h"
+#include "datatypes/path.h"
 #include "memory/datatype.h"
 #include "memory/memory.h"
 #include "memory/stack.h"
 
 namespace zuv::interpreter {
-
-const Cell* walked_path = nullptr;
-bool walk_gets = false;
 
 namespace {
 
@@ -69,15 +67,15 @@ Cell* select(Cell* value, const Cell* selector, const Cell* store, const Cell* c
     // Only the action called here sees the path: code it runs (a change handler) walks its
     // own paths, and runtime code calling an action directly sees none.
     struct Walk {
-        const Cell* saved = walked_path;
-        bool saved_gets = walk_gets;
+        const Cell* saved = path::walked;
+        bool saved_gets = path::walk_gets;
         Walk(const Cell* p, bool gets) {
-            walked_path = p;
-            walk_gets = gets;
+            path::walked = p;
+            path::walk_gets = gets;
         }
         ~Walk() {
-            walked_path = saved;
-            walk_gets = saved_gets;
+            path::walked = saved;
+            path::walk_gets = saved_gets;
         }
     } walk(path, get);
     return reinterpret_cast<slotfn::EvalPath>(f)(value, sel, st, false, cont, prev, i - head, last, notify);

@@ -7,7 +7,7 @@
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "memory/actions.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives-list.h"

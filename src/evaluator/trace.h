@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "memory/upcalls.h"
 #include "memory/cell.h"
 
 namespace zuv::interpreter {
@@ -16,9 +17,7 @@ constexpr uint32_t all = 0x1FFFF;
 }  // namespace event
 
 // Callback kinds of runtime code calling functions (the bits of system/state/callbacks/bits).
-namespace callback {
-constexpr uint32_t lexer = 1, parse = 2, sort = 4, change = 8, deep = 16, port = 32;
-}
+namespace callback = upcall::callback;
 
 extern uint32_t tracer_armed;
 // Whether the tracer also hears the library's own code (set for one traced evaluation).

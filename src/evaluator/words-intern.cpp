@@ -4,8 +4,8 @@
 #include "evaluator/words-intern.h"
 
 #include "datatypes/block.h"
-#include "evaluator/context.h"
-#include "evaluator/word.h"
+#include "datatypes/context.h"
+#include "datatypes/word.h"
 #include "memory/collector.h"
 #include "memory/stack.h"
 #include "memory/symbol.h"

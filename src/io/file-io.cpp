@@ -24,6 +24,7 @@
 #include "datatypes/string-convert.h"
 #include "datatypes/string.h"
 #include "datatypes/form.h"
+#include "memory/upcalls.h"
 #include "memory/actions.h"
 #include "memory/datatype.h"
 #include "memory/error.h"
@@ -427,6 +428,7 @@ Cell* write(Cell* f, Cell* data, bool binary, bool lines, bool info, bool append
 }  // namespace
 
 void init_io() {
+    upcall::calls.read_file = [](const std::string& os_path) { return file_io::read_file(os_path, -1, -1); };
     datatype::fill(Type::file, {.delete_ = delete_, .query = query, .read = read, .rename = rename, .write = write});
 }
 

@@ -10,18 +10,19 @@
 #include "datatypes/string.h"
 #include "datatypes/form.h"
 #include "memory/actions.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "memory/error.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "evaluator/object.h"
+#include "datatypes/object.h"
 #include "memory/symbol.h"
 #include "library/routines.h"
 #include "library/sections.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
 #include "reader/lexer-load.h"
+#include "reader/zuvbin.h"
 #include "runtime/fatal.h"
 #include "runtime/platform.h"
 #include "runtime/print.h"
@@ -30,6 +31,18 @@
 #include "runtime/throw.h"
 
 namespace zuv::boot {
+
+void load_sections() {
+    section_roots.clear();
+    auto root_cells = [] { return static_cast<int32_t>(memory::buffer_of(block::root.data2)->used_bytes() / sizeof(Cell)); };
+    for (int i = 0; i < source_count; ++i) {
+        const Source& s = sources[i];
+        int32_t first = zuvbin::boot_load({s.data, s.size});
+        // A section is one block of code.
+        bool one_block = root_cells() == first + 1 && block::cell_at(&block::root, first)->is(Type::block);
+        section_roots.push_back(one_block ? first : -1);
+    }
+}
 
 const Source* sources = nullptr;
 int source_count = 0;

@@ -22,6 +22,9 @@ extern int source_count;
 // Where each section's code block landed in the root block once decoded.
 extern std::vector<int32_t> section_roots;
 
+// Decodes every embedded boot section in order into the root block and records where each
+// section's code block landed (section_roots).
+void load_sections();
 void link();
 void run_script();
 // Starts the console the program was linked with (set_launcher), or does nothing without one.

@@ -8,8 +8,8 @@
 
 #include "datatypes/block.h"
 #include "datatypes/series.h"
-#include "evaluator/context.h"
-#include "evaluator/object.h"
+#include "datatypes/context.h"
+#include "datatypes/object.h"
 #include "memory/symbol.h"
 #include "evaluator/trace.h"
 #include "library/routines.h"

@@ -22,7 +22,7 @@
 #include "library/codecs.h"
 #include "memory/stack.h"
 #include "memory/unicode.h"
-#include "reader/number-scan.h"
+#include "datatypes/number-scan.h"
 
 namespace zuv::library {
 
@@ -313,8 +313,8 @@ private:
             }
         }
         const size_t length = i_ - start;
-        if (length > lexer::float_max_length) return false;
-        char text[lexer::float_max_length] = {};
+        if (length > number_scan::float_max_length) return false;
+        char text[number_scan::float_max_length] = {};
         for (size_t k = 0; k < length; ++k) text[k] = static_cast<char>(t_[start + k]);
         if (integral) {
             const bool negative = text[0] == '-';
@@ -329,8 +329,8 @@ private:
                 }
             }
         }
-        const lexer::FloatScan f = lexer::scan_float(text, length, 1);
-        if (f.error != lexer::ScanError::none) return false;
+        const number_scan::FloatScan f = number_scan::scan_float(text, length, 1);
+        if (f.error != number_scan::ScanError::none) return false;
         cell::make(out, Type::float_);
         out->set_float23(f.value);
         return true;

@@ -5,9 +5,9 @@
 #include <cctype>
 
 #include "datatypes/typeset.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/error.h"
-#include "evaluator/word.h"
+#include "datatypes/word.h"
 #include "library/routines.h"
 #include "memory/datatype.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "datatypes/logic.h"
-#include "evaluator/function.h"
+#include "datatypes/function.h"
 
 namespace zuv::library {
 

@@ -3,8 +3,8 @@
 #include "library/sections.h"
 
 #include "datatypes/block.h"
-#include "evaluator/context.h"
-#include "evaluator/object.h"
+#include "datatypes/context.h"
+#include "datatypes/object.h"
 #include "memory/symbol.h"
 #include "library/codecs.h"
 

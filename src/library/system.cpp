@@ -16,7 +16,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "memory/error.h"
-#include "evaluator/object.h"
+#include "datatypes/object.h"
 #include "memory/symbol.h"
 #include "library/routines.h"
 #include "library/sections.h"

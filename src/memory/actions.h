@@ -34,3 +34,14 @@ int32_t mold_dispatch(Cell* value, Cell* buffer, bool only, bool all, bool flat,
 void* get_action_ptr_of(const Cell* value, int slot);
 
 }  // namespace zuv::actions
+
+namespace zuv::actions {
+// The number of actions (evaluator/natives.h holds their table): an action! value's index is
+// at most it.
+constexpr int count = 62;
+}  // namespace zuv::actions
+
+namespace zuv::natives {
+// Room in the natives table (evaluator/natives.h): the index a native! value holds is below it.
+constexpr int capacity = 120;
+}  // namespace zuv::natives

@@ -2,6 +2,7 @@
 // every case-insensitive comparison compares upper-case forms. init fills the tables at start-up.
 #pragma once
 #include <cstdint>
+#include <string_view>
 
 namespace zuv::case_folding {
 
@@ -17,6 +18,19 @@ void init();
 uint32_t change_char(uint32_t code_point, int32_t mode);
 
 uint32_t to_upper(uint32_t code_point);
+
+// True when two texts are equal with ASCII letters compared case-insensitively (names,
+// codes and keywords, which need no table).
+inline bool same_ascii_ci(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
+        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
+        if (x != y) return false;
+    }
+    return true;
+}
 
 // Its upper-case form when that differs, else its lower-case form.
 uint32_t swap_case(uint32_t code_point);

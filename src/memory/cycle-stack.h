@@ -24,13 +24,6 @@ bool find(Ref node);
 // Rewrites the entries whose nodes the running collection moved.
 void update_moved();
 
-// When the value's node (data word 1 of an object!, word 2 of a series) is on the stack,
-// appends a placeholder to the string instead of walking it again and lowers the budget
-// by its length: molding writes "[...]" for block! and hash!, "(...)" for paren!,
-// "#[...]" for map!, "make object! [...]" for object! and "..." for the paths; forming
-// writes "..." for every type. True when it did.
-bool detect(const Cell* value, Cell* buffer, int32_t* budget, bool mold);
-
 // Puts the depth back to what a walk found when the walk ends, also when an error leaves
 // it, so that a failed molding or copying does not leave its nodes behind.
 class Scope {

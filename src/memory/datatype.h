@@ -109,13 +109,9 @@ inline bool registered_q(Type t) { return registered[static_cast<uint8_t>(t)]; }
 int id_of_name(std::string_view name);
 
 // datatype! values: header 1, data word 1 the id.
-Cell* make_in(Cell* block, int id);
 Cell* push(int id);
 void make_at(Cell* c, int id);
-
-int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t budget);
-int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent);
-int32_t compare(Cell* a, Cell* b, int32_t op);
+inline uint32_t id_of(const Cell* c) { return c->data1; }
 
 void init_registry();
 void init();

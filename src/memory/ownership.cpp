@@ -3,16 +3,13 @@
 // pointer into them across a call that can allocate or run a handler.
 #include "memory/ownership.h"
 
-#include "datatypes/block.h"
-#include "datatypes/logic.h"
-#include "evaluator/context.h"
-#include "memory/error.h"
-#include "evaluator/object.h"
-#include "evaluator/word.h"
 #include "memory/collector.h"
+#include "memory/context-node.h"
+#include "memory/error.h"
 #include "memory/cycle-stack.h"
 #include "memory/hashtable.h"
 #include "memory/memory.h"
+#include "memory/upcalls.h"
 
 namespace zuv::ownership {
 
@@ -60,7 +57,11 @@ Cell entry_word(const Cell* w) {
     return c;
 }
 
-Cell* values_of(Ref ctx) { return memory::buffer_of(context::cell_of(ctx)->data2)->cells(); }
+// A block's buffer from index 0, and its length in cells.
+Cell* cells_of(const Cell* b) { return memory::buffer_of(b->data2)->cells(); }
+int32_t cell_count(const Cell* b) {
+    return static_cast<int32_t>(memory::buffer_of(b->data2)->used_bytes() / sizeof(Cell));
+}
 
 // The object a context belongs to, as it stands now (its owner cell is refreshed whenever
 // the object's class or handlers change).
@@ -101,10 +102,10 @@ bool check(Cell* target, int32_t action_word, Cell* new_value, int32_t index, in
     Cell word = e[2];
     Cell* o = live_owner(e[1].data1);
     if (!o || !deep_handler_q(o)) return false;
-    Cell owner = *o, t = *target, nv = new_value ? *new_value : none::shared;
-    Cell action;
-    word::make_at(&action, action_word);
-    object::fire_on_deep_change(&owner, &word, &t, &action, &nv, index, part);
+    Cell owner = *o, t = *target, nv;
+    if (new_value) nv = *new_value;
+    else cell::make(&nv, Type::none);
+    upcall::calls.notify_deep_change(&owner, &word, &t, action_word, &nv, index, part);
     return true;
 }
 
@@ -129,7 +130,7 @@ void set(Cell* value, const Cell* owner_in, const Cell* word_in) {
         for (int32_t i = 0; i < n; ++i) {
             Cell field = entry_word(context::word_at(ctx, i));
             int32_t slot = field.int3();
-            Cell* fv = values_of(ctx) + slot;
+            Cell* fv = context::block_values(ctx) + slot;
             if (object_like(fv) && fv->data1 == owner.data1) continue;
             set(fv, &owner, &field);
         }
@@ -152,8 +153,8 @@ void set(Cell* value, const Cell* owner_in, const Cell* word_in) {
     cycle_stack::Scope scope;
     cycle_stack::push(key);
     // The buffer may move while entries are made: each cell is reached again from the node.
-    for (int32_t i = v.int1() < 0 ? 0 : v.int1(); i < series::buffer_length(&v); ++i)
-        set(block::cell_at(&v, i), &owner, &word);
+    for (int32_t i = v.int1() < 0 ? 0 : v.int1(); i < cell_count(&v); ++i)
+        set(cells_of(&v) + i, &owner, &word);
     cycle_stack::pop();
 }
 
@@ -178,7 +179,7 @@ void release_from(Cell* value, Ref only) {
         cycle_stack::Scope scope;
         cycle_stack::push(ctx);
         int32_t n = context::size_of(ctx);
-        for (int32_t i = 0; i < n; ++i) release_from(values_of(ctx) + context::word_at(ctx, i)->int3(), only);
+        for (int32_t i = 0; i < n; ++i) release_from(context::block_values(ctx) + context::word_at(ctx, i)->int3(), only);
         cycle_stack::pop();
         return;
     }
@@ -193,8 +194,8 @@ void release_from(Cell* value, Ref only) {
     hashtable::remove_key(table, key);
     // The entry is gone before the descent, so a block that holds itself stops here.
     if (k != Kind::block) return;
-    for (int32_t i = v.int1() < 0 ? 0 : v.int1(); i < series::buffer_length(&v); ++i)
-        release_from(block::cell_at(&v, i), only);
+    for (int32_t i = v.int1() < 0 ? 0 : v.int1(); i < cell_count(&v); ++i)
+        release_from(cells_of(&v) + i, only);
 }
 
 }  // namespace
@@ -212,7 +213,7 @@ void own_fields(const Cell* object_in) {
     int32_t n = context::size_of(ctx);
     for (int32_t i = 0; i < n; ++i) {
         Cell field = entry_word(context::word_at(ctx, i));
-        Cell* fv = values_of(ctx) + field.int3();
+        Cell* fv = context::block_values(ctx) + field.int3();
         if (object_like(fv) && fv->data1 == ctx) continue;
         set(fv, &object, &field);
     }

@@ -2,7 +2,7 @@
 // and the unrolling that errors and non-local exits do before they leave C++ code.
 #include "memory/stack.h"
 
-#include "evaluator/context.h"
+#include "memory/context-node.h"
 #include "memory/error.h"
 #include "memory/collector.h"
 #include "memory/cycle-stack.h"

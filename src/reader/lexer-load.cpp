@@ -10,20 +10,20 @@
 #include "datatypes/float-text.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
+#include "memory/upcalls.h"
 #include "memory/error.h"
 #include "memory/symbol.h"
-#include "evaluator/word.h"
+#include "datatypes/word.h"
 #include "memory/collector.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
 #include "reader/lexer-scalars.h"
 #include "reader/lexer-scan.h"
 #include "reader/lexer-text.h"
-#include "reader/number-scan.h"
+#include "datatypes/map.h"
+#include "datatypes/number-scan.h"
 
 namespace zuv::lexer {
-
-bool (*map_hook)(Cell* block) = nullptr;
 
 namespace {
 
@@ -348,7 +348,7 @@ public:
             case Kind::float_:
                 return load_float(text, t, load);
             case Kind::special_float: {
-                if (!special_float_q(text)) return dt::float_;
+                if (!number_scan::special_float_q(text)) return dt::float_;
                 float_text::Parsed p = float_text::to_float_len(text.data(), static_cast<int32_t>(text.size()));
                 if (p.unread) return dt::float_;
                 if (!load) return check_ok;
@@ -359,8 +359,8 @@ public:
             case Kind::percent: {
                 // Read as hundredths in one rounding: dividing the read number by 100 would
                 // round twice and miss the value the text was written from.
-                FloatScan f = scan_float(reinterpret_cast<const uint8_t*>(body.data()), static_cast<int32_t>(body.size()), 1, -2);
-                if (f.error != ScanError::none) return dt::percent;
+                number_scan::FloatScan f = number_scan::scan_float(reinterpret_cast<const uint8_t*>(body.data()), static_cast<int32_t>(body.size()), 1, -2);
+                if (f.error != number_scan::ScanError::none) return dt::percent;
                 if (!load) return check_ok;
                 cell::make(&v, Type::percent);
                 v.set_float23(f.value);
@@ -423,8 +423,7 @@ public:
         truncate_buffer(o.start);
         if (kind == dt::map) {
             if (series::length(&v) % 2) return dt::map;
-            if (!map_hook) error::raise(error::id::internal_not_done);
-            if (!map_hook(&v)) return dt::map;
+            if (!map::make_from_loaded(&v)) return dt::map;
         } else {
             v.set_type(static_cast<Type>(kind));
         }
@@ -478,8 +477,8 @@ private:
     }
 
     int32_t load_float(std::string_view text, const Token& t, bool load) {
-        FloatScan f = scan_float(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int32_t>(text.size()), 1);
-        if (f.error != ScanError::none) return dt::float_;
+        number_scan::FloatScan f = number_scan::scan_float(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int32_t>(text.size()), 1);
+        if (f.error != number_scan::ScanError::none) return dt::float_;
         if (!load) return check_ok;
         Cell v;
         cell::make(&v, Type::float_);
@@ -663,7 +662,31 @@ Cell load_value(Cell* s) {
     return result;
 }
 
+// load_value for conversions: a scan that only checks first, so that a token that does not
+// scan ("1:xx", "1.2.300") holds no value and gives none!, which callers refuse like any
+// value of the wrong type.
+Cell load_checked(Cell* text) {
+    Options check;
+    check.one_value = true;
+    check.load = false;
+    Cell* scratch = block::push_new(1);
+    const Result r = load_with(scratch, string::to_utf8(text), check);
+    stack::pop(1);
+    return r.type == dt::error ? none::shared : load_value(text);
+}
+
 void init() {
+    upcall::calls.scan_string = scan_string;
+    upcall::calls.load_value = load_value;
+    upcall::calls.load_checked = load_checked;
+    upcall::calls.scan_type = [](std::string_view text, uint32_t* length) {
+        Options options;
+        options.one_value = true;
+        options.load = false;
+        Result r = scan(text, options);
+        *length = r.position;
+        return r.error ? 0 : r.type;
+    };
     block::make_at(&value_buffer, 1000);
     collector::add_root(&value_buffer);
 }

@@ -28,10 +28,8 @@ void scan_string(Cell* block, Cell* string, bool one_value, int32_t* consumed);
 // One value from a string: the shared none cell when more text follows it, unset when the
 // text holds no value.
 Cell load_value(Cell* string);
-
-// Turns a loaded block into a map! in place; false when a key cannot be a map key. Set by
-// map!; a map literal raises internal/not-done while it is null.
-extern bool (*map_hook)(Cell* block);
+// load_value for conversions: none for text that does not scan as a value.
+Cell load_checked(Cell* string);
 
 void init();
 

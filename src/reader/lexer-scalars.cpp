@@ -13,7 +13,7 @@
 #include "datatypes/time.h"
 #include "datatypes/tuple.h"
 #include "reader/lexer-scan.h"
-#include "reader/number-scan.h"
+#include "datatypes/number-scan.h"
 
 namespace zuv::lexer {
 
@@ -45,8 +45,8 @@ bool all_digits(std::string_view s) {
 }
 
 std::optional<double> read_float(std::string_view s) {
-    FloatScan f = scan_float(s.data(), s.size(), 1);
-    if (f.error != ScanError::none) return std::nullopt;
+    number_scan::FloatScan f = number_scan::scan_float(s.data(), s.size(), 1);
+    if (f.error != number_scan::ScanError::none) return std::nullopt;
     return f.value;
 }
 
@@ -189,9 +189,9 @@ int32_t load_pair(std::string_view text, Cell* out) {
     size_t x = text.find_first_of("xX");
     if (x == std::string_view::npos || text.find('.') != std::string_view::npos) return dt::pair;
     std::string_view a = text.substr(0, x), b = text.substr(x + 1);
-    IntegerScan i = scan_integer(a.data(), a.size(), 1);
-    IntegerScan j = scan_integer(b.data(), b.size(), 1);
-    if (a.empty() || b.empty() || i.error != ScanError::none || j.error != ScanError::none) return dt::pair;
+    number_scan::IntegerScan i = number_scan::scan_integer(a.data(), a.size(), 1);
+    number_scan::IntegerScan j = number_scan::scan_integer(b.data(), b.size(), 1);
+    if (a.empty() || b.empty() || i.error != number_scan::ScanError::none || j.error != number_scan::ScanError::none) return dt::pair;
     pair::make_at(out, i.value, j.value);
     return check_ok;
 }
@@ -210,8 +210,8 @@ int32_t load_point(std::string_view body, int32_t type, Cell* out) {
         if (first == std::string_view::npos) return fault;
         // A coordinate may be an infinity or NaN, written as float! writes them.
         std::string_view text = field.substr(first, last - first + 1);
-        FloatScan f = scan_float_or_special(text.data(), text.size(), 1);
-        if (f.error != ScanError::none) return fault;
+        number_scan::FloatScan f = number_scan::scan_float_or_special(text.data(), text.size(), 1);
+        if (f.error != number_scan::ScanError::none) return fault;
         v[i] = static_cast<float>(f.value);
         from = comma + 1;
     }
@@ -238,7 +238,7 @@ int32_t load_money(std::string_view text, Cell* out) {
     std::string copy(text);
     for (char& ch : copy)
         if (ch == ',') ch = '.';
-    auto m = scan_money(copy.data(), copy.size(), 1);
+    auto m = number_scan::scan_money(copy.data(), copy.size(), 1);
     if (!m) return dt::money;
     if (m->digits.size() - m->integer_digits > 5) return dt::money;
     size_t leading = 0;

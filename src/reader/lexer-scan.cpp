@@ -8,6 +8,7 @@
 #include <cassert>
 #include <vector>
 
+#include "memory/case-folding.h"
 #include "reader/lexer-text.h"
 
 namespace zuv::lexer {
@@ -374,7 +375,7 @@ bool Scanner::point_follows(uint32_t from) const {
             case c_dot: case c_e: case c_E: case c_plus: case c_minus: case c_quote: case c_blank:
                 break;
             case c_sharp:
-                if (i + 4 > len_ || !(same_text_ci(text(i + 1, i + 4), "INF") || same_text_ci(text(i + 1, i + 4), "NAN")))
+                if (i + 4 > len_ || !(case_folding::same_ascii_ci(text(i + 1, i + 4), "INF") || case_folding::same_ascii_ci(text(i + 1, i + 4), "NAN")))
                     return false;
                 i += 3;
                 break;
@@ -559,7 +560,7 @@ int32_t Scanner::check_construction(Token& t) const {
     };
     const std::string_view body = text(t.body_start, t.body_end);
     for (const auto& n : names) {
-        if (same_text_ci(body, n.name)) {
+        if (case_folding::same_ascii_ci(body, n.name)) {
             t.construct = n.value;
             t.type = n.type;
             return check_ok;
@@ -900,7 +901,7 @@ uint32_t event_mask(bool body_begins_with_block, std::span<const std::string_vie
     uint32_t mask = 0;
     for (std::string_view w : words)
         for (const auto& n : names)
-            if (same_text_ci(w, n.name)) mask |= static_cast<uint32_t>(n.event);
+            if (case_folding::same_ascii_ci(w, n.name)) mask |= static_cast<uint32_t>(n.event);
     return mask;
 }
 

@@ -104,7 +104,7 @@ enum class Construct : uint8_t { none, logic_true, logic_false, none_value, unse
 // The number loaders: an integer's `'` stands alone between digits, and more than 10 digits
 // or an overflow load the same text as a float (except "-2147483648"); floats, percents and
 // the numeric fields of times, dates and points go through float_syntax_q and scan_float of
-// reader/number-scan.h, money through scan_money.
+// datatypes/number-scan.h, money through scan_money.
 struct Token {
     Kind kind = Kind::end;
     int32_t type = dt::no_type;  // datatype id; refined by the checks (set-word!, point3D!, ...)

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "memory/case-folding.h"
 #include "reader/lexer-tables.h"
 
 namespace zuv::lexer {
@@ -73,17 +74,6 @@ constexpr size_t longest_paren_escape = 6;
 
 }  // namespace
 
-bool same_text_ci(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t k = 0; k < a.size(); ++k) {
-        char x = a[k], y = b[k];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 int32_t decode_escape(std::string_view text, size_t& i) {
     if (i >= text.size()) return invalid_code;
     const auto c = static_cast<uint8_t>(text[i]);
@@ -99,7 +89,7 @@ int32_t decode_escape(std::string_view text, size_t& i) {
         } names[] = {{"null", 0}, {"back", 8}, {"tab", 9}, {"line", 10}, {"page", 12}, {"esc", 27}, {"del", 127}};
         int32_t code = invalid_code;
         for (const auto& n : names)
-            if (same_text_ci(name, n.name)) code = n.code;
+            if (case_folding::same_ascii_ci(name, n.name)) code = n.code;
         if (code == invalid_code) {
             uint32_t value = 0;
             for (char h : name) {

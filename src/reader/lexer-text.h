@@ -33,8 +33,6 @@ bool unicode_blank_q(uint32_t code);
 // point up to 10FFFF), or `^` and one character. invalid_code when malformed.
 int32_t decode_escape(std::string_view text, size_t& i);
 
-// True when the two texts are equal with ASCII letters compared case-insensitively.
-bool same_text_ci(std::string_view a, std::string_view b);
 
 // Decodes UTF-8 text, with caret escapes when `carets`, appending the code points to `out`
 // when one is given. False at the first sequence or escape that does not decode.

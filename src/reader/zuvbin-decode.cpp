@@ -22,15 +22,14 @@
 #include "datatypes/tuple.h"
 #include "datatypes/vector.h"
 #include "memory/actions.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "memory/error.h"
-#include "evaluator/function.h"
+#include "datatypes/function.h"
 #include "evaluator/natives.h"
-#include "evaluator/object.h"
+#include "datatypes/object.h"
 #include "memory/symbol.h"
-#include "evaluator/word.h"
-#include "library/boot.h"
+#include "datatypes/word.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"
 #include "memory/hashtable.h"
@@ -991,7 +990,7 @@ void Reader::object_value(const Head& h, Slot& slot, const Shell& shell) {
     put(slot, shell.type != Type::none_id ? shell_word(shell, ctx) : o);
     int32_t n = context::size_of(ctx);
     for (int32_t i = 0; i < n; ++i) {
-        Slot value{context::cell_of(ctx)->data2, i};
+        Slot value{context::values_node(ctx), i};
         record(value);
     }
     if (!handlers) return;
@@ -1108,7 +1107,7 @@ void Reader::error_value(const Head& h, Slot& slot) {
     cell::make(&code_cell, Type::integer, 0, code);
     error::make(&code_cell, &e);
     put(slot, e);
-    Ref values = context::cell_of(e.data1)->data2;
+    Ref values = context::values_node(object::context_of(&e));
     check(cell_count(values) >= 9);
     for (int32_t i = 3; i <= 8; ++i) {
         Slot field{values, i};
@@ -1148,7 +1147,7 @@ Cell Reader::step(const Cell& from, uint32_t position) {
     };
     Type t = from.type();
     if (block::family_q(t) || t == Type::map || t == Type::native || t == Type::action) return cell_in(from.data2);
-    if (t == Type::object || t == Type::error) return cell_in(context::cell_of(from.data1)->data2);
+    if (t == Type::object || t == Type::error) return cell_in(context::values_node(object::context_of(&from)));
     if (f::word_kind_q(t)) {
         check(from.data1 != 0 && from.data1 != context::global);
         Cell* c = context::cell_of(from.data1);
@@ -1204,17 +1203,6 @@ int32_t boot_load(std::span<const uint8_t> blob) {
     decode(blob, &block::root, false, nullptr);
     runtime::collector_enabled = collector;
     return first;
-}
-
-void boot_load() {
-    boot::section_roots.clear();
-    for (int i = 0; i < boot::source_count; ++i) {
-        const boot::Source& s = boot::sources[i];
-        int32_t first = boot_load({s.data, s.size});
-        // A section is one block of code.
-        bool one_block = cell_count(block::root.data2) == first + 1 && block::cell_at(&block::root, first)->is(Type::block);
-        boot::section_roots.push_back(one_block ? first : -1);
-    }
 }
 
 }  // namespace zuv::zuvbin

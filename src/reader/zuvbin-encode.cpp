@@ -16,7 +16,7 @@
 #include "datatypes/money.h"
 #include "datatypes/series.h"
 #include "datatypes/tuple.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/error.h"
 #include "memory/symbol.h"
 #include "memory/cycle-stack.h"
@@ -578,7 +578,7 @@ void Writer::op_value(const Cell& v, bool nl) {
 // again (an error that holds itself) is written in reference form.
 void Writer::error_value(const Cell& v, bool nl) {
     Ref ctx = v.data1;
-    Ref values = context::cell_of(ctx)->data2;
+    Ref values = context::values_node(ctx);
     if (!values || buffer_of(values)->used_bytes() < 9 * sizeof(Cell)) refuse(v);
     Cell code = buffer_of(values)->cells()[0];
     if (!code.is(Type::integer) || code.int2() < 0) refuse(v);

@@ -36,8 +36,5 @@ Cell* decode(const Cell* binary);
 // count from). A bad magic or corrupted compressed data print their message and end the
 // program (status 0).
 int32_t boot_load(std::span<const uint8_t> blob);
-// Decodes every embedded boot section in order (boot::sources) and records where each
-// section's code block landed in the root block (boot::section_roots).
-void boot_load();
 
 }  // namespace zuv::zuvbin

@@ -11,8 +11,6 @@
 #include <new>
 #include <pthread.h>
 
-#include "datatypes/block.h"
-#include "memory/stack.h"
 #include "runtime/alloc.h"
 #include "runtime/fatal.h"
 #include "runtime/init.h"
@@ -201,7 +199,7 @@ void init_language() {
     process::init();
     stack::init();                         // stack globals over the two stack series
     lexer::init();
-    zuvbin::boot_load();                   // boot data into the root block; sets the literal base
+    boot::load_sections();                 // boot data into the root block; sets the literal base
     interpreter::init();
     slots::init();                         // 100 slots
     collector::init_state();

@@ -14,6 +14,8 @@ void register_all();
 namespace zuv::file { void init_io(); }
 namespace zuv::url { void init_io(); }
 namespace zuv::actions { void init(); }
+namespace zuv::block { void make_root(); }
+namespace zuv::stack { void make_series(); }
 namespace zuv::symbol { void make_table(); }
 namespace zuv::context { void make_global(); }
 namespace zuv::case_folding { void init(); }
@@ -28,11 +30,11 @@ namespace zuv::ownership { void init(); }
 namespace zuv::process { void init(); }
 namespace zuv::stack { void init(); }
 namespace zuv::lexer { void init(); }
-namespace zuv::zuvbin { void boot_load(); }
 namespace zuv::interpreter { void init(); }
 namespace zuv::slots { void init(); }
 namespace zuv::collector { void init_state(); }
 namespace zuv::boot {
+void load_sections();
 void link();
 void run_script();
 void launch_console();

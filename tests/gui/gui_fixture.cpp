@@ -10,7 +10,7 @@
 #include "datatypes/point.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/symbol.h"
 #include "library/boot.h"
 #include "library/routines.h"

@@ -10,10 +10,10 @@
 #include "datatypes/block.h"
 #include "datatypes/mold.h"
 #include "memory/actions.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/error.h"
 #include "memory/symbol.h"
-#include "evaluator/word.h"
+#include "datatypes/word.h"
 #include "memory/words-builtin.h"
 #include "memory/action-types.h"
 #include "memory/collector.h"
@@ -86,14 +86,14 @@ TEST_F(BlockTest, DetectWritesThePlaceholderOfTheDatatype) {
         else cell::make(&v, c.type, 0, node, 0);
         Cell* s = text("<");
         int32_t budget = 100;
-        EXPECT_TRUE(cycle_stack::detect(&v, s, &budget, c.mold));
+        EXPECT_TRUE(zuv::mold::cycle(&v, s, &budget, c.mold));
         EXPECT_EQ(string::to_utf8(s), std::string("<") + c.text) << static_cast<int>(c.type);
         EXPECT_EQ(budget, 100 - static_cast<int32_t>(std::strlen(c.text)));
     }
     cycle_stack::pop();
     Cell* s = text("");
     int32_t budget = 100;
-    EXPECT_FALSE(cycle_stack::detect(b, s, &budget, true));
+    EXPECT_FALSE(zuv::mold::cycle(b, s, &budget, true));
     EXPECT_EQ(string::to_utf8(s), "");
     EXPECT_EQ(budget, 100);
 }

@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include "datatypes/typeset.h"
-#include "evaluator/context.h"
-#include "evaluator/word.h"
+#include "datatypes/context.h"
+#include "datatypes/word.h"
 #include "memory/datatype.h"
 #include "runtime_fixture.h"
 #include "source_tree.h"

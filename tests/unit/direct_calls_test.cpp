@@ -4,10 +4,10 @@
 
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
-#include "evaluator/context.h"
-#include "evaluator/function.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/object.h"
+#include "datatypes/object.h"
 #include "memory/symbol.h"
 #include "library/routines.h"
 #include "memory/stack.h"

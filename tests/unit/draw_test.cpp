@@ -3,7 +3,7 @@
 #include <cairo.h>
 
 #include "datatypes/block.h"
-#include "evaluator/object.h"
+#include "datatypes/object.h"
 #include "reader/lexer-load.h"
 #include "ridi/draw/draw-context.h"
 #include "ridi/draw/draw.h"

@@ -6,7 +6,7 @@
 
 #include "datatypes/money.h"
 #include "runtime/random.h"
-#include "reader/number-scan.h"
+#include "datatypes/number-scan.h"
 #include "scalar_helpers.h"
 
 using namespace zuv;
@@ -19,7 +19,7 @@ class MoneyTest : public RuntimeTest {};
 
 // A money! value from its literal text, as the lexer reads it.
 Cell usd(const char* text) {
-    auto m = lexer::scan_money(text, std::strlen(text), 1);
+    auto m = number_scan::scan_money(text, std::strlen(text), 1);
     EXPECT_TRUE(m.has_value()) << text;
     Cell c;
     EXPECT_TRUE(money::from_digits(&c, m->negative, m->currency_view(), m->digits, m->integer_digits)) << text;

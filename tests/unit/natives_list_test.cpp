@@ -2,10 +2,10 @@
 // library has run, to a native! of that entry's index, whose table slot holds that entry.
 #include <gtest/gtest.h>
 
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "evaluator/natives-list.h"
 #include "evaluator/natives.h"
-#include "evaluator/word.h"
+#include "datatypes/word.h"
 #include "runtime_fixture.h"
 
 using namespace zuv;

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "reader/number-scan.h"
+#include "datatypes/number-scan.h"
 
 using namespace zuv;
-using lexer::ScanError;
+using number_scan::ScanError;
 
 namespace {
 
@@ -33,19 +33,19 @@ struct Units {
 
 std::u32string wide(const std::string& ascii) { return std::u32string(ascii.begin(), ascii.end()); }
 
-lexer::IntegerScan scan_int(const std::string& s, int unit = 1) {
+number_scan::IntegerScan scan_int(const std::string& s, int unit = 1) {
     const Units u(wide(s), unit);
-    return lexer::scan_integer(u.data(), u.count, unit);
+    return number_scan::scan_integer(u.data(), u.count, unit);
 }
 
-lexer::FloatScan scan_flt(const std::string& s, int unit = 1) {
+number_scan::FloatScan scan_flt(const std::string& s, int unit = 1) {
     const Units u(wide(s), unit);
-    return lexer::scan_float(u.data(), u.count, unit);
+    return number_scan::scan_float(u.data(), u.count, unit);
 }
 
-std::optional<lexer::MoneyText> scan_mny(const std::string& s, int unit = 1) {
+std::optional<number_scan::MoneyText> scan_mny(const std::string& s, int unit = 1) {
     const Units u(wide(s), unit);
-    return lexer::scan_money(u.data(), u.count, unit);
+    return number_scan::scan_money(u.data(), u.count, unit);
 }
 
 }  // namespace
@@ -98,9 +98,9 @@ TEST(ScanInteger, Table) {
 // A wide unit whose low byte is an ASCII digit is not that digit.
 TEST(ScanInteger, WideUnitsAreNotNarrowed) {
     const Units two(U"1\u0132", 2);  // low byte 0x32 = '2'
-    EXPECT_EQ(lexer::scan_integer(two.data(), two.count, 2).error, ScanError::not_a_number);
+    EXPECT_EQ(number_scan::scan_integer(two.data(), two.count, 2).error, ScanError::not_a_number);
     const Units four(U"1\U00010033", 4);
-    EXPECT_EQ(lexer::scan_integer(four.data(), four.count, 4).error, ScanError::not_a_number);
+    EXPECT_EQ(number_scan::scan_integer(four.data(), four.count, 4).error, ScanError::not_a_number);
 }
 
 TEST(FloatSyntax, Language) {
@@ -113,14 +113,14 @@ TEST(FloatSyntax, Language) {
         "1'.5", "1.'5", "1.5'0", "1e5'0", "1..5", "1.5.", "1.5.2", "1e5.0", "1e1e1", "++1",
         "+-1", "1,5", "1x", "1.#INF", " 1", "1 ", "1e+-5", "1-",
     };
-    for (const char* t : accepted) EXPECT_TRUE(lexer::float_syntax_q(t, std::strlen(t))) << t;
-    for (const char* t : refused) EXPECT_FALSE(lexer::float_syntax_q(t, std::strlen(t))) << t;
+    for (const char* t : accepted) EXPECT_TRUE(number_scan::float_syntax_q(t, std::strlen(t))) << t;
+    for (const char* t : refused) EXPECT_FALSE(number_scan::float_syntax_q(t, std::strlen(t))) << t;
     // The length is the caller's: bytes past it are not looked at, NULs within are refused.
-    EXPECT_TRUE(lexer::float_syntax_q("12x", 2));
-    EXPECT_FALSE(lexer::float_syntax_q("1\0002", 3));
+    EXPECT_TRUE(number_scan::float_syntax_q("12x", 2));
+    EXPECT_FALSE(number_scan::float_syntax_q("1\0002", 3));
     const std::string longest(312, '1');
-    EXPECT_TRUE(lexer::float_syntax_q(longest.data(), 312));
-    EXPECT_FALSE(lexer::float_syntax_q((longest + "1").data(), 313));
+    EXPECT_TRUE(number_scan::float_syntax_q(longest.data(), 312));
+    EXPECT_FALSE(number_scan::float_syntax_q((longest + "1").data(), 313));
 }
 
 TEST(ScanFloat, Table) {
@@ -161,9 +161,9 @@ TEST(ScanFloat, LengthLimitAndWideUnits) {
     EXPECT_EQ(scan_flt("1'" + std::string(306, '0') + "e-306").error, ScanError::not_a_number);
 
     const Units dot(U"1\u012E5", 2);  // low byte 0x2E = '.'
-    EXPECT_EQ(lexer::scan_float(dot.data(), dot.count, 2).error, ScanError::not_a_number);
+    EXPECT_EQ(number_scan::scan_float(dot.data(), dot.count, 2).error, ScanError::not_a_number);
     const Units digit(U"1\U00010035", 4);
-    EXPECT_EQ(lexer::scan_float(digit.data(), digit.count, 4).error, ScanError::not_a_number);
+    EXPECT_EQ(number_scan::scan_float(digit.data(), digit.count, 4).error, ScanError::not_a_number);
 }
 
 TEST(ScanMoney, Accepted) {
@@ -210,7 +210,7 @@ TEST(ScanMoney, Refused) {
     for (const char* t : cases)
         for (int unit : {1, 2, 4}) EXPECT_FALSE(scan_mny(t, unit).has_value()) << '"' << t << "\" unit " << unit;
     const Units code(U"U\u0153D$1", 2);  // low byte 0x53 = 'S'
-    EXPECT_FALSE(lexer::scan_money(code.data(), code.count, 2).has_value());
+    EXPECT_FALSE(number_scan::scan_money(code.data(), code.count, 2).has_value());
     const Units nul(std::u32string(U"$1\0002", 4), 1);
-    EXPECT_FALSE(lexer::scan_money(nul.data(), nul.count, 1).has_value());
+    EXPECT_FALSE(number_scan::scan_money(nul.data(), nul.count, 1).has_value());
 }

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "datatypes/block.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/error.h"
-#include "evaluator/object.h"
+#include "datatypes/object.h"
 #include "memory/symbol.h"
-#include "evaluator/word.h"
+#include "datatypes/word.h"
 #include "memory/collector.h"
 #include "memory/cycle-stack.h"
 #include "memory/hashtable.h"

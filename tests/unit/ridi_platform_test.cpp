@@ -10,7 +10,7 @@
 #include "datatypes/handle.h"
 #include "datatypes/logic.h"
 #include "datatypes/pair.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/symbol.h"
 #include "library/boot.h"
 #include "ridi/platform.h"

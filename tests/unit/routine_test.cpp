@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "datatypes/block.h"
-#include "evaluator/context.h"
-#include "evaluator/function.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
 #include "evaluator/interpreter.h"
 #include "memory/symbol.h"
 #include "reader/lexer-load.h"

@@ -2,7 +2,7 @@
 // continue, return and throw.
 #include <gtest/gtest.h>
 
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/error.h"
 #include "memory/cycle-stack.h"
 #include "memory/stack.h"

@@ -1,10 +1,10 @@
 // The word datatypes.
-#include "evaluator/word.h"
+#include "datatypes/word.h"
 
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/symbol.h"
 #include "memory/stack.h"
-#include "reader/lexer-load.h"
+#include "memory/upcalls.h"
 
 namespace zuv::word {
 
@@ -36,6 +36,7 @@ Cell* load(std::string_view name) { return context::add_global(symbol::make(name
 
 #include <cstring>
 
+#include "datatypes/char.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
 #include "memory/actions.h"
@@ -83,16 +84,16 @@ int32_t compare_names(const Cell* a, const Cell* b, int32_t op) {
 int32_t word_compare(Cell* a, Cell* b, int32_t op) {
     if (!is_word_type(b->type())) return -2;
     if ((b->is(Type::issue)) != (a->is(Type::issue))) return -2;
-    auto same_resolved = [&] { return symbol::resolve(a->int2()) == symbol::resolve(b->int2()); };
+    auto same_resolved = [&] { return symbol::resolve(word::symbol_of(a)) == symbol::resolve(word::symbol_of(b)); };
     switch (op) {
         case 9:
-            return (a->data2 == b->data2 && a->data1 == b->data1 && a->type() == b->type()) ? 0 : 1;
+            return (word::symbol_of(a) == word::symbol_of(b) && word::binding_of(a) == word::binding_of(b) && a->type() == b->type()) ? 0 : 1;
         case 2:
-            return (a->type() == b->type() && a->data2 == b->data2) ? 0 : 1;
+            return (a->type() == b->type() && word::symbol_of(a) == word::symbol_of(b)) ? 0 : 1;
         case 10: {
             bool wl = (a->is(Type::word) && b->is(Type::lit_word)) || (a->is(Type::lit_word) && b->is(Type::word));
-            if (wl) return a->data2 == b->data2 ? 0 : 1;
-            return (a->type() == b->type() && a->data2 == b->data2) ? 0 : 1;
+            if (wl) return word::symbol_of(a) == word::symbol_of(b) ? 0 : 1;
+            return (a->type() == b->type() && word::symbol_of(a) == word::symbol_of(b)) ? 0 : 1;
         }
         case 11: {
             bool wl = (a->is(Type::word) && b->is(Type::lit_word)) || (a->is(Type::lit_word) && b->is(Type::word));
@@ -111,10 +112,10 @@ Cell* word_make(Cell* proto, Cell* spec, int32_t type) {
     Cell r;
     switch (spec->type()) {
         case Type::datatype:
-            word::make_at(&r, symbol::make(datatype::records[spec->data1].name), t);
+            word::make_at(&r, symbol::make(datatype::records[datatype::id_of(spec)].name), t);
             break;
         case Type::logic:
-            word::make_at(&r, symbol::make(spec->data1 ? "true" : "false"), t);
+            word::make_at(&r, symbol::make(logic::get(spec) ? "true" : "false"), t);
             break;
         case Type::word: case Type::set_word: case Type::lit_word: case Type::get_word:
             r = *spec;
@@ -124,7 +125,7 @@ Cell* word_make(Cell* proto, Cell* spec, int32_t type) {
             // The name must scan as a word: #12 names no word.
             Cell* name = string::push_new(8);
             string::append_utf8(name, symbol::name(spec->int2()));
-            Cell v = lexer::load_value(name);
+            Cell v = upcall::calls.load_value(name);
             stack::pop(1);
             if (!is_plain_word(v.type())) {
                 Cell type_cell;
@@ -141,7 +142,7 @@ Cell* word_make(Cell* proto, Cell* spec, int32_t type) {
                 text = string::push_new(2);
                 string::append_char(text, static_cast<uint32_t>(spec->int2()));
             }
-            Cell v = lexer::load_value(text);
+            Cell v = upcall::calls.load_value(text);
             if (text != spec) stack::pop(1);
             if (!is_word_type(v.type())) error::raise(error::id::script_invalid_chars, spec);
             word::make_at(&r, v.int2(), t);
@@ -159,8 +160,8 @@ Cell* word_make(Cell* proto, Cell* spec, int32_t type) {
 }
 
 Cell* word_index(Cell* w) {
-    if (w->int3() < 0) *w = none::shared;
-    else cell::make(w, Type::integer, 0, w->data3 + 1);
+    if (word::index_of(w) < 0) *w = none::shared;
+    else cell::make(w, Type::integer, 0, static_cast<uint32_t>(word::index_of(w) + 1));
     return w;
 }
 
@@ -174,14 +175,14 @@ Cell* issue_make(Cell* proto, Cell* spec, int32_t type) {
         Cell s;
         string::make_at(&s, 4);
         Cell* h = stack::push(&s);
-        string::append_char(h, spec->data2);
+        string::append_char(h, char_::code_of(spec));
         word::make_unbound(&r, symbol::make(string::to_utf8(h)), Type::issue);
         stack::pop(1);
     } else {
         word_make(proto, spec, static_cast<int32_t>(Type::word));
         r = *proto;
         r.set_type(Type::issue);
-        r.data3 = static_cast<uint32_t>(-1);
+        word::set_index(&r, -1);
     }
     *proto = r;
     return proto;

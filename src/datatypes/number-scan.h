@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace zuv::lexer {
+namespace zuv::number_scan {
 
 // Why a scan failed; the numbers are those the conversions test for.
 enum class ScanError : int32_t { none = 0, not_a_number = -1, overflow = -2 };
@@ -71,4 +71,4 @@ struct MoneyText {
 // point); at most one "." (not right after "$", not last). Nothing when the text is not so.
 std::optional<MoneyText> scan_money(const void* data, std::size_t count, int unit);
 
-}  // namespace zuv::lexer
+}  // namespace zuv::number_scan

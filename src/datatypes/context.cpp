@@ -1,7 +1,8 @@
 // Contexts: word tables with parallel value slots; lookup, addition, get, set and binding.
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 
 #include "datatypes/block.h"
+#include "datatypes/word.h"
 #include "memory/error.h"
 #include "memory/symbol.h"
 #include "memory/collector.h"
@@ -18,8 +19,6 @@ namespace {
 
 using memory::buffer_of;
 
-inline Ref table_of(Ref ctx) { return cell_of(ctx)->data1; }
-inline Ref words_of(Ref ctx) { return hashtable::record_of(table_of(ctx))->series; }
 
 Cell* values_base(Ref ctx) {
     Cell* c = cell_of(ctx);
@@ -91,12 +90,6 @@ Ref make_from_spec(const Cell* spec_in, bool on_stack_values, bool self, Kind ki
     return ctx;
 }
 
-int32_t size_of(Ref ctx) {
-    return static_cast<int32_t>(buffer_of(words_of(ctx))->used_bytes() / sizeof(Cell));
-}
-
-Cell* word_at(Ref ctx, int32_t index) { return buffer_of(words_of(ctx))->cells() + index; }
-
 Cell* value_at(Ref ctx, int32_t index) {
     Cell* v = values_base(ctx);
     return v ? v + index : nullptr;
@@ -132,24 +125,24 @@ Cell* add_global_word(int32_t symbol, bool case_flag, bool keep_spelling) {
     int32_t found = hashtable::find_word(table_of(global), symbol, case_flag, global, &index);
     if (found < 0) {
         found = index;
-        series::alloc_tail_cell(buffer_of(cell_of(global)->data2));
+        series::alloc_tail_cell(buffer_of(values_node(global)));
         // A case variant of a word already there shares that word's value.
         int32_t canonical = symbol::resolve(symbol);
         if (canonical != symbol) {
             int32_t ignored = -1;
             int32_t c = hashtable::find_word(table_of(global), canonical, false, 0, &ignored);
-            if (c >= 0) word_at(global, found)->data3 = static_cast<uint32_t>(c);
+            if (c >= 0) word::set_index(word_at(global, found), c);
         }
     }
     Cell* w = word_at(global, found);
     if (runtime::startup_mode) {
         Cell copy = *w;
-        if (keep_spelling) copy.data2 = static_cast<uint32_t>(symbol);
+        if (keep_spelling) word::set_symbol(&copy, symbol);
         return block::append(&block::root, &copy);
     }
-    if (keep_spelling && static_cast<int32_t>(w->data2) != symbol) {
+    if (keep_spelling && word::symbol_of(w) != symbol) {
         Cell copy = *w;
-        copy.data2 = static_cast<uint32_t>(symbol);
+        word::set_symbol(&copy, symbol);
         return stack::push(&copy);
     }
     return w;
@@ -158,10 +151,10 @@ Cell* add_global_word(int32_t symbol, bool case_flag, bool keep_spelling) {
 Cell* add_global(int32_t symbol) { return add_global_word(symbol, true, false); }
 
 Cell* get_slow(const Cell* word) {
-    Ref ctx = word->data1;
-    int32_t index = word->int3();
+    Ref ctx = word::binding_of(word);
+    int32_t index = word::index_of(word);
     if (index < 0) {
-        if (ctx && collector::self_symbol && word->data2 == collector::self_symbol) return owner_of(ctx);
+        if (ctx && collector::self_symbol && static_cast<uint32_t>(word::symbol_of(word)) == collector::self_symbol) return owner_of(ctx);
         error::raise(error::id::script_no_value, word);
     }
     Cell* v = ctx ? values_base(ctx) : nullptr;
@@ -178,12 +171,12 @@ Cell* get_value_slot(int32_t symbol, Ref ctx) {
 
 Cell* set_in(Cell* word, const Cell* value, Ref ctx, bool fire) {
     Cell copy = *value;
-    int32_t index = word->int3();
+    int32_t index = word::index_of(word);
     if (index < 0) {
-        index = find_word(ctx, static_cast<int32_t>(word->data2), false);
-        if (index < 0) index = add_word(ctx, static_cast<int32_t>(word->data2));
-        index = word_at(ctx, index)->int3();
-        word->data3 = static_cast<uint32_t>(index);
+        index = find_word(ctx, word::symbol_of(word), false);
+        if (index < 0) index = add_word(ctx, word::symbol_of(word));
+        index = word::index_of(word_at(ctx, index));
+        word::set_index(word, index);
     }
     Cell* c = cell_of(ctx);
     if (!c->data2) error::raise(error::id::script_not_defined, word);
@@ -196,20 +189,19 @@ Cell* set_in(Cell* word, const Cell* value, Ref ctx, bool fire) {
     return slot;
 }
 
-Cell* set(Cell* word, const Cell* value) { return set_in(word, value, word->data1, true); }
+Cell* set(Cell* word, const Cell* value) { return set_in(word, value, word::binding_of(word), true); }
 
 int32_t bind_word(Ref ctx, Cell* word) {
-    int32_t i = find_word(ctx, static_cast<int32_t>(word->data2), true);
+    int32_t i = find_word(ctx, word::symbol_of(word), true);
     if (i < 0) return -1;
     // A case variant in the global context shares its canonical word's slot.
-    i = word_at(ctx, i)->int3();
-    word->data1 = ctx;
-    word->data3 = static_cast<uint32_t>(i);
+    i = word::index_of(word_at(ctx, i));
+    word::bind_to(word, ctx, i);
     return i;
 }
 
 void bind(Cell* block, Ref ctx, bool self) {
-    Ref node = block->data2;
+    Ref node = series::node(block);
     if (cycle_stack::find(node)) return;
     cycle_stack::push(node);
     int32_t n = series::length(block);
@@ -222,10 +214,9 @@ void bind(Cell* block, Ref ctx, bool self) {
                 bind(c, ctx, self);
                 break;
             case Type::word:
-                if (self && collector::self_symbol && symbol::resolve(static_cast<int32_t>(c->data2)) ==
+                if (self && collector::self_symbol && symbol::resolve(word::symbol_of(c)) ==
                                                           symbol::resolve(static_cast<int32_t>(collector::self_symbol))) {
-                    c->data1 = ctx;
-                    c->data3 = static_cast<uint32_t>(-1);
+                    word::bind_to(c, ctx, -1);
                     break;
                 }
                 [[fallthrough]];
@@ -244,7 +235,7 @@ bool collect_set_words(Ref ctx, Cell* block) {
     int32_t n = series::length(block);
     for (int32_t i = 0; i < n; ++i) {
         Cell* c = block::head(block) + i;
-        if (c->is(Type::set_word)) add_word(ctx, static_cast<int32_t>(c->data2));
+        if (c->is(Type::set_word)) add_word(ctx, word::symbol_of(c));
     }
     return size_of(ctx) != before;
 }

@@ -9,6 +9,18 @@
 
 namespace zuv::word {
 
+// The data words of the word datatypes: the context the word is bound to (0 when unbound),
+// its symbol and its index in that context (-1 when unbound).
+inline Ref binding_of(const Cell* w) { return w->data1; }
+inline int32_t symbol_of(const Cell* w) { return w->int2(); }
+inline int32_t index_of(const Cell* w) { return w->int3(); }
+inline void set_symbol(Cell* w, int32_t symbol) { w->data2 = static_cast<uint32_t>(symbol); }
+inline void set_index(Cell* w, int32_t index) { w->data3 = static_cast<uint32_t>(index); }
+inline void bind_to(Cell* w, Ref context, int32_t index) {
+    w->data1 = context;
+    w->data3 = static_cast<uint32_t>(index);
+}
+
 // A word of the given kind bound to the global context (the word is added there when
 // absent).
 void make_at(Cell* c, int32_t symbol, Type t = Type::word);

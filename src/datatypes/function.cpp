@@ -1,5 +1,5 @@
 // function!, routine!, native!, action! and op! values.
-#include "evaluator/function.h"
+#include "datatypes/function.h"
 
 #include <cstring>
 #include <vector>
@@ -9,9 +9,8 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "memory/actions.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/error.h"
-#include "evaluator/natives.h"
 #include "memory/symbol.h"
 #include "memory/cycle-stack.h"
 #include "memory/datatype.h"

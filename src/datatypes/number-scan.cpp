@@ -1,6 +1,6 @@
 // Integer, float and money scanners over string units, and the float syntax automaton.
 // Units are read with memcpy: a string's buffer gives no alignment promise to its callers.
-#include "reader/number-scan.h"
+#include "datatypes/number-scan.h"
 
 #include <array>
 #include <cassert>
@@ -9,9 +9,9 @@
 #include <limits>
 
 #include "datatypes/float-text.h"
-#include "reader/lexer-text.h"
+#include "memory/case-folding.h"
 
-namespace zuv::lexer {
+namespace zuv::number_scan {
 
 namespace {
 
@@ -148,7 +148,7 @@ FloatScan scan_float(const void* data, std::size_t count, int unit, int32_t expo
 bool special_float_q(std::string_view text) {
     if (!text.empty() && (text[0] == '+' || text[0] == '-')) text.remove_prefix(1);
     return text.size() == 6 && text.substr(0, 3) == "1.#" &&
-           (same_text_ci(text.substr(3), "INF") || same_text_ci(text.substr(3), "NAN"));
+           (case_folding::same_ascii_ci(text.substr(3), "INF") || case_folding::same_ascii_ci(text.substr(3), "NAN"));
 }
 
 FloatScan scan_float_or_special(const void* data, std::size_t count, int unit) {
@@ -199,4 +199,4 @@ std::optional<MoneyText> scan_money(const void* data, std::size_t count, int uni
     return m;
 }
 
-}  // namespace zuv::lexer
+}  // namespace zuv::number_scan

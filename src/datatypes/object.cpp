@@ -1,20 +1,20 @@
 // object!: making, copying, constructing, path access, reflection, molding and the change
 // handlers.
-#include "evaluator/object.h"
+#include "datatypes/object.h"
 
+#include "datatypes/path.h"
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
+#include "memory/upcalls.h"
 #include "memory/actions.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/error.h"
-#include "evaluator/function.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/trace.h"
+#include "datatypes/function.h"
 #include "memory/symbol.h"
-#include "evaluator/word.h"
+#include "datatypes/word.h"
 #include "memory/action-types.h"
 #include "memory/cycle-stack.h"
 #include "memory/datatype.h"
@@ -31,8 +31,6 @@ namespace {
 
 int32_t sym(const char* name) { return symbol::resolve(symbol::make(name)); }
 bool is_word_type(Type t) { return t >= Type::word && t <= Type::issue; }
-
-Cell* values_of(Ref ctx) { return memory::buffer_of(context::cell_of(ctx)->data2)->cells(); }
 
 // The handler slots of a record: index << 16 | local count, 0xFFFF << 16 when absent.
 constexpr uint32_t absent = 0xFFFF0000;
@@ -80,7 +78,7 @@ void clear_applied(Ref ctx) {
 
 void clear_new_lines(Ref ctx) {
     int32_t n = context::size_of(ctx);
-    Cell* v = values_of(ctx);
+    Cell* v = context::block_values(ctx);
     for (int32_t i = 0; i < n; ++i) v[i].header &= ~header::new_line;
 }
 
@@ -99,11 +97,11 @@ int32_t local_count(const Cell* handler) {
 // Calls a handler function with the given arguments, in a frame named by its word.
 void call_handler(const Cell* handler, const Cell* name, const Cell* args, int n, uint32_t kind) {
     Cell result;
-    interpreter::apply_function(handler, name, args, n, &result, nullptr, kind);
+    upcall::calls.apply(handler, name, args, n, &result, nullptr, kind);
 }
 
 bool same_node(const Cell* a, const Cell* b) {
-    if (a->type() == Type::object || b->type() == Type::object) return a->type() == b->type() && a->data1 == b->data1;
+    if (a->type() == Type::object || b->type() == Type::object) return a->type() == b->type() && context_of(a) == context_of(b);
     return a->data2 && a->data2 == b->data2 && block::family_q(a->type()) == block::family_q(b->type());
 }
 
@@ -112,27 +110,27 @@ bool same_node(const Cell* a, const Cell* b) {
 // unless another field still holds it, and the new value joins it under the field's word.
 void pass_ownership(const Cell* object_in, const Cell* word, const Cell* old_in) {
     Cell object = *object_in, old = *old_in;
-    Ref ctx = object.data1;
+    Ref ctx = context_of(&object);
     int32_t i = context::find_word(ctx, word->int2(), true);
     if (i < 0) return;
     int32_t slot = context::word_at(ctx, i)->int3();
-    if (!same_node(&old, values_of(ctx) + slot)) {
+    if (!same_node(&old, context::block_values(ctx) + slot)) {
         ownership::release(&old, &object);
         int32_t n = context::size_of(ctx);
         for (int32_t j = 0; j < n; ++j) {
             Cell other = *context::word_at(ctx, j);
-            if (j != i && same_node(&old, values_of(ctx) + other.int3())) ownership::set(values_of(ctx) + other.int3(), &object, &other);
+            if (j != i && same_node(&old, context::block_values(ctx) + other.int3())) ownership::set(context::block_values(ctx) + other.int3(), &object, &other);
         }
     }
     Cell field = *context::word_at(ctx, i);
-    ownership::set(values_of(ctx) + slot, &object, &field);
+    ownership::set(context::block_values(ctx) + slot, &object, &field);
 }
 
 }  // namespace
 
 uint32_t new_class_id() { return ++class_counter; }
 
-void refresh_owner(const Cell* object) { *context::owner_of(object->data1) = *object; }
+void refresh_owner(const Cell* object) { *context::owner_of(context_of(object)) = *object; }
 
 void make_at(Cell* c, int32_t size) {
     Ref ctx = context::create(size, false, true, nullptr, context::kind_object);
@@ -151,14 +149,14 @@ Cell* push_global_context() { return push(context::global, static_cast<uint32_t>
 
 Cell* get_word(Ref ctx, int32_t index) { return context::word_at(ctx, index); }
 
-int32_t word_count(const Cell* object) { return context::size_of(object->data1); }
+int32_t word_count(const Cell* object) { return context::size_of(context_of(object)); }
 
-int32_t find_index(const Cell* object, int32_t symbol) { return context::find_word(object->data1, symbol, true); }
+int32_t find_index(const Cell* object, int32_t symbol) { return context::find_word(context_of(object), symbol, true); }
 
 Cell* find_value(const Cell* object, int32_t symbol) {
     int32_t i = find_index(object, symbol);
     if (i < 0) return const_cast<Cell*>(&none::shared);
-    return values_of(object->data1) + context::word_at(object->data1, i)->int3();
+    return context::block_values(context_of(object)) + context::word_at(context_of(object), i)->int3();
 }
 
 Cell* system_field(std::initializer_list<const char*> path) {
@@ -182,11 +180,11 @@ void copy_value(Cell* v, Ref ctx) {
 }
 
 void build_record(Cell* object) {
-    Ref ctx = object->data1;
+    Ref ctx = context_of(object);
     int32_t change = context::find_word(ctx, symbol::make("on-change*"), true);
     int32_t deep = context::find_word(ctx, symbol::make("on-deep-change*"), true);
     if (change < 0 && deep < 0) {
-        object->data3 = 0;
+        set_record(object, 0);
         refresh_owner(object);
         return;
     }
@@ -195,7 +193,7 @@ void build_record(Cell* object) {
     int32_t indexes[2] = {change, deep};
     for (int k = 0; k < 2; ++k) {
         if (indexes[k] < 0) continue;
-        Cell* h = values_of(ctx) + indexes[k];
+        Cell* h = context::block_values(ctx) + indexes[k];
         if (!h->is(Type::function) && !h->is(Type::routine)) {
             Cell w = *context::word_at(ctx, indexes[k]);
             Cell t;
@@ -210,7 +208,7 @@ void build_record(Cell* object) {
     cell::make(&b->cells()[0], Type::pair, 0, words[0], specs[0]);
     cell::make(&b->cells()[1], Type::pair, 0, words[1], specs[1]);
     b->tail = b->head + 2 * sizeof(Cell);
-    object->data3 = record;
+    set_record(object, record);
     refresh_owner(object);
     if (deep >= 0) ownership::own_fields(object);
 }
@@ -222,16 +220,16 @@ void make(const Cell* prototype_in, const Cell* spec_in, Cell* out) {
     Cell obj;
     bool from_prototype = proto.is(Type::object);
     if (from_prototype) {
-        Cell proto_ctx = *context::cell_of(proto.data1);
-        Ref ctx = context::create(context::size_of(proto.data1), false, true, &proto_ctx, context::kind_object);
-        cell::make(&obj, Type::object, ctx, proto.data2, 0);
+        Cell proto_ctx = *context::cell_of(context_of(&proto));
+        Ref ctx = context::create(context::size_of(context_of(&proto)), false, true, &proto_ctx, context::kind_object);
+        cell::make(&obj, Type::object, ctx, class_of(&proto), 0);
         int32_t n = context::size_of(ctx);
         Cell* held = stack::push(&obj);
         for (int32_t i = 0; i < n; ++i) {
-            Cell v = values_of(proto.data1)[i];
+            Cell v = context::block_values(context_of(&proto))[i];
             Cell* vh = stack::push(&v);
-            copy_value(vh, held->data1);
-            values_of(held->data1)[i] = *vh;
+            copy_value(vh, context_of(held));
+            context::block_values(context_of(held))[i] = *vh;
             stack::pop(1);
         }
         obj = *held;
@@ -241,33 +239,32 @@ void make(const Cell* prototype_in, const Cell* spec_in, Cell* out) {
     }
     Cell* held = stack::push(&obj);
     refresh_owner(held);
-    Ref ctx = held->data1;
+    Ref ctx = context_of(held);
     bool added = false;
     if (spec_held->is(Type::object)) {
-        int32_t n = context::size_of(spec_held->data1);
+        int32_t n = context::size_of(context_of(spec_held));
         for (int32_t i = 0; i < n; ++i) {
-            Cell w = *context::word_at(spec_held->data1, i);
+            Cell w = *context::word_at(context_of(spec_held), i);
             int32_t before = context::size_of(ctx);
             int32_t index = context::add_word(ctx, w.int2());
             if (context::size_of(ctx) != before) added = true;
-            Cell v = values_of(spec_held->data1)[i];
+            Cell v = context::block_values(context_of(spec_held))[i];
             Cell* vh = stack::push(&v);
             copy_value(vh, ctx);
-            values_of(ctx)[index] = *vh;
+            context::block_values(ctx)[index] = *vh;
             stack::pop(1);
         }
-        if (added || !from_prototype) held->data2 = new_class_id();
+        if (added || !from_prototype) set_class(held, new_class_id());
     } else if (spec_held->is(Type::block)) {
         added = context::collect_set_words(ctx, spec_held);
         context::bind(spec_held, ctx, true);
-        stack::mark_native(&interpreter::body_word);
-        interpreter::eval_block(spec_held, true);
-        if (interpreter::pending) return;
+        upcall::calls.run_body(spec_held);
+        if (*upcall::calls.pending) return;
         stack::unwind();
         stack::pop(1);
         clear_applied(ctx);
         clear_new_lines(ctx);
-        if (added || !from_prototype) held->data2 = new_class_id();
+        if (added || !from_prototype) set_class(held, new_class_id());
     } else {
         error::raise(error::id::syntax_malconstruct, spec_held);
     }
@@ -287,7 +284,7 @@ void construct(const Cell* block_in, const Cell* prototype, Cell* out, bool only
         make_at(&obj, 4);
     }
     Cell* held = stack::push(&obj);
-    Ref ctx = held->data1;
+    Ref ctx = context_of(held);
     int32_t n = series::length(bh);
     int32_t t = sym("true"), y = sym("yes"), on = sym("on"), f = sym("false"), no = sym("no"), off = sym("off"),
             none_sym = sym("none");
@@ -305,29 +302,29 @@ void construct(const Cell* block_in, const Cell* prototype, Cell* out, bool only
             else if (s == none_sym) v = none::shared;
         }
         v.header &= ~header::new_line;
-        values_of(ctx)[context::word_at(ctx, index)->int3()] = v;
+        context::block_values(ctx)[context::word_at(ctx, index)->int3()] = v;
     }
-    held->data2 = new_class_id();
+    set_class(held, new_class_id());
     build_record(held);
     *out = *held;
 }
 
 void fire_on_change(const Cell* object, const Cell* word, const Cell* old_value, const Cell* new_value) {
-    if (!object->data3) return;
-    Cell* rec = memory::buffer_of(object->data3)->cells();
+    if (!record_of(object)) return;
+    Cell* rec = memory::buffer_of(record_of(object))->cells();
     uint32_t w = rec[0].data2;
     if ((w & absent) == absent) {
         if ((rec[1].data2 & absent) != absent) pass_ownership(object, word, old_value);
         return;
     }
     int32_t index = static_cast<int32_t>(w >> 16);
-    Cell handler = values_of(object->data1)[index];
+    Cell handler = context::block_values(context_of(object))[index];
     if (!handler.is(Type::function)) error::raise(error::id::script_invalid_obj_evt, &handler);
-    Cell name = *context::word_at(object->data1, index);
+    Cell name = *context::word_at(context_of(object), index);
     name.set_type(Type::word);
     Cell args[3] = {*word, *old_value, *new_value};
     args[0].set_type(Type::word);
-    call_handler(&handler, &name, args, 3, interpreter::callback::change);
+    call_handler(&handler, &name, args, 3, upcall::callback::change);
 }
 
 namespace {
@@ -338,14 +335,14 @@ Cell* set_and_notify(Cell* word, Cell* slot, const Cell* value, Ref ctx) {
     Cell nv = *value;
     Cell owner = *context::owner_of(ctx);
     bool objectlike = owner.is(Type::object) || owner.is(Type::error) || owner.is(Type::port);
-    if (!objectlike || !owner.data3) {
+    if (!objectlike || !record_of(&owner)) {
         *slot = nv;
         return slot;
     }
-    int32_t index = static_cast<int32_t>(slot - values_of(ctx));
+    int32_t index = static_cast<int32_t>(slot - context::block_values(ctx));
     Cell old = *slot;
     *slot = nv;
-    Cell w = word->data1 == ctx ? *word : *context::word_at(ctx, index);
+    Cell w = word::binding_of(word) == ctx ? *word : *context::word_at(ctx, index);
     w.header &= ~(context::bit::applied | header::new_line);
     fire_on_change(&owner, &w, &old, &nv);
     return context::value_at(ctx, index);  // the handler may have moved the values
@@ -355,14 +352,14 @@ Cell* set_and_notify(Cell* word, Cell* slot, const Cell* value, Ref ctx) {
 
 void fire_on_deep_change(const Cell* object, const Cell* word, const Cell* target, const Cell* action,
                          const Cell* new_value, int32_t index, int32_t part) {
-    if (!object->data3) return;
-    Cell* rec = memory::buffer_of(object->data3)->cells();
+    if (!record_of(object)) return;
+    Cell* rec = memory::buffer_of(record_of(object))->cells();
     uint32_t w = rec[1].data2;
     if ((w & absent) == absent) return;
     int32_t i = static_cast<int32_t>(w >> 16);
-    Cell handler = values_of(object->data1)[i];
+    Cell handler = context::block_values(context_of(object))[i];
     if (!handler.is(Type::function)) error::raise(error::id::script_invalid_obj_evt, &handler);
-    Cell name = *context::word_at(object->data1, i);
+    Cell name = *context::word_at(context_of(object), i);
     name.set_type(Type::word);
     Cell args[7];
     args[0] = *object;
@@ -372,7 +369,7 @@ void fire_on_deep_change(const Cell* object, const Cell* word, const Cell* targe
     args[4] = *new_value;
     cell::make(&args[5], Type::integer, 0, static_cast<uint32_t>(index));
     cell::make(&args[6], Type::integer, 0, static_cast<uint32_t>(part));
-    call_handler(&handler, &name, args, 7, interpreter::callback::deep);
+    call_handler(&handler, &name, args, 7, upcall::callback::deep);
 }
 
 // Actions -----------------------------------------------------------------------------------
@@ -388,7 +385,7 @@ Cell* a_make(Cell* proto, Cell* spec, int32_t type) {
 }
 
 int32_t mold_fields(Cell* obj, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {
-    Ref ctx = obj->data1;
+    Ref ctx = context_of(obj);
     int32_t n = context::size_of(ctx);
     for (int32_t i = 0; i < n; ++i) {
         if (part && budget < 1) break;
@@ -405,7 +402,7 @@ int32_t mold_fields(Cell* obj, Cell* buffer, bool only, bool all, bool flat, Cel
         string::append_utf8(buffer, symbol::name(w.int2()));
         string::append_ascii(buffer, ": ");
         budget -= static_cast<int32_t>(std::strlen(symbol::name(w.int2()))) + 2;
-        Cell v = values_of(ctx)[w.int3()];
+        Cell v = context::block_values(ctx)[w.int3()];
         Cell* vh = stack::push(&v);
         if (v.is(Type::word)) {
             string::append_ascii(buffer, "'");
@@ -418,18 +415,18 @@ int32_t mold_fields(Cell* obj, Cell* buffer, bool only, bool all, bool flat, Cel
 }
 
 int32_t a_mold(Cell* obj, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {
-    if (cycle_stack::find(obj->data1)) {
+    if (cycle_stack::find(context_of(obj))) {
         string::append_ascii(buffer, "make object! [...]");
         return budget - 18;
     }
-    cycle_stack::push(obj->data1);
+    cycle_stack::push(context_of(obj));
     if (!only) {
         string::append_ascii(buffer, "make object! [");
         budget -= 14;
     }
     budget = mold_fields(obj, buffer, only, all, flat, part, budget, only ? indent : indent + 1);
     if (!only) {
-        if (!flat && context::size_of(obj->data1) > 0) {
+        if (!flat && context::size_of(context_of(obj)) > 0) {
             string::append_ascii(buffer, "\n");
             for (int32_t k = 0; k < indent; ++k) string::append_ascii(buffer, "    ");
             budget -= 1 + 4 * indent;
@@ -442,12 +439,12 @@ int32_t a_mold(Cell* obj, Cell* buffer, bool only, bool all, bool flat, Cell* pa
 }
 
 int32_t a_form(Cell* obj, Cell* buffer, Cell* part, int32_t budget) {
-    if (cycle_stack::find(obj->data1)) {
+    if (cycle_stack::find(context_of(obj))) {
         string::append_ascii(buffer, "...");
         return budget - 3;
     }
-    cycle_stack::push(obj->data1);
-    Ref ctx = obj->data1;
+    cycle_stack::push(context_of(obj));
+    Ref ctx = context_of(obj);
     int32_t n = context::size_of(ctx);
     for (int32_t i = 0; i < n; ++i) {
         if (part && budget < 1) break;
@@ -459,7 +456,7 @@ int32_t a_form(Cell* obj, Cell* buffer, Cell* part, int32_t budget) {
         string::append_utf8(buffer, symbol::name(w.int2()));
         string::append_ascii(buffer, ": ");
         budget -= static_cast<int32_t>(std::strlen(symbol::name(w.int2()))) + 2;
-        Cell v = values_of(ctx)[w.int3()];
+        Cell v = context::block_values(ctx)[w.int3()];
         Cell* vh = stack::push(&v);
         budget = actions::mold_dispatch(vh, buffer, true, false, false, part, budget, 0);
         stack::pop(1);
@@ -495,64 +492,63 @@ Cell* access_field(Cell* obj, Cell* element, Cell* set_value, bool last, const C
     Cell named = path ? *path : *element;
     if (!is_word_type(element->type()) || element->is(Type::refinement) || element->is(Type::issue))
         error::raise(error::id::script_invalid_path, &named, element);
-    Ref ctx = obj->data1;
+    Ref ctx = context_of(obj);
     int32_t index;
-    if (element->data1 == ctx && element->int3() >= 0) index = element->int3();
+    if (word::binding_of(element) == ctx && word::index_of(element) >= 0) index = word::index_of(element);
     else {
         int32_t i = find_field(ctx, element->int2());
         index = i < 0 ? -1 : context::word_at(ctx, i)->int3();
         if (index >= 0) {
-            element->data1 = ctx;
-            element->data3 = static_cast<uint32_t>(index);
+            word::bind_to(element, ctx, index);
         }
     }
     if (set_value) {
         if (index < 0) error::raise(error::id::script_invalid_path, &named, element);
-        Cell old = values_of(ctx)[index];
+        Cell old = context::block_values(ctx)[index];
         Cell nv = *set_value;
-        values_of(ctx)[index] = nv;
+        context::block_values(ctx)[index] = nv;
         context::word_at(ctx, index)->header |= context::bit::applied;
-        if (obj->data3) {
+        if (record_of(obj)) {
             Cell w = *context::word_at(ctx, index);
             fire_on_change(obj, &w, &old, &nv);
         }
         *obj = nv;
         return obj;
     }
-    if (index < 0 || values_of(ctx)[index].is(Type::unset)) {
+    if (index < 0 || context::block_values(ctx)[index].is(Type::unset)) {
         // Only a get asks whether the field has a value; a plain path names a value to use.
         if (!last) error::raise(error::id::script_unset_path, &named, element);
-        if (!interpreter::walk_gets) error::raise(error::id::script_invalid_path, &named, element);
+        if (!path::walk_gets) error::raise(error::id::script_invalid_path, &named, element);
         *obj = unset::shared;
         return obj;
     }
-    *obj = values_of(ctx)[index];
+    *obj = context::block_values(ctx)[index];
     return obj;
 }
 
 Cell* a_eval_path(Cell* obj, Cell* element, Cell* set_value, bool, Cell*, Cell*, int32_t, bool last, bool) {
-    return access_field(obj, element, set_value, last, interpreter::walked_path);
+    return access_field(obj, element, set_value, last, path::walked);
 }
 
 int32_t a_compare(Cell* a, Cell* b, int32_t op) {
     if (!b->is(Type::object) && !b->is(Type::error) && !b->is(Type::port)) return -2;
-    if (a->data1 == b->data1) return 0;
+    if (context_of(a) == context_of(b)) return 0;
     if (op == 9) return -1;
-    if (cycle_stack::find(a->data1)) return cycle_stack::find(b->data1) ? 0 : -1;
-    int32_t n = context::size_of(a->data1), m = context::size_of(b->data1);
+    if (cycle_stack::find(context_of(a))) return cycle_stack::find(context_of(b)) ? 0 : -1;
+    int32_t n = context::size_of(context_of(a)), m = context::size_of(context_of(b));
     if (n != m) return n < m ? -1 : 1;
-    cycle_stack::push(a->data1);
-    cycle_stack::push(b->data1);
+    cycle_stack::push(context_of(a));
+    cycle_stack::push(context_of(b));
     int32_t r = 0;
     for (int32_t i = 0; i < n && r == 0; ++i) {
-        Cell* wa = context::word_at(a->data1, i);
-        Cell* wb = context::word_at(b->data1, i);
+        Cell* wa = context::word_at(context_of(a), i);
+        Cell* wb = context::word_at(context_of(b), i);
         int32_t sa = symbol::resolve(wa->int2()), sb = symbol::resolve(wb->int2());
         if (sa != sb) {
             r = sa < sb ? -1 : 1;
             break;
         }
-        Cell va = values_of(a->data1)[wa->int3()], vb = values_of(b->data1)[wb->int3()];
+        Cell va = context::block_values(context_of(a))[wa->int3()], vb = context::block_values(context_of(b))[wb->int3()];
         auto number = [](Type t) { return t == Type::integer || t == Type::float_ || t == Type::percent; };
         if (va.type() == vb.type() || (is_word_type(va.type()) && is_word_type(vb.type())) ||
             (number(va.type()) && number(vb.type()))) {
@@ -567,18 +563,18 @@ int32_t a_compare(Cell* a, Cell* b, int32_t op) {
 }
 
 Cell* a_reflect(Cell* obj, int32_t field) {
-    Ref ctx = obj->data1;
+    Ref ctx = context_of(obj);
     int32_t n = context::size_of(ctx);
     int32_t f = symbol::resolve(field);
     Cell r;
     if (f == sym("class")) {
-        cell::make(&r, Type::integer, 0, obj->data2);
+        cell::make(&r, Type::integer, 0, class_of(obj));
     } else if (f == sym("words") || f == sym("values") || f == sym("body") || f == sym("<applied>")) {
         block::make_at(&r, n * 2);
         Cell* held = stack::push(&r);
         for (int32_t i = 0; i < n; ++i) {
             Cell w = *context::word_at(ctx, i);
-            Cell v = values_of(ctx)[w.int3()];
+            Cell v = context::block_values(ctx)[w.int3()];
             if (f == sym("words")) {
                 w.set_type(Type::word);
                 w.header &= ~(context::bit::applied | header::new_line);
@@ -604,7 +600,7 @@ Cell* a_reflect(Cell* obj, int32_t field) {
     } else if (f == sym("owner")) {
         logic::make_at(&r, context::cell_of(ctx)->header & context::bit::owner);
     } else if (f == sym("events?")) {
-        logic::make_at(&r, obj->data3 != 0);
+        logic::make_at(&r, record_of(obj) != 0);
     } else {
         error::raise(error::id::internal_not_done);
     }
@@ -650,22 +646,22 @@ Cell* a_copy(Cell* obj, Cell* result, Cell* part, bool deep, Cell* types) {
         error::raise(error::id::script_invalid_refine_arg, &w, part);
     }
     Cell src = *obj;
-    Cell proto_ctx = *context::cell_of(src.data1);
-    Ref ctx = context::create(context::size_of(src.data1), false, true, &proto_ctx, context::kind_object);
+    Cell proto_ctx = *context::cell_of(context_of(&src));
+    Ref ctx = context::create(context::size_of(context_of(&src)), false, true, &proto_ctx, context::kind_object);
     Cell copy;
-    cell::make(&copy, src.type(), ctx, src.data2, 0);
+    cell::make(&copy, src.type(), ctx, class_of(&src), 0);
     Cell* held = stack::push(&copy);
     int32_t n = context::size_of(ctx);
     cycle_stack::Scope scope;
     if (deep) {
-        if (cycle_stack::find(src.data1)) {
+        if (cycle_stack::find(context_of(&src))) {
             cycle_stack::reset();
             error::raise(error::id::internal_no_cycle);
         }
-        cycle_stack::push(src.data1);
+        cycle_stack::push(context_of(&src));
     }
     for (int32_t i = 0; i < n; ++i) {
-        Cell v = values_of(src.data1)[i];
+        Cell v = context::block_values(context_of(&src))[i];
         Cell* vh = stack::push(&v);
         if (v.is(Type::function)) remake_function(vh, ctx);
         else if (deep && series_copied_by_make(v.type()) && of_types(types, v.type())) {
@@ -673,7 +669,7 @@ Cell* a_copy(Cell* obj, Cell* result, Cell* part, bool deep, Cell* types) {
         } else if (deep && v.is(Type::object)) {
             a_copy(vh, vh, nullptr, true, types);
         }
-        values_of(ctx)[i] = *vh;
+        context::block_values(ctx)[i] = *vh;
         stack::pop(1);
     }
     build_record(held);
@@ -684,7 +680,7 @@ Cell* a_copy(Cell* obj, Cell* result, Cell* part, bool deep, Cell* types) {
 // none: the fields' values leave their owners; [owner word]: they are owned by that object
 // under that word.
 void modify_owned(const Cell* obj, const Cell* value) {
-    Ref ctx = obj->data1;
+    Ref ctx = context_of(obj);
     Cell owner, word;
     bool binding = value->is(Type::block) && block::length(const_cast<Cell*>(value)) >= 2;
     if (binding) {
@@ -696,8 +692,8 @@ void modify_owned(const Cell* obj, const Cell* value) {
     int32_t n = context::size_of(ctx);
     for (int32_t i = 0; i < n; ++i) {
         int32_t slot = context::word_at(ctx, i)->int3();
-        if (binding) ownership::bind(values_of(ctx) + slot, &owner, &word);
-        else ownership::unset(values_of(ctx) + slot);
+        if (binding) ownership::bind(context::block_values(ctx) + slot, &owner, &word);
+        else ownership::unset(context::block_values(ctx) + slot);
     }
 }
 
@@ -705,7 +701,7 @@ Cell* a_modify(Cell* obj, int32_t field, Cell* value, bool) {
     int32_t f = symbol::resolve(field);
     if (f == sym("<applied>")) {
         if (!value->is(Type::none)) error::raise(error::id::script_invalid_arg, value);
-        clear_applied(obj->data1);
+        clear_applied(context_of(obj));
     } else if (f == sym("owner")) {
         ownership::own_fields(obj);
     } else if (f == sym("owned")) {
@@ -718,6 +714,14 @@ Cell* a_modify(Cell* obj, int32_t field, Cell* value, bool) {
 
 void init() {
     context::on_change_hook = set_and_notify;
+    upcall::calls.system_field = system_field;
+    upcall::calls.fire_on_change = fire_on_change;
+    upcall::calls.notify_deep_change = [](const Cell* object, const Cell* field, const Cell* target, int32_t action_symbol,
+                                          const Cell* new_value, int32_t index, int32_t part) {
+        Cell action;
+        word::make_at(&action, action_symbol);
+        fire_on_deep_change(object, field, target, &action, new_value, index, part);
+    };
     datatype::register_type(Type::object, {
         .make = a_make,
         .reflect = a_reflect,

@@ -1,7 +1,7 @@
 // port!: making ports from URL parts and a scheme of system/schemes, and the actions that
 // forward to the port's actor. An actor function gets the port, then the action's
 // arguments in spec order, each refinement as a logic! flag followed by its arguments.
-#include "evaluator/port.h"
+#include "datatypes/port.h"
 
 #include <algorithm>
 #include <cassert>
@@ -13,15 +13,15 @@
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/context.h"
+#include "datatypes/context.h"
 #include "memory/error.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/object.h"
+#include "datatypes/object.h"
 #include "memory/symbol.h"
-#include "evaluator/word.h"
+#include "datatypes/word.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
+#include "memory/upcalls.h"
 
 namespace zuv::port {
 
@@ -81,8 +81,8 @@ void standard_copy(const char* name, std::span<const char* const> words, Cell* o
         return;
     }
     object::make_at(out, static_cast<int32_t>(words.size()));
-    for (const char* w : words) context::add_with_value(out->data1, symbol::make(w), &none::shared);
-    out->data2 = object::new_class_id();
+    for (const char* w : words) context::add_with_value(object::context_of(out), symbol::make(w), &none::shared);
+    object::set_class(out, object::new_class_id());
     object::refresh_owner(out);
 }
 
@@ -329,7 +329,7 @@ Cell* call_actor(const Cell* actor_in, const Cell* action, const Cell* args, int
     Cell fn = *object::find_value(&actor, action->int2());
     if (!fn.is(Type::function)) error::raise(error::id::access_no_port_action, action);
     Cell result;
-    interpreter::apply_function(&fn, frame ? frame : action, args, count, &result);
+    upcall::calls.apply(&fn, frame ? frame : action, args, count, &result, nullptr, 0);
     return stack::push(&result);
 }
 
@@ -343,8 +343,8 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
         Cell* parts = none::push();
         standard_copy("url-parts", url_part_words, parts);
         object::make(parts, given, parts);
-        if (interpreter::pending) return proto;
-        Ref ctx = parts->data1;
+        if (*upcall::calls.pending) return proto;
+        Ref ctx = object::context_of(parts);
         Cell name = context::size_of(ctx) > 0 ? *context::value_at(ctx, context::word_at(ctx, 0)->int3()) : none::shared;
         if (!name.is(Type::word)) error::raise(error::id::access_no_scheme, given);
         Cell* made = none::push();

@@ -1,0 +1,57 @@
+// Contexts: a context is a two-cell block, its context! cell (word table in data word 1,
+// values in data word 2) and its owner cell. The values live in a block, or on the
+// argument stack while a function runs.
+#pragma once
+#include <cstdint>
+
+#include "memory/cell.h"
+#include "memory/context-node.h"
+#include "memory/memory.h"
+
+namespace zuv::context {
+
+// The global context: kind global, values in a block.
+extern Ref global;
+void make_global();
+
+Ref create(int32_t size, bool on_stack, bool self, const Cell* prototype, Kind kind);
+// A context holding the word!, lit-word!, get-word! and refinement! entries of a spec.
+Ref make_from_spec(const Cell* spec, bool on_stack, bool self, Kind kind);
+int32_t find_word(Ref ctx, int32_t symbol, bool case_insensitive);
+// Adds the word when absent; gives its index.
+int32_t add_word(Ref ctx, int32_t symbol);
+void add_with_value(Ref ctx, int32_t symbol, const Cell* value);
+// The global word cell of a symbol, added when absent. During start-up the result is a copy
+// in a new cell of the root block.
+Cell* add_global(int32_t symbol);
+Cell* add_global_word(int32_t symbol, bool case_flag, bool keep_spelling);
+
+// The value cell at an index (size_of and word_at are in the node's layout).
+Cell* value_at(Ref ctx, int32_t index);
+
+// The value slot of a bound word. The lookup every evaluated word does stays inline; the
+// rest (self, unbound words, contexts without values) is in get_slow.
+Cell* get_slow(const Cell* word);
+inline Cell* values_of(const Cell* ctx) {
+    return on_stack(ctx) ? memory::ptr<Cell>(ctx->data2) : memory::buffer_of(ctx->data2)->cells();
+}
+inline Cell* get(const Cell* word) {
+    Ref ctx = word->data1;
+    int32_t index = word->int3();
+    if (index >= 0 && ctx) [[likely]] {
+        Cell* c = cell_of(ctx);
+        if (c->data2) [[likely]] return values_of(c) + index;
+    }
+    return get_slow(word);
+}
+Cell* get_value_slot(int32_t symbol, Ref ctx);
+Cell* set(Cell* word, const Cell* value);
+Cell* set_in(Cell* word, const Cell* value, Ref ctx, bool fire);
+// Installed by the object layer: stores a value set in an object context and runs the
+// object's on-change*; gives the value's slot.
+extern Cell* (*on_change_hook)(Cell* word, Cell* slot, const Cell* value, Ref ctx);
+int32_t bind_word(Ref ctx, Cell* word);
+void bind(Cell* block, Ref ctx, bool self);
+bool collect_set_words(Ref ctx, Cell* block);
+
+}  // namespace zuv::context
