@@ -3,6 +3,7 @@
 // window and the plain terminal (a window needs a display and a person at the keyboard).
 #include "console/gui-console.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtk/gtk.h>
@@ -40,9 +41,18 @@ int32_t raw_text_index = -1;
 // keep the plain console's words whatever their standard input is.
 bool window_allowed = false;
 
-// The window is for a person at a desktop: the display opened and standard input is a
-// terminal (a pipe or a file is read by the plain console).
-bool display_and_person() { return window_allowed && ::isatty(0) == 1 && ridi::backend().has_display(); }
+// Whether standard input is a person's rather than lines to read: a terminal, or what a
+// desktop's launcher leaves (/dev/null or nothing). A pipe, a socket or a file is read by the
+// plain console.
+bool input_from_person() {
+    if (::isatty(0) == 1) return true;
+    struct stat st {};
+    if (::fstat(0, &st) != 0) return true;
+    return S_ISCHR(st.st_mode);
+}
+
+// The window is for a person at a desktop: the display opened and the input is theirs.
+bool display_and_person() { return window_allowed && input_from_person() && ridi::backend().has_display(); }
 
 // A print made while the terminal takes a print (its own tracing, a failing redraw) would
 // find it half-way through a line: it goes to no terminal.
