@@ -27,6 +27,7 @@
 #include "memory/stack.h"
 #include "memory/symbol.h"
 #include "ridi/platform.h"
+#include "runtime/fatal.h"
 #include "runtime/print.h"
 #include "runtime/throw.h"
 
@@ -123,9 +124,25 @@ void raw_hook(const char* text, size_t length, int32_t line_feed) {
     }
 }
 
+// A program ending on a runtime error tells it in a box too: in the console's window no one
+// reads standard error.
+void error_box(const char* text, const char* caption) {
+    if (!ridi::backend().has_display()) return;
+    // The end may come from a fault inside the toolkit or the allocator, where the box can
+    // never show: the alarm ends the program all the same.
+    ::alarm(120);
+    GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", text);
+    gtk_window_set_title(GTK_WINDOW(box), caption);
+    gtk_window_set_keep_above(GTK_WINDOW(box), TRUE);
+    gtk_dialog_run(GTK_DIALOG(box));
+    gtk_widget_destroy(box);
+}
+
 // add-gui-print: from now on printed text goes to the console's terminal instead of
-// standard output. Installing twice changes nothing.
+// standard output, and a runtime error that ends the program is shown in a box. Installing
+// twice changes nothing.
 Cell* gui_print_hooks(Cell**) {
+    runtime::message_box_hook = error_box;
     if (raw_text_index < 0) {
         Cell unset = unset::shared;
         block::append(&block::root, &unset);
