@@ -172,6 +172,8 @@ constexpr int32_t down = 1, up = 2, mid_down = 3, mid_up = 4, alt_down = 5, alt_
 void make_bars(View* v);
 void place_bars(View* v);
 void raise_bars(View* v);
+// Puts a child of a view's fixed container last in its stacking order, in the same place.
+void to_top(View* v, GtkWidget* child);
 
 // ---- painting (faces.cpp) -----------------------------------------------------------------------
 gboolean paint_view(GtkWidget* w, cairo_t* cr, gpointer);

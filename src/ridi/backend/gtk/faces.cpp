@@ -326,15 +326,7 @@ void restack(const Cell* face) {
     // From the first child out of place on, each goes to the end of the list in pane order.
     size_t first = 0;
     while (first < now.size() && now[first] == wanted[first]) ++first;
-    for (size_t i = first; i < wanted.size(); ++i) {
-        GtkWidget* w = wanted[i];
-        int x = 0, y = 0;
-        gtk_container_child_get(GTK_CONTAINER(v->container), w, "x", &x, "y", &y, nullptr);
-        g_object_ref(w);
-        gtk_container_remove(GTK_CONTAINER(v->container), w);
-        gtk_fixed_put(GTK_FIXED(v->container), w, x, y);
-        g_object_unref(w);
-    }
+    for (size_t i = first; i < wanted.size(); ++i) to_top(v, wanted[i]);
     raise_bars(v);  // the face's own bars stay over its children
 }
 

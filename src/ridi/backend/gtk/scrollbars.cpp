@@ -77,16 +77,18 @@ void place_bars(View* v) {
     gtk_fixed_move(GTK_FIXED(v->container), v->bars[1], std::max(0, w - thick_v), 0);
 }
 
+void to_top(View* v, GtkWidget* child) {
+    int x = 0, y = 0;
+    gtk_container_child_get(GTK_CONTAINER(v->container), child, "x", &x, "y", &y, nullptr);
+    g_object_ref(child);
+    gtk_container_remove(GTK_CONTAINER(v->container), child);
+    gtk_fixed_put(GTK_FIXED(v->container), child, x, y);
+    g_object_unref(child);
+}
+
 void raise_bars(View* v) {
-    for (GtkWidget* bar : v->bars) {
-        if (!bar) continue;
-        int x = 0, y = 0;
-        gtk_container_child_get(GTK_CONTAINER(v->container), bar, "x", &x, "y", &y, nullptr);
-        g_object_ref(bar);
-        gtk_container_remove(GTK_CONTAINER(v->container), bar);
-        gtk_fixed_put(GTK_FIXED(v->container), bar, x, y);
-        g_object_unref(bar);
-    }
+    for (GtkWidget* bar : v->bars)
+        if (bar) to_top(v, bar);
 }
 
 }  // namespace zuv::gui
