@@ -13,6 +13,10 @@ namespace zuv::block {
 // The block family: block!, paren!, the four path types and hash!.
 constexpr bool family_q(Type t) { return in_family(family::any_block, t); }
 
+// Data word 3 of the block family: the node of a hash!'s index, 0 for the other types.
+inline Ref hash_index_of(const Cell* b) { return b->data3; }
+inline void set_hash_index(Cell* b, Ref index) { b->data3 = index; }
+
 // The root block: every literal and global cell of the boot code, always reachable.
 extern Cell root;
 constexpr int32_t root_cells = 9695;

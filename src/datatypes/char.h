@@ -11,6 +11,7 @@ constexpr uint32_t max_code_point = 0x10FFFF;
 
 // The data word: the code point.
 inline uint32_t code_of(const Cell* c) { return c->data2; }
+inline void set_code(Cell* c, uint32_t code_point) { c->data2 = code_point; }
 
 Cell* make_in(Cell* block, uint32_t code_point);
 Cell* push(uint32_t code_point);

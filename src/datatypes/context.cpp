@@ -22,7 +22,7 @@ using memory::buffer_of;
 
 Cell* values_base(Ref ctx) {
     Cell* c = cell_of(ctx);
-    if (!c->data2) return nullptr;
+    if (!values_node_in(c)) return nullptr;
     return values_of(c);
 }
 
@@ -46,13 +46,13 @@ Ref create(int32_t size, bool on_stack_values, bool self, const Cell* prototype,
     Ref table;
     if (prototype) {
         Cell source;
-        cell::make(&source, Type::context, prototype->data1);
+        cell::make(&source, Type::context, table_in(prototype));
         table = hashtable::make(size, &source, hashtable::kind_words, 2);
     } else {
         table = hashtable::make(size, nullptr, hashtable::kind_words, 2);
     }
     c = cell_of(ctx);
-    c->data1 = table;
+    set_table_in(c, table);
     uint32_t header = static_cast<uint32_t>(Type::context) | (static_cast<uint32_t>(kind) << bit::kind_shift);
     if (on_stack_values) header |= bit::stack_values;
     if (self) header |= bit::has_self;
@@ -60,7 +60,7 @@ Ref create(int32_t size, bool on_stack_values, bool self, const Cell* prototype,
     if (!on_stack_values) {
         Ref values = memory::alloc_cells(size);
         c = cell_of(ctx);
-        c->data2 = values;
+        set_values_node_in(c, values);
         if (prototype) {
             // Room for the prototype's words, unset until the caller fills them.
             int32_t n = size_of(ctx);
@@ -79,7 +79,7 @@ Ref make_from_spec(const Cell* spec_in, bool on_stack_values, bool self, Kind ki
         Cell* c = block::head(&spec) + i;
         switch (c->type()) {
             case Type::word: case Type::lit_word: case Type::get_word: case Type::refinement: {
-                int32_t sym = static_cast<int32_t>(c->data2);
+                int32_t sym = word::symbol_of(c);
                 if (find_word(ctx, sym, true) < 0) add_word(ctx, sym);
                 break;
             }
@@ -105,8 +105,8 @@ int32_t add_word(Ref ctx, int32_t symbol) {
     int32_t found = hashtable::find_word(table_of(ctx), symbol, true, ctx, &index);
     if (found >= 0) return found;
     Cell* c = cell_of(ctx);
-    if (!on_stack(c) && c->data2) {
-        Ref values = c->data2;
+    if (!on_stack(c) && values_node_in(c)) {
+        Ref values = values_node_in(c);
         series::alloc_tail_cell(buffer_of(values));
     }
     return index;
@@ -179,7 +179,7 @@ Cell* set_in(Cell* word, const Cell* value, Ref ctx, bool fire) {
         word::set_index(word, index);
     }
     Cell* c = cell_of(ctx);
-    if (!c->data2) error::raise(error::id::script_not_defined, word);
+    if (!values_node_in(c)) error::raise(error::id::script_not_defined, word);
     Cell* slot = values_base(ctx) + index;
     if (kind_of(c) == kind_object) {
         word_at(ctx, index)->header |= bit::applied;

@@ -7,6 +7,7 @@
 #include "memory/cell.h"
 #include "memory/context-node.h"
 #include "memory/memory.h"
+#include "datatypes/word.h"
 
 namespace zuv::context {
 
@@ -33,14 +34,14 @@ Cell* value_at(Ref ctx, int32_t index);
 // rest (self, unbound words, contexts without values) is in get_slow.
 Cell* get_slow(const Cell* word);
 inline Cell* values_of(const Cell* ctx) {
-    return on_stack(ctx) ? memory::ptr<Cell>(ctx->data2) : memory::buffer_of(ctx->data2)->cells();
+    return on_stack(ctx) ? memory::ptr<Cell>(values_node_in(ctx)) : memory::buffer_of(values_node_in(ctx))->cells();
 }
 inline Cell* get(const Cell* word) {
-    Ref ctx = word->data1;
-    int32_t index = word->int3();
+    Ref ctx = word::binding_of(word);
+    int32_t index = word::index_of(word);
     if (index >= 0 && ctx) [[likely]] {
         Cell* c = cell_of(ctx);
-        if (c->data2) [[likely]] return values_of(c) + index;
+        if (values_node_in(c)) [[likely]] return values_of(c) + index;
     }
     return get_slow(word);
 }

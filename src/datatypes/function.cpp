@@ -56,7 +56,7 @@ void check_type_block(const Cell* block) {
     for (int32_t i = 0; i < n; ++i) {
         Cell c = *(block::head(block) + i);
         if (c.is(Type::word)) {
-            const Cell* v = (c.data1 && c.int3() >= 0) ? context::get(&c) : nullptr;
+            const Cell* v = (word::binding_of(&c) && word::index_of(&c) >= 0) ? context::get(&c) : nullptr;
             if (v && (v->is(Type::datatype) || v->is(Type::typeset))) continue;
         } else if (c.is(Type::datatype) || c.is(Type::typeset)) {
             continue;
@@ -79,8 +79,6 @@ void check_duplicates(const Cell* spec) {
         }
     }
 }
-
-Cell* series_cells(const Cell* f) { return memory::buffer_of(f->data3)->cells(); }
 
 }  // namespace
 
@@ -161,7 +159,7 @@ Cell* push(const Cell* spec_in, const Cell* body_in, Ref context, uint32_t flags
     else c[4] = unset::shared;
     b->tail = b->head + series_length * sizeof(Cell);
     Cell f;
-    cell::make(&f, Type::function, context, spec_held->data2, fs);
+    cell::make(&f, Type::function, context, series::node(spec_held), fs);
     f.header |= flags;
     *context::owner_of(context) = f;
     stack::pop(2);
@@ -169,13 +167,12 @@ Cell* push(const Cell* spec_in, const Cell* body_in, Ref context, uint32_t flags
 }
 
 Cell argument_word(const Cell* fn, int32_t place) {
-    Cell spec;
-    cell::make(&spec, Type::block, 0, fn->data2, 0);
+    Cell spec = spec_block(fn);
     int32_t n = series::buffer_length(&spec);
     int32_t local_sym = symbol::resolve(symbol::make("local"));
     int32_t seen = -1;
     for (int32_t i = 0; i < n; ++i) {
-        Cell* c = memory::buffer_of(spec.data2)->cells() + i;
+        Cell* c = block::cell_at(&spec, i);
         switch (c->type()) {
             case Type::refinement:
                 if (symbol::resolve(c->int2()) == local_sym) return none::shared;
@@ -198,9 +195,9 @@ Cell argument_word(const Cell* fn, int32_t place) {
 // and repeat, unless they are arguments, refinements or excluded.
 static void collect(const Cell* block, Cell* spec, Cell* excluded) {
     // A body that holds itself is walked once.
-    if (cycle_stack::find(block->data2)) return;
+    if (cycle_stack::find(series::node(block))) return;
     cycle_stack::Scope scope;
-    cycle_stack::push(block->data2);
+    cycle_stack::push(series::node(block));
     int32_t n = series::length(const_cast<Cell*>(block));
     auto known = [&](int32_t sym) {
         for (Cell* list : {spec, excluded}) {
@@ -308,11 +305,11 @@ static Cell* make(Cell*, Cell* spec, int32_t) {
 static Cell* reflect(Cell* f, int32_t field) {
     Cell r;
     if (symbol::resolve(field) == sym_of("spec")) {
-        cell::make(&r, Type::block, 0, f->data2, 0);
+        r = spec_block(f);
     } else if (symbol::resolve(field) == sym_of("body")) {
         r = series_cells(f)[0];
     } else if (symbol::resolve(field) == sym_of("words")) {
-        Ref ctx = f->data1;
+        Ref ctx = context_of(f);
         int32_t n = context::size_of(ctx);
         block::make_at(&r, n);
         Cell* held = stack::push(&r);
@@ -337,8 +334,7 @@ static int32_t form(Cell* f, Cell* buffer, Cell*, int32_t budget) {
 }
 
 static int32_t mold(Cell* f, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {
-    Cell spec;
-    cell::make(&spec, Type::block, 0, f->data2, 0);
+    Cell spec = spec_block(f);
     if (f->is(Type::routine)) {
         string::append_ascii(buffer, "routine ");
         return actions::mold_dispatch(&spec, buffer, false, all, flat, part, budget - 8, indent);
@@ -356,8 +352,9 @@ static int32_t mold(Cell* f, Cell* buffer, bool only, bool all, bool flat, Cell*
 
 static int32_t compare(Cell* a, Cell* b, int32_t op) {
     if (b->type() != a->type() || (op >= 3 && op <= 6)) return -2;
-    if (a->data3 == b->data3) return 0;
-    return a->data3 < b->data3 ? -1 : 1;
+    // Functions are the same when they share their internal series; the node orders others.
+    if (series_of(a) == series_of(b)) return 0;
+    return series_of(a) < series_of(b) ? -1 : 1;
 }
 
 void init() {
@@ -400,13 +397,12 @@ void count_args(Cell* routine, const Cell* spec) {
 Cell* push(const Cell* spec, int32_t entry, uint32_t flags, int32_t return_kind) {
     Cell* f = function::push(spec, nullptr, 0, flags, 0);
     f->set_type(Type::routine);
-    Cell* c = memory::buffer_of(f->data3)->cells();
+    Cell* c = function::series_cells(f);
     cell::make(&c[2], Type::integer, 0, static_cast<uint32_t>(entry));
     cell::make(&c[4], Type::integer, 0, static_cast<uint32_t>(return_kind));
-    Cell s;
-    cell::make(&s, Type::block, 0, f->data2, 0);
+    Cell s = function::spec_block(f);
     count_args(f, &s);
-    *context::owner_of(f->data1) = *f;
+    *context::owner_of(function::context_of(f)) = *f;
     return f;
 }
 
@@ -441,7 +437,7 @@ Cell* make_builtin(Cell* proto, Cell* spec, int32_t type) {
     b->cells()[1] = none::shared;
     b->tail = b->head + 2 * sizeof(Cell);
     Cell v;
-    cell::make(&v, static_cast<Type>(type), static_cast<uint32_t>(index), spec_held->data2, series);
+    cell::make(&v, static_cast<Type>(type), static_cast<uint32_t>(index), series::node(spec_held), series);
     stack::pop(1);
     return stack::push(&v);
 }
@@ -454,8 +450,7 @@ int32_t builtin_form(Cell* v, Cell* buffer, Cell*, int32_t budget) {
 
 int32_t builtin_mold(Cell* v, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget,
                      int32_t indent) {
-    Cell spec;
-    cell::make(&spec, Type::block, 0, v->data2, 0);
+    Cell spec = function::spec_block(v);
     const char* prefix = v->is(Type::native) ? "make native! [" : v->is(Type::action) ? "make action! [" : "make op! [";
     string::append_ascii(buffer, prefix);
     budget = actions::mold_dispatch(&spec, buffer, false, all, flat, part, budget - static_cast<int32_t>(std::strlen(prefix)),
@@ -466,18 +461,19 @@ int32_t builtin_mold(Cell* v, Cell* buffer, bool only, bool all, bool flat, Cell
 
 int32_t builtin_compare(Cell* a, Cell* b, int32_t op) {
     if (a->type() != b->type()) return -2;
-    return a->data1 == b->data1 ? 0 : (a->data1 < b->data1 ? -1 : 1);
+    int32_t x = function::number_of(a), y = function::number_of(b);
+    return x == y ? 0 : (x < y ? -1 : 1);
 }
 
 Cell* builtin_reflect(Cell* v, int32_t field) {
     Cell r;
     if (symbol::resolve(field) == sym_of("spec")) {
-        cell::make(&r, Type::block, 0, v->data2, 0);
+        r = function::spec_block(v);
     } else if (symbol::resolve(field) == sym_of("body")) {
-        cell::make(&r, Type::integer, 0, v->data1);
+        cell::make(&r, Type::integer, 0, static_cast<uint32_t>(function::number_of(v)));
     } else if (symbol::resolve(field) == sym_of("words")) {
         // Cell 0 of the value's series is a copy of its context's context! cell.
-        Ref words = hashtable::record_of(memory::buffer_of(v->data3)->cells()[0].data1)->series;
+        Ref words = hashtable::record_of(context::table_in(function::series_cells(v)))->series;
         int32_t n = static_cast<int32_t>(memory::buffer_of(words)->used_bytes() / sizeof(Cell));
         block::make_at(&r, n);
         Cell* held = stack::push(&r);
@@ -529,12 +525,11 @@ bool check_spec(const Cell* spec) {
 static Cell* make(Cell*, Cell* source, int32_t) {
     switch (source->type()) {
         case Type::native: case Type::action: case Type::function: case Type::routine: {
-            Cell spec;
-            cell::make(&spec, Type::block, 0, source->data2, 0);
+            Cell spec = function::spec_block(source);
             if (!check_spec(&spec)) error::raise(error::id::script_bad_op_spec);
             Cell v = *source;
             v.header = (static_cast<uint32_t>(source->type()) << 16) | static_cast<uint32_t>(Type::op);
-            if (source->is(Type::function) || source->is(Type::routine)) series_cells(source)[3] = *source;
+            if (source->is(Type::function) || source->is(Type::routine)) function::series_cells(source)[3] = *source;
             return stack::push(&v);
         }
         default: {

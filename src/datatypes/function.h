@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "memory/cell.h"
+#include "memory/memory.h"
 
 namespace zuv::function {
 
@@ -14,6 +15,23 @@ constexpr uint32_t no_trace = 0x200;
 
 // The function's internal series: body, argument cache, machine entry, op source, object.
 constexpr int series_length = 5;
+
+// The data words of function! and routine!, which native!, action! and op! share: word 1
+// the function's context node (for a native! or action! its number in the natives' or
+// actions' table), word 2 the spec block's node, word 3 the node of the internal series (for
+// a native! or action! cell 0 is a copy of its context! cell, cell 1 the argument cache).
+inline Ref context_of(const Cell* f) { return f->data1; }
+inline int32_t number_of(const Cell* f) { return f->int1(); }
+inline Ref spec_of(const Cell* f) { return f->data2; }
+inline void set_spec(Cell* f, Ref spec) { f->data2 = spec; }
+inline Ref series_of(const Cell* f) { return f->data3; }
+inline Cell* series_cells(const Cell* f) { return memory::buffer_of(series_of(f))->cells(); }
+// The spec as a block! value at its head.
+inline Cell spec_block(const Cell* f) {
+    Cell spec;
+    cell::make(&spec, Type::block, 0, spec_of(f), 0);
+    return spec;
+}
 
 uint32_t check_spec(const Cell* spec);
 // Pushes a new function! made from a spec and a body; the body is copied deeply and bound

@@ -58,13 +58,12 @@ void copy_series(Cell* v, bool deep = false, Cell* types = nullptr) {
 
 // A function value re-made with its body copied and bound to another context.
 void remake_function(Cell* f, Ref ctx) {
-    Cell spec;
-    cell::make(&spec, Type::block, 0, f->data2, 0);
-    Cell body = memory::buffer_of(f->data3)->cells()[0];
+    Cell spec = function::spec_block(f);
+    Cell body = function::series_cells(f)[0];
     Cell* made = function::push(&spec, &body, 0, f->header & ~header::type_mask & ~header::new_line, 0);
     Cell made_copy = *made;
     if (body.is(Type::block)) {
-        Cell new_body = memory::buffer_of(made_copy.data3)->cells()[0];
+        Cell new_body = function::series_cells(&made_copy)[0];
         context::bind(&new_body, ctx, true);
     }
     *f = made_copy;
@@ -83,8 +82,7 @@ void clear_new_lines(Ref ctx) {
 }
 
 int32_t local_count(const Cell* handler) {
-    Cell spec;
-    cell::make(&spec, Type::block, 0, handler->data2, 0);
+    Cell spec = function::spec_block(handler);
     int32_t n = series::length(&spec);
     int32_t local = sym("local");
     for (int32_t i = 0; i < n; ++i) {
@@ -102,7 +100,7 @@ void call_handler(const Cell* handler, const Cell* name, const Cell* args, int n
 
 bool same_node(const Cell* a, const Cell* b) {
     if (a->type() == Type::object || b->type() == Type::object) return a->type() == b->type() && context_of(a) == context_of(b);
-    return a->data2 && a->data2 == b->data2 && block::family_q(a->type()) == block::family_q(b->type());
+    return series::node(a) && series::node(a) == series::node(b) && block::family_q(a->type()) == block::family_q(b->type());
 }
 
 // An object that watches its series (on-deep-change*) without an on-change* of its own has
@@ -201,7 +199,7 @@ void build_record(Cell* object) {
             error::raise(error::id::script_bad_field_set, &w, &t);
         }
         words[k] = (static_cast<uint32_t>(indexes[k]) << 16) | static_cast<uint32_t>(local_count(h));
-        specs[k] = h->data2;
+        specs[k] = function::spec_of(h);
     }
     Ref record = memory::alloc_cells(2);
     memory::SeriesBuffer* b = memory::buffer_of(record);
@@ -312,9 +310,9 @@ void construct(const Cell* block_in, const Cell* prototype, Cell* out, bool only
 void fire_on_change(const Cell* object, const Cell* word, const Cell* old_value, const Cell* new_value) {
     if (!record_of(object)) return;
     Cell* rec = memory::buffer_of(record_of(object))->cells();
-    uint32_t w = rec[0].data2;
+    uint32_t w = handler_slot(&rec[0]);
     if ((w & absent) == absent) {
-        if ((rec[1].data2 & absent) != absent) pass_ownership(object, word, old_value);
+        if ((handler_slot(&rec[1]) & absent) != absent) pass_ownership(object, word, old_value);
         return;
     }
     int32_t index = static_cast<int32_t>(w >> 16);
@@ -354,7 +352,7 @@ void fire_on_deep_change(const Cell* object, const Cell* word, const Cell* targe
                          const Cell* new_value, int32_t index, int32_t part) {
     if (!record_of(object)) return;
     Cell* rec = memory::buffer_of(record_of(object))->cells();
-    uint32_t w = rec[1].data2;
+    uint32_t w = handler_slot(&rec[1]);
     if ((w & absent) == absent) return;
     int32_t i = static_cast<int32_t>(w >> 16);
     Cell handler = context::block_values(context_of(object))[i];
@@ -636,7 +634,7 @@ Cell* a_put(Cell* obj, Cell* key, Cell* value, bool) {
 bool of_types(const Cell* types, Type t) {
     if (!types) return true;
     if (types->is(Type::typeset)) return typeset::has(types, static_cast<uint32_t>(t));
-    return types->is(Type::datatype) && types->data1 == static_cast<uint32_t>(t);
+    return types->is(Type::datatype) && datatype::id_of(types) == static_cast<uint32_t>(t);
 }
 
 Cell* a_copy(Cell* obj, Cell* result, Cell* part, bool deep, Cell* types) {

@@ -16,6 +16,7 @@ constexpr bool element_type_q(Type t) {
 }
 constexpr uint32_t default_width(Type t) { return t == Type::char_ || t == Type::integer ? 4 : 8; }
 inline Type element_type(const Cell* v) { return static_cast<Type>(v->data3); }
+inline void set_element_type(Cell* v, Type element) { v->data3 = static_cast<uint32_t>(element); }
 inline uint32_t width(const Cell* v) { return series::buffer(v)->unit(); }
 
 // An empty vector with room for capacity elements (at least one); the cell stays unset while

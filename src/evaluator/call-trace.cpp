@@ -42,7 +42,7 @@ void collect_calls(Cell* block) {
         int32_t i = context::find_word(ctx, sym, true);
         if (i < 0 && ctx != context::global) i = context::find_word(ctx = context::global, sym, true);
         Cell w = frame_word(f, ctx);
-        if (i >= 0) w.data3 = static_cast<uint32_t>(context::word_at(ctx, i)->int3());
+        if (i >= 0) word::set_index(&w, word::index_of(context::word_at(ctx, i)));
         block::append(block, &w);
         Cell position;
         cell::make(&position, Type::integer, 0, static_cast<uint32_t>(reinterpret_cast<Cell*>(memory::at(f->saved_base)) - arguments_bottom));

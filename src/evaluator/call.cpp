@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "datatypes/block.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/typeset.h"
@@ -28,12 +29,12 @@ constexpr uint32_t kind_shift = 20;  // argument kind in a cache typeset's heade
 enum ArgKind : uint32_t { normal = 0, literal = 1, quoted = 2, return_spec = 3 };
 constexpr int max_refinements = 32;
 
-inline Cell* cell_at(const Cell* block, int32_t i) { return memory::buffer_of(block->data2)->cells() + i; }
+inline Cell* cell_at(const Cell* block, int32_t i) { return block::cell_at(block, i); }
 
 inline bool typeset_has(const Cell* ts, Type t) { return typeset::has(ts, static_cast<uint32_t>(t)); }
 
 // The internal series of a function value: cell 0 body or context, cell 1 the cache.
-inline Ref series_of(const Cell* fn) { return fn->data3; }
+using function::series_of;
 
 inline bool is_native(Type t) { return t == Type::native || t == Type::action; }
 
@@ -61,7 +62,7 @@ struct Call {
 // The naming value of a call's events: its word, or the function itself for a call of a
 // function value that no word names.
 const Cell* event_ref(const Cell* name, const Cell* fn) {
-    return name->is(Type::word) && name->data2 == anon_word.data2 ? fn : name;
+    return name->is(Type::word) && word::symbol_of(name) == word::symbol_of(&anon_word) ? fn : name;
 }
 
 int32_t fetch_argument(Call& call, uint32_t kind, int32_t place) {
@@ -108,8 +109,7 @@ void make_arg_cache(const Cell* fn) {
     Cell cache;
     block::make_at(&cache, 8);
     Cell* held = stack::push(&cache);
-    Cell spec;
-    cell::make(&spec, Type::block, 0, fn->data2, 0);
+    Cell spec = function::spec_block(fn);
     bool native = is_native(fn->type());
     int32_t ordinal = 1;
     int32_t locals = -1;
@@ -148,7 +148,8 @@ void make_arg_cache(const Cell* fn) {
                     i = n;  // nothing after /local occupies an argument place
                     break;
                 }
-                if (native) c.data3 = static_cast<uint32_t>(ordinal++);
+                // A native's refinement carries its ordinal where a word keeps its index.
+                if (native) word::set_index(&c, ordinal++);
                 block::append(held, &c);
                 break;
             default:
@@ -165,7 +166,7 @@ void make_arg_cache(const Cell* fn) {
     }
     Cell* slot = memory::buffer_of(series_of(fn))->cells() + 1;
     *slot = *held;
-    slot->data1 = 0;
+    series::set_head(slot, 0);
     stack::pop(1);
 }
 
@@ -371,7 +372,7 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
     if (tracing) [[unlikely]]
         fire_event(event::call, call.block, call.mode & mode::apply ? 0 : call.pos, event_ref(call.name, call.fn), call.fn);
     if (native) {
-        int32_t index = call.fn->int1();
+        int32_t index = function::number_of(call.fn);
         if (call.fn_type == Type::native) natives::table[index - 1](false, call.refs);
         else actions::table[index - 1](call.refs);
     }
@@ -381,8 +382,8 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
 // Runs an interpreted function body in its frame; a return or exit ends here.
 void eval_function_body(const Cell* fn, const Cell& body, Ref ctx) {
     Cell* ctx_cell = context::cell_of(ctx);
-    Ref saved_values = ctx_cell->data2;
-    ctx_cell->data2 = memory::ref(stack::arguments_base);
+    Ref saved_values = context::values_node_in(ctx_cell);
+    context::set_values_node_in(ctx_cell, memory::ref(stack::arguments_base));
     stack::set_func_flag(true);
     uint32_t saved_tracing = tracing;
     if (fn->header & function::flag::trace) tracing = tracer_armed;
@@ -413,7 +414,7 @@ void eval_function_body(const Cell* fn, const Cell& body, Ref ctx) {
 // argument cells, or their machine values after a check of each against its type block.
 void exec_routine(const Cell* fn) {
     Cell f = *fn;
-    Cell* cells = memory::buffer_of(f.data3)->cells();
+    Cell* cells = function::series_cells(&f);
     const routine::Entry* entry = routine::entry_at(cells[2].int2());
     int32_t return_kind = cells[4].is(Type::integer) ? cells[4].int2() : 0;
     int32_t argc = routine::arg_count(&f);
@@ -431,8 +432,7 @@ void exec_routine(const Cell* fn) {
         return;
     }
     // The type block after each argument word, from the last argument to the first.
-    Cell spec;
-    cell::make(&spec, Type::block, 0, f.data2, 0);
+    Cell spec = function::spec_block(&f);
     Cell* types[32] = {};
     Cell* words[32] = {};
     int32_t n = series::length(&spec), k = 0;
@@ -461,7 +461,7 @@ void exec_routine(const Cell* fn) {
             if (std::strcmp(name, "any-type!") != 0) {
                 Cell* allowed = context::get(&first);
                 bool ok = allowed->is(Type::typeset) ? typeset::has(allowed, static_cast<uint32_t>(a->type()))
-                          : allowed->is(Type::datatype) && static_cast<Type>(allowed->data1) == a->type();
+                          : allowed->is(Type::datatype) && static_cast<Type>(datatype::id_of(allowed)) == a->type();
                 if (!ok) {
                     Cell routine_name, type, word = *words[i];
                     stack::get_call_word(&routine_name);
@@ -471,7 +471,7 @@ void exec_routine(const Cell* fn) {
             }
         }
         switch (a->type()) {
-            case Type::logic: values[i].logic = a->data1 != 0; break;
+            case Type::logic: values[i].logic = logic::get(a); break;
             case Type::integer: values[i].integer = a->int2(); break;
             case Type::float_: values[i].number = a->float23(); break;
             default: values[i].cell = a;
@@ -498,11 +498,11 @@ bool infix_integer(const Cell* fn, Cell* left, const Cell* block, int32_t pos, i
     if (pos >= end || !left->is(Type::integer)) return false;
     const Cell* right = cell_at(block, pos);
     if (right->is(Type::word)) {
-        Ref ctx = right->data1;
-        int32_t index = right->int3();
+        Ref ctx = word::binding_of(right);
+        int32_t index = word::index_of(right);
         if (!ctx || index < 0) return false;
         Cell* c = context::cell_of(ctx);
-        if (!c->data2) return false;
+        if (!context::values_node_in(c)) return false;
         right = context::values_of(c) + index;
     }
     if (!right->is(Type::integer)) return false;
@@ -514,7 +514,7 @@ bool infix_integer(const Cell* fn, Cell* left, const Cell* block, int32_t pos, i
     if ((((ts[0].header | ts[1].header) >> kind_shift) & 3) != normal) return false;
     if (!typeset_has(&ts[0], Type::integer) || !typeset_has(&ts[1], Type::integer)) return false;
     int32_t a = left->int2(), b = right->int2(), r;
-    int32_t index = fn->int1();
+    int32_t index = function::number_of(fn);
     if (fn->is(Type::action)) {
         bool overflow;
         switch (index) {
@@ -524,7 +524,7 @@ bool infix_integer(const Cell* fn, Cell* left, const Cell* block, int32_t pos, i
             default: return false;
         }
         if (overflow) return false;  // the action makes a float of it
-        left->data2 = static_cast<uint32_t>(r);
+        integer::set(left, r);
         return true;
     }
     if (!fn->is(Type::native) || index < 1 || index > natives::capacity) return false;
@@ -547,7 +547,7 @@ void call_function(const Cell* fn, Ref context, const Cell* name, uint32_t trace
         return;
     }
     Cell f = *fn;
-    Cell body = memory::buffer_of(f.data3)->cells()[0];
+    Cell body = function::series_cells(&f)[0];
     if (!body.is(Type::block)) {
         unset::box();
         return;
@@ -578,7 +578,7 @@ void apply_function(const Cell* fn_in, const Cell* name_in, const Cell* args, in
     if (native) {
         stack::mark_interp_native(&name);
     } else {
-        ctx = fn.data1;
+        ctx = function::context_of(&fn);
         stack::mark(&name, stack::kind::interp_func);
         stack::CallFrame* f = stack::top_frame();
         f->function_context = ctx;
@@ -607,7 +607,7 @@ void apply_function(const Cell* fn_in, const Cell* name_in, const Cell* args, in
         }
     }
     if (native) {
-        int32_t index = fn.int1();
+        int32_t index = function::number_of(&fn);
         if (fn.is(Type::native)) natives::table[index - 1](false, refs);
         else actions::table[index - 1](refs);
         if (!pending) stack::unwind();
@@ -662,7 +662,7 @@ int32_t call_any_function(const Cell* fn_in, const Cell* block, int32_t pos, int
         case Type::function: case Type::routine: {
             // Arguments and locals live in the function's own context; a function picked
             // from an object reaches the object's fields through its body's binding.
-            Ref ctx = fn.data1;
+            Ref ctx = function::context_of(&fn);
             stack::mark(&name, stack::kind::interp_func);
             // Unrolls past this frame put the context's values back.
             stack::CallFrame* f = stack::top_frame();

@@ -24,7 +24,7 @@ Cell set_path_word;
 
 namespace {
 
-inline Cell* cell_at(const Cell* block, int32_t i) { return memory::buffer_of(block->data2)->cells() + i; }
+inline Cell* cell_at(const Cell* block, int32_t i) { return block::cell_at(block, i); }
 
 // Where a finished expression's value goes: pushed for a sub-expression, else written
 // into the frame's result slot.
@@ -42,11 +42,11 @@ inline bool is_function(Type t) { return in_family(family::applicable, t); }
 
 // The value a word names, only when its context has value storage now.
 inline const Cell* value_if_bound(const Cell* word) {
-    Ref ctx = word->data1;
-    int32_t index = word->int3();
+    Ref ctx = word::binding_of(word);
+    int32_t index = word::index_of(word);
     if (!ctx || index < 0) return nullptr;
     Cell* c = context::cell_of(ctx);
-    if (!c->data2) return nullptr;
+    if (!context::values_node_in(c)) return nullptr;
     return context::values_of(c) + index;
 }
 
@@ -107,7 +107,7 @@ void eval_block(const Cell* block, bool keep_last) {
         if (tracing) [[unlikely]] fire_event(event::enter, &blk, head, nullptr, nullptr);
         int32_t pos = head;
         while (pos < tail) {
-            current_block.data1 = static_cast<uint32_t>(pos);
+            series::set_head(&current_block, pos);
             pos = eval_expression(&blk, pos, tail, false, false, false);
             if (pending) [[unlikely]] {
                 current_block = saved;
@@ -237,7 +237,7 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             break;
         case Type::lit_path:
             value.set_type(Type::path);
-            value.data3 = 0;
+            block::set_hash_index(&value, 0);
             emit(value, sub);
             ++pos;
             break;
@@ -255,7 +255,7 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             break;
         case Type::issue: {
             if (pos + 1 < end && cell_at(block, pos + 1)->is(Type::block)) {
-                const char* n = symbol::name(static_cast<int32_t>(value.data2));
+                const char* n = symbol::name(word::symbol_of(&value));
                 std::string_view name(n);
                 if (name == "system" || name == "system-global") error::raise(error::id::internal_zuv_system);
             }

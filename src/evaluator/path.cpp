@@ -8,6 +8,7 @@
 #include "datatypes/series.h"
 #include "memory/actions.h"
 #include "datatypes/context.h"
+#include "datatypes/object.h"
 #include "memory/error.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/trace.h"
@@ -21,7 +22,7 @@ namespace zuv::interpreter {
 
 namespace {
 
-inline Cell* cell_at(const Cell* block, int32_t i) { return memory::buffer_of(block->data2)->cells() + i; }
+inline Cell* cell_at(const Cell* block, int32_t i) { return block::cell_at(block, i); }
 
 inline bool is_function(Type t) { return in_family(family::applicable, t); }
 
@@ -42,7 +43,7 @@ inline bool held_by_copy(Type t) {
 // A copy of the path up to and including an element, for error messages.
 Cell path_upto(const Cell* path, int32_t index) {
     Cell copy;
-    Ref node = series::copy_part(path->data2, path->int1(), index - path->int1() + 1);
+    Ref node = series::copy_part(series::node(path), series::head(path), index - series::head(path) + 1);
     cell::make(&copy, path->type(), 0, node, 0);
     return copy;
 }
@@ -137,8 +138,9 @@ int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t e
     }
     Cell container = none::shared;
     bool has_container = false;
-    if (first.data1 && first.data1 != context::global) {
-        Cell* owner = context::owner_of(first.data1);
+    Ref first_context = word::binding_of(&first);
+    if (first_context && first_context != context::global) {
+        Cell* owner = context::owner_of(first_context);
         if (!owner->is(Type::object)) {
             container = *owner;
             has_container = true;
@@ -180,7 +182,7 @@ int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t e
                     notify = true;
                     break;
                 case Type::object:
-                    notify = container.data3 != 0 && previous.is(Type::word);
+                    notify = object::record_of(&container) != 0 && previous.is(Type::word);
                     break;
                 default:
                     break;

@@ -6,6 +6,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/context.h"
+#include "datatypes/function.h"
 #include "evaluator/interpreter.h"
 #include "datatypes/object.h"
 #include "memory/symbol.h"
@@ -45,7 +46,7 @@ bool any_code(const Cell* c) {
 }
 
 bool library_code(const Cell* code) {
-    return any_code(code) && (memory::buffer_of(code->data2)->flags & memory::flag::library);
+    return any_code(code) && (series::buffer(code)->flags & memory::flag::library);
 }
 
 Cell word_of_symbol(int32_t symbol) {
@@ -68,14 +69,14 @@ Cell* tracer_cell() {
     if (tracer_index < 0) {
         tracer_index = series::buffer_length(&block::root);
         block::alloc_tail_cell(&block::root);
-        *(memory::buffer_of(block::root.data2)->cells() + tracer_index) = none::shared;
+        *block::cell_at(&block::root, tracer_index) = none::shared;
     }
-    return memory::buffer_of(block::root.data2)->cells() + tracer_index;
+    return block::cell_at(&block::root, tracer_index);
 }
 
 uint32_t trace_mask_of(const Cell* tracer) {
     if (!tracer->is(Type::function)) return event::all;
-    Cell body = memory::buffer_of(tracer->data3)->cells()[0];
+    Cell body = function::series_cells(tracer)[0];
     if (!body.is(Type::block) || series::length(&body) == 0) return event::all;
     Cell first = *block::head(&body);
     if (!first.is(Type::block)) return event::all;
@@ -150,13 +151,13 @@ void remove_tracer(bool finished) {
 void set_tracing(bool on) { tracing = on && tracer_armed ? 1 : 0; }
 
 void mark_library_code(const Cell* block) {
-    if (!any_code(block) || !block->data2) return;
-    memory::SeriesBuffer* b = memory::buffer_of(block->data2);
+    if (!any_code(block) || !series::node(block)) return;
+    memory::SeriesBuffer* b = series::buffer(block);
     if (b->flags & memory::flag::library) return;  // marked already: blocks may be shared or cyclic
     b->flags |= memory::flag::library;
     int32_t n = series::buffer_length(block);
     // Nothing here allocates, so the buffer stays where it is through the walk.
-    for (int32_t i = 0; i < n; ++i) mark_library_code(memory::buffer_of(block->data2)->cells() + i);
+    for (int32_t i = 0; i < n; ++i) mark_library_code(block::cell_at(block, i));
 }
 
 bool callback_traced(uint32_t kind) {

@@ -112,6 +112,7 @@ int id_of_name(std::string_view name);
 Cell* push(int id);
 void make_at(Cell* c, int id);
 inline uint32_t id_of(const Cell* c) { return c->data1; }
+inline void set_id(Cell* c, uint32_t id) { c->data1 = id; }
 
 void init_registry();
 void init();

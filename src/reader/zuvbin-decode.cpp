@@ -11,6 +11,10 @@
 #include "datatypes/binary-base.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
+#include "datatypes/typeset.h"
+#include "datatypes/pair.h"
+#include "datatypes/integer.h"
+#include "datatypes/char.h"
 #include "datatypes/date.h"
 #include "datatypes/image.h"
 #include "datatypes/locale.h"
@@ -90,12 +94,14 @@ Cell block_cell(Ref node, Type t = Type::block) {
 // made from one), or a bound word's. 0 for anything else.
 Ref context_of(const Cell& v) {
     switch (v.type()) {
-        case Type::object: case Type::error: case Type::function:
-            return v.data1;
+        case Type::object: case Type::error:
+            return object::context_of(&v);
+        case Type::function:
+            return function::context_of(&v);
         case Type::op:
-            return ((v.header >> 16) & 0xFF) == static_cast<uint32_t>(Type::function) ? v.data1 : 0;
+            return ((v.header >> 16) & 0xFF) == static_cast<uint32_t>(Type::function) ? function::context_of(&v) : 0;
         default:
-            if (f::word_kind_q(v.type()) && v.data1 != context::global) return v.data1;
+            if (f::word_kind_q(v.type()) && word::binding_of(&v) != context::global) return word::binding_of(&v);
             return 0;
     }
 }
@@ -132,7 +138,7 @@ bool valid_date_q(uint32_t w) {
 
 // Money: a known currency and decimal digits in every nibble of the packed amount.
 bool valid_money_q(const Cell& c) {
-    if (static_cast<int32_t>(c.data1 & 0xFF) > locale::currency_count()) return false;
+    if (money::currency(&c) > locale::currency_count()) return false;
     const uint32_t words[3] = {c.data1 >> 8, c.data2, c.data3};
     const int bytes[3] = {3, 4, 4};
     for (int w = 0; w < 3; ++w)
@@ -154,13 +160,13 @@ bool valid_vector_q(Type element, uint32_t unit) {
 
 // The flags a function takes from the attribute block that may open its spec.
 uint32_t attribute_flags(const Cell& spec) {
-    if (cell_count(spec.data2) == 0) return 0;
-    Cell first = buffer_of(spec.data2)->cells()[0];
+    if (cell_count(series::node(&spec)) == 0) return 0;
+    Cell first = *block::cell_at(&spec, 0);
     if (!first.is(Type::block)) return 0;
     uint32_t flags = 0;
     int32_t trace = symbol::resolve(symbol::make("trace")), no_trace = symbol::resolve(symbol::make("no-trace"));
-    for (int32_t i = 0; i < cell_count(first.data2); ++i) {
-        Cell w = buffer_of(first.data2)->cells()[i];
+    for (int32_t i = 0; i < cell_count(series::node(&first)); ++i) {
+        Cell w = *block::cell_at(&first, i);
         if (!w.is(Type::word)) continue;
         int32_t s = symbol::resolve(w.int2());
         if (s == trace) flags |= function::flag::trace;
@@ -172,10 +178,10 @@ uint32_t attribute_flags(const Cell& spec) {
 // True when the context holds exactly the words a function's context made from the spec
 // holds (arguments, refinements and locals in order), which the call machinery relies on.
 bool context_matches_spec_q(Ref ctx, const Cell& spec) {
-    int32_t n = cell_count(spec.data2), k = 0;
+    int32_t n = cell_count(series::node(&spec)), k = 0;
     std::vector<int32_t> seen;
     for (int32_t i = 0; i < n; ++i) {
-        Cell c = buffer_of(spec.data2)->cells()[i];
+        Cell c = *block::cell_at(&spec, i);
         if (!c.is(Type::word) && !c.is(Type::lit_word) && !c.is(Type::get_word) && !c.is(Type::refinement)) continue;
         int32_t s = symbol::resolve(c.int2());
         bool repeated = false;
@@ -192,7 +198,7 @@ class Reader {
 public:
     Reader(std::span<const uint8_t> body, bool compact, bool run_time, Cell* target)
         : data_(body.data()), size_(body.size()), end_(body.size()), compact_(compact), run_time_(run_time),
-          target_(target->data2), target_start_(cell_count(target->data2)) {}
+          target_(series::node(target)), target_start_(cell_count(series::node(target))) {}
 
     void run(uint8_t flags, const Cell* data);
 
@@ -504,6 +510,7 @@ void Reader::record(Slot& slot) {
     else at(slot)->header &= ~header::new_line;
 }
 
+// Scalars whose records keep the cell's data words as they stand read them raw.
 void Reader::scalar(const Head& h, Slot& slot) {
     Cell v;
     cell::make(&v, h.type);
@@ -511,22 +518,22 @@ void Reader::scalar(const Head& h, Slot& slot) {
         case Type::datatype: {
             uint32_t id = number();
             check(id >= 1 && id <= static_cast<uint32_t>(type_count));
-            v.data1 = id;
+            datatype::set_id(&v, id);
             break;
         }
         case Type::unset: case Type::none:
             break;
         case Type::logic:
             // Compact logic values have only their own tags (head() refuses tag 4).
-            v.data1 = compact_ ? h.modifier : raw() != 0;
+            logic::set(&v, compact_ ? h.modifier : raw() != 0);
             break;
         case Type::char_:
-            v.data2 = number();
-            check(v.data2 <= 0x10FFFF);
+            char_::set_code(&v, number());
+            check(char_::code_of(&v) <= 0x10FFFF);
             break;
         case Type::integer:
-            if (h.inline_value) v.data2 = h.bits;
-            else v.data2 = static_cast<uint32_t>(signed_number());
+            if (h.inline_value) integer::set(&v, static_cast<int32_t>(h.bits));
+            else integer::set(&v, signed_number());
             break;
         case Type::float_: case Type::time: case Type::percent:
             if (!compact_) {
@@ -541,8 +548,8 @@ void Reader::scalar(const Head& h, Slot& slot) {
             }
             break;
         case Type::pair:
-            v.data2 = static_cast<uint32_t>(signed_number());
-            v.data3 = static_cast<uint32_t>(signed_number());
+            pair::set_x(&v, signed_number());
+            pair::set_y(&v, signed_number());
             break;
         case Type::point3D:
             v.data1 = raw();
@@ -565,8 +572,8 @@ void Reader::scalar(const Head& h, Slot& slot) {
                 v.data3 = raw();
             }
             mark_ = start;
-            check(valid_date_q(v.data1));
-            if (date::has_time(v.data1)) check(std::isfinite(v.float23()) && std::fabs(v.float23()) < 3 * 86400.0);
+            check(valid_date_q(date::word_of(&v)));
+            if (date::has_time(date::word_of(&v))) check(std::isfinite(v.float23()) && std::fabs(v.float23()) < 3 * 86400.0);
             else v.set_float23(0);
             break;
         }
@@ -579,7 +586,7 @@ void Reader::scalar(const Head& h, Slot& slot) {
                 uint8_t n = byte();
                 check(n <= 12);
                 const uint8_t* p = take(n);
-                std::memcpy(&v.data1, p, n);  // the set's bytes lie in the data words in order
+                std::memcpy(typeset::words(&v), p, n);
             }
             break;
         case Type::tuple: {
@@ -642,8 +649,8 @@ void Reader::series_value(const Head& h, Slot& slot) {
         mark_ = head_at;
         check(head <= static_cast<uint32_t>(series::buffer_length(&v)));
         v.set_type(t);
-        v.data1 = head;
-        if (t != Type::vector) v.data3 = 0;
+        series::set_head(&v, static_cast<int32_t>(head));
+        if (t != Type::vector) v.data3 = 0;  // word 3 means something to a vector! only
         put(slot, v);
         return;
     }
@@ -689,7 +696,7 @@ void Reader::series_value(const Head& h, Slot& slot) {
     skip_padding();
     Cell v;
     series::make_at(&v, t, node, static_cast<int32_t>(head));
-    if (t == Type::vector) v.data3 = static_cast<uint32_t>(element);
+    if (t == Type::vector) vector::set_element_type(&v, element);
     put(slot, v);
 }
 
@@ -719,7 +726,7 @@ void Reader::image_value(const Head& h, Slot& slot) {
         Cell v = found_owner(Type::image);
         mark_ = head_at;
         check(head <= image::pixel_count(&v));
-        v.data1 = head;
+        series::set_head(&v, static_cast<int32_t>(head));
         put(slot, v);
         return;
     }
@@ -745,7 +752,7 @@ void Reader::image_value(const Head& h, Slot& slot) {
         Ref node = image::new_bitmap(int32_t(width), int32_t(height), 0);
         std::memcpy(buffer_of(node)->head_ptr(), pixels, size_t(count) * 4);
         image::make_at(&v, node);
-        v.data1 = head;
+        series::set_head(&v, static_cast<int32_t>(head));
     }
     skip_padding();
     put(slot, v);
@@ -761,15 +768,15 @@ void Reader::block_value(const Head& h, Slot& slot) {
         check(head <= static_cast<uint32_t>(series::buffer_length(&v)));
         bool indexed = v.is(Type::hash);
         v.set_type(t);
-        v.data1 = head;
-        if (t != Type::hash) v.data3 = 0;
+        series::set_head(&v, static_cast<int32_t>(head));
+        if (t != Type::hash) block::set_hash_index(&v, 0);
         put(slot, v);
         if (t == Type::hash && !indexed) {
             // A hash! over a buffer first seen as a block gets an index of its own.
             Cell source = *at(slot);
             source.set_type(Type::block);
             Ref table = hashtable::make(std::max(series::buffer_length(&source), 1), &source, hashtable::kind_hash, 0);
-            at(slot)->data3 = table;
+            block::set_hash_index(at(slot), table);
         }
         return;
     }
@@ -778,16 +785,16 @@ void Reader::block_value(const Head& h, Slot& slot) {
     check(head <= static_cast<uint32_t>(n));
     Cell v;
     block::make_at(&v, std::min(n, first_room), t == Type::hash ? Type::block : t);
-    Ref node = v.data2;
+    Ref node = series::node(&v);
     Ref table = 0;
     if (t == Type::hash) {
         // The table is sized for the count claimed: made smaller, it grew its position index
         // while the items came, and a fuzz run then met a misaligned store into that index.
         table = hashtable::make(std::max(n, 1), &v, hashtable::kind_hash, 0);
-        v.data3 = table;
+        block::set_hash_index(&v, table);
         v.set_type(Type::hash);
     }
-    v.data1 = head;
+    series::set_head(&v, static_cast<int32_t>(head));
     put(slot, v);
     for (int32_t i = 0; i < n; ++i) {
         Slot child{node, -1};
@@ -807,7 +814,7 @@ void Reader::map_value(const Head& h, Slot& slot) {
     check(n % 2 == 0);
     Cell pairs;
     block::make_at(&pairs, std::min(n, first_room));
-    Ref node = pairs.data2;
+    Ref node = series::node(&pairs);
     Ref table = hashtable::make(std::clamp(n, 2, first_room), &pairs, hashtable::kind_map, 0);
     Cell v;
     cell::make(&v, Type::map, 0, node, table);
@@ -906,12 +913,13 @@ void Reader::definition(Slot& slot) {
     mark_ = start;
     check(value.index == slot.index + 1 && value.index == cell_count(target_) - 1);
     Cell w = *at(slot), v = *at(value);
-    Ref ctx = w.data1;
-    int32_t index = w.int3();
+    Ref ctx = word::binding_of(&w);
+    int32_t index = word::index_of(&w);
     Cell* c = context::cell_of(ctx);
-    check(!context::on_stack(c) && c->data2 && index >= 0 && index < cell_count(c->data2));
+    Ref values = context::values_node_in(c);
+    check(!context::on_stack(c) && values && index >= 0 && index < cell_count(values));
     v.header &= ~header::new_line;
-    buffer_of(c->data2)->cells()[index] = v;
+    buffer_of(values)->cells()[index] = v;
     buffer_of(target_)->tail -= 2 * sizeof(Cell);
 }
 
@@ -964,7 +972,7 @@ Cell Reader::found_owner(Type t) {
         check(ctx != 0);
         v = *context::owner_of(ctx);
     } else if (f::list_kind_q(t) && (v.is(Type::native) || v.is(Type::action))) {
-        v = block_cell(v.data2);  // a native's spec is found at the native's own position
+        v = block_cell(function::spec_of(&v));  // a native's spec is found at the native's own position
     }
     check(f::same_family_q(t, v.type()));
     v.header &= ~header::new_line;
@@ -1035,9 +1043,9 @@ void Reader::function_value(const Head& h, Slot& slot, const Shell& shell) {
     record(spec_slot);
     Cell spec = *at(spec_slot);
     mark_ = start;
-    check(spec.is(Type::block) && spec.data1 == 0);
+    check(spec.is(Type::block) && series::head(&spec) == 0);
     *at(spec_slot) = none::shared;
-    fn.data2 = spec.data2;
+    function::set_spec(&fn, series::node(&spec));
     update();
     start = pos_;
     Slot body_slot{fs, 0};
@@ -1059,7 +1067,7 @@ void Reader::builtin_value(const Head& h, Slot& slot) {
     record(slot);
     Cell spec = *at(slot);
     mark_ = start;
-    check(spec.is(Type::block) && spec.data1 == 0);
+    check(spec.is(Type::block) && series::head(&spec) == 0);
     spec.header &= ~header::new_line;
     Cell made_spec;
     block::make_at(&made_spec, 2);
@@ -1086,11 +1094,11 @@ void Reader::op_value(const Head& h, Slot& slot) {
     check(t == Type::native || t == Type::action || t == Type::function);
     if (!compact_) check(((h.bits >> f::plain::op_source_shift) & 0xFF) == static_cast<uint32_t>(t));
     source.header &= ~header::new_line;
-    Cell spec = block_cell(source.data2);
+    Cell spec = function::spec_block(&source);
     check(op::check_spec(&spec));
     Cell v = source;
     v.header = (static_cast<uint32_t>(t) << 16) | static_cast<uint32_t>(Type::op);
-    if (t == Type::function) buffer_of(source.data3)->cells()[3] = source;
+    if (t == Type::function) function::series_cells(&source)[3] = source;
     *at(slot) = v;
 }
 
@@ -1146,19 +1154,21 @@ Cell Reader::step(const Cell& from, uint32_t position) {
         return buffer_of(node)->cells()[position];
     };
     Type t = from.type();
-    if (block::family_q(t) || t == Type::map || t == Type::native || t == Type::action) return cell_in(from.data2);
+    if (block::family_q(t) || t == Type::map) return cell_in(series::node(&from));
+    if (t == Type::native || t == Type::action) return cell_in(function::spec_of(&from));
     if (t == Type::object || t == Type::error) return cell_in(context::values_node(object::context_of(&from)));
     if (f::word_kind_q(t)) {
-        check(from.data1 != 0 && from.data1 != context::global);
-        Cell* c = context::cell_of(from.data1);
-        if (!context::on_stack(c)) return cell_in(c->data2);
-        return step(*context::owner_of(from.data1), position);
+        Ref ctx = word::binding_of(&from);
+        check(ctx != 0 && ctx != context::global);
+        Cell* c = context::cell_of(ctx);
+        if (!context::on_stack(c)) return cell_in(context::values_node_in(c));
+        return step(*context::owner_of(ctx), position);
     }
     if (t == Type::function || t == Type::op) {
         bool builtin = t == Type::op && ((from.header >> 16) & 0xFF) != static_cast<uint32_t>(Type::function);
-        check(position == 0 ? from.data2 != 0 : position == 1 && !builtin);
-        if (position == 0) return block_cell(from.data2);
-        return buffer_of(from.data3)->cells()[0];
+        check(position == 0 ? function::spec_of(&from) != 0 : position == 1 && !builtin);
+        if (position == 0) return function::spec_block(&from);
+        return function::series_cells(&from)[0];
     }
     invalid();
 }
@@ -1199,7 +1209,7 @@ Cell* decode(const Cell* binary) {
 int32_t boot_load(std::span<const uint8_t> blob) {
     int32_t collector = runtime::collector_enabled;
     runtime::collector_enabled = 0;
-    int32_t first = cell_count(block::root.data2);
+    int32_t first = cell_count(series::node(&block::root));
     decode(blob, &block::root, false, nullptr);
     runtime::collector_enabled = collector;
     return first;

@@ -11,6 +11,15 @@
 #include "datatypes/binary-base.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
+#include "datatypes/typeset.h"
+#include "memory/datatype.h"
+#include "datatypes/word.h"
+#include "datatypes/function.h"
+#include "datatypes/object.h"
+#include "datatypes/vector.h"
+#include "datatypes/logic.h"
+#include "datatypes/integer.h"
+#include "datatypes/char.h"
 #include "datatypes/date.h"
 #include "datatypes/image.h"
 #include "datatypes/money.h"
@@ -36,12 +45,6 @@ static_assert(type_count < f::compact::escaped_id, "every datatype id fits in a 
 // Values nest at most as deep as molding walks them: every container records the path to
 // it, so the cost grows with the square of the depth.
 constexpr int max_depth = cycle_stack::capacity;
-
-Cell block_cell(Ref node) {
-    Cell c;
-    cell::make(&c, Type::block, 0, node, 0);
-    return c;
-}
 
 uint32_t log2_unit(uint32_t unit) { return unit == 8 ? 3 : unit == 4 ? 2 : unit == 2 ? 1 : 0; }
 
@@ -197,13 +200,13 @@ void Writer::value(const Cell& v) {
             word_value(v, nl);
             break;
         case Type::object: {
-            Share s = share(v.data1, Type::context);
+            Share s = share(object::context_of(&v), Type::context);
             object_record(v, nl, s.reference);
             close(s);
             break;
         }
         case Type::function: {
-            Share s = share(v.data1, Type::context);
+            Share s = share(function::context_of(&v), Type::context);
             function_record(v, nl, s.reference);
             close(s);
             break;
@@ -211,8 +214,8 @@ void Writer::value(const Cell& v) {
         case Type::native: case Type::action:
             // The spec takes no position of its own: its path is the value's.
             begin(t, 0, false, nl, false);
-            number(v.data1);
-            value(block_cell(v.data2));
+            number(static_cast<uint32_t>(function::number_of(&v)));
+            value(function::spec_block(&v));
             --position_;
             break;
         case Type::op:
@@ -228,12 +231,13 @@ void Writer::value(const Cell& v) {
     ++position_;
 }
 
+// Scalars whose records keep the cell's data words as they stand write them raw.
 void Writer::scalar(const Cell& v, bool nl) {
     Type t = v.type();
     switch (t) {
         case Type::datatype:
             begin(t, 0, false, nl, false);
-            number(v.data1);
+            number(datatype::id_of(&v));
             break;
         case Type::unset: case Type::none:
             begin(t, 0, false, nl, false);
@@ -241,20 +245,20 @@ void Writer::scalar(const Cell& v, bool nl) {
         case Type::logic:
             if (compact_) {
                 if (nl) byte(f::compact::new_line);
-                byte(v.data1 ? f::compact::logic_true : f::compact::logic_false);
+                byte(logic::get(&v) ? f::compact::logic_true : f::compact::logic_false);
             } else {
                 begin(t, 0, false, nl, false);
-                raw(v.data1 != 0);
+                raw(logic::get(&v));
             }
             break;
         case Type::char_:
             begin(t, 0, false, nl, false);
-            number(v.data2);
+            number(char_::code_of(&v));
             break;
         case Type::integer:
             if (compact_ && v.int2() >= 0 && v.int2() <= 63) {
                 if (nl) byte(f::compact::new_line);
-                byte(static_cast<uint8_t>(f::compact::small_integer | v.data2));
+                byte(static_cast<uint8_t>(f::compact::small_integer | integer::get(&v)));
             } else {
                 begin(t, 0, false, nl, false);
                 signed_number(v.int2());
@@ -309,7 +313,7 @@ void Writer::scalar(const Cell& v, bool nl) {
             raw(v.data3);
             break;
         case Type::date: {
-            bool time = date::has_time(v.data1);
+            bool time = date::has_time(date::word_of(&v));
             if (!compact_) {
                 begin(t, 0, false, nl, false);
                 raw(v.data1);
@@ -334,9 +338,7 @@ void Writer::scalar(const Cell& v, bool nl) {
                 break;
             }
             uint8_t set[12];
-            std::memcpy(set, &v.data1, 4);
-            std::memcpy(set + 4, &v.data2, 4);
-            std::memcpy(set + 8, &v.data3, 4);
+            std::memcpy(set, typeset::words(&v), 12);
             uint8_t n = 12;
             while (n && set[n - 1] == 0) --n;
             byte(n);
@@ -367,7 +369,7 @@ void Writer::scalar(const Cell& v, bool nl) {
         }
         case Type::issue:
             begin(t, 0, false, nl, false);
-            number(symbol(v.data2));
+            number(symbol(static_cast<uint32_t>(word::symbol_of(&v))));
             break;
         default:
             refuse(v);
@@ -383,13 +385,13 @@ void Writer::series_value(const Cell& v, bool nl) {
     int32_t head = std::clamp(v.int1(), 0, length);  // a head past the tail reads as the tail
     memory::SeriesBuffer* b = series::buffer(&s);
     uint32_t unit = b->unit();
-    Share sh = share(v.data2, t);
+    Share sh = share(series::node(&v), t);
     if (!compact_) {
         begin(t, unit << f::plain::unit_shift, false, nl, sh.reference);
         raw(static_cast<uint32_t>(head));
         if (!sh.reference) {
             raw(static_cast<uint32_t>(length));
-            if (t == Type::vector) raw(v.data3);
+            if (t == Type::vector) raw(static_cast<uint32_t>(vector::element_type(&v)));
             bytes(b->head_ptr(), size_t(length) * unit);
         }
     } else {
@@ -399,7 +401,7 @@ void Writer::series_value(const Cell& v, bool nl) {
             if (t == Type::binary) {
                 varint(static_cast<uint32_t>(length));
             } else if (t == Type::vector) {
-                byte(static_cast<uint8_t>((v.data3 << 2) | log2_unit(unit)));
+                byte(static_cast<uint8_t>((static_cast<uint32_t>(vector::element_type(&v)) << 2) | log2_unit(unit)));
                 varint(static_cast<uint32_t>(length));
             } else {
                 if (length >= (1 << 30)) error::raise(error::id::internal_no_memory);
@@ -412,9 +414,9 @@ void Writer::series_value(const Cell& v, bool nl) {
 }
 
 void Writer::bitset_value(const Cell& v, bool nl) {
-    memory::SeriesBuffer* b = buffer_of(v.data2);
+    memory::SeriesBuffer* b = bitset::buffer(&v);
     bool complemented = b->flags & bitset::complemented;
-    Share sh = share(v.data2, Type::bitset);
+    Share sh = share(series::node(&v), Type::bitset);
     begin(Type::bitset, complemented ? f::plain::bitset_complemented : 0, complemented, nl, sh.reference);
     if (!sh.reference) {
         number(b->used_bytes());
@@ -430,7 +432,7 @@ void Writer::image_value(const Cell& v, bool nl) {
     int32_t width = image::width(&s), height = image::height(&s);
     int64_t count = image::pixel_count(&s);
     int32_t head = static_cast<int32_t>(std::clamp<int64_t>(v.int1(), 0, count));
-    Share sh = v.data2 ? share(v.data2, Type::image) : Share{false, 0};
+    Share sh = series::node(&v) ? share(series::node(&v), Type::image) : Share{false, 0};
     begin(Type::image, 0, head != 0, nl, sh.reference);
     if (!compact_) raw(static_cast<uint32_t>(head));
     else if (head) varint(static_cast<uint32_t>(head));
@@ -443,7 +445,7 @@ void Writer::image_value(const Cell& v, bool nl) {
         }
         if (count) bytes(reinterpret_cast<const uint8_t*>(image::pixels(&s)), size_t(count) * 4);
     }
-    if (v.data2) close(sh);
+    if (series::node(&v)) close(sh);
 }
 
 void Writer::block_value(const Cell& v, bool nl) {
@@ -451,28 +453,28 @@ void Writer::block_value(const Cell& v, bool nl) {
     Cell s = v;
     int32_t length = series::buffer_length(&s);
     int32_t head = std::clamp(v.int1(), 0, length);
-    Share sh = share(v.data2, t);
+    Share sh = share(series::node(&v), t);
     begin(t, 0, head != 0, nl, sh.reference);
     if (!compact_) raw(static_cast<uint32_t>(head));
     else if (head) varint(static_cast<uint32_t>(head));
     if (!sh.reference) {
         number(static_cast<uint32_t>(length));
-        for (int32_t i = 0; i < length; ++i) value(buffer_of(v.data2)->cells()[i]);
+        for (int32_t i = 0; i < length; ++i) value(*block::cell_at(&v, i));
     }
     close(sh);
 }
 
 // A map's live pairs (a removed pair's value has header 0); no head index.
 void Writer::map_value(const Cell& v, bool nl) {
-    Share sh = share(v.data2, Type::map);
+    Share sh = share(series::node(&v), Type::map);
     begin(Type::map, 0, false, nl, sh.reference);
     if (!sh.reference) {
-        memory::SeriesBuffer* b = buffer_of(v.data2);
+        memory::SeriesBuffer* b = series::buffer(&v);
         int32_t cells = static_cast<int32_t>(b->used_bytes() / sizeof(Cell)), live = 0;
         for (int32_t k = 0; k + 1 < cells; k += 2) live += b->cells()[k + 1].header != 0;
         number(static_cast<uint32_t>(2 * live));
         for (int32_t k = 0; k + 1 < cells; k += 2) {
-            Cell key = buffer_of(v.data2)->cells()[k], val = buffer_of(v.data2)->cells()[k + 1];
+            Cell key = *block::cell_at(&v, k), val = *block::cell_at(&v, k + 1);
             if (val.header == 0) continue;
             value(key);
             value(val);
@@ -486,18 +488,18 @@ void Writer::map_value(const Cell& v, bool nl) {
 // and is bound to the global context when read.
 void Writer::word_value(const Cell& v, bool nl) {
     Type t = v.type();
-    Ref ctx = v.data1;
+    Ref ctx = word::binding_of(&v);
     Cell owner;
     bool bound = ctx && ctx != context::global;
     if (bound) {
         owner = *context::owner_of(ctx);
         bound = owner.is(Type::object) || owner.is(Type::function);
     }
-    uint32_t sym = symbol(v.data2);
+    uint32_t sym = symbol(static_cast<uint32_t>(word::symbol_of(&v)));
     if (!bound) {
         begin(t, f::plain::word_global, false, nl, false);
         number(sym);
-        if (!compact_) raw(v.data3);
+        if (!compact_) raw(static_cast<uint32_t>(word::index_of(&v)));
         return;
     }
     Share sh = share(ctx, Type::context);
@@ -513,16 +515,16 @@ void Writer::word_value(const Cell& v, bool nl) {
 }
 
 void Writer::object_record(const Cell& o, bool nl, bool reference) {
-    bool handlers = !reference && o.data3 != 0;
+    bool handlers = !reference && object::record_of(&o) != 0;
     begin(Type::object, handlers ? f::plain::object_on_change : 0, handlers, nl, reference);
     if (reference) return;
-    signed_number(o.int2());
+    signed_number(static_cast<int32_t>(object::class_of(&o)));
     if (handlers) {
-        Cell* record = buffer_of(o.data3)->cells();
-        signed_number(static_cast<int32_t>(record[0].data2));
-        signed_number(static_cast<int32_t>(record[1].data2));
+        Cell* record = buffer_of(object::record_of(&o))->cells();
+        signed_number(static_cast<int32_t>(object::handler_slot(&record[0])));
+        signed_number(static_cast<int32_t>(object::handler_slot(&record[1])));
     }
-    context_record(o.data1);
+    context_record(object::context_of(&o));
 }
 
 // A function: its spec at position 0, its body at position 1 (the positions of its
@@ -530,10 +532,10 @@ void Writer::object_record(const Cell& o, bool nl, bool reference) {
 void Writer::function_record(const Cell& fn, bool nl, bool reference) {
     begin(Type::function, 0, false, nl, reference);
     if (reference) return;
-    Cell spec = block_cell(fn.data2), body = buffer_of(fn.data3)->cells()[0];
+    Cell spec = function::spec_block(&fn), body = function::series_cells(&fn)[0];
     number(static_cast<uint32_t>(series::buffer_length(&spec)));
     number(body.is(Type::block) ? static_cast<uint32_t>(series::buffer_length(&body)) : 0);
-    context_record(fn.data1);
+    context_record(function::context_of(&fn));
     value(spec);
     value(body);
 }
@@ -541,7 +543,7 @@ void Writer::function_record(const Cell& fn, bool nl, bool reference) {
 void Writer::context_record(Ref ctx) {
     Cell* c = context::cell_of(ctx);
     uint32_t kind = context::kind_of(c);
-    bool stack_values = context::on_stack(c), self = c->header & context::bit::has_self, values = c->data2 != 0;
+    bool stack_values = context::on_stack(c), self = c->header & context::bit::has_self, values = context::values_node_in(c) != 0;
     int32_t n = context::size_of(ctx);
     if (!compact_) {
         raw(static_cast<uint32_t>(Type::context) | kind << f::plain::context_kind_shift |
@@ -553,7 +555,7 @@ void Writer::context_record(Ref ctx) {
                                   (self ? f::compact::context_self : 0) | (values ? f::compact::context_values : 0)));
     }
     number(static_cast<uint32_t>(n));
-    for (int32_t i = 0; i < n; ++i) number(symbol(context::word_at(ctx, i)->data2));
+    for (int32_t i = 0; i < n; ++i) number(symbol(static_cast<uint32_t>(word::symbol_of(context::word_at(ctx, i)))));
     if (values && !stack_values)
         for (int32_t i = 0; i < n; ++i) value(*context::value_at(ctx, i));
 }
@@ -564,7 +566,7 @@ void Writer::op_value(const Cell& v, bool nl) {
     Cell source = v;
     source.header = static_cast<uint32_t>(source_type);
     if (source_type == Type::function) {
-        Cell kept = buffer_of(v.data3)->cells()[3];
+        Cell kept = function::series_cells(&v)[3];
         if (kept.is(Type::function)) source = kept;
         source.header &= ~header::new_line;
     }
@@ -577,7 +579,7 @@ void Writer::op_value(const Cell& v, bool nl) {
 // (3-8) so that a path into the error finds them where the decoder looks. An error met
 // again (an error that holds itself) is written in reference form.
 void Writer::error_value(const Cell& v, bool nl) {
-    Ref ctx = v.data1;
+    Ref ctx = object::context_of(&v);
     Ref values = context::values_node(ctx);
     if (!values || buffer_of(values)->used_bytes() < 9 * sizeof(Cell)) refuse(v);
     Cell code = buffer_of(values)->cells()[0];
@@ -585,7 +587,7 @@ void Writer::error_value(const Cell& v, bool nl) {
     Share sh = share(ctx, Type::context);
     begin(Type::error, 0, false, nl, sh.reference);
     if (!sh.reference) {
-        number(code.data2);
+        number(static_cast<uint32_t>(integer::get(&code)));
         position_ = 3;
         for (int32_t i = 3; i <= 8; ++i) value(buffer_of(values)->cells()[i]);
     }
