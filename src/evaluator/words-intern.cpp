@@ -25,7 +25,7 @@ Cell* make_in_root(const char* name, Type t) {
 // A global word that lives outside the root block after start-up is copied there, so that
 // the pointer kept for it never moves.
 Cell* rooted(Cell* word) {
-    if (memory::buffer_of(block::root.data2)->cells() <= word && word < block::tail(&block::root)) return word;
+    if (block::cell_at(&block::root, 0) <= word && word < block::tail(&block::root)) return word;
     Cell copy = *word;
     return block::append(&block::root, &copy);
 }
@@ -40,9 +40,9 @@ void init_builtins() {
     ZUV_BUILTIN_GLOBAL_WORDS(ZUV_LOAD_WORD)
 #undef ZUV_LOAD_WORD
     collector::self_symbol = static_cast<uint32_t>(sym::self);
-    stack::body_symbol = global::body_tag->data2;
-    stack::anon_symbol = global::anon_tag->data2;
-    stack::not_found_symbol = global::not_found_tag->data2;
+    stack::body_symbol = static_cast<uint32_t>(word::symbol_of(global::body_tag));
+    stack::anon_symbol = static_cast<uint32_t>(word::symbol_of(global::anon_tag));
+    stack::not_found_symbol = static_cast<uint32_t>(word::symbol_of(global::not_found_tag));
     init_refinements();
     init_issues();
 }
