@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -25,7 +26,7 @@ namespace {
 using datatype::fn;
 
 int32_t sym_of(const char* name) { return symbol::resolve(symbol::make(name)); }
-bool is_sym(const Cell* c, const char* name) { return symbol::resolve(c->int2()) == sym_of(name); }
+bool is_sym(const Cell* c, const char* name) { return symbol::resolve(word::symbol_of(c)) == sym_of(name); }
 
 // A copy of a block whose nested blocks, parens and paths are copied too (a block that holds
 // itself keeps its reference).
@@ -75,7 +76,7 @@ void check_duplicates(const Cell* spec) {
             Cell* b = block::head(spec) + j;
             Type u = b->type();
             if (u != Type::word && u != Type::lit_word && u != Type::get_word && u != Type::refinement) continue;
-            if (symbol::resolve(a->int2()) == symbol::resolve(b->int2())) error::raise(error::id::script_dup_vars, a);
+            if (symbol::resolve(word::symbol_of(a)) == symbol::resolve(word::symbol_of(b))) error::raise(error::id::script_dup_vars, a);
         }
     }
 }
@@ -137,7 +138,7 @@ uint32_t check_spec(const Cell* spec) {
 
 Cell* push(const Cell* spec_in, const Cell* body_in, Ref context, uint32_t flags, Ref object) {
     Cell spec = *spec_in;
-    if (spec.int1() != 0) {
+    if (series::head(&spec) != 0) {
         Cell s = copy_deep(&spec);
         spec = s;
     }
@@ -175,7 +176,7 @@ Cell argument_word(const Cell* fn, int32_t place) {
         Cell* c = block::cell_at(&spec, i);
         switch (c->type()) {
             case Type::refinement:
-                if (symbol::resolve(c->int2()) == local_sym) return none::shared;
+                if (symbol::resolve(word::symbol_of(c)) == local_sym) return none::shared;
                 [[fallthrough]];
             case Type::word: case Type::lit_word: case Type::get_word:
                 if (++seen == place) {
@@ -206,7 +207,7 @@ static void collect(const Cell* block, Cell* spec, Cell* excluded) {
                 Cell* c = block::head(list) + i;
                 switch (c->type()) {
                     case Type::word: case Type::lit_word: case Type::get_word: case Type::refinement:
-                        if (symbol::resolve(c->int2()) == symbol::resolve(sym)) return true;
+                        if (symbol::resolve(word::symbol_of(c)) == symbol::resolve(sym)) return true;
                         break;
                     default:
                         break;
@@ -216,7 +217,7 @@ static void collect(const Cell* block, Cell* spec, Cell* excluded) {
         return false;
     };
     auto add = [&](const Cell* w) {
-        if (known(w->int2())) return;
+        if (known(word::symbol_of(w))) return;
         Cell word = *w;
         word.set_type(Type::word);
         word.header &= ~header::new_line;
@@ -268,8 +269,8 @@ void collect_locals(Cell* spec, const Cell* body) {
             }
             // Remove /extern and its words from the spec.
             memory::SeriesBuffer* b = series::buffer(spec);
-            Cell* from = b->cells() + spec->int1() + i;
-            Cell* to = b->cells() + spec->int1() + j;
+            Cell* from = b->cells() + series::head(spec) + i;
+            Cell* to = b->cells() + series::head(spec) + j;
             std::memmove(from, to, static_cast<size_t>(b->cells_end() - to) * sizeof(Cell));
             b->tail -= static_cast<uint32_t>(j - i) * sizeof(Cell);
             break;
@@ -426,7 +427,7 @@ Cell* make_builtin(Cell* proto, Cell* spec, int32_t type) {
     if (!spec->is(Type::block) || series::length(spec) < 2 || !block::head(spec)->is(Type::block) ||
         !(block::head(spec) + 1)->is(Type::integer))
         error::raise(error::id::script_bad_make_arg, &t, spec);
-    int32_t index = (block::head(spec) + 1)->int2();
+    int32_t index = integer::get(block::head(spec) + 1);
     if (index < 1 || index > limit) error::raise(error::id::script_bad_make_arg, &t, spec);
     Cell s = *block::head(spec);
     Cell* spec_held = stack::push(&s);

@@ -124,7 +124,7 @@ void make_arg_cache(const Cell* fn) {
             case Type::lit_word: kind = quoted; goto argument;
             case Type::get_word: kind = literal; goto argument;
             case Type::set_word:
-                if (symbol::resolve(c.int2()) != return_sym) error::raise(error::id::script_bad_func_def, &c);
+                if (symbol::resolve(word::symbol_of(&c)) != return_sym) error::raise(error::id::script_bad_func_def, &c);
                 kind = return_spec;
             argument: {
                 Cell ts;
@@ -141,7 +141,7 @@ void make_arg_cache(const Cell* fn) {
                 break;
             }
             case Type::refinement:
-                if (symbol::resolve(c.int2()) == local_sym) {
+                if (symbol::resolve(word::symbol_of(&c)) == local_sym) {
                     int32_t count = 0;
                     for (int32_t j = i; j < n && !cell_at(&spec, j)->is(Type::set_word); ++j) ++count;
                     locals = count;
@@ -212,7 +212,7 @@ void refinements_by_name(Call& call, Cell* cache_block, const Cell* path, int32_
         int32_t frame_index = 0;
         for (int32_t i = 0; i < cache_n; ++i) {
             Cell* c = block::head(cache_block) + i;
-            if (c->is(Type::refinement) && symbol::resolve(c->int2()) == symbol::resolve(e.int2())) {
+            if (c->is(Type::refinement) && symbol::resolve(word::symbol_of(c)) == symbol::resolve(word::symbol_of(&e))) {
                 index = frame_index;
                 cache_pos = i;
                 break;
@@ -252,7 +252,7 @@ void refinements_by_name(Call& call, Cell* cache_block, const Cell* path, int32_
                 stack::arguments_base[place] = got;
             }
         } else {
-            int32_t ordinal = ref->int3();
+            int32_t ordinal = word::index_of(ref);
             if (on) {
                 if (call.refs[ordinal - 1] != -1) error::raise(error::id::script_dup_refine, path ? path : &e);
                 call.refs[ordinal - 1] = static_cast<int32_t>(stack::arguments_top - stack::arguments_base);
@@ -287,7 +287,7 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
     call.ref_count = 0;
     if (native && n > 0) {
         Cell* last = block::head(&cache) + (n - 1);
-        if (last->is(Type::integer)) call.ref_count = last->int2();
+        if (last->is(Type::integer)) call.ref_count = integer::get(last);
     }
     for (int32_t i = 0; i < call.ref_count && i < max_refinements; ++i) call.refs[i] = -1;
 
@@ -342,7 +342,7 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
                     if (!got->is(Type::logic)) raise_expect(call.name, got, &e);
                     fetching = logic::truth(got);
                     if (native) {
-                        if (fetching) call.refs[e.int3() - 1] = static_cast<int32_t>(got - stack::arguments_base);
+                        if (fetching) call.refs[word::index_of(&e) - 1] = static_cast<int32_t>(got - stack::arguments_base);
                         stack::pop(1);
                     }
                 } else {
@@ -355,7 +355,7 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
                 ++place;
                 break;
             case Type::integer:
-                if (!native) locals = e.int2();
+                if (!native) locals = integer::get(&e);
                 break;
             default:
                 break;
@@ -388,7 +388,7 @@ void eval_function_body(const Cell* fn, const Cell& body, Ref ctx) {
     uint32_t saved_tracing = tracing;
     if (fn->header & function::flag::trace) tracing = tracer_armed;
     if (fn->header & function::flag::no_trace) tracing = 0;
-    if (tracing) [[unlikely]] fire_event(event::prolog, &body, body.int1(), nullptr, fn);
+    if (tracing) [[unlikely]] fire_event(event::prolog, &body, series::head(&body), nullptr, fn);
     try {
         eval_block(&body, true);
     } catch (const runtime::Throw& t) {
@@ -415,8 +415,8 @@ void eval_function_body(const Cell* fn, const Cell& body, Ref ctx) {
 void exec_routine(const Cell* fn) {
     Cell f = *fn;
     Cell* cells = function::series_cells(&f);
-    const routine::Entry* entry = routine::entry_at(cells[2].int2());
-    int32_t return_kind = cells[4].is(Type::integer) ? cells[4].int2() : 0;
+    const routine::Entry* entry = routine::entry_at(integer::get(&cells[2]));
+    int32_t return_kind = cells[4].is(Type::integer) ? integer::get(&cells[4]) : 0;
     int32_t argc = routine::arg_count(&f);
     bool cells_wanted = f.header & routine::takes_cells;
     if (!entry || (cells_wanted ? !entry->cells : !entry->values)) error::raise(error::id::internal_routines);
@@ -457,7 +457,7 @@ void exec_routine(const Cell* fn) {
         if (types[i] && series::length(types[i]) > 0) {
             Cell first = *block::head(types[i]);
             if (!first.is(Type::word)) error::raise(error::id::script_invalid_type_spec, &first);
-            const char* name = symbol::name(first.int2());
+            const char* name = symbol::name(word::symbol_of(&first));
             if (std::strcmp(name, "any-type!") != 0) {
                 Cell* allowed = context::get(&first);
                 bool ok = allowed->is(Type::typeset) ? typeset::has(allowed, static_cast<uint32_t>(a->type()))
@@ -472,7 +472,7 @@ void exec_routine(const Cell* fn) {
         }
         switch (a->type()) {
             case Type::logic: values[i].logic = logic::get(a); break;
-            case Type::integer: values[i].integer = a->int2(); break;
+            case Type::integer: values[i].integer = integer::get(a); break;
             case Type::float_: values[i].number = a->float23(); break;
             default: values[i].cell = a;
         }
@@ -513,7 +513,7 @@ bool infix_integer(const Cell* fn, Cell* left, const Cell* block, int32_t pos, i
     if (!ts[0].is(Type::typeset) || !ts[1].is(Type::typeset)) return false;
     if ((((ts[0].header | ts[1].header) >> kind_shift) & 3) != normal) return false;
     if (!typeset_has(&ts[0], Type::integer) || !typeset_has(&ts[1], Type::integer)) return false;
-    int32_t a = left->int2(), b = right->int2(), r;
+    int32_t a = integer::get(left), b = integer::get(right), r;
     int32_t index = function::number_of(fn);
     if (fn->is(Type::action)) {
         bool overflow;
@@ -603,7 +603,7 @@ void apply_function(const Cell* fn_in, const Cell* name_in, const Cell* args, in
             in_refinement = true;
             if (!native) logic::push(false);
         } else if (e.is(Type::integer) && !native) {
-            locals = e.int2();
+            locals = integer::get(&e);
         }
     }
     if (native) {
