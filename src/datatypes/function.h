@@ -15,6 +15,12 @@ constexpr uint32_t no_trace = 0x200;
 // The function's internal series: body, argument cache, machine entry, op source, object.
 constexpr int series_length = 5;
 
+// The data words of a function!: its context node, its spec block's node and the node of its
+// internal series.
+inline Ref context_of(const Cell* f) { return f->data1; }
+inline Ref spec_of(const Cell* f) { return f->data2; }
+inline Ref series_of(const Cell* f) { return f->data3; }
+
 uint32_t check_spec(const Cell* spec);
 // Pushes a new function! made from a spec and a body; the body is copied deeply and bound
 // to a new context made from the spec.

@@ -11,6 +11,8 @@
 namespace zuv::integer {
 
 inline int32_t get(const Cell* c) { return c->int2(); }
+// Rewrites the value (data word 2), keeping the header.
+inline void set(Cell* c, int32_t value) { c->data2 = static_cast<uint32_t>(value); }
 
 // box writes the result slot, push a new argument-stack cell, make_in a new cell at a
 // block's tail: each writes the whole header. make_at keeps the cell's flag bits.

@@ -434,7 +434,7 @@ private:
     }
 
     bool enter(const Cell* v) {
-        const Ref node = v->data2;
+        const Ref node = series::node(v);
         for (Ref r : walking_)
             if (r == node) return false;
         walking_.push_back(node);

@@ -263,7 +263,7 @@ public:
         if (!open_.empty()) truncate_buffer(open_.front().start);
         if (buffer_length() > base_) {
             Cell values = value_buffer;
-            values.data1 = static_cast<uint32_t>(base_);
+            series::set_head(&values, base_);
             block::copy_cells_in(target_, &values);
         }
         truncate_buffer(base_);

@@ -281,9 +281,9 @@ int32_t load_date(std::string_view text, Cell* out) {
                 return bad;
             date::set_week(out, static_cast<int32_t>(week.value));
             date::set_weekday(out, weekday);
-            year = date::year(out->data1);
-            month = date::month(out->data1);
-            day = date::day(out->data1);
+            year = date::year(date::word_of(out));
+            month = date::month(date::word_of(out));
+            day = date::day(date::word_of(out));
         } else {
             size_t field_start = pos;
             Digits second = read_digits(text, &pos);
@@ -300,9 +300,9 @@ int32_t load_date(std::string_view text, Cell* out) {
                     !date::make_at(out, static_cast<int32_t>(first.value), 1, 1, 0, 0, 0, false))
                     return bad;
                 date::set_year_day(out, static_cast<int32_t>(second.value));
-                year = date::year(out->data1);
-                month = date::month(out->data1);
-                day = date::day(out->data1);
+                year = date::year(date::word_of(out));
+                month = date::month(date::word_of(out));
+                day = date::day(date::word_of(out));
             } else {
                 month = static_cast<int32_t>(second.value);
             }

@@ -7,12 +7,12 @@
 #include <pango/pangocairo.h>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/file.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/context.h"
 #include "memory/error.h"
 #include "memory/stack.h"
 #include "memory/symbol.h"

@@ -7,17 +7,17 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/handle.h"
 #include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
-#include "evaluator/object.h"
+#include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/point.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
-#include "evaluator/context.h"
 #include "memory/error.h"
 #include "memory/symbol.h"
 #include "memory/slots.h"
@@ -387,7 +387,7 @@ void unlink_sub(Cell* face, int32_t which) {
     Cell* parent = object::find_value(&obj, symbol::make("parent"));
     if (!parent || !parent->is(Type::block)) return;
     Cell blk = *parent;
-    blk.data1 = 0;  // readers start from the head
+    series::set_head(&blk, 0);  // readers start from the head
     Cell f = *face;
     block::remove_value(&blk, &f, true);
     if (which == facet::font && series::length(&blk) == 0) widgets::free_font(&obj);
@@ -738,7 +738,7 @@ void update_ridi(Cell* face_in) {
     Cell st = *s;
     if (series::length(&st) < 2) return;
     Cell* bits_cell = block::head(&st) + 1;
-    uint32_t bits = bits_cell->is(Type::integer) ? bits_cell->data2 : 0;
+    uint32_t bits = bits_cell->is(Type::integer) ? static_cast<uint32_t>(integer::get(bits_cell)) : 0;
     integer::make_at(bits_cell, 0);
     uint32_t h = v->handle;
     try {
@@ -753,7 +753,7 @@ void update_ridi(Cell* face_in) {
             Cell b = *s2;
             if (series::length(&b) >= 2) {
                 Cell* c = block::head(&b) + 1;
-                if (c->is(Type::integer)) c->data2 |= bits;
+                if (c->is(Type::integer)) integer::set(c, integer::get(c) | static_cast<int32_t>(bits));
             }
         }
         throw;
@@ -781,7 +781,7 @@ void update_facet(Cell* owner, const Cell* word, const Cell* value, const Cell* 
             Cell b = *s;
             if (series::length(&b) >= 2) {
                 Cell* c = block::head(&b) + 1;
-                if (c->is(Type::integer)) c->data2 |= 1u << facet::data;
+                if (c->is(Type::integer)) integer::set(c, integer::get(c) | (1 << facet::data));
             }
         }
         update_ridi(&o);

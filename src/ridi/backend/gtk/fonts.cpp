@@ -9,10 +9,10 @@
 #include "datatypes/handle.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
-#include "evaluator/object.h"
 #include "memory/symbol.h"
 #include "memory/stack.h"
 #include "ridi/backend/gtk/backend.h"
@@ -142,11 +142,11 @@ void native_handle(Cell* at, PangoFontDescription* d) {
     f->registry = handle::enter(reinterpret_cast<uintptr_t>(f));
     int32_t record = external::add(reinterpret_cast<uintptr_t>(f), font_kind);
     handle::make_at(at, f->registry, handle::subtype::font);
-    at->data3 = static_cast<uint32_t>(record);
+    handle::set_record(at, record);
 }
 
 PangoFontDescription* description_at(const Cell* h) {
-    if (!h || !h->is(Type::handle) || h->int3() < 0) return nullptr;
+    if (!h || !h->is(Type::handle) || handle::record_of(h) < 0) return nullptr;
     auto* f = reinterpret_cast<NativeFont*>(handle::object(handle::value_of(h)));
     return f ? f->description : nullptr;
 }
@@ -185,8 +185,8 @@ bool free_font(Cell* font_in) {
     int32_t n = series::length(&b);
     for (int32_t i = 0; i < n && i < 3; ++i) {
         Cell* h = block::head(&b) + i;
-        if (h->is(Type::handle) && h->int3() >= 0) {
-            external::remove(h->int3(), true);
+        if (h->is(Type::handle) && handle::record_of(h) >= 0) {
+            external::remove(handle::record_of(h), true);
             cell::make(h, Type::none);
             freed = true;
         }
@@ -209,11 +209,11 @@ void link_face(Cell* font_in, Cell* face_in) {
         stack::pop(1);
     }
     Cell b = *field(&font, font_field::parent);
-    b.data1 = 0;
+    series::set_head(&b, 0);
     int32_t n = series::length(&b);
     for (int32_t i = 0; i < n; ++i) {
         Cell* c = block::head(&b) + i;
-        if (c->is(Type::object) && c->data1 == face.data1) return;
+        if (c->is(Type::object) && object::context_of(c) == object::context_of(&face)) return;
     }
     block::append(&b, &face);
 }
@@ -397,7 +397,7 @@ void update_para(Cell* face_in, int32_t) {
     Cell b = *face_facet(&face, facet::state);
     if (series::length(&b) >= 2) {
         Cell* bits = block::head(&b) + 1;
-        if (bits->is(Type::integer)) bits->data2 |= 1u << facet::para;
+        if (bits->is(Type::integer)) integer::set(bits, integer::get(bits) | (1 << facet::para));
     }
 }
 

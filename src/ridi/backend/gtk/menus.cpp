@@ -82,7 +82,7 @@ void on_activate(GtkMenuItem* item, gpointer) {
 void build(const Cell* block_in, GtkMenuShell* shell, uint32_t owner, const double* point,
            std::vector<uint32_t>& path) {
     Cell b = *block_in;
-    uint32_t node = b.data2;  // the series node
+    uint32_t node = series::node(&b);
     // A block already being built above this one would make the menu endless: its item
     // gets no sub-menu.
     for (uint32_t p : path)

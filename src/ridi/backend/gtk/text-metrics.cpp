@@ -6,10 +6,10 @@
 
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
+#include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/object.h"
 #include "memory/symbol.h"
 #include "ridi/backend/gtk/backend.h"
 #include "ridi/backend/gtk/widget-record.h"

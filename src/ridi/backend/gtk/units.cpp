@@ -3,10 +3,12 @@
 #include <ctime>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/point.h"
 #include "datatypes/tuple.h"
-#include "evaluator/context.h"
+#include "datatypes/word.h"
 #include "memory/error.h"
 #include "memory/symbol.h"
 #include "memory/memory.h"
@@ -132,10 +134,9 @@ void report_failure(const std::string& what) {
 
 Cell* face_facet(const Cell* face, int32_t n) {
     if (!face || !face->is(Type::object)) return nullptr;
-    Ref ctx = face->data1;
+    Ref ctx = object::context_of(face);
     if (n < 0 || n >= context::size_of(ctx)) return nullptr;
-    Cell* values = memory::buffer_of(context::cell_of(ctx)->data2)->cells();
-    return values + context::word_at(ctx, n)->int3();
+    return context::block_values(ctx) + word::index_of(context::word_at(ctx, n));
 }
 
 namespace {

@@ -14,11 +14,11 @@
 #include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/point.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/object.h"
 #include "memory/symbol.h"
 #include "memory/stack.h"
 #include "ridi/backend/gtk/backend.h"
@@ -661,7 +661,7 @@ void set_date(Record* r, Cell* face) {
     Cell* d = face_facet(face, facet::data);
     GtkCalendar* cal = GTK_CALENDAR(r->inner);
     if (d && d->is(Type::date)) {
-        uint32_t w = d->data1;
+        uint32_t w = date::word_of(d);
         int32_t y = std::clamp(date::year(w), 1601, 9999);
         r->filling = true;
         gtk_calendar_select_month(cal, static_cast<guint>(date::month(w) - 1), static_cast<guint>(y));
@@ -1137,7 +1137,7 @@ void get_text_alt(Cell* face_in, int32_t index) {
     Cell* t = face_facet(&face, facet::text);
     if (t && t->is(Type::string)) {
         Cell s = *t;
-        s.data1 = 0;
+        series::set_head(&s, 0);
         string::reset(&s);
         string::append_utf8(&s, text);
         return;
