@@ -100,7 +100,7 @@ struct Rebinder {
             if (!seen.insert(ctx).second) return;
             int32_t n = context::size_of(ctx);
             for (int32_t i = 0; i < n; ++i) {
-                Cell* value = context::value_at(ctx, context::word_at(ctx, i)->int3());
+                Cell* value = context::value_at(ctx, word::index_of(context::word_at(ctx, i)));
                 if (value) visit(value);
             }
         }
@@ -125,12 +125,12 @@ void bind_direct_calls() {
         if (!function_value(&value)) continue;
         // Adding may move the global's word table too: nothing is held across it but copies.
         int32_t index = context::add_word(r.library, word.int2());
-        index = context::word_at(r.library, index)->int3();
+        index = word::index_of(context::word_at(r.library, index));
         *context::value_at(r.library, index) = value;
         r.slot_of[static_cast<size_t>(slot)] = index;
     }
     for (int32_t i = 0; i < words; ++i) {
-        Cell* value = context::value_at(global, context::word_at(global, i)->int3());
+        Cell* value = context::value_at(global, word::index_of(context::word_at(global, i)));
         if (value) r.visit(value);
     }
 }

@@ -17,6 +17,7 @@
 #include "datatypes/map.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "memory/symbol.h"
 #include "library/codecs.h"
@@ -481,7 +482,7 @@ private:
             if (key->is(Type::string)) {
                 if (!value(key)) return false;
             } else if (key->is(Type::word) || key->is(Type::set_word)) {
-                if (!name_text(symbol::name(key->int2()))) return false;
+                if (!name_text(symbol::name(word::symbol_of(key)))) return false;
             } else {
                 return false;
             }

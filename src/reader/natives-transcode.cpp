@@ -9,11 +9,13 @@
 
 #include "datatypes/block.h"
 #include "datatypes/function.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/pair.h"
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "datatypes/context.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives-list.h"
@@ -64,7 +66,7 @@ uint32_t event_mask_of(const Cell* fn) {
     Cell names = *block::head(&body);
     std::vector<std::string_view> words;
     for (Cell* c = block::head(&names); c < block::tail(&names); ++c)
-        if (scalar::any_word_q(c->type())) words.emplace_back(symbol::name(c->int2()));
+        if (scalar::any_word_q(c->type())) words.emplace_back(symbol::name(word::symbol_of(c)));
     return lexer::event_mask(true, words);
 }
 
@@ -137,7 +139,7 @@ std::string transcode_text(Cell* src, Cell* length) {
     }
     if (!length) return text;
     int64_t n;
-    if (length->is(Type::integer)) n = length->int2();
+    if (length->is(Type::integer)) n = integer::get(length);
     else if (length->type() == src->type()) n = int64_t(length->int1()) - src->int1();
     else error::raise(error::id::script_not_same_type);
     n = std::max<int64_t>(n, 0);

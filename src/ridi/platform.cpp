@@ -22,6 +22,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
+#include "datatypes/word.h"
 #include "memory/error.h"
 #include "evaluator/interpreter.h"
 #include "memory/symbol.h"
@@ -317,10 +318,10 @@ Cell* event_q(Cell** a) { return library::answer(a[0]->is(Type::event)); }
 
 Cell* send_event_os(Cell** a) { return library::answer(backend().send_event(a[0], logic::truth(a[1]))); }
 
-bool same_symbol(const Cell* w, int32_t flag) { return symbol::resolve(w->int2()) == flag; }
+bool same_symbol(const Cell* w, int32_t flag) { return symbol::resolve(word::symbol_of(w)) == flag; }
 
 Cell* find_flag_q(Cell** a) {
-    int32_t flag = symbol::resolve(a[1]->int2());
+    int32_t flag = symbol::resolve(word::symbol_of(a[1]));
     Cell* facet = a[0];
     if (facet->is(Type::word)) return library::answer(same_symbol(facet, flag));
     if (facet->is(Type::block)) {

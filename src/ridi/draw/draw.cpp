@@ -9,6 +9,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/image.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
@@ -78,7 +79,7 @@ bool is_point(const Cell* c) { return c->is(Type::pair) || c->is(Type::point2D);
 bool read_number(Cursor& c, double& v) {
     if (!c.more()) return false;
     const Cell* x = c.here();
-    if (x->is(Type::integer)) v = x->int2();
+    if (x->is(Type::integer)) v = integer::get(x);
     else if (x->is(Type::float_)) v = static_cast<float>(x->float23());
     else return false;
     if (!std::isfinite(v)) fail(c, c.index);

@@ -51,7 +51,7 @@ Cell* facet(const Cell* object, const char* name) {
 bool word_is(const Cell* c, const char* name) { return c && c->is(Type::word) && draw::word_symbol(c) == sym(name); }
 
 double number_of(const Cell* c, double otherwise) {
-    if (c && c->is(Type::integer)) return c->int2();
+    if (c && c->is(Type::integer)) return integer::get(c);
     if (c && c->is(Type::float_) && std::isfinite(c->float23())) return c->float23();
     return otherwise;
 }
@@ -473,7 +473,7 @@ Cell* metrics(Cell* face, Cell* argument, int32_t kind) {
     PangoLayout* layout = fl->layout;
     int32_t chars = static_cast<int32_t>(fl->byte_of.size()) - 1;
     auto char_index = [&](const Cell* c) {
-        int64_t i = c->is(Type::integer) ? int64_t(c->int2()) - 1 : 0;
+        int64_t i = c->is(Type::integer) ? int64_t(integer::get(c)) - 1 : 0;
         return static_cast<int32_t>(std::clamp<int64_t>(i, 0, chars));
     };
     auto point_of = [&](const Cell* c, double& x, double& y) {

@@ -17,6 +17,7 @@
 #include "datatypes/pair.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "memory/error.h"
 #include "evaluator/interpreter.h"
 #include "memory/symbol.h"
@@ -67,7 +68,7 @@ Cell word_cell(const char* name) {
 }
 
 bool is_word(const Cell* c, const char* name) {
-    return c->is(Type::word) && symbol::resolve(c->int2()) == symbol::resolve(symbol::make(name));
+    return c->is(Type::word) && symbol::resolve(word::symbol_of(c)) == symbol::resolve(symbol::make(name));
 }
 
 uint32_t button_flag(guint button) {
@@ -871,7 +872,7 @@ bool send_event(const Cell* event, bool post) {
                 Cell b;
                 series::make_at(&b, Type::block, event::message_of(event));
                 Cell p = *(block::head(&b) + 3);
-                if (p.is(Type::integer)) n = p.int2();
+                if (p.is(Type::integer)) n = integer::get(&p);
             }
             e->scroll.delta_y = -n;
             break;

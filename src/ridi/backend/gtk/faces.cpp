@@ -18,6 +18,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
+#include "datatypes/word.h"
 #include "memory/error.h"
 #include "memory/symbol.h"
 #include "memory/slots.h"
@@ -45,7 +46,7 @@ constexpr const char* drawn_types[] = {"button", "toggle", "check", "radio", "te
 
 bool word_is(const Cell* c, const char* name) {
     return (c->is(Type::word) || c->is(Type::lit_word)) &&
-           symbol::resolve(c->int2()) == symbol::resolve(symbol::make(name));
+           symbol::resolve(word::symbol_of(c)) == symbol::resolve(symbol::make(name));
 }
 
 bool known_drawn_type(const Cell* t) {
@@ -275,7 +276,7 @@ void set_options(View* v, const Cell* face) {
     for (int32_t i = 0; i + 1 < n; i += 2) {
         Cell k = *(block::head(&b) + i), val = *(block::head(&b) + i + 1);
         if (!(k.is(Type::set_word) || k.is(Type::word)) ||
-            symbol::resolve(k.int2()) != symbol::resolve(symbol::make("cursor")))
+            symbol::resolve(word::symbol_of(&k)) != symbol::resolve(symbol::make("cursor")))
             continue;
         if (val.is(Type::image)) {
             if (v->cursor) g_object_unref(v->cursor), v->cursor = nullptr;
@@ -610,7 +611,7 @@ uint32_t make_ridi(Cell* face, uint32_t parent_handle) {
 
 void start_timer(View* v, const Cell* rate) {
     guint interval = 0;
-    if (rate->is(Type::integer) && rate->int2() >= 1) {
+    if (rate->is(Type::integer) && integer::get(rate) >= 1) {
         interval = static_cast<guint>(1000 / rate->int2());
     } else if (rate->is(Type::time) && rate->float23() > 0) {
         // time! counts seconds as a float in its data words

@@ -13,6 +13,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
+#include "datatypes/word.h"
 #include "memory/symbol.h"
 #include "memory/stack.h"
 #include "ridi/backend/gtk/backend.h"
@@ -55,7 +56,7 @@ Cell* field(const Cell* object, int32_t n) {
 
 bool word_named(const Cell* c, const char* name) {
     return c && (c->is(Type::word) || c->is(Type::lit_word)) &&
-           symbol::resolve(c->int2()) == symbol::resolve(symbol::make(name));
+           symbol::resolve(word::symbol_of(c)) == symbol::resolve(symbol::make(name));
 }
 
 bool style_has(const Cell* style, const char* word) {
@@ -79,7 +80,7 @@ void default_font(std::string* name, int32_t* points) {
     Cell* n = object::find_value(&f, symbol::make("system"));
     if (n && n->is(Type::string)) *name = string::to_utf8(n);
     Cell* s = object::find_value(&f, symbol::make("size"));
-    if (s && s->is(Type::integer) && s->int2() > 0) *points = s->int2();
+    if (s && s->is(Type::integer) && integer::get(s) > 0) *points = integer::get(s);
 }
 
 // What a font! asks for, with the defaults filled in.
@@ -109,14 +110,14 @@ FontAsked asked_of(const Cell* font) {
         if (!given.empty()) s.name = given;
     }
     Cell* size = field(&f, font_field::size);
-    if (size && size->is(Type::integer) && size->int2() > 0 && size->int2() < 10000) s.points = size->int2();
+    if (size && size->is(Type::integer) && integer::get(size) > 0 && integer::get(size) < 10000) s.points = integer::get(size);
     Cell* style = field(&f, font_field::style);
     s.bold = style_has(style, "bold");
     s.italic = style_has(style, "italic");
     s.underline = style_has(style, "underline");
     s.strike = style_has(style, "strike");
     Cell* angle = field(&f, font_field::angle);
-    if (angle && angle->is(Type::integer)) s.angle = angle->int2();
+    if (angle && angle->is(Type::integer)) s.angle = integer::get(angle);
     Cell* aa = field(&f, font_field::anti_alias);
     if (aa && aa->is(Type::logic)) s.antialias = logic::get(aa) ? CAIRO_ANTIALIAS_GRAY : CAIRO_ANTIALIAS_DEFAULT;
     else if (word_named(aa, "ClearType")) s.antialias = CAIRO_ANTIALIAS_SUBPIXEL;

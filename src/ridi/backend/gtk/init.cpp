@@ -21,6 +21,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
+#include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "memory/symbol.h"
 #include "memory/stack.h"
@@ -71,7 +72,7 @@ void put_key(Cell* container, const char* key, const Cell* value) {
     int32_t n = series::length(&b);
     for (int32_t i = 0; i + 1 < n; i += 2) {
         Cell* k = block::head(&b) + i;
-        if ((k->is(Type::set_word) || k->is(Type::word) || k->is(Type::lit_word)) && symbol::resolve(k->int2()) == sym) {
+        if ((k->is(Type::set_word) || k->is(Type::word) || k->is(Type::lit_word)) && symbol::resolve(word::symbol_of(k)) == sym) {
             *(block::head(&b) + i + 1) = *value;
             return;
         }

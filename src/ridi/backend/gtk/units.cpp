@@ -85,7 +85,7 @@ constexpr FlagName flag_names[] = {
 };
 
 uint32_t flag_of_word(const Cell* w) {
-    int32_t sym = symbol::resolve(w->int2());
+    int32_t sym = symbol::resolve(word::symbol_of(w));
     for (const FlagName& f : flag_names)
         if (symbol::resolve(symbol::make(f.name)) == sym) return f.bit;
     Cell word = *w;
@@ -152,7 +152,7 @@ constexpr KindName kind_names[] = {
 
 Kind kind_of_word(const Cell* t) {
     if (!t || !(t->is(Type::word) || t->is(Type::lit_word))) return Kind::other;
-    int32_t sym = symbol::resolve(t->int2());
+    int32_t sym = symbol::resolve(word::symbol_of(t));
     for (const KindName& k : kind_names)
         if (symbol::resolve(symbol::make(k.name)) == sym) return k.kind;
     return Kind::other;
