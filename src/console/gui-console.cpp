@@ -11,14 +11,14 @@
 #include <string>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/object.h"
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/context.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/object.h"
 #include "evaluator/trace.h"
 #include "library/boot.h"
 #include "library/routines.h"
@@ -115,7 +115,7 @@ void raw_hook(const char* text, size_t length, int32_t line_feed) {
             stack::arguments_top = mark;
         }
         Cell s = *held;
-        s.data1 = 0;
+        series::set_head(&s, 0);
         string::reset(&s);
         string::append_utf8(&s, std::string_view(text, length));
         value_hook(&s, line_feed);
@@ -173,7 +173,7 @@ Cell* window_console_q(Cell**) { return library::answer(display_and_person()); }
 // ask turns the tracer's events off while it waits: the keys typed are no steps of the
 // program being traced.
 Cell* set_tracing(Cell** a) {
-    interpreter::set_tracing(a[0]->data1 != 0);
+    interpreter::set_tracing(logic::get(a[0]));
     return const_cast<Cell*>(&unset::shared);
 }
 

@@ -110,9 +110,9 @@ struct Walk {
             }
             case Type::block: {
                 // A block met again inside itself names nothing its first walk did not.
-                if (cycle_stack::find(v->data2)) return;
+                if (cycle_stack::find(series::node(v))) return;
                 cycle_stack::Scope scope;
-                cycle_stack::push(v->data2);
+                cycle_stack::push(series::node(v));
                 items(v);
                 return;
             }
@@ -199,7 +199,7 @@ Cell* make_from(Cell* out, const Cell* spec_in, int32_t mode) {
     bool negated = false;
     if (spec.is(Type::block) && series::length(&spec) > 0 && word_named_q(block::head(&spec), words::sym::not_)) {
         negated = true;
-        spec.data1 += 1;
+        series::set_head(&spec, series::head(&spec) + 1);
         if (series::length(&spec) > 0 && block::head(&spec)->is(Type::binary)) spec = *block::head(&spec);
     }
     switch (spec.type()) {
@@ -214,13 +214,13 @@ Cell* make_from(Cell* out, const Cell* spec_in, int32_t mode) {
             return out;
         }
         case Type::bitset: {
-            Ref node = series::copy_part(spec.data2, 0, static_cast<int32_t>(buffer(&spec)->used_bytes()));
+            Ref node = series::copy_part(node_of(&spec), 0, static_cast<int32_t>(buffer(&spec)->used_bytes()));
             make_cell(out, node);
             return out;
         }
         case Type::binary: {
             int32_t n = series::length(&spec);
-            Ref node = series::copy_part(spec.data2, spec.int1(), n);
+            Ref node = series::copy_part(series::node(&spec), series::head(&spec), n);
             make_cell(out, node);
             if (negated) {
                 invert_bytes(out);
@@ -316,7 +316,7 @@ int32_t form(Cell* bits, Cell* buffer_cell, Cell* part, int32_t budget) {
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {
     if (!b->is(Type::bitset)) return -2;
-    if (op == actions::op::same) return a->data2 == b->data2 ? 0 : 1;
+    if (op == actions::op::same) return node_of(a) == node_of(b) ? 0 : 1;
     uint32_t la = buffer(a)->used_bytes(), lb = buffer(b)->used_bytes();
     if (la != lb) return la < lb ? -1 : 1;
     if (la == 0) return 0;
@@ -331,7 +331,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 
 Cell* complement(Cell* bits) {
     Cell source = *bits;
-    Ref node = series::copy_part(source.data2, 0, static_cast<int32_t>(buffer(&source)->used_bytes()));
+    Ref node = series::copy_part(node_of(&source), 0, static_cast<int32_t>(buffer(&source)->used_bytes()));
     make_cell(bits, node);
     invert_bytes(bits);
     buffer(bits)->flags ^= complemented;
@@ -373,7 +373,7 @@ Cell* clear(Cell* bits) {
 
 Cell* copy(Cell* bits, Cell* result, Cell*, bool, Cell*) {
     Cell source = *bits;
-    Ref node = series::copy_part(source.data2, 0, static_cast<int32_t>(buffer(&source)->used_bytes()));
+    Ref node = series::copy_part(node_of(&source), 0, static_cast<int32_t>(buffer(&source)->used_bytes()));
     make_cell(result, node);
     return result;
 }
@@ -394,7 +394,7 @@ Cell* pick(Cell* bits, int32_t, Cell* index) {
 bool clears_q(const Cell* v) {
     switch (v->type()) {
         case Type::none: return true;
-        case Type::logic: return !v->data1;
+        case Type::logic: return !logic::get(v);
         case Type::integer: return v->int2() == 0;
         case Type::float_: return v->float23() == 0.0;
         default: return false;

@@ -12,7 +12,9 @@ namespace zuv::bitset {
 // The buffer flag of a complemented set.
 constexpr uint32_t complemented = 0x00080000;
 
-inline memory::SeriesBuffer* buffer(const Cell* bits) { return memory::buffer_of(bits->data2); }
+// The data word: the node of the byte buffer (data word 2, as in a series).
+inline Ref node_of(const Cell* bits) { return bits->data2; }
+inline memory::SeriesBuffer* buffer(const Cell* bits) { return memory::buffer_of(node_of(bits)); }
 inline bool complemented_q(const Cell* bits) { return buffer(bits)->flags & complemented; }
 // The first stored byte and the one past the last (valid until the next allocation).
 inline uint8_t* get_bits(const Cell* bits) { return buffer(bits)->head_ptr(); }

@@ -34,6 +34,10 @@ Cell* push(const Cell* block);
 // A new block cell at the tail of a block (or, with no parent, in the root block).
 Cell* make_in(Cell* parent, int32_t n);
 
+// The node of a hash!'s index (data word 3; 0 while it has none).
+inline Ref hash_table_of(const Cell* b) { return b->data3; }
+inline void set_hash_table(Cell* b, Ref table) { b->data3 = table; }
+
 // Cells ---------------------------------------------------------------------------------------
 
 // The head cell without any check, and the position just past the last cell.

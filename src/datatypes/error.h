@@ -8,6 +8,10 @@
 
 namespace zuv::error {
 
+// An error raised before the catalogue exists has no context (data word 1 is 0) and carries
+// its category (high 16 bits) and id index (low 16) in data word 2.
+inline uint32_t startup_code_of(const Cell* e) { return e->data2; }
+
 // create pushes a new error made from a category and an id word.
 Cell* create(const Cell* category, const Cell* id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
 void make(const Cell* spec, Cell* out);

@@ -16,6 +16,10 @@ constexpr int32_t none = 0, fd = 1, monitor = 2, window = 3, font = 4, rich_text
 
 inline uint32_t value_of(const Cell* c) { return c->data2; }
 inline int32_t subtype_of(const Cell* c) { return c->int1(); }
+// Data word 3: the external-resource record that frees what the handle's value names when the
+// handle is collected; -1 for a handle that keeps none.
+inline int32_t record_of(const Cell* c) { return c->int3(); }
+inline void set_record(Cell* c, int32_t record) { c->data3 = static_cast<uint32_t>(record); }
 
 Cell* make_at(Cell* c, uint32_t value, int32_t subtype);
 Cell* make_in(Cell* block, uint32_t value, int32_t subtype);

@@ -19,18 +19,18 @@ namespace {
 // Gives a block cell (one the collector sees) an index over its cells and the type hash!.
 void index_block(Cell* b) {
     b->set_type(Type::block);
-    b->data3 = 0;
+    block::set_hash_table(b, 0);
     Ref table = hashtable::make(std::max(series::length(b), 1), b, hashtable::kind_hash, 0);
-    b->data3 = table;
+    block::set_hash_table(b, table);
     b->set_type(Type::hash);
 }
 
 Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
     Cell* source = stack::push(series);  // keeps the source's index whole while copying
     block::copy(series, result, part, deep, types);
-    if (!part && !deep && !types && source->int1() == 0 && source->data3) {
-        Ref table = hashtable::copy(source->data3, result->data2);
-        result->data3 = table;
+    if (!part && !deep && !types && series::head(source) == 0 && block::hash_table_of(source)) {
+        Ref table = hashtable::copy(block::hash_table_of(source), series::node(result));
+        block::set_hash_table(result, table);
         result->set_type(Type::hash);
     } else {
         index_block(result);

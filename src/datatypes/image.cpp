@@ -12,6 +12,7 @@
 #include "datatypes/binary-base.h"
 #include "datatypes/file.h"
 #include "datatypes/image-codec.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/numeric.h"
 #include "datatypes/pair.h"
@@ -167,14 +168,14 @@ void drop_object(CacheHolder* holder) {
 
 // Pixels were written: a cache made from the old ones no longer shows the image.
 void written(Cell* img) {
-    if (img->data2) release_cache(img);
+    if (series::node(img)) release_cache(img);
 }
 
 // Collector hook, for every live image cell: keeps the cache record, and releases a cache that
 // was not used since the last collection.
 void mark_value(Cell* c) {
-    if (!c->data2) return;
-    Record* r = record_of_node(c->data2);
+    if (!series::node(c)) return;
+    Record* r = record_of_node(series::node(c));
     CacheHolder* holder = holder_of(r);
     if (!holder || !external::mark(r->handle, nullptr)) return;
     if (r->flags & flag::cache_used) r->flags &= ~flag::cache_used;
@@ -201,7 +202,7 @@ bool face_q(const Cell* object) {
 // integer's low byte is the first.
 void colour_bytes(const Cell* value, uint8_t (&c)[4]) {
     if (value->is(Type::integer)) {
-        c[0] = static_cast<uint8_t>(value->data2);
+        c[0] = static_cast<uint8_t>(integer::get(value));
         c[1] = c[2] = c[3] = 0;
         return;
     }
@@ -392,7 +393,7 @@ Rect part_rect(const Cell* img, const Cell* part, int64_t x, int64_t y) {
         }
         return {0, 0, 0, 0};
     }
-    if (part->is(Type::image) && part->data2 == img->data2) {
+    if (part->is(Type::image) && series::node(part) == series::node(img)) {
         int64_t s = std::min<int64_t>(head, part->int1()), e = std::max<int64_t>(head, part->int1());
         return {s % w, s / w, e % w - s % w, e / w - s / w};
     }
@@ -421,22 +422,22 @@ Cell* poke(Cell* s, int32_t index, Cell* value, Cell* index_cell) {
 }
 
 Cell* at(Cell* s, Cell* offset) {
-    s->data1 = static_cast<uint32_t>(pixel_index(s, offset, offset_index(offset), 1).offset);
+    series::set_head(s, static_cast<int32_t>(pixel_index(s, offset, offset_index(offset), 1).offset));
     return s;
 }
 
 Cell* skip(Cell* s, Cell* offset) {
-    s->data1 = static_cast<uint32_t>(pixel_index(s, offset, offset_index(offset), 0).offset);
+    series::set_head(s, static_cast<int32_t>(pixel_index(s, offset, offset_index(offset), 0).offset));
     return s;
 }
 
 Cell* next(Cell* s) {
-    if (more_q(s)) s->data1 += 1;
+    if (more_q(s)) series::set_head(s, series::head(s) + 1);
     return s;
 }
 
 Cell* tail(Cell* s) {
-    s->data1 = static_cast<uint32_t>(pixel_count(s));
+    series::set_head(s, static_cast<int32_t>(pixel_count(s)));
     return s;
 }
 
@@ -479,14 +480,14 @@ Cell* change(Cell* s, Cell* value, int32_t part, bool, int32_t dup) {
         bool told = series::notify_before(s, words::global::change, value, static_cast<int32_t>(head), 1);
         set_pixel(s, head, word);
         series::notify_after(told, s, words::global::changed, value, static_cast<int32_t>(head), 1);
-        s->data1 = static_cast<uint32_t>(head + 1);
+        series::set_head(s, static_cast<int32_t>(head + 1));
         return s;
     }
     // The other image from its first pixel, its top-left corner at the head, clipped to the
     // right and bottom edges.
     int64_t x = head % w, y = head / w;
     int64_t cols = std::min<int64_t>(width(value), w - x), rows = std::min<int64_t>(height(value), h - y);
-    if (!value->data2 || cols < 1 || rows < 1) return s;
+    if (!series::node(value) || cols < 1 || rows < 1) return s;
     int32_t written_count = static_cast<int32_t>(cols * rows);
     bool told = series::notify_before(s, words::global::change, value, static_cast<int32_t>(head), written_count);
     // Taken after the owner heard of the change, and through a copy: the image may be blitted
@@ -499,7 +500,7 @@ Cell* change(Cell* s, Cell* value, int32_t part, bool, int32_t dup) {
     uint32_t* to = pixels(s);
     for (int64_t r = 0; r < rows; ++r) std::memcpy(to + (y + r) * w + x, rect.data() + r * cols, size_t(cols) * 4);
     written(s);
-    s->data1 = static_cast<uint32_t>((y + rows - 1) * w + x + cols);
+    series::set_head(s, static_cast<int32_t>((y + rows - 1) * w + x + cols));
     series::notify_after(told, s, words::global::changed, value, static_cast<int32_t>(head), written_count);
     return s;
 }
@@ -510,11 +511,11 @@ Cell* change(Cell* s, Cell* value, int32_t part, bool, int32_t dup) {
 // Buffers and cells
 
 uint32_t* pixels(const Cell* c) {
-    if (!c->data2) return nullptr;
-    return reinterpret_cast<uint32_t*>(memory::buffer_of(c->data2)->head_ptr());
+    if (!series::node(c)) return nullptr;
+    return reinterpret_cast<uint32_t*>(memory::buffer_of(series::node(c))->head_ptr());
 }
 
-Record* record(const Cell* c) { return c->data2 ? record_of_node(c->data2) : nullptr; }
+Record* record(const Cell* c) { return series::node(c) ? record_of_node(series::node(c)) : nullptr; }
 
 Ref new_bitmap(int32_t w, int32_t h, uint32_t fill) {
     uint64_t n = uint64_t(w) * uint64_t(h);
@@ -785,7 +786,7 @@ Cell* to(Cell*, Cell* spec, int32_t) {
 Cell* copy(Cell* image, Cell*, Cell* part, bool, Cell*) {
     Cell v = *image;
     int64_t w = width(&v), h = height(&v), count = w * h;
-    if (!v.data2 || count == 0) {
+    if (!series::node(&v) || count == 0) {
         Cell* made = stack::push_slot();
         make_empty(made, static_cast<int32_t>(w), static_cast<int32_t>(h));
         return made;
@@ -814,7 +815,7 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool, bool flat, Cell* part, 
 // comparisons have no meaning for them.
 int32_t compare(Cell* a, Cell* b, int32_t code) {
     if (!b->is(Type::image)) return -2;
-    bool same_place = a->data2 == b->data2 && a->data1 == b->data1;
+    bool same_place = series::node(a) == series::node(b) && series::head(a) == series::head(b);
     if (code == op::same) return same_place ? 0 : -1;
     if (code >= op::lesser && code <= op::greater_or_equal) return -2;
     if (same_place) return 0;

@@ -9,6 +9,7 @@
 #include "datatypes/block.h"
 #include "datatypes/date.h"
 #include "datatypes/float.h"
+#include "datatypes/logic.h"
 #include "datatypes/money.h"
 #include "datatypes/numeric.h"
 #include "datatypes/series.h"
@@ -106,7 +107,7 @@ Cell* box(int32_t value) {
 
 Cell* make_at(Cell* c, int32_t value) {
     c->set_type(Type::integer);
-    c->data2 = static_cast<uint32_t>(value);
+    set(c, value);
     return c;
 }
 
@@ -177,7 +178,7 @@ int32_t do_math_op(int32_t left, int32_t right, int32_t op, Cell* result) {
         case numeric::xor_: r = left ^ right; break;
         default: runtime::quit(runtime::no_switch_match, 0);
     }
-    if (result) result->data2 = static_cast<uint32_t>(r);
+    if (result) set(result, r);
     return r;
 }
 
@@ -239,7 +240,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
 
 Cell* make(Cell* proto, Cell* spec, int32_t type) {
     if (spec->is(Type::logic)) {
-        cell::make(proto, Type::integer, 0, spec->data1 ? 1 : 0);
+        cell::make(proto, Type::integer, 0, logic::get(spec) ? 1 : 0);
         return proto;
     }
     return to(proto, spec, type);
@@ -251,7 +252,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
         cell::make(value, Type::unset);
         return value;
     }
-    if (value->int2() != 0) value->data2 = static_cast<uint32_t>(random::int_(secure, value->int2()));
+    if (value->int2() != 0) set(value, random::int_(secure, value->int2()));
     return value;
 }
 
@@ -286,23 +287,23 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 }
 
 Cell* absolute(Cell* value) {
-    value->data2 = static_cast<uint32_t>(abs(value->int2()));
+    set(value, abs(value->int2()));
     return value;
 }
 
 Cell* negate(Cell* value) {
     if (value->int2() == min_value) raise_overflow();
-    value->data2 = static_cast<uint32_t>(-value->int2());
+    set(value, -value->int2());
     return value;
 }
 
 Cell* complement(Cell* value) {
-    value->data2 = ~value->data2;
+    set(value, ~get(value));
     return value;
 }
 
-bool even_q(Cell* value) { return (value->data2 & 1) == 0; }
-bool odd_q(Cell* value) { return (value->data2 & 1) != 0; }
+bool even_q(Cell* value) { return (get(value) & 1) == 0; }
+bool odd_q(Cell* value) { return (get(value) & 1) != 0; }
 
 Cell* do_math(Cell* a, Cell* b, int32_t op) {
     switch (b->type()) {
@@ -350,7 +351,7 @@ Cell* power(Cell* base, Cell* exponent) {
     if (exponent->is(Type::integer) && exponent->int2() >= 0) {
         // Exponentiation by squaring; any overflow leaves the result to the float path.
         int32_t b = base->int2(), r = 1;
-        uint32_t e = exponent->data2;
+        uint32_t e = static_cast<uint32_t>(get(exponent));
         bool fits = true;
         while (e != 0 && fits) {
             if (e & 1) fits = !__builtin_mul_overflow(r, b, &r);
@@ -358,7 +359,7 @@ Cell* power(Cell* base, Cell* exponent) {
             if (fits && e != 0) fits = !__builtin_mul_overflow(b, b, &b);
         }
         if (fits) {
-            base->data2 = static_cast<uint32_t>(r);
+            set(base, r);
             return base;
         }
     }
@@ -420,7 +421,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     }
     if (checked && up > max_value) raise_overflow();
     const int64_t magnitude = away ? up : a - r;
-    value->data2 = static_cast<uint32_t>(static_cast<int32_t>(negative ? -magnitude : magnitude));
+    set(value, static_cast<int32_t>(negative ? -magnitude : magnitude));
     return value;
 }
 

@@ -11,7 +11,7 @@
 namespace zuv::integer {
 
 inline int32_t get(const Cell* c) { return c->int2(); }
-// Replaces the value of an integer! cell in place.
+// Rewrites the value (data word 2), keeping the header.
 inline void set(Cell* c, int32_t value) { c->data2 = static_cast<uint32_t>(value); }
 
 // box writes the result slot, push a new argument-stack cell, make_in a new cell at a

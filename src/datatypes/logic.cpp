@@ -2,6 +2,7 @@
 #include "datatypes/logic.h"
 
 #include "datatypes/block.h"
+#include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "memory/error.h"
 #include "runtime/random.h"
@@ -137,7 +138,7 @@ static Cell* to(Cell* target, Cell* spec, int32_t) {
 static Cell* make(Cell* target, Cell* spec, int32_t type) {
     switch (spec->type()) {
         case Type::integer:
-            make_at(target, spec->data2 != 0);
+            make_at(target, integer::get(spec) != 0);
             return target;
         case Type::float_: case Type::percent: {
             double d = spec->float23();
@@ -151,7 +152,7 @@ static Cell* make(Cell* target, Cell* spec, int32_t type) {
 
 static Cell* random(Cell* value, bool seed, bool secure, bool only) {
     if (seed) {
-        random::seed(static_cast<int32_t>(value->data1));
+        random::seed(get(value) ? 1 : 0);
         cell::make(value, Type::unset);
         return value;
     }
@@ -175,7 +176,7 @@ static int32_t mold(Cell* v, Cell* buffer, bool, bool all, bool, Cell*, int32_t 
 
 static int32_t compare(Cell* a, Cell* b, int32_t op) {
     if (!b->is(Type::logic)) return -2;
-    return compare_same_kind(a, b, op, static_cast<int32_t>(a->data1) - static_cast<int32_t>(b->data1));
+    return compare_same_kind(a, b, op, int32_t{get(a)} - int32_t{get(b)});
 }
 
 // The second argument must be a logic! too: script/expect-arg otherwise.
@@ -185,21 +186,21 @@ static void expect_logic(Cell* b) {
 
 static Cell* and_t(Cell* a, Cell* b) {
     expect_logic(b);
-    a->data1 &= b->data1;
+    set(a, get(a) && get(b));
     return a;
 }
 static Cell* or_t(Cell* a, Cell* b) {
     expect_logic(b);
-    a->data1 |= b->data1;
+    set(a, get(a) || get(b));
     return a;
 }
 static Cell* xor_t(Cell* a, Cell* b) {
     expect_logic(b);
-    a->data1 ^= b->data1;
+    set(a, get(a) != get(b));
     return a;
 }
 static Cell* complement(Cell* a) {
-    a->data1 = a->data1 ? 0 : 1;
+    set(a, !get(a));
     return a;
 }
 

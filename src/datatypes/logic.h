@@ -25,7 +25,8 @@ namespace zuv::logic {
 extern const Cell shared_true;
 extern const Cell shared_false;
 inline bool get(const Cell* c) { return c->data1 != 0; }
-inline void set(Cell* c, bool value) { c->data1 = value; }
+// Rewrites the value (data word 1, 1 for true), keeping the header.
+inline void set(Cell* c, bool value) { c->data1 = value ? 1 : 0; }
 Cell* box(bool value);
 Cell* push(bool value);
 Cell* make_in(Cell* block, bool value);

@@ -16,14 +16,14 @@ namespace zuv::string {
 
 uint8_t* conversion_buffer(Cell* s, uint32_t n) {
     if (n == 0) n = 1;
-    if (!s->data3) {
+    if (!conversion_node(s)) {
         Ref node = memory::alloc_bytes(n);
-        s->data3 = node;
+        set_conversion_node(s, node);
     } else {
-        SeriesBuffer* b = memory::buffer_of(s->data3);
+        SeriesBuffer* b = memory::buffer_of(conversion_node(s));
         if (b->capacity < n) memory::expand_series(b, n);
     }
-    return memory::buffer_of(s->data3)->head_ptr();
+    return memory::buffer_of(conversion_node(s))->head_ptr();
 }
 
 }  // namespace zuv::string
@@ -204,7 +204,7 @@ Ref load_utf8(const uint8_t* bytes, size_t count, Ref dest, bool crlf, size_t* b
 }
 
 Ref load_utf8_into(const uint8_t* bytes, size_t count, Cell* s, size_t* bytes_left) {
-    return load_utf8(bytes, count, s->data2, false, bytes_left);
+    return load_utf8(bytes, count, series::node(s), false, bytes_left);
 }
 
 Ref load_utf8_new(const uint8_t* bytes, size_t count) { return load_utf8(bytes, count, 0, false, nullptr); }
@@ -216,7 +216,7 @@ Ref load_utf16(const uint8_t* units, size_t count, Cell* dest, bool cr) {
         units = copy.data();
     }
     uint32_t width = utf16_unit_width(units, count);
-    Ref node = dest ? dest->data2 : 0;
+    Ref node = dest ? series::node(dest) : 0;
     SeriesBuffer* b;
     if (!node) {
         node = memory::alloc_series(count ? static_cast<int64_t>(count) : 1, count ? width : 2, 0);
@@ -248,7 +248,7 @@ Ref load_cp1251(const uint8_t* bytes, size_t count, Cell* dest, bool crlf) {
         copy = copy_of_conversion(dest, count);
         bytes = copy.data();
     }
-    Ref node = dest ? dest->data2 : 0;
+    Ref node = dest ? series::node(dest) : 0;
     SeriesBuffer* b = load_target(node, count, 1);
     unicode::load_cp1251(bytes, count, crlf, [&](uint32_t cp) { b = store_loaded(b, cp, count); });
     return node;

@@ -15,6 +15,8 @@ namespace zuv::string {
 // itself must not lie in a series buffer (an argument-stack cell or a C++ local is fine): the
 // allocation may move such a buffer under it.
 uint8_t* conversion_buffer(Cell* s, uint32_t n);
+inline Ref conversion_node(const Cell* s) { return s->data3; }
+inline void set_conversion_node(Cell* s, Ref node) { s->data3 = node; }
 
 }  // namespace zuv::string
 

@@ -5,7 +5,9 @@
 #include <string_view>
 
 #include "datatypes/block.h"
+#include "datatypes/char.h"
 #include "datatypes/handle.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -71,7 +73,7 @@ void remove_in(Cell* series, int32_t n) {
 // A copy of n units of the series from an absolute index, of the series' datatype.
 Cell copy_part(const Cell& series, int32_t from, int32_t n) {
     Cell s = series;
-    s.data1 = static_cast<uint32_t>(from);
+    series::set_head(&s, from);
     Cell part = integer_cell(n < 0 ? 0 : n);
     Cell* result = stack::push_slot();
     cell::make(result, Type::unset);
@@ -87,7 +89,7 @@ Cell copy_part(const Cell& series, int32_t from, int32_t n) {
 bool bytes_of(const Cell& value, std::string* out) {
     switch (value.type()) {
         case Type::char_: case Type::integer: {
-            uint32_t b = value.data2;  // the code point, or the integer
+            uint32_t b = value.is(Type::char_) ? char_::code_of(&value) : static_cast<uint32_t>(integer::get(&value));
             if (b > 255) return false;
             out->assign(1, static_cast<char>(b));
             return true;
@@ -129,12 +131,12 @@ int32_t Engine::match_at(int32_t at, const Cell& value) const {
     }
     if (value.is(Type::bitset)) {
         Cell in = input;
-        in.data1 = static_cast<uint32_t>(at);
+        series::set_head(&in, at);
         return string::head_in_bitset_q(&in, &value) ? 1 : -1;
     }
     bool strict = mode == 2;
     if (string_input()) {
-        if (value.is(Type::char_)) return same_char(string::char_at(&input, at), value.data2, strict) ? 1 : -1;
+        if (value.is(Type::char_)) return same_char(string::char_at(&input, at), char_::code_of(&value), strict) ? 1 : -1;
         if (!string::family_q(value.type())) return -1;
         Cell v = value;
         int32_t n = series::length(&v);
@@ -172,7 +174,7 @@ State Engine::match_type(const Cell& type) {
     if (at_end()) return matched(false);
     if (!block_input()) return matched(match_type_binary(type));
     auto t = static_cast<uint32_t>(block::cell_at(&input, head())->type());
-    bool ok = type.is(Type::datatype) ? t == type.data1 : typeset::has(&type, t);
+    bool ok = type.is(Type::datatype) ? t == datatype::id_of(&type) : typeset::has(&type, t);
     if (ok) set_head(head() + 1);
     return matched(ok);
 }
@@ -185,7 +187,7 @@ bool Engine::match_type_binary(const Cell& type) {
     int32_t id = upcall::calls.scan_type(text, &length);
     if (id <= 0) return false;
     auto t = static_cast<uint32_t>(id);
-    bool ok = type.is(Type::datatype) ? t == type.data1 : typeset::has(&type, t);
+    bool ok = type.is(Type::datatype) ? t == datatype::id_of(&type) : typeset::has(&type, t);
     if (ok) set_head(head() + static_cast<int32_t>(length));
     return ok;
 }
@@ -510,7 +512,7 @@ State Engine::collect_(const Cell& keyword) {
             if (!series_type_q(t)) error::raise(error::id::script_parse_into_type);
             if (t != input.type() && (t == Type::binary || (string::family_q(t) && block_input())))
                 error::raise(error::id::script_parse_into_type);
-            if (v.data2 == input.data2) error::raise(error::id::script_parse_into_bad);
+            if (series::node(&v) == series::node(&input)) error::raise(error::id::script_parse_into_bad);
             saved = v.int1();
         }
         next = w + 1;
@@ -598,7 +600,7 @@ void Engine::keep_value(const Cell& value) {
     marker.set_type(Type::word);
     Cell target = *context::get(&marker);
     if (!series_type_q(target.type())) error::raise(error::id::script_parse_into_type);
-    if (!into) target.data1 = static_cast<uint32_t>(series::buffer_length(&target));
+    if (!into) series::set_head(&target, series::buffer_length(&target));
     Cell v = value;
     Cell* r = insert_into(&target, &v, block::family_q(target.type()));
     if (into) {
@@ -639,7 +641,7 @@ void Engine::end_collect(int32_t f) {
             Cell v = *context::get(&marker);
             // Only a series can be put back (a paren may have set the word to anything).
             if (series_type_q(v.type())) {
-                v.data1 = static_cast<uint32_t>(saved);
+                series::set_head(&v, saved);
                 context::set(&marker, &v);
             }
             break;
@@ -692,7 +694,7 @@ State Engine::finish(int32_t f) {
         case code::remove:
             if (match && head() > start) {
                 Cell s = input;
-                s.data1 = static_cast<uint32_t>(start);
+                series::set_head(&s, start);
                 remove_in(&s, head() - start);
                 set_head(start);
             }
@@ -713,7 +715,7 @@ State Engine::finish(int32_t f) {
             if (match) {
                 Cell value = command_value(v);
                 Cell s = input;
-                s.data1 = static_cast<uint32_t>(start);
+                series::set_head(&s, start);
                 int32_t n = head() - start;
                 set_head(change_in(&s, &value, n > 0 ? n : 0, command == code::change_only)->int1());
             }

@@ -107,11 +107,11 @@ int32_t Engine::remaining() const {
 
 void Engine::set_head(int32_t index) {
     int32_t tail = length_of(&input);
-    input.data1 = static_cast<uint32_t>(index < 0 ? 0 : index > tail ? tail : index);
+    series::set_head(&input, index < 0 ? 0 : index > tail ? tail : index);
 }
 
 bool Engine::same_series_q(const Cell* value) const {
-    return value->type() == input.type() && value->data2 == input.data2;
+    return value->type() == input.type() && series::node(value) == series::node(&input);
 }
 
 // =============================================================================================
@@ -124,7 +124,7 @@ Cell Engine::rule_at(int32_t index) const { return *block::cell_at(&rule, index)
 Cell Engine::rule_position(int32_t index) const {
     Cell r = rule;
     int32_t tail = rule_tail();
-    r.data1 = static_cast<uint32_t>(index < 0 ? 0 : index > tail ? tail : index);
+    series::set_head(&r, index < 0 ? 0 : index > tail ? tail : index);
     return r;
 }
 
@@ -202,7 +202,7 @@ void Engine::fire(const Cell* event_word) {
     Cell args[5] = {*event_word, none::shared, rule_position(pos), input, none::shared};
     logic::make_at(&args[1], match);
     int32_t n = length_of(rules_stack) - rules_base;
-    Ref frames = series::copy_part(rules_stack->data2, rules_base, n);
+    Ref frames = series::copy_part(series::node(rules_stack), rules_base, n);
     cell::make(&args[4], Type::block, 0, frames, 0);
     Cell fn = callback;
     Cell answer = interpreter::call_with(&fn, words::global::parse_callback_tag, args, 5, interpreter::callback::parse);
@@ -373,13 +373,13 @@ Cell* match_rules(const Cell* input_cell, const Cell* rules_cell, int32_t mode, 
     int32_t rules_mark = length_of(rules_stack), inputs_mark = length_of(inputs_stack);
     if (rules_mark > rules_head) triple::make_in(rules_stack, rules_head, inputs_head, 0);
     e.rules_base = length_of(rules_stack);
-    rules_stack->data1 = static_cast<uint32_t>(e.rules_base);
-    inputs_stack->data1 = static_cast<uint32_t>(inputs_mark);
+    series::set_head(rules_stack, e.rules_base);
+    series::set_head(inputs_stack, inputs_mark);
     auto restore = [&] {
         block::truncate_at(rules_stack, rules_mark);
         block::truncate_at(inputs_stack, inputs_mark);
-        rules_stack->data1 = static_cast<uint32_t>(rules_head);
-        inputs_stack->data1 = static_cast<uint32_t>(inputs_head);
+        series::set_head(rules_stack, rules_head);
+        series::set_head(inputs_stack, inputs_head);
     };
     bool stopped = false;
     try {

@@ -34,7 +34,7 @@ namespace zuv::boot {
 
 void load_sections() {
     section_roots.clear();
-    auto root_cells = [] { return static_cast<int32_t>(memory::buffer_of(block::root.data2)->used_bytes() / sizeof(Cell)); };
+    auto root_cells = [] { return static_cast<int32_t>(series::buffer(&block::root)->used_bytes() / sizeof(Cell)); };
     for (int i = 0; i < source_count; ++i) {
         const Source& s = sources[i];
         int32_t first = zuvbin::boot_load({s.data, s.size});
@@ -85,7 +85,7 @@ void define_bootstrap_make() {
 }  // namespace
 
 std::string describe_error(const Cell* error) {
-    if (error->is(Type::error) && error->data1) {
+    if (error->is(Type::error) && object::context_of(error)) {
         try {
             Cell e = *error, out;
             actions::form_to(&e, &out);
@@ -93,7 +93,7 @@ std::string describe_error(const Cell* error) {
         } catch (const runtime::Throw&) {
         }
     }
-    uint32_t code = error->data2;
+    uint32_t code = error::startup_code_of(error);
     uint32_t category = code >> 16, index = code & 0xFFFF;
     std::string text = "*** Error " + std::to_string(category) + "/" + std::to_string(index);
     for (int i = 0; i < error::last.arg_count; ++i) {

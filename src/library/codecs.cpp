@@ -104,7 +104,7 @@ Cell* json_unescape(Cell** args) {
 Ref codecs_context() {
     Cell object;
     object::make_at(&object, 1);
-    Ref made = block::append(&block::root, &object)->data1;
+    Ref made = object::context_of(block::append(&block::root, &object));
     struct Private {
         const char* word;
         const char* entry;  // the routine table's name

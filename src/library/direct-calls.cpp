@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/function.h"
 #include "datatypes/series.h"
 #include "datatypes/context.h"
 #include "datatypes/object.h"
+#include "datatypes/word.h"
 #include "memory/symbol.h"
 #include "evaluator/trace.h"
 #include "library/routines.h"
@@ -37,23 +39,22 @@ struct Rebinder {
     std::unordered_set<Ref> seen;   // blocks and contexts already walked
 
     bool is_do(const Cell* c) const {
-        if (c->is(Type::word)) return symbol::resolve(c->int2()) == do_symbol;
+        if (c->is(Type::word)) return symbol::resolve(word::symbol_of(c)) == do_symbol;
         if (c->is(Type::path) && series::buffer_length(c) > 0) return is_do(series::buffer(c)->cells());
         return false;
     }
 
     void rebind_word(Cell* w) const {
-        if (w->data1 != global || w->int3() < 0) return;
-        size_t i = static_cast<size_t>(w->int3());
+        if (word::binding_of(w) != global || word::index_of(w) < 0) return;
+        size_t i = static_cast<size_t>(word::index_of(w));
         if (i >= slot_of.size() || slot_of[i] < 0) return;
-        w->data1 = library;
-        w->data3 = static_cast<uint32_t>(slot_of[i]);
+        word::bind_to(w, library, slot_of[i]);
     }
 
     // Walks a block deeply. Nothing here allocates in the managed heap, so the cell
     // addresses stay valid through the walk.
     void walk(const Cell* block) {
-        if (!seen.insert(block->data2).second) return;
+        if (!seen.insert(series::node(block)).second) return;
         Cell* cells = series::buffer(block)->cells();
         int32_t n = series::buffer_length(block);
         for (int32_t i = 0; i < n; ++i) {
@@ -72,7 +73,7 @@ struct Rebinder {
                     break;
                 case Type::path: case Type::get_path: {
                     // The head names what is called; the rest are field names or parens.
-                    if (!seen.insert(c->data2).second) break;
+                    if (!seen.insert(series::node(c)).second) break;
                     Cell* e = series::buffer(c)->cells();
                     int32_t m = series::buffer_length(c);
                     if (m > 0 && e->is(Type::word)) rebind_word(e);
@@ -89,17 +90,17 @@ struct Rebinder {
     // Function bodies reached from a value: a function's own, and those of an object's fields.
     void visit(const Cell* v) {
         if (v->is(Type::function)) {
-            Cell body = memory::buffer_of(v->data3)->cells()[0];
+            Cell body = memory::buffer_of(function::series_of(v))->cells()[0];
             if (body.is(Type::block)) {
                 walk(&body);
                 interpreter::mark_library_code(&body);
             }
         } else if (v->is(Type::object)) {
-            Ref ctx = v->data1;
+            Ref ctx = object::context_of(v);
             if (!seen.insert(ctx).second) return;
             int32_t n = context::size_of(ctx);
             for (int32_t i = 0; i < n; ++i) {
-                Cell* value = context::value_at(ctx, context::word_at(ctx, i)->int3());
+                Cell* value = context::value_at(ctx, word::index_of(context::word_at(ctx, i)));
                 if (value) visit(value);
             }
         }
@@ -114,7 +115,7 @@ void bind_direct_calls() {
     Cell object;
     object::make_at(&object, words / 4);
     block::append(&block::root, &object);  // the copies live as long as the program
-    Rebinder r{global, object.data1, {}, symbol::resolve(symbol::make("do")), {}};
+    Rebinder r{global, object::context_of(&object), {}, symbol::resolve(symbol::make("do")), {}};
     r.slot_of.assign(static_cast<size_t>(words), -1);
     for (int32_t i = 0; i < words; ++i) {
         Cell word = *context::word_at(global, i);
@@ -124,12 +125,12 @@ void bind_direct_calls() {
         if (!function_value(&value)) continue;
         // Adding may move the global's word table too: nothing is held across it but copies.
         int32_t index = context::add_word(r.library, word.int2());
-        index = context::word_at(r.library, index)->int3();
+        index = word::index_of(context::word_at(r.library, index));
         *context::value_at(r.library, index) = value;
         r.slot_of[static_cast<size_t>(slot)] = index;
     }
     for (int32_t i = 0; i < words; ++i) {
-        Cell* value = context::value_at(global, context::word_at(global, i)->int3());
+        Cell* value = context::value_at(global, word::index_of(context::word_at(global, i)));
         if (value) r.visit(value);
     }
 }

@@ -17,6 +17,7 @@
 #include "datatypes/map.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "memory/symbol.h"
 #include "library/codecs.h"
@@ -434,7 +435,7 @@ private:
     }
 
     bool enter(const Cell* v) {
-        const Ref node = v->data2;
+        const Ref node = series::node(v);
         for (Ref r : walking_)
             if (r == node) return false;
         walking_.push_back(node);
@@ -481,7 +482,7 @@ private:
             if (key->is(Type::string)) {
                 if (!value(key)) return false;
             } else if (key->is(Type::word) || key->is(Type::set_word)) {
-                if (!name_text(symbol::name(key->int2()))) return false;
+                if (!name_text(symbol::name(word::symbol_of(key)))) return false;
             } else {
                 return false;
             }

@@ -12,6 +12,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/file.h"
+#include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
@@ -70,8 +71,8 @@ void define_routines(const std::vector<Definition>& list, Ref ctx) {
         int32_t entry = routine::register_entry({name, list[i].entry, nullptr});
         Cell* made = routine::push(&spec, entry, routine::takes_cells, 0);
         // The body is kept for reflection, bound to the routine's own words.
-        context::bind(&body, made->data1, false);
-        memory::buffer_of(made->data3)->cells()[0] = body;
+        context::bind(&body, function::context_of(made), false);
+        memory::buffer_of(function::series_of(made))->cells()[0] = body;
         Cell value = *made;
         if (ctx) {
             context::add_with_value(ctx, symbol::make(name), &value);
@@ -111,8 +112,8 @@ bool word_kind(Type t) { return t == Type::word || t == Type::set_word || t == T
 Cell* set_quiet(Cell** a) {
     if (!word_kind(a[0]->type())) raise_expect(a[0], "word");
     Cell word = *a[0];
-    if (!word.data1) error::raise(error::id::script_not_defined, &word);
-    context::set_in(&word, a[1], word.data1, false);
+    if (!word::binding_of(&word)) error::raise(error::id::script_not_defined, &word);
+    context::set_in(&word, a[1], word::binding_of(&word), false);
     return a[1];
 }
 
@@ -162,8 +163,9 @@ Cell* os_info(Cell**) {
     object::make_at(&obj, 4);
     Cell* held = stack::push(&obj);
     auto field = [&](const char* name, const Cell& value) {
-        int32_t i = context::add_word(held->data1, symbol::make(name));
-        *context::value_at(held->data1, context::word_at(held->data1, i)->int3()) = value;
+        Ref ctx = object::context_of(held);
+        int32_t i = context::add_word(ctx, symbol::make(name));
+        *context::value_at(ctx, word::index_of(context::word_at(ctx, i))) = value;
     };
     Cell name;
     string::make_at(&name, static_cast<int32_t>(info.name.size()) + 1);
@@ -179,7 +181,7 @@ Cell* os_info(Cell**) {
     Cell build;
     cell::make(&build, Type::integer, 0, static_cast<uint32_t>(info.build));
     field("build", build);
-    held->data2 = object::new_class_id();
+    object::set_class(held, object::new_class_id());
     object::refresh_owner(held);
     Cell result = *held;
     stack::pop(3);

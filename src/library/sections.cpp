@@ -44,7 +44,7 @@ PrivateContext::PrivateContext(int32_t size) {
     Cell o;
     object::make_at(&o, size);
     block::append(&block::root, &o);
-    context_ = o.data1;
+    context_ = object::context_of(&o);
 }
 
 void PrivateContext::add(const char* word, const Cell* value) {

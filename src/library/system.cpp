@@ -17,6 +17,7 @@
 #include "datatypes/string.h"
 #include "memory/error.h"
 #include "datatypes/object.h"
+#include "datatypes/word.h"
 #include "memory/symbol.h"
 #include "library/routines.h"
 #include "library/sections.h"
@@ -38,7 +39,7 @@ enum Format : int32_t { bmp = 0, png = 1, gif = 2, jpeg = 3, tiff = 4 };
 namespace {
 
 bool named(const Cell* word, const char* name) {
-    return symbol::resolve(word->int2()) == symbol::resolve(symbol::make(name));
+    return symbol::resolve(word::symbol_of(word)) == symbol::resolve(symbol::make(name));
 }
 
 // ---- state --------------------------------------------------------------------------------------

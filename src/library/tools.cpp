@@ -1,5 +1,6 @@
 // The debugging tools' private routines: they switch the interpreter's tracing for the
 // trace command and tell whether a traced evaluation is already running.
+#include "datatypes/logic.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/trace.h"
 #include "library/sections.h"
@@ -10,13 +11,13 @@ namespace {
 
 // `trace true` and `trace false` inside a traced evaluation: the events stop or resume.
 Cell* set_tracing(Cell** a) {
-    interpreter::set_tracing(a[0]->data1 != 0);
+    interpreter::set_tracing(logic::get(a[0]));
     return const_cast<Cell*>(&unset::shared);
 }
 
 // Whether the traced evaluation about to start hears the library's code too.
 Cell* trace_library(Cell** a) {
-    interpreter::trace_library = a[0]->data1 != 0;
+    interpreter::trace_library = logic::get(a[0]);
     return const_cast<Cell*>(&unset::shared);
 }
 

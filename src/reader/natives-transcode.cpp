@@ -8,11 +8,14 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/function.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/pair.h"
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "datatypes/context.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives-list.h"
@@ -57,13 +60,13 @@ const char* event_name(lexer::Event e) {
 
 // The events a callback wants: all of them unless its body begins with a block naming them.
 uint32_t event_mask_of(const Cell* fn) {
-    Cell body = memory::buffer_of(fn->data3)->cells()[0];
+    Cell body = memory::buffer_of(function::series_of(fn))->cells()[0];
     if (!body.is(Type::block) || series::length(&body) == 0 || !block::head(&body)->is(Type::block))
         return lexer::event_mask(false, {});
     Cell names = *block::head(&body);
     std::vector<std::string_view> words;
     for (Cell* c = block::head(&names); c < block::tail(&names); ++c)
-        if (scalar::any_word_q(c->type())) words.emplace_back(symbol::name(c->int2()));
+        if (scalar::any_word_q(c->type())) words.emplace_back(symbol::name(word::symbol_of(c)));
     return lexer::event_mask(true, words);
 }
 
@@ -77,7 +80,7 @@ public:
         Cell args[5];
         args[0] = scalar::word_of(event_name(info.event));
         args[1] = *input_;
-        args[1].data1 = input_->data1 + info.index;
+        series::set_head(&args[1], series::head(input_) + static_cast<int32_t>(info.index));
         args[2] = type_value(info.type);
         cell::make(&args[3], Type::integer, 0, static_cast<uint32_t>(info.line));
         Cell* loaded = info.event == lexer::Event::load ? lexer::last_loaded() : nullptr;
@@ -90,7 +93,7 @@ public:
         Cell answer = interpreter::call_with(fn_, nullptr, args, 5, interpreter::callback::lexer);
         lexer::Answer a;
         a.accept = logic::truth(&answer);
-        if (args[1].type() == input_->type() && args[1].data2 == input_->data2) {
+        if (args[1].type() == input_->type() && series::node(&args[1]) == series::node(input_)) {
             int32_t index = std::max(args[1].int1() - input_->int1(), 0);
             if (static_cast<uint32_t>(index) != info.index) a.index = static_cast<uint32_t>(index);
         }
@@ -136,7 +139,7 @@ std::string transcode_text(Cell* src, Cell* length) {
     }
     if (!length) return text;
     int64_t n;
-    if (length->is(Type::integer)) n = length->int2();
+    if (length->is(Type::integer)) n = integer::get(length);
     else if (length->type() == src->type()) n = int64_t(length->int1()) - src->int1();
     else error::raise(error::id::script_not_same_type);
     n = std::max<int64_t>(n, 0);
@@ -183,7 +186,7 @@ void transcode(bool, const int32_t* refs) {
     lexer::Result r = lexer::load_with(target, text, options);
 
     Cell rest = *src;
-    rest.data1 += r.consumed;
+    series::set_head(&rest, series::head(&rest) + static_cast<int32_t>(r.consumed));
     Cell value;
     if (typing) {
         if (text.empty() || r.type == lexer::dt::no_type) value = none::shared;

@@ -9,21 +9,22 @@
 #include <string>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/event.h"
 #include "datatypes/handle.h"
 #include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/point.h"
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
-#include "evaluator/context.h"
+#include "datatypes/word.h"
 #include "memory/error.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/object.h"
 #include "memory/symbol.h"
 #include "library/boot.h"
 #include "library/routines.h"
@@ -45,9 +46,9 @@ namespace {
 }
 
 // A cell's field of an object, by 0-based position.
-Cell* field_of(const Cell* object, int32_t index) { return context::value_at(object->data1, index); }
+Cell* field_of(const Cell* object, int32_t index) { return context::value_at(object::context_of(object), index); }
 
-bool has_field(const Cell* object, int32_t index) { return index < context::size_of(object->data1); }
+bool has_field(const Cell* object, int32_t index) { return index < context::size_of(object::context_of(object)); }
 
 bool typed_word(const Cell* c, const char* name) {
     return c->is(Type::word) && scalar::word_is(c, name);
@@ -317,10 +318,10 @@ Cell* event_q(Cell** a) { return library::answer(a[0]->is(Type::event)); }
 
 Cell* send_event_os(Cell** a) { return library::answer(backend().send_event(a[0], logic::truth(a[1]))); }
 
-bool same_symbol(const Cell* w, int32_t flag) { return symbol::resolve(w->int2()) == flag; }
+bool same_symbol(const Cell* w, int32_t flag) { return symbol::resolve(word::symbol_of(w)) == flag; }
 
 Cell* find_flag_q(Cell** a) {
-    int32_t flag = symbol::resolve(a[1]->int2());
+    int32_t flag = symbol::resolve(word::symbol_of(a[1]));
     Cell* facet = a[0];
     if (facet->is(Type::word)) return library::answer(same_symbol(facet, flag));
     if (facet->is(Type::block)) {

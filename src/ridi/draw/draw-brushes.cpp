@@ -8,10 +8,10 @@
 
 #include "datatypes/block.h"
 #include "datatypes/image.h"
+#include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "memory/error.h"
-#include "evaluator/object.h"
 #include "memory/symbol.h"
 #include "ridi/draw/draw-context.h"
 #include "ridi/draw/text-box.h"

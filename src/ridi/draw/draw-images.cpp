@@ -7,10 +7,10 @@
 
 #include "datatypes/block.h"
 #include "datatypes/image.h"
+#include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "memory/error.h"
-#include "evaluator/object.h"
 #include "memory/symbol.h"
 #include "ridi/draw/draw-context.h"
 #include "ridi/draw/text-box.h"
@@ -202,7 +202,7 @@ void cmd_image(Context& ctx, Cursor& c) {
     }
     if (ctx.st.singular) return;
     cairo_surface_t* src;
-    if (ctx.surface && !ctx.target_image.is(Type::none) && img.data2 == ctx.target_image.data2) {
+    if (ctx.surface && !ctx.target_image.is(Type::none) && series::node(&img) == series::node(&ctx.target_image)) {
         // The target itself: drawn from a snapshot of what it shows now.
         cairo_surface_flush(ctx.surface);
         int tw = cairo_image_surface_get_width(ctx.surface), th = cairo_image_surface_get_height(ctx.surface);

@@ -9,10 +9,11 @@
 
 #include "datatypes/block.h"
 #include "datatypes/image.h"
+#include "datatypes/integer.h"
+#include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "memory/error.h"
-#include "evaluator/object.h"
 #include "memory/symbol.h"
 #include "ridi/draw/draw-context.h"
 #include "ridi/draw/text-box.h"
@@ -499,7 +500,7 @@ void cmd_font(Context& ctx, Cursor& c) {
     ctx.st.font = text_box::font_description(&font);
     ctx.st.font_decorations = text_box::font_decorations(&font);
     const Cell* angle = object::find_value(&font, sym("angle"));
-    ctx.st.font_angle = angle->is(Type::integer) ? angle->int2() : angle->is(Type::float_) ? angle->float23() : 0;
+    ctx.st.font_angle = angle->is(Type::integer) ? integer::get(angle) : angle->is(Type::float_) ? angle->float23() : 0;
     if (!std::isfinite(ctx.st.font_angle)) ctx.st.font_angle = 0;
     uint32_t color;
     const Cell* fc = object::find_value(&font, sym("color"));

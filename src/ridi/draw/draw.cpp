@@ -7,15 +7,17 @@
 #include <unordered_map>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/image.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/point.h"
 #include "datatypes/series.h"
 #include "datatypes/tuple.h"
-#include "evaluator/context.h"
+#include "datatypes/word.h"
 #include "memory/error.h"
-#include "evaluator/object.h"
 #include "memory/symbol.h"
 #include "library/boot.h"
 #include "memory/cycle-stack.h"
@@ -41,11 +43,11 @@ Cursor cursor_of(const Cell* block) {
 int32_t sym(const char* name) { return symbol::resolve(symbol::make(name)); }
 
 int32_t word_symbol(const Cell* c, Type t) {
-    return c->is(t) ? symbol::resolve(static_cast<int32_t>(c->data2)) : 0;
+    return c->is(t) ? symbol::resolve(word::symbol_of(c)) : 0;
 }
 
 const Cell* word_value(const Cell* word) {
-    if (!word->data1 || word->int3() < 0) return nullptr;
+    if (!word::binding_of(word) || word::index_of(word) < 0) return nullptr;
     const Cell* v = context::get(word);
     return v->is(Type::unset) ? nullptr : v;
 }
@@ -54,7 +56,7 @@ namespace {
 
 bool quiet_q() {
     const Cell* silent = object::system_field({"ridi", "silent?"});
-    return silent && silent->is(Type::logic) && silent->data1 != 0;
+    return silent && silent->is(Type::logic) && logic::get(silent);
 }
 
 // Coordinates far beyond any surface are held where Cairo's fixed-point geometry (24.8 bits)
@@ -67,7 +69,7 @@ double held(double v) { return v > coordinate_limit ? coordinate_limit : v < -co
 [[noreturn]] void raise_at(const Cell* block, int32_t index, bool infinite) {
     if (quiet_q()) throw QuietStop{};
     Cell at = *block;
-    at.data1 = static_cast<uint32_t>(index);
+    series::set_head(&at, index);
     error::raise(infinite ? error::id::script_draw_infinite : error::id::script_draw_invalid, &at);
 }
 
@@ -77,7 +79,7 @@ bool is_point(const Cell* c) { return c->is(Type::pair) || c->is(Type::point2D);
 bool read_number(Cursor& c, double& v) {
     if (!c.more()) return false;
     const Cell* x = c.here();
-    if (x->is(Type::integer)) v = x->int2();
+    if (x->is(Type::integer)) v = integer::get(x);
     else if (x->is(Type::float_)) v = static_cast<float>(x->float23());
     else return false;
     if (!std::isfinite(v)) fail(c, c.index);
@@ -140,8 +142,8 @@ void set_color(cairo_t* cr, uint32_t color) {
 void set_word_here(Cursor& c) {
     Cell word = *c.here();
     Cell rest = c.block;
-    rest.data1 = static_cast<uint32_t>(c.index + 1);
-    if (!word.data1 || word.int3() < 0) error::raise(error::id::script_not_defined, &word);
+    series::set_head(&rest, c.index + 1);
+    if (!word::binding_of(&word) || word::index_of(&word) < 0) error::raise(error::id::script_not_defined, &word);
     context::set(&word, &rest);
     ++c.index;
 }
@@ -245,7 +247,7 @@ void run_command(Context& ctx, Cursor& c, Command command) {
 
 void interpret(Context& ctx, const Cell* block) {
     Cursor c = cursor_of(block);
-    Ref node = block->data2;
+    Ref node = series::node(block);
     if (cycle_stack::find(node)) raise_at(block, block->int1(), true);
     cycle_stack::push(node);
     const auto& table = commands();
@@ -253,7 +255,7 @@ void interpret(Context& ctx, const Cell* block) {
         Cell v = *c.here();
         switch (v.type()) {
             case Type::word: {
-                auto found = table.find(symbol::resolve(static_cast<int32_t>(v.data2)));
+                auto found = table.find(symbol::resolve(word::symbol_of(&v)));
                 if (found == table.end()) fail(c, c.index);
                 ++c.index;
                 run_command(ctx, c, found->second);

@@ -4,7 +4,9 @@
 #include <numbers>
 #include <unordered_map>
 
-#include "evaluator/context.h"
+#include "datatypes/context.h"
+#include "datatypes/series.h"
+#include "datatypes/word.h"
 #include "memory/error.h"
 #include "memory/symbol.h"
 #include "memory/cycle-stack.h"
@@ -80,7 +82,7 @@ void arc_to(cairo_t* cr, Pen& p, double x2, double y2, double rx, double ry, dou
 
 void run(Context& ctx, const Cell* block, Pen& p) {
     Cursor c = cursor_of(block);
-    Ref node = block->data2;
+    Ref node = series::node(block);
     if (cycle_stack::find(node)) raise_at(block, block->int1(), true);
     cycle_stack::push(node);
     cairo_t* cr = ctx.cr;
@@ -98,7 +100,7 @@ void run(Context& ctx, const Cell* block, Pen& p) {
         }
         if (!v.is(Type::word) && !v.is(Type::lit_word)) fail(c, c.index);
         bool rel = v.is(Type::lit_word);
-        auto found = ops().find(symbol::resolve(static_cast<int32_t>(v.data2)));
+        auto found = ops().find(symbol::resolve(word::symbol_of(&v)));
         if (found == ops().end()) fail(c, c.index);
         ++c.index;
         double x, y;

@@ -10,18 +10,19 @@
 #include <unordered_map>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/float.h"
 #include "datatypes/handle.h"
 #include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/point.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/context.h"
+#include "datatypes/word.h"
 #include "memory/error.h"
-#include "evaluator/object.h"
 #include "memory/symbol.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
@@ -43,13 +44,14 @@ Cell* facet(const Cell* object, const char* name) {
     if (!object->is(Type::object)) return nullptr;
     int32_t i = object::find_index(object, sym(name));
     if (i < 0) return nullptr;
-    return context::value_at(object->data1, context::word_at(object->data1, i)->int3());
+    Ref ctx = object::context_of(object);
+    return context::value_at(ctx, word::index_of(context::word_at(ctx, i)));
 }
 
 bool word_is(const Cell* c, const char* name) { return c && c->is(Type::word) && draw::word_symbol(c) == sym(name); }
 
 double number_of(const Cell* c, double otherwise) {
-    if (c && c->is(Type::integer)) return c->int2();
+    if (c && c->is(Type::integer)) return integer::get(c);
     if (c && c->is(Type::float_) && std::isfinite(c->float23())) return c->float23();
     return otherwise;
 }
@@ -382,20 +384,20 @@ Cell* handles_of(Cell* face) {
 
 FaceLayout* held_layout(Cell* handles) {
     Cell* first = block::head(handles);
-    if (!first->is(Type::handle) || first->int3() < 0) return nullptr;
+    if (!first->is(Type::handle) || handle::record_of(first) < 0) return nullptr;
     return reinterpret_cast<FaceLayout*>(handle::object(handle::value_of(first)));
 }
 
 // Keeps a new layout in the handles block, releasing the one held before.
 void hold_layout(Cell* handles, FaceLayout* fl, const Cell* text) {
     Cell* first = block::head(handles);
-    if (first->is(Type::handle) && first->int3() >= 0) external::remove(first->int3(), true);
+    if (first->is(Type::handle) && handle::record_of(first) >= 0) external::remove(handle::record_of(first), true);
     uint32_t index = handle::enter(reinterpret_cast<uintptr_t>(fl));
     fl->registry = index;
     int32_t record = external::add(reinterpret_cast<uintptr_t>(fl), layout_kind);
     first = block::head(handles);
     handle::make_at(first, index, handle::subtype::rich_text);
-    first->data3 = static_cast<uint32_t>(record);
+    handle::set_record(first, record);
     Cell* cells = block::head(handles);
     cells[2] = text && text->is(Type::string) ? *text : *none::box();
     cells[3] = logic::shared_false;
@@ -471,7 +473,7 @@ Cell* metrics(Cell* face, Cell* argument, int32_t kind) {
     PangoLayout* layout = fl->layout;
     int32_t chars = static_cast<int32_t>(fl->byte_of.size()) - 1;
     auto char_index = [&](const Cell* c) {
-        int64_t i = c->is(Type::integer) ? int64_t(c->int2()) - 1 : 0;
+        int64_t i = c->is(Type::integer) ? int64_t(integer::get(c)) - 1 : 0;
         return static_cast<int32_t>(std::clamp<int64_t>(i, 0, chars));
     };
     auto point_of = [&](const Cell* c, double& x, double& y) {

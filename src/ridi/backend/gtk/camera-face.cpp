@@ -11,8 +11,9 @@
 #include "datatypes/integer.h"
 #include "datatypes/float.h"
 #include "datatypes/logic.h"
+#include "datatypes/object.h"
 #include "datatypes/string.h"
-#include "evaluator/object.h"
+#include "datatypes/word.h"
 #include "memory/error.h"
 #include "memory/stack.h"
 #include "memory/symbol.h"
@@ -47,7 +48,7 @@ Record* live_record(gpointer data) {
 
 bool word_is(const Cell* c, const char* name) {
     return c && (c->is(Type::word) || c->is(Type::lit_word)) &&
-           symbol::resolve(c->int2()) == symbol::resolve(symbol::make(name));
+           symbol::resolve(word::symbol_of(c)) == symbol::resolve(symbol::make(name));
 }
 
 // A frame that was wanted is ready: it becomes the face's image when that is none.

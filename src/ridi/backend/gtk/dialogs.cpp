@@ -7,12 +7,13 @@
 #include <pango/pangocairo.h>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/file.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/context.h"
+#include "datatypes/word.h"
 #include "memory/error.h"
 #include "memory/stack.h"
 #include "memory/symbol.h"
@@ -305,7 +306,7 @@ std::string installed_family(const std::string& asked) {
 bool style_has(const Cell* style, const char* word) {
     auto named = [&](const Cell* c) {
         return (c->is(Type::word) || c->is(Type::lit_word)) &&
-               symbol::resolve(c->int2()) == symbol::resolve(symbol::make(word));
+               symbol::resolve(word::symbol_of(c)) == symbol::resolve(symbol::make(word));
     };
     if (named(style)) return true;
     if (!style->is(Type::block)) return false;
@@ -334,7 +335,7 @@ void request_font(Cell* font_in, Cell* selected, bool mono, Cell* out) {
         Cell* n = face_facet(&sel, font_field::name);
         if (n && n->is(Type::string) && string::char_count(n) > 0) family = utf8_of(n);
         Cell* s = face_facet(&sel, font_field::size);
-        if (s && s->is(Type::integer) && s->int2() > 0 && s->int2() < 10000) points = s->int2();
+        if (s && s->is(Type::integer) && integer::get(s) > 0 && integer::get(s) < 10000) points = integer::get(s);
         if (Cell* st = face_facet(&sel, font_field::style)) bold = style_has(st, "bold"), italic = style_has(st, "italic");
     }
     PangoFontDescription* start = pango_font_description_new();

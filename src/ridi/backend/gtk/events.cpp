@@ -7,17 +7,19 @@
 #include <gdk/gdkkeysyms.h>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/event.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/object.h"
 #include "datatypes/point.h"
 #include "datatypes/pair.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/context.h"
+#include "datatypes/word.h"
 #include "memory/error.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/object.h"
 #include "memory/symbol.h"
 #include "memory/stack.h"
 #include "ridi/backend/gtk/backend.h"
@@ -66,7 +68,7 @@ Cell word_cell(const char* name) {
 }
 
 bool is_word(const Cell* c, const char* name) {
-    return c->is(Type::word) && symbol::resolve(c->int2()) == symbol::resolve(symbol::make(name));
+    return c->is(Type::word) && symbol::resolve(word::symbol_of(c)) == symbol::resolve(symbol::make(name));
 }
 
 uint32_t button_flag(guint button) {
@@ -634,10 +636,10 @@ void face_of_view(View* v, Cell* out) {
 void event_field(const Cell* event, int32_t code, Cell* out) {
     cell::make(out, Type::none);
     // Fields of a message that is no longer being handled read as none.
-    if (!current || event->data2 != current->serial || snap.serial != current->serial) return;
+    if (!current || event::message_of(event) != current->serial || snap.serial != current->serial) return;
     Message* m = current;
-    int32_t t = event->int1();
-    uint32_t flags = event->data3;
+    int32_t t = event::type_of(event);
+    uint32_t flags = event::flags_of(event);
     View* v = view_of_handle(m->target);
     switch (code) {
         case 2: face_of_view(v, out); break;
@@ -792,22 +794,22 @@ void crossing(GdkWindow* w, GdkEventType type, double x, double y, bool post = f
 bool send_event(const Cell* event, bool post) {
     (void)post;
     // A made event carries its face in its series; a backend one names its message.
-    bool made = event->data3 & 0x10000;
+    bool made = event::made_q(event);
     uint32_t h = 0;
-    if (made && event->data2) {
+    if (made && event::message_of(event)) {
         Cell b;
-        series::make_at(&b, Type::block, event->data2);
+        series::make_at(&b, Type::block, event::message_of(event));
         h = face_handle(block::head(&b));
-    } else if (!made && current && current->serial == event->data2) {
+    } else if (!made && current && current->serial == event::message_of(event)) {
         h = current->target;
     }
     View* v = view_of_handle(h);
     if (!v) return false;
-    int32_t t = event->int1();
+    int32_t t = event::type_of(event);
     GdkWindow* w = view_gdk_window(v);
     if (!w) return false;
     GdkEvent* e = nullptr;
-    uint32_t f = event->data3 & ~0x10000u;
+    uint32_t f = event::flags_of(event) & ~event::flag::made;
     guint state = 0;
     if (f & ev::control) state |= GDK_CONTROL_MASK;
     if (f & ev::shift) state |= GDK_SHIFT_MASK;
@@ -816,9 +818,9 @@ bool send_event(const Cell* event, bool post) {
     if (f & ev::alt_down) state |= GDK_BUTTON3_MASK;
     if (f & ev::mid_down) state |= GDK_BUTTON2_MASK;
     double x = 0, y = 0;
-    if (made && event->data2) {
+    if (made && event::message_of(event)) {
         Cell b;
-        series::make_at(&b, Type::block, event->data2);
+        series::make_at(&b, Type::block, event::message_of(event));
         Cell off = *(block::head(&b) + 2);
         planar(&off, &x, &y);
     }
@@ -866,11 +868,11 @@ bool send_event(const Cell* event, bool post) {
             e->scroll.state = state;
             e->scroll.direction = GDK_SCROLL_SMOOTH;
             double n = 1;
-            if (made && event->data2) {
+            if (made && event::message_of(event)) {
                 Cell b;
-                series::make_at(&b, Type::block, event->data2);
+                series::make_at(&b, Type::block, event::message_of(event));
                 Cell p = *(block::head(&b) + 3);
-                if (p.is(Type::integer)) n = p.int2();
+                if (p.is(Type::integer)) n = integer::get(&p);
             }
             e->scroll.delta_y = -n;
             break;

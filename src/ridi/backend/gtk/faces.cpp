@@ -7,17 +7,18 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/handle.h"
 #include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
-#include "evaluator/object.h"
+#include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/point.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
-#include "evaluator/context.h"
+#include "datatypes/word.h"
 #include "memory/error.h"
 #include "memory/symbol.h"
 #include "memory/slots.h"
@@ -45,7 +46,7 @@ constexpr const char* drawn_types[] = {"button", "toggle", "check", "radio", "te
 
 bool word_is(const Cell* c, const char* name) {
     return (c->is(Type::word) || c->is(Type::lit_word)) &&
-           symbol::resolve(c->int2()) == symbol::resolve(symbol::make(name));
+           symbol::resolve(word::symbol_of(c)) == symbol::resolve(symbol::make(name));
 }
 
 bool known_drawn_type(const Cell* t) {
@@ -275,7 +276,7 @@ void set_options(View* v, const Cell* face) {
     for (int32_t i = 0; i + 1 < n; i += 2) {
         Cell k = *(block::head(&b) + i), val = *(block::head(&b) + i + 1);
         if (!(k.is(Type::set_word) || k.is(Type::word)) ||
-            symbol::resolve(k.int2()) != symbol::resolve(symbol::make("cursor")))
+            symbol::resolve(word::symbol_of(&k)) != symbol::resolve(symbol::make("cursor")))
             continue;
         if (val.is(Type::image)) {
             if (v->cursor) g_object_unref(v->cursor), v->cursor = nullptr;
@@ -387,7 +388,7 @@ void unlink_sub(Cell* face, int32_t which) {
     Cell* parent = object::find_value(&obj, symbol::make("parent"));
     if (!parent || !parent->is(Type::block)) return;
     Cell blk = *parent;
-    blk.data1 = 0;  // readers start from the head
+    series::set_head(&blk, 0);  // readers start from the head
     Cell f = *face;
     block::remove_value(&blk, &f, true);
     if (which == facet::font && series::length(&blk) == 0) widgets::free_font(&obj);
@@ -610,7 +611,7 @@ uint32_t make_ridi(Cell* face, uint32_t parent_handle) {
 
 void start_timer(View* v, const Cell* rate) {
     guint interval = 0;
-    if (rate->is(Type::integer) && rate->int2() >= 1) {
+    if (rate->is(Type::integer) && integer::get(rate) >= 1) {
         interval = static_cast<guint>(1000 / rate->int2());
     } else if (rate->is(Type::time) && rate->float23() > 0) {
         // time! counts seconds as a float in its data words
@@ -738,7 +739,7 @@ void update_ridi(Cell* face_in) {
     Cell st = *s;
     if (series::length(&st) < 2) return;
     Cell* bits_cell = block::head(&st) + 1;
-    uint32_t bits = bits_cell->is(Type::integer) ? bits_cell->data2 : 0;
+    uint32_t bits = bits_cell->is(Type::integer) ? static_cast<uint32_t>(integer::get(bits_cell)) : 0;
     integer::make_at(bits_cell, 0);
     uint32_t h = v->handle;
     try {
@@ -753,7 +754,7 @@ void update_ridi(Cell* face_in) {
             Cell b = *s2;
             if (series::length(&b) >= 2) {
                 Cell* c = block::head(&b) + 1;
-                if (c->is(Type::integer)) c->data2 |= bits;
+                if (c->is(Type::integer)) integer::set(c, integer::get(c) | static_cast<int32_t>(bits));
             }
         }
         throw;
@@ -781,7 +782,7 @@ void update_facet(Cell* owner, const Cell* word, const Cell* value, const Cell* 
             Cell b = *s;
             if (series::length(&b) >= 2) {
                 Cell* c = block::head(&b) + 1;
-                if (c->is(Type::integer)) c->data2 |= 1u << facet::data;
+                if (c->is(Type::integer)) integer::set(c, integer::get(c) | (1 << facet::data));
             }
         }
         update_ridi(&o);

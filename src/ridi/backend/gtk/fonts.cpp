@@ -9,10 +9,11 @@
 #include "datatypes/handle.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
-#include "evaluator/object.h"
+#include "datatypes/word.h"
 #include "memory/symbol.h"
 #include "memory/stack.h"
 #include "ridi/backend/gtk/backend.h"
@@ -55,7 +56,7 @@ Cell* field(const Cell* object, int32_t n) {
 
 bool word_named(const Cell* c, const char* name) {
     return c && (c->is(Type::word) || c->is(Type::lit_word)) &&
-           symbol::resolve(c->int2()) == symbol::resolve(symbol::make(name));
+           symbol::resolve(word::symbol_of(c)) == symbol::resolve(symbol::make(name));
 }
 
 bool style_has(const Cell* style, const char* word) {
@@ -79,7 +80,7 @@ void default_font(std::string* name, int32_t* points) {
     Cell* n = object::find_value(&f, symbol::make("system"));
     if (n && n->is(Type::string)) *name = string::to_utf8(n);
     Cell* s = object::find_value(&f, symbol::make("size"));
-    if (s && s->is(Type::integer) && s->int2() > 0) *points = s->int2();
+    if (s && s->is(Type::integer) && integer::get(s) > 0) *points = integer::get(s);
 }
 
 // What a font! asks for, with the defaults filled in.
@@ -109,14 +110,14 @@ FontAsked asked_of(const Cell* font) {
         if (!given.empty()) s.name = given;
     }
     Cell* size = field(&f, font_field::size);
-    if (size && size->is(Type::integer) && size->int2() > 0 && size->int2() < 10000) s.points = size->int2();
+    if (size && size->is(Type::integer) && integer::get(size) > 0 && integer::get(size) < 10000) s.points = integer::get(size);
     Cell* style = field(&f, font_field::style);
     s.bold = style_has(style, "bold");
     s.italic = style_has(style, "italic");
     s.underline = style_has(style, "underline");
     s.strike = style_has(style, "strike");
     Cell* angle = field(&f, font_field::angle);
-    if (angle && angle->is(Type::integer)) s.angle = angle->int2();
+    if (angle && angle->is(Type::integer)) s.angle = integer::get(angle);
     Cell* aa = field(&f, font_field::anti_alias);
     if (aa && aa->is(Type::logic)) s.antialias = logic::get(aa) ? CAIRO_ANTIALIAS_GRAY : CAIRO_ANTIALIAS_DEFAULT;
     else if (word_named(aa, "ClearType")) s.antialias = CAIRO_ANTIALIAS_SUBPIXEL;
@@ -142,11 +143,11 @@ void native_handle(Cell* at, PangoFontDescription* d) {
     f->registry = handle::enter(reinterpret_cast<uintptr_t>(f));
     int32_t record = external::add(reinterpret_cast<uintptr_t>(f), font_kind);
     handle::make_at(at, f->registry, handle::subtype::font);
-    at->data3 = static_cast<uint32_t>(record);
+    handle::set_record(at, record);
 }
 
 PangoFontDescription* description_at(const Cell* h) {
-    if (!h || !h->is(Type::handle) || h->int3() < 0) return nullptr;
+    if (!h || !h->is(Type::handle) || handle::record_of(h) < 0) return nullptr;
     auto* f = reinterpret_cast<NativeFont*>(handle::object(handle::value_of(h)));
     return f ? f->description : nullptr;
 }
@@ -185,8 +186,8 @@ bool free_font(Cell* font_in) {
     int32_t n = series::length(&b);
     for (int32_t i = 0; i < n && i < 3; ++i) {
         Cell* h = block::head(&b) + i;
-        if (h->is(Type::handle) && h->int3() >= 0) {
-            external::remove(h->int3(), true);
+        if (h->is(Type::handle) && handle::record_of(h) >= 0) {
+            external::remove(handle::record_of(h), true);
             cell::make(h, Type::none);
             freed = true;
         }
@@ -209,11 +210,11 @@ void link_face(Cell* font_in, Cell* face_in) {
         stack::pop(1);
     }
     Cell b = *field(&font, font_field::parent);
-    b.data1 = 0;
+    series::set_head(&b, 0);
     int32_t n = series::length(&b);
     for (int32_t i = 0; i < n; ++i) {
         Cell* c = block::head(&b) + i;
-        if (c->is(Type::object) && c->data1 == face.data1) return;
+        if (c->is(Type::object) && object::context_of(c) == object::context_of(&face)) return;
     }
     block::append(&b, &face);
 }
@@ -397,7 +398,7 @@ void update_para(Cell* face_in, int32_t) {
     Cell b = *face_facet(&face, facet::state);
     if (series::length(&b) >= 2) {
         Cell* bits = block::head(&b) + 1;
-        if (bits->is(Type::integer)) bits->data2 |= 1u << facet::para;
+        if (bits->is(Type::integer)) integer::set(bits, integer::get(bits) | (1 << facet::para));
     }
 }
 

@@ -10,18 +10,19 @@
 #include <string>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/float.h"
 #include "datatypes/handle.h"
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
+#include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
-#include "evaluator/context.h"
+#include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/object.h"
 #include "memory/symbol.h"
 #include "memory/stack.h"
 #include "library/boot.h"
@@ -71,7 +72,7 @@ void put_key(Cell* container, const char* key, const Cell* value) {
     int32_t n = series::length(&b);
     for (int32_t i = 0; i + 1 < n; i += 2) {
         Cell* k = block::head(&b) + i;
-        if ((k->is(Type::set_word) || k->is(Type::word) || k->is(Type::lit_word)) && symbol::resolve(k->int2()) == sym) {
+        if ((k->is(Type::set_word) || k->is(Type::word) || k->is(Type::lit_word)) && symbol::resolve(word::symbol_of(k)) == sym) {
             *(block::head(&b) + i + 1) = *value;
             return;
         }

@@ -9,6 +9,7 @@
 #include "datatypes/block.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "memory/symbol.h"
 #include "ridi/backend/gtk/backend.h"
 
@@ -27,7 +28,7 @@ GtkWidget* open_menu = nullptr;
 bool any_word(const Cell* c) { return c->is(Type::word) || c->is(Type::lit_word); }
 
 bool word_named(const Cell* c, const char* name) {
-    return any_word(c) && symbol::resolve(c->int2()) == symbol::resolve(symbol::make(name));
+    return any_word(c) && symbol::resolve(word::symbol_of(c)) == symbol::resolve(symbol::make(name));
 }
 
 // Item text in GTK's mnemonic form: `&` marks the access key as `_` does there, `&&` is a
@@ -82,7 +83,7 @@ void on_activate(GtkMenuItem* item, gpointer) {
 void build(const Cell* block_in, GtkMenuShell* shell, uint32_t owner, const double* point,
            std::vector<uint32_t>& path) {
     Cell b = *block_in;
-    uint32_t node = b.data2;  // the series node
+    uint32_t node = series::node(&b);
     // A block already being built above this one would make the menu endless: its item
     // gets no sub-menu.
     for (uint32_t p : path)

@@ -5,11 +5,13 @@
 #include <cmath>
 
 #include "datatypes/block.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/object.h"
+#include "datatypes/word.h"
 #include "memory/symbol.h"
 #include "ridi/backend/gtk/backend.h"
 #include "ridi/backend/gtk/widget-record.h"
@@ -33,7 +35,7 @@ Cell* option(const Cell* face, const char* key) {
     int32_t want = symbol::resolve(symbol::make(key));
     for (int32_t i = 0; i + 1 < n; i += 2) {
         Cell* k = block::head(&b) + i;
-        if ((k->is(Type::set_word) || k->is(Type::word) || k->is(Type::lit_word)) && symbol::resolve(k->int2()) == want)
+        if ((k->is(Type::set_word) || k->is(Type::word) || k->is(Type::lit_word)) && symbol::resolve(word::symbol_of(k)) == want)
             return k + 1;
     }
     return nullptr;
@@ -41,7 +43,7 @@ Cell* option(const Cell* face, const char* key) {
 
 bool number(const Cell* c, double* out) {
     if (!c) return false;
-    if (c->is(Type::integer)) *out = c->int2();
+    if (c->is(Type::integer)) *out = integer::get(c);
     else if (c->is(Type::float_) || c->is(Type::percent)) *out = c->float23();
     else return false;
     return std::isfinite(*out);
@@ -112,7 +114,7 @@ void apply_text_options(View* v, const Cell* face) {
     } else if (r->widget == Widget::area) {
         // A tab stop every n characters (n x 4 dialog units): 4 unless `tabs` gives n.
         Cell* tabs = option(face, "tabs");
-        int32_t n = tabs && tabs->is(Type::integer) && tabs->int2() > 0 && tabs->int2() < 1000 ? tabs->int2() : 4;
+        int32_t n = tabs && tabs->is(Type::integer) && integer::get(tabs) > 0 && integer::get(tabs) < 1000 ? integer::get(tabs) : 4;
         PangoContext* pc = gtk_widget_get_pango_context(r->inner);
         PangoFontMetrics* m = pango_context_get_metrics(pc, nullptr, nullptr);
         int char_width = m ? pango_font_metrics_get_approximate_char_width(m) : 7 * PANGO_SCALE;

@@ -3,10 +3,12 @@
 #include <ctime>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/point.h"
 #include "datatypes/tuple.h"
-#include "evaluator/context.h"
+#include "datatypes/word.h"
 #include "memory/error.h"
 #include "memory/symbol.h"
 #include "memory/memory.h"
@@ -83,7 +85,7 @@ constexpr FlagName flag_names[] = {
 };
 
 uint32_t flag_of_word(const Cell* w) {
-    int32_t sym = symbol::resolve(w->int2());
+    int32_t sym = symbol::resolve(word::symbol_of(w));
     for (const FlagName& f : flag_names)
         if (symbol::resolve(symbol::make(f.name)) == sym) return f.bit;
     Cell word = *w;
@@ -132,10 +134,9 @@ void report_failure(const std::string& what) {
 
 Cell* face_facet(const Cell* face, int32_t n) {
     if (!face || !face->is(Type::object)) return nullptr;
-    Ref ctx = face->data1;
+    Ref ctx = object::context_of(face);
     if (n < 0 || n >= context::size_of(ctx)) return nullptr;
-    Cell* values = memory::buffer_of(context::cell_of(ctx)->data2)->cells();
-    return values + context::word_at(ctx, n)->int3();
+    return context::block_values(ctx) + word::index_of(context::word_at(ctx, n));
 }
 
 namespace {
@@ -151,7 +152,7 @@ constexpr KindName kind_names[] = {
 
 Kind kind_of_word(const Cell* t) {
     if (!t || !(t->is(Type::word) || t->is(Type::lit_word))) return Kind::other;
-    int32_t sym = symbol::resolve(t->int2());
+    int32_t sym = symbol::resolve(word::symbol_of(t));
     for (const KindName& k : kind_names)
         if (symbol::resolve(symbol::make(k.name)) == sym) return k.kind;
     return Kind::other;

@@ -14,11 +14,12 @@
 #include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/point.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/object.h"
+#include "datatypes/word.h"
 #include "memory/symbol.h"
 #include "memory/stack.h"
 #include "ridi/backend/gtk/backend.h"
@@ -72,7 +73,7 @@ int32_t long_side(const Cell* face) {
 double proportion(const Cell* c) {
     double d = -1;
     if (!c) return d;
-    if (c->is(Type::integer)) d = c->int2();
+    if (c->is(Type::integer)) d = integer::get(c);
     else if (c->is(Type::float_) || c->is(Type::percent)) d = c->float23();
     else return -1;
     if (!std::isfinite(d)) return -1;
@@ -281,7 +282,7 @@ int32_t chosen(Record* r) {
 
 int32_t selected_index(const Cell* face) {
     Cell* s = face_facet(face, facet::selected);
-    return s && s->is(Type::integer) ? s->int2() : INT32_MIN;
+    return s && s->is(Type::integer) ? integer::get(s) : INT32_MIN;
 }
 
 // A new choice in a list or combo: `select` with the index; when the handler left the
@@ -502,7 +503,7 @@ void fill_tabs(Record* r, const Cell* face) {
     // The selected tab: clamped to the tabs there are; anything else is the first.
     int32_t count = static_cast<int32_t>(tabs.size());
     Cell* s = face_facet(face, facet::selected);
-    int32_t sel = s && s->is(Type::integer) ? std::clamp(s->int2(), 1, std::max(1, count)) : 1;
+    int32_t sel = s && s->is(Type::integer) ? std::clamp(integer::get(s), 1, std::max(1, count)) : 1;
     Cell n;
     integer::make_at(&n, sel);
     Cell f = *face;
@@ -565,7 +566,7 @@ void select_item(Record* r, const Cell* face) {
     if (r->widget == Widget::text_list) {
         GtkTreeSelection* sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(r->inner));
         int32_t n = gtk_tree_model_iter_n_children(GTK_TREE_MODEL(r->store), nullptr);
-        if (s && s->is(Type::integer) && s->int2() >= 1 && s->int2() <= n) {
+        if (s && s->is(Type::integer) && integer::get(s) >= 1 && integer::get(s) <= n) {
             GtkTreePath* p = gtk_tree_path_new_from_indices(s->int2() - 1, -1);
             gtk_tree_selection_select_path(sel, p);
             gtk_tree_view_scroll_to_cell(GTK_TREE_VIEW(r->inner), p, nullptr, FALSE, 0, 0);
@@ -583,8 +584,8 @@ void select_item(Record* r, const Cell* face) {
         GtkComboBox* c = GTK_COMBO_BOX(r->inner);
         int32_t n = gtk_tree_model_iter_n_children(gtk_combo_box_get_model(c), nullptr);
         // An index out of range leaves the combo as it is, as the native control would.
-        if (s && s->is(Type::integer) && s->int2() >= 1 && s->int2() <= n) gtk_combo_box_set_active(c, s->int2() - 1);
-        else if (s && s->is(Type::integer) && s->int2() < 1) gtk_combo_box_set_active(c, -1);
+        if (s && s->is(Type::integer) && integer::get(s) >= 1 && integer::get(s) <= n) gtk_combo_box_set_active(c, integer::get(s) - 1);
+        else if (s && s->is(Type::integer) && integer::get(s) < 1) gtk_combo_box_set_active(c, -1);
         if (r->widget == Widget::drop_down) {
             // The edit shows the face's text when it has one.
             Cell* t = face_facet(face, facet::text);
@@ -661,7 +662,7 @@ void set_date(Record* r, Cell* face) {
     Cell* d = face_facet(face, facet::data);
     GtkCalendar* cal = GTK_CALENDAR(r->inner);
     if (d && d->is(Type::date)) {
-        uint32_t w = d->data1;
+        uint32_t w = date::word_of(d);
         int32_t y = std::clamp(date::year(w), 1601, 9999);
         r->filling = true;
         gtk_calendar_select_month(cal, static_cast<guint>(date::month(w) - 1), static_cast<guint>(y));
@@ -783,7 +784,7 @@ Record* record_of(View* v) {
 
 Widget widget_of(const Cell* type) {
     if (!type || !(type->is(Type::word) || type->is(Type::lit_word))) return Widget::none;
-    uint32_t s = symbol::resolve(type->int2());
+    uint32_t s = symbol::resolve(word::symbol_of(type));
     for (const auto& t : type_names)
         if (s == symbol::resolve(symbol::make(t.name))) return t.widget;
     return Widget::none;
@@ -1027,9 +1028,9 @@ void apply(View* v, Cell* face_in, int32_t which) {
                     Cell* s = face_facet(&face, facet::selected);
                     int32_t n = gtk_notebook_get_n_pages(GTK_NOTEBOOK(r->inner));
                     if (!n) break;
-                    int32_t i = s && s->is(Type::integer) ? std::clamp(s->int2(), 1, n) : 1;
+                    int32_t i = s && s->is(Type::integer) ? std::clamp(integer::get(s), 1, n) : 1;
                     int32_t now = gtk_notebook_get_current_page(GTK_NOTEBOOK(r->inner));
-                    if (s && !(s->is(Type::integer) && s->int2() == i)) {
+                    if (s && !(s->is(Type::integer) && integer::get(s) == i)) {
                         Cell c;
                         integer::make_at(&c, i);
                         set_facet(&face, facet::selected, &c);
@@ -1064,7 +1065,7 @@ bool update_data(View* v, Cell* face_in, const Cell* action, int32_t index, int3
     // Values about to go take their items with them; any other change is shown from the data
     // as it stands once it is made.
     auto is = [&](const char* w) {
-        return action && action->is(Type::word) && symbol::resolve(action->int2()) == symbol::resolve(symbol::make(w));
+        return action && action->is(Type::word) && symbol::resolve(word::symbol_of(action)) == symbol::resolve(symbol::make(w));
     };
     if (!(is("remove") || is("take") || is("clear"))) return false;
     Cell face = *face_in;
@@ -1137,7 +1138,7 @@ void get_text_alt(Cell* face_in, int32_t index) {
     Cell* t = face_facet(&face, facet::text);
     if (t && t->is(Type::string)) {
         Cell s = *t;
-        s.data1 = 0;
+        series::set_head(&s, 0);
         string::reset(&s);
         string::append_utf8(&s, text);
         return;
