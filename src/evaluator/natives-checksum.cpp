@@ -13,6 +13,7 @@
 #include "memory/datatype.h"
 #include "memory/error.h"
 #include "evaluator/natives-list.h"
+#include "evaluator/refinements.h"
 #include "memory/symbol.h"
 #include "memory/stack.h"
 
@@ -41,7 +42,7 @@ void checksum(bool, const int32_t* refs) {
 
     checksum::With with;
     std::optional<std::vector<uint8_t>> key;
-    Cell* spec = refs[0] >= 0 ? arg(refs[0]) : nullptr;
+    Cell* spec = refs[refine::checksum::with] >= 0 ? arg(refs[refine::checksum::with]) : nullptr;
     if (spec) {
         if (spec->is(Type::integer)) {
             with.kind = checksum::With::Kind::integer;
