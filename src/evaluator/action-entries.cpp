@@ -169,10 +169,16 @@ void e_negate(const int32_t*) { unary(negate); }
 void e_power(const int32_t*) { binary(power); }
 void e_remainder(const int32_t*) { binary(remainder); }
 void e_round(const int32_t* r) {
-    result(impl<slotfn::Round>(round)(arg(0), ref_arg(r, refine::round::to), flag(r, refine::round::even),
-                                      flag(r, refine::round::down), flag(r, refine::round::half_down),
-                                      flag(r, refine::round::floor), flag(r, refine::round::ceiling),
-                                      flag(r, refine::round::half_ceiling)));
+    namespace rf = refine::round;
+    slotfn::RoundOptions o;
+    o.scale = ref_arg(r, rf::to);
+    o.even = flag(r, rf::even);
+    o.down = flag(r, rf::down);
+    o.half_down = flag(r, rf::half_down);
+    o.floor = flag(r, rf::floor);
+    o.ceiling = flag(r, rf::ceiling);
+    o.half_ceiling = flag(r, rf::half_ceiling);
+    result(impl<slotfn::Round>(round)(arg(0), o));
 }
 void e_subtract(const int32_t*) { binary(subtract); }
 void e_even_q(const int32_t*) { logic::box(impl<slotfn::Predicate>(even_q)(arg(0))); stack::keep(); }
@@ -210,11 +216,20 @@ void e_copy(const int32_t* r) {
         impl<slotfn::Copy>(copy)(arg(0), arg(0), ref_arg(r, refine::copy::part), flag(r, refine::copy::deep), types));
 }
 void e_find(const int32_t* r) {
-    result(impl<slotfn::Find>(find)(
-        arg(0), arg(1), ref_arg(r, refine::find::part), flag(r, refine::find::only), flag(r, refine::find::case_),
-        flag(r, refine::find::same), flag(r, refine::find::any), ref_arg(r, refine::find::with),
-        ref_arg(r, refine::find::skip), flag(r, refine::find::last), flag(r, refine::find::reverse),
-        flag(r, refine::find::tail), flag(r, refine::find::match)));
+    namespace rf = refine::find;
+    slotfn::FindOptions o;
+    o.part = ref_arg(r, rf::part);
+    o.only = flag(r, rf::only);
+    o.case_ = flag(r, rf::case_);
+    o.same = flag(r, rf::same);
+    o.any = flag(r, rf::any);
+    o.with = ref_arg(r, rf::with);
+    o.skip = ref_arg(r, rf::skip);
+    o.last = flag(r, rf::last);
+    o.reverse = flag(r, rf::reverse);
+    o.tail = flag(r, rf::tail);
+    o.match = flag(r, rf::match);
+    result(impl<slotfn::Find>(find)(arg(0), arg(1), o));
 }
 void e_head(const int32_t*) { series_op(head); }
 void e_head_q(const int32_t*) { series_op(head_q); }
@@ -240,16 +255,30 @@ void e_reverse(const int32_t* r) {
         impl<slotfn::Reverse>(reverse)(arg(0), ref_arg(r, refine::reverse::part), ref_arg(r, refine::reverse::skip)));
 }
 void e_select(const int32_t* r) {
-    result(impl<slotfn::Select>(select)(
-        arg(0), arg(1), ref_arg(r, refine::select::part), flag(r, refine::select::only), flag(r, refine::select::case_),
-        flag(r, refine::select::same), flag(r, refine::select::any), ref_arg(r, refine::select::with),
-        ref_arg(r, refine::select::skip), flag(r, refine::select::last), flag(r, refine::select::reverse)));
+    namespace rf = refine::select;
+    slotfn::SelectOptions o;
+    o.part = ref_arg(r, rf::part);
+    o.only = flag(r, rf::only);
+    o.case_ = flag(r, rf::case_);
+    o.same = flag(r, rf::same);
+    o.any = flag(r, rf::any);
+    o.with = ref_arg(r, rf::with);
+    o.skip = ref_arg(r, rf::skip);
+    o.last = flag(r, rf::last);
+    o.reverse = flag(r, rf::reverse);
+    result(impl<slotfn::Select>(select)(arg(0), arg(1), o));
 }
 void e_sort(const int32_t* r) {
-    result(impl<slotfn::Sort>(sort)(arg(0), flag(r, refine::sort::case_), ref_arg(r, refine::sort::skip),
-                                    ref_arg(r, refine::sort::compare), ref_arg(r, refine::sort::part),
-                                    flag(r, refine::sort::all), flag(r, refine::sort::reverse),
-                                    flag(r, refine::sort::stable)));
+    namespace rf = refine::sort;
+    slotfn::SortOptions o;
+    o.case_ = flag(r, rf::case_);
+    o.skip = ref_arg(r, rf::skip);
+    o.compare = ref_arg(r, rf::compare);
+    o.part = ref_arg(r, rf::part);
+    o.all = flag(r, rf::all);
+    o.reverse = flag(r, rf::reverse);
+    o.stable = flag(r, rf::stable);
+    result(impl<slotfn::Sort>(sort)(arg(0), o));
 }
 void e_skip(const int32_t*) { result(impl<slotfn::Offset>(skip)(arg(0), arg(1))); }
 void e_swap(const int32_t*) { result(impl<slotfn::Swap>(swap)(arg(0), arg(1))); }
@@ -260,9 +289,15 @@ void e_take(const int32_t* r) {
                                     flag(r, refine::take::last)));
 }
 void e_trim(const int32_t* r) {
-    result(impl<slotfn::Trim>(trim)(arg(0), flag(r, refine::trim::head), flag(r, refine::trim::tail),
-                                    flag(r, refine::trim::auto_), flag(r, refine::trim::lines),
-                                    flag(r, refine::trim::all), ref_arg(r, refine::trim::with)));
+    namespace rf = refine::trim;
+    slotfn::TrimOptions o;
+    o.head = flag(r, rf::head);
+    o.tail = flag(r, rf::tail);
+    o.auto_ = flag(r, rf::auto_);
+    o.lines = flag(r, rf::lines);
+    o.all = flag(r, rf::all);
+    o.with = ref_arg(r, rf::with);
+    result(impl<slotfn::Trim>(trim)(arg(0), o));
 }
 void e_create(const int32_t*) { result(impl<slotfn::Port>(create)(arg(0))); }
 void e_close(const int32_t*) { result(impl<slotfn::Port>(close)(arg(0))); }
@@ -271,24 +306,42 @@ void e_modify(const int32_t* r) {
     result(impl<slotfn::Modify>(modify)(arg(0), arg(1)->int2(), arg(2), flag(r, refine::modify::case_)));
 }
 void e_open(const int32_t* r) {
-    result(impl<slotfn::Open>(open)(arg(0), flag(r, refine::open::new_), flag(r, refine::open::read),
-                                    flag(r, refine::open::write), flag(r, refine::open::seek),
-                                    ref_arg(r, refine::open::allow)));
+    namespace rf = refine::open;
+    slotfn::OpenOptions o;
+    o.new_ = flag(r, rf::new_);
+    o.read = flag(r, rf::read);
+    o.write = flag(r, rf::write);
+    o.seek = flag(r, rf::seek);
+    o.allow = ref_arg(r, rf::allow);
+    result(impl<slotfn::Open>(open)(arg(0), o));
 }
 void e_open_q(const int32_t*) { result(impl<slotfn::Port>(open_q)(arg(0))); }
 void e_query(const int32_t*) { result(impl<slotfn::Port>(query)(arg(0))); }
 void e_read(const int32_t* r) {
-    result(impl<slotfn::Read>(read)(arg(0), ref_arg(r, refine::read::part), ref_arg(r, refine::read::seek),
-                                    flag(r, refine::read::binary), flag(r, refine::read::lines),
-                                    flag(r, refine::read::info), ref_arg(r, refine::read::as)));
+    namespace rf = refine::read;
+    slotfn::ReadOptions o;
+    o.part = ref_arg(r, rf::part);
+    o.seek = ref_arg(r, rf::seek);
+    o.binary = flag(r, rf::binary);
+    o.lines = flag(r, rf::lines);
+    o.info = flag(r, rf::info);
+    o.as = ref_arg(r, rf::as);
+    result(impl<slotfn::Read>(read)(arg(0), o));
 }
 void e_rename(const int32_t*) { result(impl<slotfn::Rename>(rename)(arg(0), arg(1))); }
 void e_update(const int32_t*) { result(impl<slotfn::Port>(update)(arg(0))); }
 void e_write(const int32_t* r) {
-    result(impl<slotfn::Write>(write)(arg(0), arg(1), flag(r, refine::write::binary), flag(r, refine::write::lines),
-                                      flag(r, refine::write::info), flag(r, refine::write::append),
-                                      ref_arg(r, refine::write::part), ref_arg(r, refine::write::seek),
-                                      ref_arg(r, refine::write::allow), ref_arg(r, refine::write::as)));
+    namespace rf = refine::write;
+    slotfn::WriteOptions o;
+    o.binary = flag(r, rf::binary);
+    o.lines = flag(r, rf::lines);
+    o.info = flag(r, rf::info);
+    o.append = flag(r, rf::append);
+    o.part = ref_arg(r, rf::part);
+    o.seek = ref_arg(r, rf::seek);
+    o.allow = ref_arg(r, rf::allow);
+    o.as = ref_arg(r, rf::as);
+    result(impl<slotfn::Write>(write)(arg(0), arg(1), o));
 }
 
 }  // namespace

@@ -32,7 +32,9 @@ void checksum(bool, const int32_t* refs) {
     std::optional<std::vector<uint8_t>> bytes;
     if (data->is(Type::file)) {
         auto read = reinterpret_cast<slotfn::Read>(datatype::action_of(Type::file, datatype::slot::read));
-        bytes = binary::data_bytes(read(data, nullptr, nullptr, true, false, false, nullptr));
+        slotfn::ReadOptions as_binary;
+        as_binary.binary = true;
+        bytes = binary::data_bytes(read(data, as_binary));
     }
     else bytes = binary::data_bytes(data);
     if (!bytes) error::raise(error::id::script_invalid_arg, data);
