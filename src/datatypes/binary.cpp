@@ -379,21 +379,21 @@ Cell* change(Cell* s, Cell* value, int32_t part, bool, int32_t dup) {
     return edit(s, Edit::change, value, run, dup, part);
 }
 
-Cell* trim(Cell* s, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
-    if (auto_ || lines) error::raise(error::id::internal_not_done);
+Cell* trim(Cell* s, const slotfn::TrimOptions& o) {
+    if (o.auto_ || o.lines) error::raise(error::id::internal_not_done);
     int32_t n = get_length(s), at = s->int1();
     bool told = series::notify_before(s, words::global::trim, nullptr, at, n);
-    if (all || with) {
+    if (o.all || o.with) {
         Cell nul;
         cell::make(&nul, Type::char_, 0, 0);
-        string::trim_chars(s, with ? with : &nul);
+        string::trim_chars(s, o.with ? o.with : &nul);
     } else {
-        bool both = !head && !tail;
+        bool both = !o.head && !o.tail;
         uint8_t* p = get_head(s);
         int32_t from = 0, to = n;
-        if (head || both)
+        if (o.head || both)
             while (from < to && p[from] == 0) ++from;
-        if (tail || both)
+        if (o.tail || both)
             while (to > from && p[to - 1] == 0) --to;
         std::memmove(p, p + from, size_t(to - from));
         SeriesBuffer* b = series::buffer(s);

@@ -378,7 +378,7 @@ Cell* copy(Cell* bits, Cell* result, Cell*, bool, Cell*) {
     return result;
 }
 
-Cell* find(Cell* bits, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
+Cell* find(Cell* bits, Cell* value, const slotfn::FindOptions&) {
     if (process(value, bits, op_test, mode_action)) logic::make_at(bits, true);
     else *bits = none::shared;
     return bits;

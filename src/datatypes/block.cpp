@@ -751,15 +751,14 @@ int32_t search(Cell* series, Cell* value, Cell* part, bool only, bool case_, boo
 
 }  // namespace
 
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool, Cell*, Cell* skip,
-           bool last, bool reverse, bool tail, bool match) {
+Cell* find(Cell* series, Cell* value, const slotfn::FindOptions& o) {
     Needle nd{};
-    int32_t p = search(series, value, part, only, case_, same, skip, last, reverse, match, &nd);
+    int32_t p = search(series, value, o.part, o.only, o.case_, o.same, o.skip, o.last, o.reverse, o.match, &nd);
     if (p < 0) return none_result();
-    if (tail) {
-        int32_t step = skip && skip->is(Type::integer) ? skip->int2() : 1;
+    if (o.tail) {
+        int32_t step = o.skip && o.skip->is(Type::integer) ? o.skip->int2() : 1;
         if (nd.kind == Needle::sequence) p += nd.size;
-        else p += last || reverse ? 1 : step;
+        else p += o.last || o.reverse ? 1 : step;
         p = std::min(p, series::buffer_length(series));
     }
     series::set_head(series, p);
@@ -768,10 +767,9 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool sa
 
 namespace {
 
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool, Cell*, Cell* skip,
-             bool last, bool reverse) {
+Cell* select(Cell* series, Cell* value, const slotfn::SelectOptions& o) {
     Needle nd{};
-    int32_t p = search(series, value, part, only, case_, same, skip, last, reverse, false, &nd);
+    int32_t p = search(series, value, o.part, o.only, o.case_, o.same, o.skip, o.last, o.reverse, false, &nd);
     if (p < 0) return none_result();
     p += nd.kind == Needle::sequence ? nd.size : 1;
     if (p >= series::buffer_length(series)) return none_result();
@@ -835,7 +833,7 @@ Cell* swap(Cell* a, Cell* b) {
     return a;
 }
 
-Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
+Cell* trim(Cell* series, const slotfn::TrimOptions&) {
     int32_t n = series::length(series);
     int32_t from = series->int1();
     bool told = series::notify_before(series, words::global::trim, nullptr, from, n);
@@ -970,7 +968,8 @@ void apply_order(const SortRun& run, const std::vector<int32_t>& order) {
                     size_t(run.size) * 16);
 }
 
-Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* part, bool all, bool reverse, bool stable) {
+Cell* sort(Cell* series, const slotfn::SortOptions& o) {
+    Cell *skip = o.skip, *compare_by = o.compare, *part = o.part;
     if (series::buffer_length(series) == 0) return series;
     int32_t count = series::length(series);
     int32_t head_at = series->int1();
@@ -988,14 +987,14 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* part, b
         size = skip->int2();
         if (size < 1 || count < size || count % size != 0) error::raise_refine_arg(words::refine::skip, skip);
     }
-    if (all && !skip) error::raise(error::id::script_bad_refines);
+    if (o.all && !skip) error::raise(error::id::script_bad_refines);
     int32_t offset = 0;
     Cell function = none::shared;
     if (compare_by) {
         if (compare_by->is(Type::function)) {
             function = *compare_by;
         } else if (compare_by->is(Type::integer)) {
-            if (!skip || all) error::raise(error::id::script_bad_refines);
+            if (!skip || o.all) error::raise(error::id::script_bad_refines);
             if (compare_by->int2() < 1 || compare_by->int2() > size) error::raise(error::id::script_out_of_range, compare_by);
             offset = compare_by->int2() - 1;
         } else {
@@ -1004,9 +1003,9 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* part, b
     }
     series::set_head(series, head_at);
     bool told = series::notify_before(series, words::global::sort, nullptr, head_at, count);
-    SortRun run{*series, size, offset, (reverse ? sort_reverse : 0) | (all ? sort_all : 0),
-                case_ ? op::sort_case : op::sort, function, nullptr, nullptr};
-    if (all && function.is(Type::function)) {
+    SortRun run{*series, size, offset, (o.reverse ? sort_reverse : 0) | (o.all ? sort_all : 0),
+                o.case_ ? op::sort_case : op::sort, function, nullptr, nullptr};
+    if (o.all && function.is(Type::function)) {
         run.work_a = push_new(size);
         run.work_b = push_new(size);
     }
@@ -1017,7 +1016,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* part, b
     try {
         auto bytes = reinterpret_cast<uint8_t*>(order.data());
         auto n = static_cast<int32_t>(order.size());
-        if (stable) sorting::merge_sort(bytes, n, 4, 0, 0, compare_records);
+        if (o.stable) sorting::merge_sort(bytes, n, 4, 0, 0, compare_records);
         else sorting::quick_sort(bytes, n, 4, 0, 0, compare_records);
     } catch (...) {
         running = outer;
@@ -1048,11 +1047,16 @@ Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool case_, Cell*, 
             *result = *find_word(result, element, case_);
             return result;
         }
-        return select(result, element, nullptr, true, case_, false, false, nullptr, nullptr, false, false);
+        slotfn::SelectOptions key;
+        key.only = true;
+        key.case_ = case_;
+        return select(result, element, key);
     }
     Cell at = *value;
-    if (find(&at, element, nullptr, true, case_, false, false, nullptr, nullptr, false, false, false, false)
-            ->is(Type::none))
+    slotfn::FindOptions key;
+    key.only = true;
+    key.case_ = case_;
+    if (find(&at, element, key)->is(Type::none))
         error::raise(error::id::script_bad_path_set, element, &none::shared);
     Cell two;
     cell::make(&two, Type::integer, 0, 2);
@@ -1085,9 +1089,11 @@ bool member_q(const SetSide& side, const Cell* key, int32_t step, int32_t code) 
         at.set_type(Type::block);
         Cell s;
         cell::make(&s, Type::integer, 0, static_cast<uint32_t>(step));
-        return !find(&at, &k, nullptr, true, code == op::strict_equal, false, false, nullptr, &s, false, false, false,
-                     false)
-                    ->is(Type::none);
+        slotfn::FindOptions o;
+        o.only = true;
+        o.case_ = code == op::strict_equal;
+        o.skip = &s;
+        return !find(&at, &k, o)->is(Type::none);
     }
     return hashtable::find(side.table, &k, side.cell->int1(), step, code, false, false) != nullptr;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "datatypes/series.h"
+#include "memory/action-types.h"
 #include "memory/cell.h"
 
 namespace zuv::block {
@@ -106,8 +107,7 @@ int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent);
 int32_t compare(Cell* a, Cell* b, int32_t op);
 Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-           Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* find(Cell* series, Cell* value, const slotfn::FindOptions& options);
 Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool case_, Cell* parent, Cell* previous,
                 int32_t position, bool last, bool notify);
 

@@ -470,8 +470,8 @@ Cell* power(Cell* base, Cell* exponent) {
     return base;
 }
 
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-            bool half_ceiling) {
+Cell* round(Cell* value, const slotfn::RoundOptions& o) {
+    Cell* scale = o.scale;
     if (scale && scale->is(Type::money)) numeric::raise_not_related("round", Type::money);
     const bool percent = value->is(Type::percent);
     double sc = percent ? 0.01 : 1.0;
@@ -484,7 +484,8 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
         sc = std::fabs(sc);
         if (percent) sc /= 100.0;
     }
-    const std::optional<double> r = round_double(value->float23(), sc, {even, down, half_down, floor, ceiling, half_ceiling});
+    const std::optional<double> r =
+        round_double(value->float23(), sc, {o.even, o.down, o.half_down, o.floor, o.ceiling, o.half_ceiling});
     if (!r) return value;
     if (scale && scale->is(Type::integer)) {
         // An integer scale counts percent points on a percent!, which stays one (as an integer!

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "datatypes/float-text.h"
+#include "memory/action-types.h"
 #include "memory/cell.h"
 
 namespace zuv::float_ {
@@ -67,8 +68,7 @@ Cell* negate(Cell* value);
 // Left: integer!, float!, percent! or time!; the result is left in a.
 Cell* do_math(Cell* a, Cell* b, int32_t op);
 Cell* power(Cell* base, Cell* exponent);
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-            bool half_ceiling);
+Cell* round(Cell* value, const slotfn::RoundOptions& options);
 bool even_q(Cell* value);
 bool odd_q(Cell* value);
 

@@ -369,8 +369,8 @@ Cell* power(Cell* base, Cell* exponent) {
     return float_::power(base, exponent);
 }
 
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-            bool half_ceiling) {
+Cell* round(Cell* value, const slotfn::RoundOptions& o) {
+    Cell* scale = o.scale;
     if (scale && scale->is(Type::money)) numeric::raise_not_related("round", Type::money);
     const int32_t v = value->int2();
     if (v == min_value) return value;
@@ -383,7 +383,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
             case Type::float_: case Type::percent: case Type::time: {
                 value->set_type(Type::float_);
                 value->set_float23(double(v));
-                return float_::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
+                return float_::round(value, o);
             }
             default:
                 numeric::raise_invalid_type(scale->type());
@@ -397,23 +397,23 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     const int64_t d = sc - r;
     const int64_t up = a + d;
     bool away, checked;
-    if (down) {
+    if (o.down) {
         away = checked = false;
-    } else if (floor) {
+    } else if (o.floor) {
         away = negative;
         checked = true;
-    } else if (ceiling) {
+    } else if (o.ceiling) {
         away = !negative;
         checked = true;
     } else if (r < d) {
         away = checked = false;
     } else if (r > d) {
         away = checked = true;
-    } else if (even) {
+    } else if (o.even) {
         away = checked = ((a / sc) & 1) != 0;
-    } else if (half_down) {
+    } else if (o.half_down) {
         away = checked = false;
-    } else if (half_ceiling) {
+    } else if (o.half_ceiling) {
         away = !negative;
         checked = true;
     } else {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string_view>
 
+#include "memory/action-types.h"
 #include "memory/cell.h"
 
 namespace zuv::integer {
@@ -64,8 +65,7 @@ Cell* negate(Cell* value);
 Cell* complement(Cell* value);
 Cell* do_math(Cell* a, Cell* b, int32_t op);
 Cell* power(Cell* base, Cell* exponent);
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-            bool half_ceiling);
+Cell* round(Cell* value, const slotfn::RoundOptions& options);
 bool even_q(Cell* value);
 bool odd_q(Cell* value);
 

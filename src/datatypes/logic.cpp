@@ -75,9 +75,9 @@ static int32_t mold(Cell*, Cell* buffer, bool, bool all, bool, Cell*, int32_t bu
 static int32_t compare(Cell* a, Cell* b, int32_t op) { return compare_same_kind(a, b, op, 0); }
 // clear, find, remove, select, take: none answers none.
 static Cell* clear(Cell* v) { return v; }
-static Cell* find(Cell* v, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) { return v; }
+static Cell* find(Cell* v, Cell*, const slotfn::FindOptions&) { return v; }
 static Cell* remove(Cell* v, Cell*, Cell*) { return v; }
-static Cell* select(Cell* v, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) { return v; }
+static Cell* select(Cell* v, Cell*, const slotfn::SelectOptions&) { return v; }
 static Cell* take(Cell* v, Cell*, bool, bool) { return v; }
 static int32_t length(Cell*) { return -1; }
 

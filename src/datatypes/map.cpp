@@ -425,8 +425,8 @@ Cell* copy(Cell* m, Cell* result, Cell*, bool deep, Cell* types) {
 
 int32_t lookup_code(bool case_, bool same) { return same ? op::same : case_ ? op::strict_equal : op::equal; }
 
-Cell* find(Cell* m, Cell* value, Cell*, bool, bool case_, bool same, bool, Cell*, Cell*, bool, bool, bool, bool) {
-    int32_t at = find_key(m, value, lookup_code(case_, same));
+Cell* find(Cell* m, Cell* value, const slotfn::FindOptions& o) {
+    int32_t at = find_key(m, value, lookup_code(o.case_, o.same));
     if (at < 0 || removed_q(cell_at(m, at + 1))) {
         *m = none::shared;
         return m;
@@ -435,8 +435,8 @@ Cell* find(Cell* m, Cell* value, Cell*, bool, bool case_, bool same, bool, Cell*
     return m;
 }
 
-Cell* select(Cell* m, Cell* value, Cell*, bool, bool case_, bool same, bool, Cell*, Cell*, bool, bool) {
-    int32_t at = find_key(m, value, lookup_code(case_, same));
+Cell* select(Cell* m, Cell* value, const slotfn::SelectOptions& o) {
+    int32_t at = find_key(m, value, lookup_code(o.case_, o.same));
     *m = at < 0 ? none::shared : *cell_at(m, at + 1);
     if (removed_q(m)) *m = none::shared;
     return m;
@@ -460,7 +460,9 @@ Cell* remove(Cell* m, Cell*, Cell* key) {
 Cell* eval_path(Cell* m, Cell* element, Cell* set_value, bool case_, Cell*, Cell*, int32_t, bool, bool) {
     if (set_value) return put(m, element, set_value, case_, element);
     Cell* result = stack::push(m);
-    return select(result, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false);
+    slotfn::SelectOptions key;
+    key.case_ = case_;
+    return select(result, element, key);
 }
 
 }  // namespace

@@ -347,8 +347,8 @@ Cell* math(Cell* a, Cell* b) {
     return math_action(a, b, Op);
 }
 
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-            bool half_ceiling) {
+Cell* round(Cell* value, const slotfn::RoundOptions& o) {
+    Cell* scale = o.scale;
     Amount v = get(value);
     if (v == 0) return value;
     Amount sc = unit;
@@ -376,12 +376,12 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     auto nearest = [&] { return r < m ? down_value : up(); };
     bool tie = r == m;
     Amount result;
-    if (down) result = down_value;
-    else if (floor) result = negative ? up() : down_value;
-    else if (ceiling) result = negative ? down_value : up();
-    else if (even) result = tie && (v / sc) % 2 == 0 ? down_value : nearest();
-    else if (half_down) result = tie ? down_value : nearest();
-    else if (half_ceiling) result = tie ? (negative ? down_value : up()) : nearest();
+    if (o.down) result = down_value;
+    else if (o.floor) result = negative ? up() : down_value;
+    else if (o.ceiling) result = negative ? down_value : up();
+    else if (o.even) result = tie && (v / sc) % 2 == 0 ? down_value : nearest();
+    else if (o.half_down) result = tie ? down_value : nearest();
+    else if (o.half_ceiling) result = tie ? (negative ? down_value : up()) : nearest();
     else result = nearest();
     put(value, result);
     return value;

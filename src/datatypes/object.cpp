@@ -606,7 +606,7 @@ Cell* a_reflect(Cell* obj, int32_t field) {
     return obj;
 }
 
-Cell* a_select(Cell* obj, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
+Cell* a_select(Cell* obj, Cell* value, const slotfn::SelectOptions&) {
     if (!is_word_type(value->type())) {
         Cell t;
         datatype::make_at(&t, static_cast<int>(value->type()));

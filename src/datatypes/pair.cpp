@@ -142,9 +142,9 @@ Cell* math(Cell* a, Cell* b) {
     return do_math(a, b, Op);
 }
 
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-            bool half_ceiling) {
-    numeric::Rounding how{even, down, half_down, floor, ceiling, half_ceiling};
+Cell* round(Cell* value, const slotfn::RoundOptions& o) {
+    Cell* scale = o.scale;
+    numeric::Rounding how{o.even, o.down, o.half_down, o.floor, o.ceiling, o.half_ceiling};
     Cell scales[2];
     const Cell* per[2] = {scale, scale};
     if (scale && scale->is(Type::money)) scalar::raise_not_related_here(Type::money);

@@ -212,10 +212,10 @@ Cell* math(Cell* a, Cell* b) {
 }
 
 template <Type T>
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-            bool half_ceiling) {
+Cell* round(Cell* value, const slotfn::RoundOptions& o) {
+    Cell* scale = o.scale;
     constexpr int n = dimension<T>;
-    numeric::Rounding how{even, down, half_down, floor, ceiling, half_ceiling};
+    numeric::Rounding how{o.even, o.down, o.half_down, o.floor, o.ceiling, o.half_ceiling};
     Cell scales[3];
     const Cell* per[3] = {scale, scale, scale};
     if (scale) {

@@ -222,23 +222,19 @@ Cell* p_copy(Cell* port, Cell* result, Cell* part, bool deep, Cell* types) {
     return forward(copy, Args(port).refinement(part).flag(deep).refinement(types));
 }
 
-Cell* p_find(Cell* port, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with, Cell* skip_,
-             bool last, bool reverse_, bool tail_, bool match) {
-    if (auto f = native<slotfn::Find>(port, find))
-        return f(port, value, part, only, case_, same, any, with, skip_, last, reverse_, tail_, match);
+Cell* p_find(Cell* port, Cell* value, const slotfn::FindOptions& o) {
+    if (auto f = native<slotfn::Find>(port, find)) return f(port, value, o);
     Args a(port);
-    a.value(value).refinement(part).flag(only).flag(case_).flag(same).flag(any).refinement(with).refinement(skip_);
-    a.flag(last).flag(reverse_).flag(tail_).flag(match);
+    a.value(value).refinement(o.part).flag(o.only).flag(o.case_).flag(o.same).flag(o.any).refinement(o.with);
+    a.refinement(o.skip).flag(o.last).flag(o.reverse).flag(o.tail).flag(o.match);
     return forward(find, a);
 }
 
-Cell* p_select(Cell* port, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-               Cell* skip_, bool last, bool reverse_) {
-    if (auto f = native<slotfn::Select>(port, select))
-        return f(port, value, part, only, case_, same, any, with, skip_, last, reverse_);
+Cell* p_select(Cell* port, Cell* value, const slotfn::SelectOptions& o) {
+    if (auto f = native<slotfn::Select>(port, select)) return f(port, value, o);
     Args a(port);
-    a.value(value).refinement(part).flag(only).flag(case_).flag(same).flag(any).refinement(with).refinement(skip_);
-    a.flag(last).flag(reverse_);
+    a.value(value).refinement(o.part).flag(o.only).flag(o.case_).flag(o.same).flag(o.any).refinement(o.with);
+    a.refinement(o.skip).flag(o.last).flag(o.reverse);
     return forward(select, a);
 }
 
@@ -279,10 +275,11 @@ Cell* p_reverse(Cell* port, Cell* part, Cell* skip_) {
     return forward(reverse, Args(port).refinement(part).refinement(skip_));
 }
 
-Cell* p_sort(Cell* port, bool case_, Cell* skip_, Cell* compare_, Cell* part, bool all, bool reverse_, bool stable) {
-    if (auto f = native<slotfn::Sort>(port, sort)) return f(port, case_, skip_, compare_, part, all, reverse_, stable);
+Cell* p_sort(Cell* port, const slotfn::SortOptions& o) {
+    if (auto f = native<slotfn::Sort>(port, sort)) return f(port, o);
     Args a(port);
-    a.flag(case_).refinement(skip_).refinement(compare_).refinement(part).flag(all).flag(reverse_).flag(stable);
+    a.flag(o.case_).refinement(o.skip).refinement(o.compare).refinement(o.part).flag(o.all).flag(o.reverse);
+    a.flag(o.stable);
     return forward(sort, a);
 }
 
@@ -296,9 +293,11 @@ Cell* p_take(Cell* port, Cell* part, bool deep, bool last) {
     return forward(take, Args(port).refinement(part).flag(deep).flag(last));
 }
 
-Cell* p_trim(Cell* port, bool head_, bool tail_, bool auto_, bool lines, bool all, Cell* with) {
-    if (auto f = native<slotfn::Trim>(port, trim)) return f(port, head_, tail_, auto_, lines, all, with);
-    return forward(trim, Args(port).flag(head_).flag(tail_).flag(auto_).flag(lines).flag(all).refinement(with));
+Cell* p_trim(Cell* port, const slotfn::TrimOptions& o) {
+    if (auto f = native<slotfn::Trim>(port, trim)) return f(port, o);
+    Args a(port);
+    a.flag(o.head).flag(o.tail).flag(o.auto_).flag(o.lines).flag(o.all).refinement(o.with);
+    return forward(trim, a);
 }
 
 Cell* p_modify(Cell* port, int32_t field, Cell* value, bool case_) {
@@ -365,9 +364,11 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
     return proto;
 }
 
-Cell* open(Cell* port, bool new_, bool read_, bool write_, bool seek, Cell* allow) {
-    if (auto f = native<slotfn::Open>(port, datatype::slot::open)) return f(port, new_, read_, write_, seek, allow);
-    return forward(datatype::slot::open, Args(port).flag(new_).flag(read_).flag(write_).flag(seek).refinement(allow));
+Cell* open(Cell* port, const slotfn::OpenOptions& o) {
+    if (auto f = native<slotfn::Open>(port, datatype::slot::open)) return f(port, o);
+    Args a(port);
+    a.flag(o.new_).flag(o.read).flag(o.write).flag(o.seek).refinement(o.allow);
+    return forward(datatype::slot::open, a);
 }
 
 namespace {
@@ -382,25 +383,25 @@ Cell* copy_and_close(Cell* mark, const Cell* port) {
 
 }  // namespace
 
-Cell* read(Cell* port, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
-    if (auto f = native<slotfn::Read>(port, datatype::slot::read)) return f(port, part, seek, binary, lines, info, as);
+Cell* read(Cell* port, const slotfn::ReadOptions& o) {
+    if (auto f = native<slotfn::Read>(port, datatype::slot::read)) return f(port, o);
     Cell* mark = stack::arguments_top;
     Cell* held = stack::push(port);
-    open(held, false, false, false, false, nullptr);
+    open(held, {});
     return copy_and_close(mark, held);
 }
 
-Cell* write(Cell* port, Cell* data, bool binary, bool lines, bool info, bool append_, Cell* part, Cell* seek,
-            Cell* allow, Cell* as) {
-    if (auto f = native<slotfn::Write>(port, datatype::slot::write))
-        return f(port, data, binary, lines, info, append_, part, seek, allow, as);
+Cell* write(Cell* port, Cell* data, const slotfn::WriteOptions& o) {
+    if (auto f = native<slotfn::Write>(port, datatype::slot::write)) return f(port, data, o);
     Cell* mark = stack::arguments_top;
     Cell* held = stack::push(port);
     Cell* value = stack::push(data);
-    open(held, false, false, true, false, nullptr);
-    bool counted = part && part->is(Type::integer);
+    slotfn::OpenOptions for_writing;
+    for_writing.write = true;
+    open(held, for_writing);
+    bool counted = o.part && o.part->is(Type::integer);
     Args a(held);
-    a.value(value).counted(counted, counted ? part->int2() : 0).flag(false).counted(false, 0);
+    a.value(value).counted(counted, counted ? o.part->int2() : 0).flag(false).counted(false, 0);
     forward(insert, a);
     return copy_and_close(mark, held);
 }

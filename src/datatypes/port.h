@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 
+#include "memory/action-types.h"
 #include "memory/cell.h"
 
 namespace zuv::port {
@@ -24,10 +25,9 @@ Cell* make(Cell* proto, Cell* spec, int32_t type);
 // The open, read and write actions of port!, for the url! datatype's I/O. read is open,
 // copy and close; write is open for writing, insert, copy and close; both give what copy
 // gave.
-Cell* open(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow);
-Cell* read(Cell* port, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
-Cell* write(Cell* port, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part, Cell* seek,
-            Cell* allow, Cell* as);
+Cell* open(Cell* port, const slotfn::OpenOptions& options);
+Cell* read(Cell* port, const slotfn::ReadOptions& options);
+Cell* write(Cell* port, Cell* data, const slotfn::WriteOptions& options);
 
 // A native actor: the implementations of the actions from append to write (entry i is the
 // action of slot 25 + i), with the plain-argument signatures of the datatypes' actions;

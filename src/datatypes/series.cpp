@@ -367,7 +367,9 @@ Cell* remove(Cell* s, Cell* part, Cell* key) {
         auto find = reinterpret_cast<slotfn::Find>(datatype::action_of(s->type(), datatype::slot::find));
         if (!find) error::raise(error::id::internal_not_done);
         Cell at = *s;
-        Cell* found = find(&at, key, nullptr, false, true, false, false, nullptr, nullptr, false, false, false, false);
+        slotfn::FindOptions exact;
+        exact.case_ = true;
+        Cell* found = find(&at, key, exact);
         if (found->is(Type::none)) return none_result();
         set_head(s, head(found));
         ++c;

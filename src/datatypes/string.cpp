@@ -963,17 +963,17 @@ std::optional<Found> search(Cell* series, Cell* value, Cell* part, bool case_, b
 
 }  // namespace
 
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-           Cell* skip, bool last, bool reverse, bool tail, bool match) {
-    std::optional<Found> f = search(series, value, part, case_, same, any, with, skip, last, reverse, match);
+Cell* find(Cell* series, Cell* value, const slotfn::FindOptions& o) {
+    std::optional<Found> f =
+        search(series, value, o.part, o.case_, o.same, o.any, o.with, o.skip, o.last, o.reverse, o.match);
     if (!f) return none_result();
-    series::set_head(series, f->position + (tail ? f->size : 0));
+    series::set_head(series, f->position + (o.tail ? f->size : 0));
     return series;
 }
 
-static Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                    Cell* skip, bool last, bool reverse) {
-    std::optional<Found> f = search(series, value, part, case_, same, any, with, skip, last, reverse, false);
+static Cell* select(Cell* series, Cell* value, const slotfn::SelectOptions& o) {
+    std::optional<Found> f =
+        search(series, value, o.part, o.case_, o.same, o.any, o.with, o.skip, o.last, o.reverse, false);
     if (!f) return none_result();
     int32_t at = f->position + f->size;
     if (at >= series::buffer_length(series)) return none_result();
@@ -1120,18 +1120,18 @@ void remove_chars(Cell* series, std::u32string_view set) {
 
 void trim_chars(Cell* series, Cell* with) { remove_chars(series, trimmed_set(with)); }
 
-static Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
-    if (auto_ && !all && !with) raise_not_done();
-    std::u32string set = all || with ? trimmed_set(with) : std::u32string();
+static Cell* trim(Cell* series, const slotfn::TrimOptions& o) {
+    if (o.auto_ && !o.all && !o.with) raise_not_done();
+    std::u32string set = o.all || o.with ? trimmed_set(o.with) : std::u32string();
     int32_t at = series->int1();
     edit(series, words::global::trim, words::global::trimmed, nullptr, at, series::length(series), [&] {
-        if (all || with) {
+        if (o.all || o.with) {
             remove_chars(series, set);
             return;
         }
         std::u32string t = code_points(series);
-        if (lines) t = trim_lines(t);
-        else if (head || tail) t = trim_ends(t, head, tail);
+        if (o.lines) t = trim_lines(t);
+        else if (o.head || o.tail) t = trim_ends(t, o.head, o.tail);
         else t = trim_plain(t);
         store_trimmed(series, t);
     });
@@ -1359,10 +1359,15 @@ Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool case_, Cell* p
     if (element->is(Type::word)) error::raise(error::id::script_invalid_path, element);
     if (!set_value) {
         Cell* copy = stack::push(value);  // the value may be a word's own cell: answer in a copy
-        return select(copy, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false);
+        slotfn::SelectOptions key;
+        key.case_ = case_;
+        return select(copy, element, key);
     }
     Cell at = *value;
-    if (find(&at, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false, true, false)->is(Type::none))
+    slotfn::FindOptions key;
+    key.case_ = case_;
+    key.tail = true;
+    if (find(&at, element, key)->is(Type::none))
         error::raise(error::id::script_bad_path_set, element, set_value);
     Cell one;
     make_integer(&one, 1);
@@ -1528,8 +1533,8 @@ void run_sort(SortRun& run, int32_t records, bool stable) {
 
 // /stable always gives the stable merge sort, with /case too: records that compare equal on
 // their compared unit may still differ elsewhere, and asking for a stable order must keep them.
-static Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* part, bool all, bool reverse,
-                  bool stable) {
+static Cell* sort(Cell* series, const slotfn::SortOptions& o) {
+    Cell *skip = o.skip, *compare_by = o.compare, *part = o.part;
     if (series::buffer_length(series) == 0) return series;
     int32_t length = series::length(series);
     int32_t head = series->int1();
@@ -1548,7 +1553,7 @@ static Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* 
         if (size < 1 || size > length || length % size != 0) error::raise_refine_arg(words::refine::skip, skip);
     }
     bool by_offset = compare_by && compare_by->is(Type::integer);
-    if ((all && !skip) || (by_offset && (!skip || all))) error::raise(error::id::script_bad_refines);
+    if ((o.all && !skip) || (by_offset && (!skip || o.all))) error::raise(error::id::script_bad_refines);
     int32_t offset = 0;
     Cell function = none::shared;
     if (compare_by) {
@@ -1562,10 +1567,10 @@ static Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* 
         }
     }
     series::set_head(series, head);  // a negative /part sorts the range before the head
-    int32_t flags = (case_ ? sort_case : 0) | (reverse ? sort_reverse : 0) | (all ? sort_all : 0);
+    int32_t flags = (o.case_ ? sort_case : 0) | (o.reverse ? sort_reverse : 0) | (o.all ? sort_all : 0);
     SortRun run{*series, size, offset, flags, function, series::buffer(series)->unit(), series->type(), nullptr};
     edit(series, words::global::sort, words::global::sorted, nullptr, head, length,
-         [&] { run_sort(run, length / size, stable); });
+         [&] { run_sort(run, length / size, o.stable); });
     return series;
 }
 

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "datatypes/series.h"
+#include "memory/action-types.h"
 #include "memory/cell.h"
 #include "memory/memory.h"
 
@@ -156,8 +157,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op);
 Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-           Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* find(Cell* series, Cell* value, const slotfn::FindOptions& options);
 // Removes every code point of a set: tab, LF, CR and space by default (with null), else
 // those of a string! or binary!, or the one of a char! or integer!.
 void trim_chars(Cell* series, Cell* with);

@@ -253,8 +253,8 @@ Cell* divide(Cell* a, Cell* b) {
     return a;
 }
 
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-            bool half_ceiling) {
+Cell* round(Cell* value, const slotfn::RoundOptions& o) {
+    Cell* scale = o.scale;
     double sc = 1.0;
     if (scale) {
         switch (scale->type()) {
@@ -271,7 +271,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     }
     // Always a time!: the double is kept whatever the scale's type.
     const std::optional<double> r =
-        float_::round_double(value->float23(), sc, {even, down, half_down, floor, ceiling, half_ceiling});
+        float_::round_double(value->float23(), sc, {o.even, o.down, o.half_down, o.floor, o.ceiling, o.half_ceiling});
     if (r) value->set_float23(*r);
     return value;
 }

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "memory/action-types.h"
 #include "memory/cell.h"
 
 namespace zuv::time {
@@ -47,8 +48,7 @@ Cell* add(Cell* a, Cell* b);
 Cell* subtract(Cell* a, Cell* b);
 Cell* multiply(Cell* a, Cell* b);
 Cell* divide(Cell* a, Cell* b);
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-            bool half_ceiling);
+Cell* round(Cell* value, const slotfn::RoundOptions& options);
 bool even_q(Cell* value);
 bool odd_q(Cell* value);
 Cell* pick(Cell* value, int32_t index, Cell* index_cell);

@@ -202,7 +202,7 @@ Cell* complement(Cell* a) {
     return a;
 }
 
-Cell* find(Cell* ts, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
+Cell* find(Cell* ts, Cell* value, const slotfn::FindOptions&) {
     if (!value->is(Type::datatype)) error::raise(error::id::script_invalid_arg, value);
     logic::make_at(ts, has(ts, datatype::id_of(value)));
     return ts;

@@ -9,6 +9,7 @@
 #include "datatypes/context.h"
 #include "memory/error.h"
 #include "evaluator/natives.h"
+#include "evaluator/refinements.h"
 #include "memory/symbol.h"
 #include "memory/action-types.h"
 #include "memory/datatype.h"
@@ -96,11 +97,12 @@ void make_or_to(int slot) {
 }
 
 void form_or_mold(const int32_t* refs, bool mold) {
-    Cell* part = ref_arg(refs, mold ? 3 : 0);
+    Cell* part = ref_arg(refs, mold ? refine::mold::part : refine::form::part);
     int32_t limit = part ? (part->is(Type::integer) ? part->int2() : 0) : no_limit;
     Cell* s = string::push_new(16);
     if (!part || limit >= 1) {
-        if (mold) mold_dispatch(arg(0), s, flag(refs, 0), flag(refs, 1), flag(refs, 2), part, limit, 0);
+        if (mold) mold_dispatch(arg(0), s, flag(refs, refine::mold::only), flag(refs, refine::mold::all),
+                                flag(refs, refine::mold::flat), part, limit, 0);
         else form_dispatch(arg(0), s, part, limit);
         if (part) string::truncate(series::buffer(s), limit);
     }
@@ -119,6 +121,9 @@ int32_t pick_index(const Cell* index) {
     }
 }
 
+// append and insert have the same refinements.
+static_assert(refine::append::part == refine::insert::part && refine::append::only == refine::insert::only &&
+              refine::append::dup == refine::insert::dup);
 void append_or_insert(const int32_t* refs, int slot) {
     Cell* series = arg(0);
     Cell* value = arg(1);
@@ -126,26 +131,29 @@ void append_or_insert(const int32_t* refs, int slot) {
     // have no buffer to measure (an image with no pixels).
     auto f = impl<slotfn::Append>(slot);
     if (slot == insert && !series->is(Type::port) && series_like(series->type())) series::length(series);
-    int32_t part = normalize_part(value, ref_arg(refs, 0), true);
+    int32_t part = normalize_part(value, ref_arg(refs, refine::append::part), true);
     if (part == -2) {
         result(series);
         return;
     }
     int32_t dup = 1;
-    if (Cell* d = ref_arg(refs, 2)) {
+    if (Cell* d = ref_arg(refs, refine::append::dup)) {
         dup = d->int2();
         if (dup < 1) {
             result(series);
             return;
         }
     }
-    result(f(series, value, part, flag(refs, 1), dup));
+    result(f(series, value, part, flag(refs, refine::append::only), dup));
 }
 
 // Entries ---------------------------------------------------------------------------------
 
 void e_make(const int32_t*) { make_or_to(make); }
-void e_random(const int32_t* r) { result(impl<slotfn::Random>(random)(arg(0), flag(r, 0), flag(r, 1), flag(r, 2))); }
+void e_random(const int32_t* r) {
+    result(impl<slotfn::Random>(random)(arg(0), flag(r, refine::random::seed), flag(r, refine::random::secure),
+                                        flag(r, refine::random::only)));
+}
 void e_reflect(const int32_t*) { result(impl<slotfn::Reflect>(reflect)(arg(0), arg(1)->int2())); }
 void e_to(const int32_t*) { make_or_to(to); }
 void e_form(const int32_t* r) { form_or_mold(r, false); }
@@ -161,8 +169,16 @@ void e_negate(const int32_t*) { unary(negate); }
 void e_power(const int32_t*) { binary(power); }
 void e_remainder(const int32_t*) { binary(remainder); }
 void e_round(const int32_t* r) {
-    result(impl<slotfn::Round>(round)(arg(0), ref_arg(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), flag(r, 4),
-                                      flag(r, 5), flag(r, 6)));
+    namespace rf = refine::round;
+    slotfn::RoundOptions o;
+    o.scale = ref_arg(r, rf::to);
+    o.even = flag(r, rf::even);
+    o.down = flag(r, rf::down);
+    o.half_down = flag(r, rf::half_down);
+    o.floor = flag(r, rf::floor);
+    o.ceiling = flag(r, rf::ceiling);
+    o.half_ceiling = flag(r, rf::half_ceiling);
+    result(impl<slotfn::Round>(round)(arg(0), o));
 }
 void e_subtract(const int32_t*) { binary(subtract); }
 void e_even_q(const int32_t*) { logic::box(impl<slotfn::Predicate>(even_q)(arg(0))); stack::keep(); }
@@ -176,31 +192,44 @@ void e_at(const int32_t*) { result(impl<slotfn::Offset>(at)(arg(0), arg(1))); }
 void e_back(const int32_t*) { series_op(back); }
 void e_change(const int32_t* r) {
     Cell* series = arg(0);
-    int32_t part = normalize_part(series, ref_arg(r, 0), false);
+    int32_t part = normalize_part(series, ref_arg(r, refine::change::part), false);
     if (part == -2) {
         result(series);
         return;
     }
     int32_t dup = 1;
-    if (Cell* d = ref_arg(r, 2)) {
+    if (Cell* d = ref_arg(r, refine::change::dup)) {
         dup = d->int2();
         if (dup < 1) {
             result(series);
             return;
         }
     }
-    result(impl<slotfn::Change>(change)(series, arg(1), part, flag(r, 1), dup));
+    result(impl<slotfn::Change>(change)(series, arg(1), part, flag(r, refine::change::only), dup));
 }
 void e_clear(const int32_t*) { series_op(clear); }
 void e_copy(const int32_t* r) {
-    Cell* types = ref_arg(r, 2);
+    Cell* types = ref_arg(r, refine::copy::types);
     // the argument of /types: value /part length /deep /types kind
     if (types && !types->is(Type::datatype) && !types->is(Type::typeset)) error::raise_expect_arg(types->type(), 5);
-    result(impl<slotfn::Copy>(copy)(arg(0), arg(0), ref_arg(r, 0), flag(r, 1), types));
+    result(
+        impl<slotfn::Copy>(copy)(arg(0), arg(0), ref_arg(r, refine::copy::part), flag(r, refine::copy::deep), types));
 }
 void e_find(const int32_t* r) {
-    result(impl<slotfn::Find>(find)(arg(0), arg(1), ref_arg(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), flag(r, 4),
-                                    ref_arg(r, 5), ref_arg(r, 6), flag(r, 7), flag(r, 8), flag(r, 9), flag(r, 10)));
+    namespace rf = refine::find;
+    slotfn::FindOptions o;
+    o.part = ref_arg(r, rf::part);
+    o.only = flag(r, rf::only);
+    o.case_ = flag(r, rf::case_);
+    o.same = flag(r, rf::same);
+    o.any = flag(r, rf::any);
+    o.with = ref_arg(r, rf::with);
+    o.skip = ref_arg(r, rf::skip);
+    o.last = flag(r, rf::last);
+    o.reverse = flag(r, rf::reverse);
+    o.tail = flag(r, rf::tail);
+    o.match = flag(r, rf::match);
+    result(impl<slotfn::Find>(find)(arg(0), arg(1), o));
 }
 void e_head(const int32_t*) { series_op(head); }
 void e_head_q(const int32_t*) { series_op(head_q); }
@@ -213,50 +242,106 @@ void e_length_q(const int32_t*) {
     else cell::make(&v, Type::integer, 0, static_cast<uint32_t>(n));
     stack::keep_last(&v);
 }
-void e_move(const int32_t* r) { result(impl<slotfn::Move>(move)(arg(0), arg(1), ref_arg(r, 0))); }
+void e_move(const int32_t* r) { result(impl<slotfn::Move>(move)(arg(0), arg(1), ref_arg(r, refine::move::part))); }
 void e_next(const int32_t*) { series_op(next); }
 void e_pick(const int32_t*) { result(impl<slotfn::Pick>(pick)(arg(0), pick_index(arg(1)), arg(1))); }
 void e_poke(const int32_t*) { result(impl<slotfn::Poke>(poke)(arg(0), pick_index(arg(1)), arg(2), arg(1))); }
-void e_put(const int32_t* r) { result(impl<slotfn::Put>(put)(arg(0), arg(1), arg(2), flag(r, 0))); }
-void e_remove(const int32_t* r) { result(impl<slotfn::Remove>(remove)(arg(0), ref_arg(r, 0), ref_arg(r, 1))); }
-void e_reverse(const int32_t* r) { result(impl<slotfn::Reverse>(reverse)(arg(0), ref_arg(r, 0), ref_arg(r, 1))); }
+void e_put(const int32_t* r) { result(impl<slotfn::Put>(put)(arg(0), arg(1), arg(2), flag(r, refine::put::case_))); }
+void e_remove(const int32_t* r) {
+    result(impl<slotfn::Remove>(remove)(arg(0), ref_arg(r, refine::remove::part), ref_arg(r, refine::remove::key)));
+}
+void e_reverse(const int32_t* r) {
+    result(
+        impl<slotfn::Reverse>(reverse)(arg(0), ref_arg(r, refine::reverse::part), ref_arg(r, refine::reverse::skip)));
+}
 void e_select(const int32_t* r) {
-    result(impl<slotfn::Select>(select)(arg(0), arg(1), ref_arg(r, 0), flag(r, 1), flag(r, 2), flag(r, 3),
-                                        flag(r, 4), ref_arg(r, 5), ref_arg(r, 6), flag(r, 7), flag(r, 8)));
+    namespace rf = refine::select;
+    slotfn::SelectOptions o;
+    o.part = ref_arg(r, rf::part);
+    o.only = flag(r, rf::only);
+    o.case_ = flag(r, rf::case_);
+    o.same = flag(r, rf::same);
+    o.any = flag(r, rf::any);
+    o.with = ref_arg(r, rf::with);
+    o.skip = ref_arg(r, rf::skip);
+    o.last = flag(r, rf::last);
+    o.reverse = flag(r, rf::reverse);
+    result(impl<slotfn::Select>(select)(arg(0), arg(1), o));
 }
 void e_sort(const int32_t* r) {
-    result(impl<slotfn::Sort>(sort)(arg(0), flag(r, 0), ref_arg(r, 1), ref_arg(r, 2), ref_arg(r, 3), flag(r, 4),
-                                    flag(r, 5), flag(r, 6)));
+    namespace rf = refine::sort;
+    slotfn::SortOptions o;
+    o.case_ = flag(r, rf::case_);
+    o.skip = ref_arg(r, rf::skip);
+    o.compare = ref_arg(r, rf::compare);
+    o.part = ref_arg(r, rf::part);
+    o.all = flag(r, rf::all);
+    o.reverse = flag(r, rf::reverse);
+    o.stable = flag(r, rf::stable);
+    result(impl<slotfn::Sort>(sort)(arg(0), o));
 }
 void e_skip(const int32_t*) { result(impl<slotfn::Offset>(skip)(arg(0), arg(1))); }
 void e_swap(const int32_t*) { result(impl<slotfn::Swap>(swap)(arg(0), arg(1))); }
 void e_tail(const int32_t*) { series_op(tail); }
 void e_tail_q(const int32_t*) { series_op(tail_q); }
-void e_take(const int32_t* r) { result(impl<slotfn::Take>(take)(arg(0), ref_arg(r, 0), flag(r, 1), flag(r, 2))); }
+void e_take(const int32_t* r) {
+    result(impl<slotfn::Take>(take)(arg(0), ref_arg(r, refine::take::part), flag(r, refine::take::deep),
+                                    flag(r, refine::take::last)));
+}
 void e_trim(const int32_t* r) {
-    result(impl<slotfn::Trim>(trim)(arg(0), flag(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), flag(r, 4),
-                                    ref_arg(r, 5)));
+    namespace rf = refine::trim;
+    slotfn::TrimOptions o;
+    o.head = flag(r, rf::head);
+    o.tail = flag(r, rf::tail);
+    o.auto_ = flag(r, rf::auto_);
+    o.lines = flag(r, rf::lines);
+    o.all = flag(r, rf::all);
+    o.with = ref_arg(r, rf::with);
+    result(impl<slotfn::Trim>(trim)(arg(0), o));
 }
 void e_create(const int32_t*) { result(impl<slotfn::Port>(create)(arg(0))); }
 void e_close(const int32_t*) { result(impl<slotfn::Port>(close)(arg(0))); }
 void e_delete(const int32_t*) { result(impl<slotfn::Port>(delete_)(arg(0))); }
 void e_modify(const int32_t* r) {
-    result(impl<slotfn::Modify>(modify)(arg(0), arg(1)->int2(), arg(2), flag(r, 0)));
+    result(impl<slotfn::Modify>(modify)(arg(0), arg(1)->int2(), arg(2), flag(r, refine::modify::case_)));
 }
 void e_open(const int32_t* r) {
-    result(impl<slotfn::Open>(open)(arg(0), flag(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), ref_arg(r, 4)));
+    namespace rf = refine::open;
+    slotfn::OpenOptions o;
+    o.new_ = flag(r, rf::new_);
+    o.read = flag(r, rf::read);
+    o.write = flag(r, rf::write);
+    o.seek = flag(r, rf::seek);
+    o.allow = ref_arg(r, rf::allow);
+    result(impl<slotfn::Open>(open)(arg(0), o));
 }
 void e_open_q(const int32_t*) { result(impl<slotfn::Port>(open_q)(arg(0))); }
 void e_query(const int32_t*) { result(impl<slotfn::Port>(query)(arg(0))); }
 void e_read(const int32_t* r) {
-    result(impl<slotfn::Read>(read)(arg(0), ref_arg(r, 0), ref_arg(r, 1), flag(r, 2), flag(r, 3), flag(r, 4),
-                                    ref_arg(r, 5)));
+    namespace rf = refine::read;
+    slotfn::ReadOptions o;
+    o.part = ref_arg(r, rf::part);
+    o.seek = ref_arg(r, rf::seek);
+    o.binary = flag(r, rf::binary);
+    o.lines = flag(r, rf::lines);
+    o.info = flag(r, rf::info);
+    o.as = ref_arg(r, rf::as);
+    result(impl<slotfn::Read>(read)(arg(0), o));
 }
 void e_rename(const int32_t*) { result(impl<slotfn::Rename>(rename)(arg(0), arg(1))); }
 void e_update(const int32_t*) { result(impl<slotfn::Port>(update)(arg(0))); }
 void e_write(const int32_t* r) {
-    result(impl<slotfn::Write>(write)(arg(0), arg(1), flag(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), ref_arg(r, 4),
-                                      ref_arg(r, 5), ref_arg(r, 6), ref_arg(r, 7)));
+    namespace rf = refine::write;
+    slotfn::WriteOptions o;
+    o.binary = flag(r, rf::binary);
+    o.lines = flag(r, rf::lines);
+    o.info = flag(r, rf::info);
+    o.append = flag(r, rf::append);
+    o.part = ref_arg(r, rf::part);
+    o.seek = ref_arg(r, rf::seek);
+    o.allow = ref_arg(r, rf::allow);
+    o.as = ref_arg(r, rf::as);
+    result(impl<slotfn::Write>(write)(arg(0), arg(1), o));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "memory/datatype.h"
 #include "memory/error.h"
 #include "evaluator/natives-list.h"
+#include "evaluator/refinements.h"
 #include "memory/symbol.h"
 #include "memory/stack.h"
 
@@ -31,7 +32,9 @@ void checksum(bool, const int32_t* refs) {
     std::optional<std::vector<uint8_t>> bytes;
     if (data->is(Type::file)) {
         auto read = reinterpret_cast<slotfn::Read>(datatype::action_of(Type::file, datatype::slot::read));
-        bytes = binary::data_bytes(read(data, nullptr, nullptr, true, false, false, nullptr));
+        slotfn::ReadOptions as_binary;
+        as_binary.binary = true;
+        bytes = binary::data_bytes(read(data, as_binary));
     }
     else bytes = binary::data_bytes(data);
     if (!bytes) error::raise(error::id::script_invalid_arg, data);
@@ -41,7 +44,7 @@ void checksum(bool, const int32_t* refs) {
 
     checksum::With with;
     std::optional<std::vector<uint8_t>> key;
-    Cell* spec = refs[0] >= 0 ? arg(refs[0]) : nullptr;
+    Cell* spec = refs[refine::checksum::with] >= 0 ? arg(refs[refine::checksum::with]) : nullptr;
     if (spec) {
         if (spec->is(Type::integer)) {
             with.kind = checksum::With::Kind::integer;

@@ -7,6 +7,7 @@
 #include "memory/actions.h"
 #include "memory/error.h"
 #include "evaluator/natives-list.h"
+#include "evaluator/refinements.h"
 #include "memory/datatype.h"
 #include "memory/stack.h"
 
@@ -81,7 +82,7 @@ void not_(bool, const int32_t*) {
 
 void type_q(bool, const int32_t* refs) {
     int id = static_cast<int>(arg(0)->type());
-    if (refs[0] >= 0) {
+    if (refs[refine::type_q::word] >= 0) {
         Cell w = datatype::records[id].word;
         w.set_type(Type::word);
         stack::keep_last(&w);

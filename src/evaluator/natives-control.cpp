@@ -12,6 +12,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/loops.h"
 #include "evaluator/natives-list.h"
+#include "evaluator/refinements.h"
 #include "evaluator/primitives.h"
 #include "memory/symbol.h"
 #include "evaluator/trace.h"
@@ -214,8 +215,8 @@ void switch_(bool, const int32_t* refs) {
         eval_into_result(body);
         return;
     }
-    if (refs[0] >= 0) {
-        Cell body = *arg(refs[0]);
+    if (refs[refine::switch_::default_] >= 0) {
+        Cell body = *arg(refs[refine::switch_::default_]);
         eval_into_result(body);
         return;
     }
@@ -224,7 +225,7 @@ void switch_(bool, const int32_t* refs) {
 }
 
 void case_(bool, const int32_t* refs) {
-    bool all_cases = refs[0] >= 0;
+    bool all_cases = refs[refine::case_::all] >= 0;
     Cell cases = *arg(0);
     int32_t pos = cases.int1();
     int32_t tail = series::buffer_length(&cases);
@@ -276,13 +277,13 @@ void case_(bool, const int32_t* refs) {
     stack::unwind_last();
 }
 
-void break_(bool, const int32_t* refs) { pending = stack::unroll_break(refs[0] >= 0, false); }
+void break_(bool, const int32_t* refs) { pending = stack::unroll_break(refs[refine::break_::return_] >= 0, false); }
 void continue_(bool, const int32_t*) { pending = stack::unroll_break(false, true); }
 void exit(bool, const int32_t*) { pending = stack::unroll_return(false, false); }
 void return_(bool, const int32_t*) { pending = stack::unroll_return(true, false); }
 
 void throw_(bool, const int32_t* refs) {
-    if (refs[0] < 0) {
+    if (refs[refine::throw_::name] < 0) {
         stack::arguments_top = stack::arguments_base + 1;
         unset::push();
     }
@@ -295,8 +296,8 @@ void throw_(bool, const int32_t* refs) {
 
 void catch_(bool, const int32_t* refs) {
     Cell block = *arg(0);
-    bool named = refs[0] >= 0;
-    Cell names = named ? *arg(refs[0]) : none::shared;
+    bool named = refs[refine::catch_::name] >= 0;
+    Cell names = named ? *arg(refs[refine::catch_::name]) : none::shared;
     stack::mark_catch(&interpreter::body_word);
     try {
         interpreter::eval_block(&block, true);
@@ -346,7 +347,7 @@ void catch_(bool, const int32_t* refs) {
 
 void try_(bool, const int32_t* refs) {
     Cell block = *arg(0);
-    bool all_codes = refs[0] >= 0;
+    bool all_codes = refs[refine::try_::all] >= 0;
     Cell try_word;
     cell::make(&try_word, Type::word, context::global, static_cast<uint32_t>(symbol::make("try")),
                static_cast<uint32_t>(-1));

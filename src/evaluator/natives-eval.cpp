@@ -11,6 +11,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/trace.h"
 #include "evaluator/natives-list.h"
+#include "evaluator/refinements.h"
 #include "datatypes/object.h"
 #include "memory/symbol.h"
 #include "memory/hashtable.h"
@@ -105,7 +106,7 @@ void do_file(const Cell* script, const Cell* args, Cell* result) {
 
 void do_(bool, const int32_t* refs) {
     // With /trace the callback follows this evaluation, unless a tracer already runs.
-    bool traced = refs[3] >= 0 && interpreter::install_tracer(arg(refs[3]));
+    bool traced = refs[refine::do_::trace] >= 0 && interpreter::install_tracer(arg(refs[refine::do_::trace]));
     if (!traced) {
         do_value(refs);
         return;
@@ -144,16 +145,16 @@ void preprocess(const Cell* code) {
 
 void do_value(const int32_t* refs) {
     Cell value = *arg(0);
-    bool next = refs[2] >= 0;
+    bool next = refs[refine::do_::next] >= 0;
     switch (value.type()) {
         case Type::block: case Type::paren: case Type::hash: {
             clamp(&value);
-            if (refs[0] >= 0) preprocess(&value);
+            if (refs[refine::do_::expand] >= 0) preprocess(&value);
             if (!next) {
                 interpreter::eval_block(&value, true);
                 return;
             }
-            Cell position_word = *arg(refs[2]);
+            Cell position_word = *arg(refs[refine::do_::next]);
             int32_t after = interpreter::do_next(&value);
             if (pending) return;
             Cell rest = value;
@@ -184,7 +185,7 @@ void do_value(const int32_t* refs) {
             stack::throw_error(&value);
         case Type::file: case Type::url: {
             Cell result;
-            do_file(&value, refs[1] >= 0 ? arg(refs[1]) : &none::shared, &result);
+            do_file(&value, refs[refine::do_::args] >= 0 ? arg(refs[refine::do_::args]) : &none::shared, &result);
             stack::keep_last(&result);
             return;
         }
@@ -221,7 +222,7 @@ void put_into(Cell* out, const Cell* value, bool append_mode) {
 
 void reduce(bool, const int32_t* refs) {
     Cell value = *arg(0);
-    Cell* into = refs[0] >= 0 ? arg(refs[0]) : nullptr;
+    Cell* into = refs[refine::reduce::into] >= 0 ? arg(refs[refine::reduce::into]) : nullptr;
     if (!value.is(Type::block)) {
         switch (value.type()) {
             case Type::function: case Type::native: case Type::action: case Type::op: case Type::routine:
@@ -314,8 +315,8 @@ void compose_into(const Cell& source, Cell* out, bool deep, bool only, bool appe
 
 void compose(bool, const int32_t* refs) {
     Cell value = *arg(0);
-    bool deep = refs[0] >= 0, only = refs[1] >= 0;
-    Cell* into = refs[2] >= 0 ? arg(refs[2]) : nullptr;
+    bool deep = refs[refine::compose::deep] >= 0, only = refs[refine::compose::only] >= 0;
+    Cell* into = refs[refine::compose::into] >= 0 ? arg(refs[refine::compose::into]) : nullptr;
     Cell target;
     if (into) target = *into;
     else block::make_at(&target, series::length(&value));
@@ -335,7 +336,7 @@ namespace zuv::natives {
 void apply(bool, const int32_t* refs) {
     Cell f = *stack::arguments_base;
     Cell args = *(stack::arguments_base + 1);
-    bool all = refs[0] >= 0, safer = refs[1] >= 0;
+    bool all = refs[refine::apply::all] >= 0, safer = refs[refine::apply::safer] >= 0;
     Cell name;
     Cell path = none::shared;
     Cell fn;

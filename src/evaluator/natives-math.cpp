@@ -18,6 +18,7 @@
 #include "memory/actions.h"
 #include "memory/error.h"
 #include "evaluator/natives-list.h"
+#include "evaluator/refinements.h"
 #include "evaluator/natives.h"
 #include "memory/symbol.h"
 #include "datatypes/word.h"
@@ -215,15 +216,16 @@ int32_t shift_bits(int32_t data, int32_t bits, bool left, bool logical) {
 
 // refs: /left, /logical.
 void shift(bool, const int32_t* refs) {
-    integer::box(shift_bits(arg(0)->int2(), arg(1)->int2(), refs[0] >= 0, refs[1] >= 0));
+    integer::box(shift_bits(arg(0)->int2(), arg(1)->int2(), refs[refine::shift::left] >= 0,
+                            refs[refine::shift::logical] >= 0));
     stack::keep();
 }
 
 // refs: /size with the position of its length.
 void to_hex(bool, const int32_t* refs) {
     std::string digits = string::to_hex_8(arg(0)->int2(), false);
-    if (refs[0] >= 0) {
-        Cell* length = arg(refs[0]);
+    if (refs[refine::to_hex::size] >= 0) {
+        Cell* length = arg(refs[refine::to_hex::size]);
         int32_t n = length->int2();
         if (n <= 0) error::raise(error::id::script_invalid_arg, length);
         if (n < 8) digits.erase(0, 8 - static_cast<size_t>(n));
@@ -232,29 +234,29 @@ void to_hex(bool, const int32_t* refs) {
 }
 
 void sine(bool, const int32_t* refs) {
-    double r = std::sin(degrees_arg(refs[0], 2));
+    double r = std::sin(degrees_arg(refs[refine::sine::radians], 2));
     box_float(std::fabs(r) < epsilon ? 0.0 : r);
 }
 
 void cosine(bool, const int32_t* refs) {
-    double r = std::cos(degrees_arg(refs[0], 1));
+    double r = std::cos(degrees_arg(refs[refine::cosine::radians], 1));
     box_float(std::fabs(r) < epsilon ? 0.0 : r);
 }
 
 void tangent(bool, const int32_t* refs) {
-    double a = degrees_arg(refs[0], 0);
+    double a = degrees_arg(refs[refine::tangent::radians], 0);
     if (a == pi / 2.0) return box_float(INFINITY);
     if (a == pi / -2.0) return box_float(-INFINITY);
     box_float(std::tan(a));
 }
 
-void arcsine(bool, const int32_t* refs) { arc_function(refs[0], 2); }
-void arccosine(bool, const int32_t* refs) { arc_function(refs[0], 1); }
-void arctangent(bool, const int32_t* refs) { arc_function(refs[0], 0); }
+void arcsine(bool, const int32_t* refs) { arc_function(refs[refine::arcsine::radians], 2); }
+void arccosine(bool, const int32_t* refs) { arc_function(refs[refine::arccosine::radians], 1); }
+void arctangent(bool, const int32_t* refs) { arc_function(refs[refine::arctangent::radians], 0); }
 
 void arctangent2(bool, const int32_t* refs) {
     double r = std::atan2(number_to_double(arg(0)), number_to_double(arg(1)));
-    box_float(refs[0] == -1 ? r * 180.0 / pi : r);
+    box_float(refs[refine::arctangent2::radians] == -1 ? r * 180.0 / pi : r);
 }
 
 // No domain checks: the maths library's NaN and infinities are the answers.

@@ -8,6 +8,7 @@
 #include "datatypes/series.h"
 #include "memory/error.h"
 #include "evaluator/natives-list.h"
+#include "evaluator/refinements.h"
 #include "evaluator/parse.h"
 #include "memory/stack.h"
 
@@ -41,12 +42,11 @@ int64_t part_end(Cell* input, Cell* length) {
 
 // refs: /case, /part length, /trace callback.
 void parse(bool, const int32_t* refs) {
-    enum { case_, part, trace };
     Cell* input = arg(0);
-    int32_t mode = refs[case_] >= 0 ? 2 : 0;
+    int32_t mode = refs[refine::parse::case_] >= 0 ? 2 : 0;
     int32_t limit = 0;
-    if (refs[part] >= 0) {
-        int64_t end = part_end(input, arg(refs[part]));
+    if (refs[refine::parse::part] >= 0) {
+        int64_t end = part_end(input, arg(refs[refine::parse::part]));
         if (end < 1) {
             // Nothing of the input lies before the end.
             logic::box(series::length(input) == 0);
@@ -55,7 +55,8 @@ void parse(bool, const int32_t* refs) {
         }
         limit = static_cast<int32_t>(end > INT32_MAX ? INT32_MAX : end);
     }
-    Cell* result = parse::match_rules(input, arg(1), mode, limit, refs[trace] >= 0 ? arg(refs[trace]) : nullptr);
+    const int32_t trace = refs[refine::parse::trace];
+    Cell* result = parse::match_rules(input, arg(1), mode, limit, trace >= 0 ? arg(trace) : nullptr);
     stack::keep_last(result);
 }
 

@@ -10,6 +10,7 @@
 #include "datatypes/typeset.h"
 #include "memory/error.h"
 #include "evaluator/natives-list.h"
+#include "evaluator/refinements.h"
 #include "memory/stack.h"
 
 namespace zuv::natives {
@@ -24,12 +25,16 @@ Cell* arg(int n) { return stack::arguments_base + n; }
 
 bool list_q(Type t) { return t == Type::block || t == Type::hash; }
 
-// refs: /case, then /skip with the position of its size.
+// The five set operations have the same refinements: /case, then /skip with its size.
+static_assert(refine::union_::case_ == refine::intersect::case_ && refine::union_::case_ == refine::unique::case_ &&
+              refine::union_::case_ == refine::difference::case_ && refine::union_::case_ == refine::exclude::case_);
+static_assert(refine::union_::skip == refine::intersect::skip && refine::union_::skip == refine::unique::skip &&
+              refine::union_::skip == refine::difference::skip && refine::union_::skip == refine::exclude::skip);
 void set_operation(const int32_t* refs, int32_t op) {
     Cell* a = arg(0);
     Cell* b = op == set_op::unique ? nullptr : arg(1);
-    bool case_ = refs[0] >= 0;
-    Cell* skip = refs[1] >= 0 ? arg(refs[1]) : nullptr;
+    bool case_ = refs[refine::union_::case_] >= 0;
+    Cell* skip = refs[refine::union_::skip] >= 0 ? arg(refs[refine::union_::skip]) : nullptr;
     if (b && !(list_q(a->type()) ? list_q(b->type()) : a->type() == b->type())) {
         Cell t1 = scalar::type_cell(a->type()), t2 = scalar::type_cell(b->type());
         error::raise(error::id::script_expect_val, &t1, &t2);

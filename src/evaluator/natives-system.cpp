@@ -18,6 +18,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/trace.h"
 #include "evaluator/natives-list.h"
+#include "evaluator/refinements.h"
 #include "memory/symbol.h"
 #include "memory/collector.h"
 #include "memory/datatype.h"
@@ -61,13 +62,13 @@ Cell* push_text(std::string_view utf8) {
 
 // refs: /show, /info.
 void stats(bool, const int32_t* refs) {
-    if (refs[0] < 0 && refs[1] < 0) {
+    if (refs[refine::stats::show] < 0 && refs[refine::stats::info] < 0) {
         stack::keep_last(memory::stats(1, nullptr));
         return;
     }
     Cell* info = block::push_new(5);
     memory::stats(2, info);
-    if (refs[0] < 0) {
+    if (refs[refine::stats::show] < 0) {
         stack::keep_last(info);
         return;
     }
@@ -81,8 +82,8 @@ void stats(bool, const int32_t* refs) {
 
 // refs: /on, /off.
 void recycle(bool, const int32_t* refs) {
-    if (refs[0] >= 0 || refs[1] >= 0) {
-        runtime::collector_enabled = refs[0] >= 0 ? 1 : 0;
+    if (refs[refine::recycle::on] >= 0 || refs[refine::recycle::off] >= 0) {
+        runtime::collector_enabled = refs[refine::recycle::on] >= 0 ? 1 : 0;
         box_unset();
         return;
     }
@@ -107,23 +108,23 @@ void wait(bool, const int32_t*) {
 
 // refs: /year /month /day /time /zone /date /weekday /yearday /precise /utc.
 void now(bool, const int32_t* refs) {
-    enum { year, month, day, time, zone, date_, weekday, yearday, precise, utc };
+    namespace rf = refine::now;
     int used = 0;
-    for (int i = year; i <= precise; ++i) used += refs[i] >= 0;
-    if (used >= 2 && !(refs[time] >= 0 && refs[precise] >= 0)) error::raise(error::id::script_bad_refines);
+    for (int i = rf::year; i <= rf::precise; ++i) used += refs[i] >= 0;
+    if (used >= 2 && !(refs[rf::time] >= 0 && refs[rf::precise] >= 0)) error::raise(error::id::script_bad_refines);
 
     // The UTC date and time of day from one reading: a retry when midnight passed between them.
     double t, before;
     uint32_t today;
     do {
-        before = platform::get_time(refs[precise] >= 0);
+        before = platform::get_time(refs[rf::precise] >= 0);
         today = static_cast<uint32_t>(platform::get_date(true));
-        t = platform::get_time(refs[precise] >= 0);
+        t = platform::get_time(refs[rf::precise] >= 0);
     } while (t < before);
-    uint32_t zone_bits = refs[utc] >= 0 ? 0 : static_cast<uint32_t>(platform::get_date(false)) & date::bits::zone;
+    uint32_t zone_bits = refs[rf::utc] >= 0 ? 0 : static_cast<uint32_t>(platform::get_date(false)) & date::bits::zone;
     // The date word holds the local date; the time counts from that date's UTC midnight.
     int64_t days = date::normalize_time(date::to_days(today), &t, zone_bits);
-    if (refs[date_] >= 0) {
+    if (refs[rf::date] >= 0) {
         stack::keep_last(date::push(date::from_days(days, 0, false), 0.0));
         return;
     }
@@ -131,7 +132,8 @@ void now(bool, const int32_t* refs) {
     static constexpr struct {
         int refinement;
         int32_t field;
-    } fields[] = {{year, 2}, {month, 3}, {day, 4}, {zone, 5}, {time, 6}, {weekday, 10}, {yearday, 11}};
+    } fields[] = {{rf::year, 2}, {rf::month, 3},    {rf::day, 4},      {rf::zone, 5},
+                  {rf::time, 6}, {rf::weekday, 10}, {rf::yearday, 11}};
     for (const auto& f : fields) {
         if (refs[f.refinement] >= 0) {
             stack::keep_last(date::push_field(d, f.field));

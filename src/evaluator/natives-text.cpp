@@ -12,6 +12,7 @@
 #include "datatypes/url.h"
 #include "memory/error.h"
 #include "evaluator/natives-list.h"
+#include "evaluator/refinements.h"
 #include "datatypes/string-case.h"
 #include "memory/case-folding.h"
 #include "memory/stack.h"
@@ -22,17 +23,21 @@ namespace {
 
 Cell* arg(int n) { return stack::arguments_base + n; }
 
-// The /base argument (position refs[0]) or 64; anything but 2, 16, 58 and 64 is refused.
+// The /base argument of debase or enbase, or 64; anything but 2, 16, 58 and 64 is refused.
+static_assert(refine::debase::base == refine::enbase::base);
 int32_t base_of(const int32_t* refs) {
-    if (refs[0] < 0) return 64;
-    Cell* base = arg(refs[0]);
+    if (refs[refine::debase::base] < 0) return 64;
+    Cell* base = arg(refs[refine::debase::base]);
     int32_t b = base->int2();
     if (b != 2 && b != 16 && b != 58 && b != 64) error::raise(error::id::script_invalid_arg, base);
     return b;
 }
 
+// uppercase and lowercase: the /part limit.
+static_assert(refine::uppercase::part == refine::lowercase::part);
 void change_case(const int32_t* refs, int32_t mode) {
-    case_folding::change_string(arg(0), refs[0] >= 0 ? arg(refs[0]) : nullptr, mode);
+    const int32_t part = refs[refine::uppercase::part];
+    case_folding::change_string(arg(0), part >= 0 ? arg(part) : nullptr, mode);
     stack::keep();
 }
 
@@ -98,7 +103,7 @@ void lowercase(bool, const int32_t* refs) { change_case(refs, case_folding::lowe
 void to_local_file(bool, const int32_t* refs) {
     Cell* path = arg(0);
     Cell* result = string::push_new(series::length(path));
-    file::to_local(path, result, refs[0] >= 0);
+    file::to_local(path, result, refs[refine::to_local_file::full] >= 0);
     stack::keep_last(result);
 }
 

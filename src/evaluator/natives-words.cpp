@@ -10,6 +10,7 @@
 #include "memory/error.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives-list.h"
+#include "evaluator/refinements.h"
 #include "datatypes/object.h"
 #include "memory/symbol.h"
 #include "memory/words-builtin.h"
@@ -59,7 +60,7 @@ void set_many(Cell* words, const Cell* value, int32_t count, bool any, bool only
 
 void get(bool, const int32_t* refs) {
     Cell w = *arg(0);
-    bool any = refs[0] >= 0;
+    bool any = refs[refine::get::any] >= 0;
     if (scalar::settable_word_q(w.type())) {
         Cell v = *context::get(&w);
         if (!any && v.is(Type::unset)) error::raise(error::id::script_no_value, &w);
@@ -83,7 +84,7 @@ void get(bool, const int32_t* refs) {
 void set(bool, const int32_t* refs) {
     Cell target = *arg(0);
     Cell value = *arg(1);
-    bool any = refs[0] >= 0, only = refs[2] >= 0, some = refs[3] >= 0;
+    bool any = refs[refine::set::any] >= 0, only = refs[refine::set::only] >= 0, some = refs[refine::set::some] >= 0;
     if (scalar::settable_word_q(target.type())) {
         if (!any && value.is(Type::unset)) error::raise(error::id::script_need_value, &target);
         context::set(&target, &value);
@@ -202,7 +203,7 @@ void bind(bool, const int32_t* refs) {
         stack::keep_last(&target);
         return;
     }
-    if (refs[0] >= 0) {
+    if (refs[refine::bind::copy] >= 0) {
         auto copy = reinterpret_cast<slotfn::Copy>(datatype::action_of(target.type(), datatype::slot::copy));
         if (copy) {
             Cell* held = stack::push(&target);
@@ -244,9 +245,9 @@ void context_q(bool, const int32_t*) {
 
 void construct(bool, const int32_t* refs) {
     Cell block = *arg(0);
-    Cell* proto = refs[0] >= 0 ? arg(refs[0]) : nullptr;
+    Cell* proto = refs[refine::construct::with] >= 0 ? arg(refs[refine::construct::with]) : nullptr;
     Cell out;
-    object::construct(&block, proto, &out, refs[1] >= 0);
+    object::construct(&block, proto, &out, refs[refine::construct::only] >= 0);
     stack::keep_last(&out);
 }
 
@@ -258,7 +259,7 @@ void extend(bool, const int32_t* refs) {
         auto reflect = reinterpret_cast<slotfn::Reflect>(datatype::action_of(Type::map, datatype::slot::reflect));
         *spec = *reflect(spec, words::sym::body);
     }
-    map::extend(arg(0), spec, refs[0] >= 0);
+    map::extend(arg(0), spec, refs[refine::extend::case_] >= 0);
     stack::keep();
 }
 
@@ -266,9 +267,9 @@ void new_line(bool, const int32_t* refs) {
     Cell pos = *arg(0);
     bool value = logic::truth(arg(1));
     int32_t step = 0;
-    if (refs[0] >= 0) step = 1;
-    if (refs[1] >= 0) {
-        Cell* size = arg(refs[1]);
+    if (refs[refine::new_line::all] >= 0) step = 1;
+    if (refs[refine::new_line::skip] >= 0) {
+        Cell* size = arg(refs[refine::new_line::skip]);
         step = size->int2();
         if (step < 1) error::raise(error::id::script_out_of_range, size);
     }

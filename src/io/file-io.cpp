@@ -414,15 +414,14 @@ Cell* rename(Cell* from, Cell* to) {
     return stack::push(file_io::rename(from, to) == 0 ? &logic::shared_true : &logic::shared_false);
 }
 
-Cell* read(Cell* f, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
-    if (as) error::raise(error::id::internal_not_done);
-    return file_io::read(f, part, seek, binary, lines, info);
+Cell* read(Cell* f, const slotfn::ReadOptions& o) {
+    if (o.as) error::raise(error::id::internal_not_done);
+    return file_io::read(f, o.part, o.seek, o.binary, o.lines, o.info);
 }
 
-Cell* write(Cell* f, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part, Cell* seek,
-            Cell* allow, Cell* as) {
-    if (allow || as) error::raise(error::id::internal_not_done);
-    return file_io::write(f, data, binary, lines, info, append, part, seek);
+Cell* write(Cell* f, Cell* data, const slotfn::WriteOptions& o) {
+    if (o.allow || o.as) error::raise(error::id::internal_not_done);
+    return file_io::write(f, data, o.binary, o.lines, o.info, o.append, o.part, o.seek);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "datatypes/string.h"
 #include "memory/error.h"
 #include "evaluator/natives-list.h"
+#include "evaluator/refinements.h"
 #include "memory/stack.h"
 #include "io/compression.h"
 #include "io/process.h"
@@ -81,8 +82,10 @@ void call(bool, const int32_t* refs) {
     }
     Cell* text = local_form(command);
     auto redirect = [&](int32_t r) { return r >= 0 ? arg(r) : nullptr; };
-    int32_t result = process::call(text, refs[0] >= 0, refs[1] >= 0, refs[2] >= 0, refs[3] >= 0, redirect(refs[4]),
-                                   redirect(refs[5]), redirect(refs[6]));
+    namespace rf = refine::call;
+    int32_t result = process::call(text, refs[rf::wait] >= 0, refs[rf::show] >= 0, refs[rf::console] >= 0,
+                                   refs[rf::shell] >= 0, redirect(refs[rf::input]), redirect(refs[rf::output]),
+                                   redirect(refs[rf::error]));
     integer::box(result);
     stack::keep();
 }
@@ -135,7 +138,8 @@ void decompress(bool, const int32_t* refs) {
     // The size given is a hint: the data cannot produce more than the bound, so no larger
     // buffer is made before the data is read. Without a hint, room for a common ratio.
     size_t first = in.size() * 4;
-    if (refs[0] >= 0) first = static_cast<size_t>(std::max(arg(refs[0])->int2(), 0));
+    const int32_t hint = refs[refine::decompress::size];
+    if (hint >= 0) first = static_cast<size_t>(std::max(arg(hint)->int2(), 0));
     first = std::min(first, compression::inflate_bound(in.size()));
     auto fn = codec == Codec::zlib ? compression::zlib_decompress
             : codec == Codec::gzip ? compression::gzip_decompress : compression::inflate;

@@ -51,7 +51,7 @@ Cell* checked_response(Cell* response, Cell* u) {
 
 }  // namespace
 
-Cell* to_port(Cell* u, bool open, bool new_, bool read, bool write, bool seek, Cell* allow) {
+Cell* to_port(Cell* u, const slotfn::OpenOptions* open) {
     Cell fn = url_parser_function();
     Cell* mark = stack::arguments_top;
     Cell args[1] = {*u};
@@ -61,7 +61,7 @@ Cell* to_port(Cell* u, bool open, bool new_, bool read, bool write, bool seek, C
     if (!parts.is(Type::object)) error::raise(error::id::script_invalid_arg, u);
     Cell* held = stack::push(&parts);
     port::make(held, held, static_cast<int32_t>(Type::port));
-    if (open) port::open(held, new_, read, write, seek, allow);
+    if (open) port::open(held, *open);
     Cell made = *held;
     stack::arguments_top = mark;
     return stack::push(&made);
@@ -69,27 +69,21 @@ Cell* to_port(Cell* u, bool open, bool new_, bool read, bool write, bool seek, C
 
 namespace {
 
-Cell* open(Cell* u, bool new_, bool read, bool write, bool seek, Cell* allow) {
-    return to_port(u, true, new_, read, write, seek, allow);
-}
+Cell* open(Cell* u, const slotfn::OpenOptions& o) { return to_port(u, &o); }
 
-Cell* read(Cell* u, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
-    if (!starts_with_http(u))
-        return port::read(to_port(u, false, false, false, false, false, nullptr), part, seek, binary, lines, info, as);
-    if (part || seek || as) error::raise(error::id::internal_not_done);
+Cell* read(Cell* u, const slotfn::ReadOptions& o) {
+    if (!starts_with_http(u)) return port::read(to_port(u, nullptr), o);
+    if (o.part || o.seek || o.as) error::raise(error::id::internal_not_done);
     Cell method = word_cell("get");
-    return checked_response(http::request(&method, u, nullptr, nullptr, lines, binary, info), u);
+    return checked_response(http::request(&method, u, nullptr, nullptr, o.lines, o.binary, o.info), u);
 }
 
-Cell* write(Cell* u, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part, Cell* seek,
-            Cell* allow, Cell* as) {
-    if (!starts_with_http(u))
-        return port::write(to_port(u, false, false, false, false, false, nullptr), data, binary, lines, info, append,
-                           part, seek, allow, as);
-    if (seek || allow || as) error::raise(error::id::internal_not_done);
+Cell* write(Cell* u, Cell* data, const slotfn::WriteOptions& o) {
+    if (!starts_with_http(u)) return port::write(to_port(u, nullptr), data, o);
+    if (o.seek || o.allow || o.as) error::raise(error::id::internal_not_done);
     if (!data->is(Type::block)) {
         Cell method = word_cell("post");
-        return checked_response(http::request(&method, u, nullptr, data, lines, binary, info), u);
+        return checked_response(http::request(&method, u, nullptr, data, o.lines, o.binary, o.info), u);
     }
     // [method headers data]
     Cell spec = *data;
@@ -99,7 +93,7 @@ Cell* write(Cell* u, Cell* data, bool binary, bool lines, bool info, bool append
     Cell body = n > 2 ? *(block::head(&spec) + 2) : none::shared;
     if (!method.is(Type::word)) error::raise(error::id::script_invalid_arg, &method);
     if (!headers.is(Type::block)) error::raise(error::id::script_invalid_arg, &headers);
-    return checked_response(http::request(&method, u, &headers, &body, lines, binary, info), u);
+    return checked_response(http::request(&method, u, &headers, &body, o.lines, o.binary, o.info), u);
 }
 
 }  // namespace

@@ -69,7 +69,9 @@ Cell* zuvbin_decode(Cell** args) {
     Cell payload = *args[0];
     if (payload.is(Type::file) || payload.is(Type::url)) {
         auto read = reinterpret_cast<slotfn::Read>(datatype::action_of(payload.type(), datatype::slot::read));
-        payload = *read(&payload, nullptr, nullptr, true, false, false, nullptr);
+        slotfn::ReadOptions as_binary;
+        as_binary.binary = true;
+        payload = *read(&payload, as_binary);
     }
     if (!payload.is(Type::binary)) error::raise(error::id::script_invalid_data, &payload);
     return zuvbin::decode(stack::push(&payload));

@@ -1,6 +1,7 @@
 // The plain-argument signature of each action slot's implementation. A refinement without
 // an argument arrives as a bool; a refinement with one as the address of its argument
-// cell, null when the refinement is absent. An implementation gives the address of its
+// cell, null when the refinement is absent. The actions with many refinements take them
+// together in an options struct, one field per refinement, named after it. An implementation gives the address of its
 // result cell (usually its first argument, changed in place, or a cell it pushed); the
 // action's entry copies that into the call's result slot.
 #pragma once
@@ -9,6 +10,51 @@
 #include "memory/cell.h"
 
 namespace zuv::slotfn {
+
+// round: /to scale, then how a value halfway (or any value) goes.
+struct RoundOptions {
+    Cell* scale = nullptr;  // /to
+    bool even = false, down = false, half_down = false, floor = false, ceiling = false, half_ceiling = false;
+};
+// select, and the start of find's.
+struct SelectOptions {
+    Cell* part = nullptr;
+    bool only = false, case_ = false, same = false, any = false;
+    Cell* with = nullptr;  // the wildcards of /any
+    Cell* skip = nullptr;
+    bool last = false, reverse = false;
+};
+struct FindOptions : SelectOptions {
+    bool tail = false, match = false;
+};
+struct SortOptions {
+    bool case_ = false;
+    Cell* skip = nullptr;
+    Cell* compare = nullptr;  // the comparator
+    Cell* part = nullptr;
+    bool all = false, reverse = false, stable = false;
+};
+struct TrimOptions {
+    bool head = false, tail = false, auto_ = false, lines = false, all = false;
+    Cell* with = nullptr;
+};
+struct OpenOptions {
+    bool new_ = false, read = false, write = false, seek = false;
+    Cell* allow = nullptr;
+};
+struct ReadOptions {
+    Cell* part = nullptr;
+    Cell* seek = nullptr;
+    bool binary = false, lines = false, info = false;
+    Cell* as = nullptr;  // the encoding
+};
+struct WriteOptions {
+    bool binary = false, lines = false, info = false, append = false;
+    Cell* part = nullptr;
+    Cell* seek = nullptr;
+    Cell* allow = nullptr;
+    Cell* as = nullptr;  // the encoding
+};
 
 using Make = Cell* (*)(Cell* proto, Cell* spec, int32_t type);  // make and to
 using Random = Cell* (*)(Cell* value, bool seed, bool secure, bool only);
@@ -23,8 +69,7 @@ using EvalPath = Cell* (*)(Cell* value, Cell* element, Cell* set_value, bool cas
 using Compare = int32_t (*)(Cell* a, Cell* b, int32_t op);
 using Unary = Cell* (*)(Cell* value);              // absolute, negate, complement
 using Binary = Cell* (*)(Cell* a, Cell* b);        // add, divide, multiply, power, remainder, subtract, and~, or~, xor~
-using Round = Cell* (*)(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                        bool half_ceiling);
+using Round = Cell* (*)(Cell* value, const RoundOptions& options);
 using Predicate = bool (*)(Cell* value);           // even?, odd?
 // append and insert: part is the count to take from the value (-1: all), dup the count of
 // copies (1 without /dup).
@@ -34,10 +79,8 @@ using Series = Cell* (*)(Cell* series);            // back, clear, head, head?, 
 using Offset = Cell* (*)(Cell* series, Cell* offset);  // at, skip
 using Length = int32_t (*)(Cell* series);          // length?: -1 gives none
 using Copy = Cell* (*)(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
-using Find = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                       Cell* skip, bool last, bool reverse, bool tail, bool match);
-using Select = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                         Cell* skip, bool last, bool reverse);
+using Find = Cell* (*)(Cell* series, Cell* value, const FindOptions& options);
+using Select = Cell* (*)(Cell* series, Cell* value, const SelectOptions& options);
 using Move = Cell* (*)(Cell* origin, Cell* target, Cell* part);
 // index: true 1, false 2, a char! or integer! its value, anything else 0; index_cell the
 // index value itself (for keys that are not numbers).
@@ -46,17 +89,15 @@ using Poke = Cell* (*)(Cell* series, int32_t index, Cell* value, Cell* index_cel
 using Put = Cell* (*)(Cell* series, Cell* key, Cell* value, bool case_);
 using Remove = Cell* (*)(Cell* series, Cell* part, Cell* key);
 using Reverse = Cell* (*)(Cell* series, Cell* part, Cell* skip);
-using Sort = Cell* (*)(Cell* series, bool case_, Cell* skip, Cell* compare, Cell* part, bool all, bool reverse,
-                       bool stable);
+using Sort = Cell* (*)(Cell* series, const SortOptions& options);
 using Swap = Cell* (*)(Cell* a, Cell* b);
 using Take = Cell* (*)(Cell* series, Cell* part, bool deep, bool last);
-using Trim = Cell* (*)(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+using Trim = Cell* (*)(Cell* series, const TrimOptions& options);
 using Port = Cell* (*)(Cell* port);                // create, close, delete, open?, query, update
 using Modify = Cell* (*)(Cell* target, int32_t field, Cell* value, bool case_);
-using Open = Cell* (*)(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow);
-using Read = Cell* (*)(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
+using Open = Cell* (*)(Cell* port, const OpenOptions& options);
+using Read = Cell* (*)(Cell* source, const ReadOptions& options);
 using Rename = Cell* (*)(Cell* from, Cell* to);
-using Write = Cell* (*)(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
-                        Cell* seek, Cell* allow, Cell* as);
+using Write = Cell* (*)(Cell* destination, Cell* data, const WriteOptions& options);
 
 }  // namespace zuv::slotfn

@@ -19,6 +19,7 @@
 #include "datatypes/context.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives-list.h"
+#include "evaluator/refinements.h"
 #include "evaluator/trace.h"
 #include "memory/datatype.h"
 #include "memory/error.h"
@@ -165,23 +166,23 @@ Cell* push_pair_block(const Cell* first, const Cell* second) {
 
 // refs: /next /one /prescan /scan, /part length, /into dst, /trace callback.
 void transcode(bool, const int32_t* refs) {
-    enum { next, one, prescan, scan, part, into, trace };
+    namespace rf = refine::transcode;
     Cell* src = stack::push(arg(0));
     series::length(src);  // an index past the tail moves back to it
-    std::string text = transcode_text(src, refs[part] >= 0 ? arg(refs[part]) : nullptr);
-    bool typing = refs[prescan] >= 0 || refs[scan] >= 0;
+    std::string text = transcode_text(src, refs[rf::part] >= 0 ? arg(refs[rf::part]) : nullptr);
+    bool typing = refs[rf::prescan] >= 0 || refs[rf::scan] >= 0;
 
     lexer::Options options;
-    options.one_value = refs[next] >= 0 || refs[one] >= 0 || typing;
-    options.scan = refs[prescan] < 0;
+    options.one_value = refs[rf::next] >= 0 || refs[rf::one] >= 0 || typing;
+    options.scan = refs[rf::prescan] < 0;
     options.load = !typing;
     options.string_input = src->is(Type::string);
     std::optional<TraceCallback> callback;
-    if (refs[trace] >= 0) {
-        callback.emplace(arg(refs[trace]), src);
+    if (refs[rf::trace] >= 0) {
+        callback.emplace(arg(refs[rf::trace]), src);
         options.callback = &*callback;
     }
-    Cell* target = refs[into] >= 0 ? stack::push(arg(refs[into])) : block::push_new(4);
+    Cell* target = refs[rf::into] >= 0 ? stack::push(arg(refs[rf::into])) : block::push_new(4);
     int32_t before = series::buffer_length(target);
     lexer::Result r = lexer::load_with(target, text, options);
 
@@ -193,14 +194,14 @@ void transcode(bool, const int32_t* refs) {
         else datatype::make_at(&value, r.type < 0 ? static_cast<int>(Type::error) : r.type);
     } else if (r.dropped) {
         value = none::shared;
-    } else if (refs[one] >= 0 || refs[next] >= 0) {
+    } else if (refs[rf::one] >= 0 || refs[rf::next] >= 0) {
         // The value loaded; with /into it went into dst, which stands for it.
-        if (refs[into] >= 0) value = *target;
+        if (refs[rf::into] >= 0) value = *target;
         else value = series::buffer_length(target) > before ? *(series::buffer(target)->cells() + before) : unset::shared;
     } else {
         value = *target;
     }
-    if (refs[next] >= 0 && refs[one] < 0) stack::keep_last(push_pair_block(&value, &rest));
+    if (refs[rf::next] >= 0 && refs[rf::one] < 0) stack::keep_last(push_pair_block(&value, &rest));
     else stack::keep_last(&value);
 }
 

@@ -259,7 +259,7 @@ TEST_F(BlockTest, HashIndexFollowsEveryEdit) {
     reverse(&at, nullptr, nullptr);
     expect_index_in_step(h, "reverse");
     at = *h;
-    sort(&at, false, nullptr, nullptr, nullptr, false, false, true);
+    sort(&at, {.stable = true});
     expect_index_in_step(h, "sort");
     at = *h;
     Cell key = word_cell("k"), value = integer(5);
@@ -275,7 +275,7 @@ TEST_F(BlockTest, HashIndexFollowsEveryEdit) {
     expect_index_in_step(h, "take/part");
     cell::make(block::cell_at(h, 0), Type::none);
     at = *h;
-    trim(&at, false, false, false, false, false, nullptr);
+    trim(&at, {});
     expect_index_in_step(h, "trim");
     collector::recycle();
     expect_index_in_step(h, "a collection");
@@ -305,11 +305,14 @@ TEST_F(BlockTest, HashFindUsesTheIndexLikeAScan) {
     for (const Case& c : cases) {
         Cell x = *h, y = *plain;
         x.data1 = y.data1 = static_cast<uint32_t>(c.head);
-        Cell* fx = find(&x, c.value, nullptr, false, false, false, false, nullptr, c.skip, c.last, c.reverse, c.tail,
-                        false);
+        slotfn::FindOptions o;
+        o.skip = c.skip;
+        o.last = c.last;
+        o.reverse = c.reverse;
+        o.tail = c.tail;
+        Cell* fx = find(&x, c.value, o);
         Cell rx = *fx;
-        Cell* fy = find(&y, c.value, nullptr, false, false, false, false, nullptr, c.skip, c.last, c.reverse, c.tail,
-                        false);
+        Cell* fy = find(&y, c.value, o);
         ASSERT_EQ(rx.type() == Type::none, fy->is(Type::none)) << molded(*c.value) << " from " << c.head;
         if (!fy->is(Type::none)) {
             EXPECT_EQ(rx.int1(), fy->int1()) << molded(*c.value) << " from " << c.head;

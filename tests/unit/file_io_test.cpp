@@ -308,9 +308,9 @@ TEST_F(FileIoTest, ReadAndWriteThroughTheFileActions) {
     auto read = reinterpret_cast<slotfn::Read>(datatype::action_of(Type::file, slot::read));
     auto write = reinterpret_cast<slotfn::Write>(datatype::action_of(Type::file, slot::write));
     Cell f = path("t"), text = str("a\nb"), as = str("utf-8");
-    EXPECT_EQ(write(&f, &text, false, false, false, false, nullptr, nullptr, nullptr, nullptr)->int2(), 3);
-    EXPECT_EQ(utf8(*read(&f, nullptr, nullptr, false, false, false, nullptr)), "a\nb");
-    EXPECT_EQ(raised([&] { read(&f, nullptr, nullptr, false, false, false, &as); }), error::id::internal_not_done);
-    EXPECT_EQ(raised([&] { write(&f, &text, false, false, false, false, nullptr, nullptr, &as, nullptr); }),
+    EXPECT_EQ(write(&f, &text, {})->int2(), 3);
+    EXPECT_EQ(utf8(*read(&f, {})), "a\nb");
+    EXPECT_EQ(raised([&] { read(&f, {.as = &as}); }), error::id::internal_not_done);
+    EXPECT_EQ(raised([&] { write(&f, &text, {.allow = &as}); }),
               error::id::internal_not_done);
 }

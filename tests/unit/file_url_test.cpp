@@ -105,10 +105,10 @@ TEST_F(FileUrlTest, FileActionsGoToTheFileLayer) {
     Cell f = str("x", Type::file), as = str("utf-8");
     auto read = reinterpret_cast<slotfn::Read>(datatype::action_of(Type::file, slot::read));
     auto write = reinterpret_cast<slotfn::Write>(datatype::action_of(Type::file, slot::write));
-    EXPECT_EQ(raised([&] { read(&f, nullptr, nullptr, false, false, false, &as); }), error::id::internal_not_done);
-    EXPECT_EQ(raised([&] { write(&f, &as, false, false, false, false, nullptr, nullptr, &as, nullptr); }),
+    EXPECT_EQ(raised([&] { read(&f, {.as = &as}); }), error::id::internal_not_done);
+    EXPECT_EQ(raised([&] { write(&f, &as, {.allow = &as}); }),
               error::id::internal_not_done);
-    EXPECT_EQ(raised([&] { write(&f, &as, false, false, false, false, nullptr, nullptr, nullptr, &as); }),
+    EXPECT_EQ(raised([&] { write(&f, &as, {.as = &as}); }),
               error::id::internal_not_done);
 }
 
@@ -220,13 +220,13 @@ TEST_F(FileUrlTest, UrlReadAndWrite) {
     auto write = reinterpret_cast<slotfn::Write>(datatype::action_of(Type::url, slot::write));
     Cell http = str("http://example.org", Type::url), ftp = str("ftp://x", Type::url), n = integer(1);
     // Other schemes go through a port, which needs the library's URL parser (not loaded here).
-    EXPECT_EQ(raised([&] { read(&ftp, nullptr, nullptr, false, false, false, nullptr); }), error::id::script_no_value);
-    EXPECT_EQ(raised([&] { read(&http, &n, nullptr, false, false, false, nullptr); }), error::id::internal_not_done);
+    EXPECT_EQ(raised([&] { read(&ftp, {}); }), error::id::script_no_value);
+    EXPECT_EQ(raised([&] { read(&http, {.part = &n}); }), error::id::internal_not_done);
     Cell bad_method = block_of({str("get"), block_of({}), str("data")});
-    EXPECT_EQ(raised([&] { write(&http, &bad_method, false, false, false, false, nullptr, nullptr, nullptr, nullptr); }),
+    EXPECT_EQ(raised([&] { write(&http, &bad_method, {}); }),
               error::id::script_invalid_arg);
     Cell bad_headers = block_of({word("post"), str("h"), str("data")});
-    EXPECT_EQ(raised([&] { write(&http, &bad_headers, false, false, false, false, nullptr, nullptr, nullptr, nullptr); }),
+    EXPECT_EQ(raised([&] { write(&http, &bad_headers, {}); }),
               error::id::script_invalid_arg);
 }
 

@@ -249,6 +249,6 @@ TEST_F(HttpTest, UnreachableHostsGiveNothing) {
     EXPECT_EQ(http::perform({"GET", "file:///etc/hostname", {}, std::nullopt}), std::nullopt);
     auto read = reinterpret_cast<slotfn::Read>(datatype::action_of(Type::url, datatype::slot::read));
     Cell u = str(url, Type::url);
-    EXPECT_EQ(raised([&] { read(&u, nullptr, nullptr, false, false, false, nullptr); }), error::id::access_no_connect);
+    EXPECT_EQ(raised([&] { read(&u, {}); }), error::id::access_no_connect);
     EXPECT_EQ(utf8(error::last.args[0]), url);
 }

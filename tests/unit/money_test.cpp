@@ -119,8 +119,9 @@ TEST_F(MoneyTest, Rounding) {
         Cell s = scale ? *scale : Cell{};
         bool f[6] = {};
         if (mode >= 0) f[mode] = true;
-        return mold_all(*action<slotfn::Round>(Type::money, slot::round)(&v, scale ? &s : nullptr, f[0], f[1], f[2],
-                                                                         f[3], f[4], f[5]));
+        slotfn::RoundOptions o{.scale = scale ? &s : nullptr, .even = f[0], .down = f[1], .half_down = f[2],
+                               .floor = f[3], .ceiling = f[4], .half_ceiling = f[5]};
+        return mold_all(*action<slotfn::Round>(Type::money, slot::round)(&v, o));
     };
     enum { plain = -1, even = 0, down = 1, half_down = 2, floor = 3, ceiling = 4, half_ceiling = 5 };
     struct Case {

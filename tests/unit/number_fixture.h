@@ -81,7 +81,8 @@ inline constexpr Modes none{}, even{.even = true}, down{.down = true}, half_down
 inline Cell rounded(Cell v, const Cell* scale, Modes m = {}) {
     auto f = reinterpret_cast<slotfn::Round>(datatype::action_of(v.type(), datatype::slot::round));
     Cell s = scale ? *scale : Cell{};
-    return *f(&v, scale ? &s : nullptr, m.even, m.down, m.half_down, m.floor, m.ceiling, m.half_ceiling);
+    return *f(&v, {.scale = scale ? &s : nullptr, .even = m.even, .down = m.down, .half_down = m.half_down,
+                   .floor = m.floor, .ceiling = m.ceiling, .half_ceiling = m.half_ceiling});
 }
 
 inline bool compare(Cell a, Cell b, int32_t op) { return actions::compare(&a, &b, op); }

@@ -171,7 +171,7 @@ TEST_F(PairTest, Rounding) {
         Cell* held = stack::push(&v);
         Cell s = scale ? *scale : Cell{};
         Cell* ps = scale ? stack::push(&s) : nullptr;
-        return *action<slotfn::Round>(v.type(), slot::round)(held, ps, even, false, false, floor, false, false);
+        return *action<slotfn::Round>(v.type(), slot::round)(held, {.scale = ps, .even = even, .floor = floor});
     };
     Cell five = integer(5), half = number(0.5), scale_pair = pr(2, 10), ten_float = number(10.0);
     EXPECT_EQ(mold(round(pr(17, 18), &five)), "15x20");

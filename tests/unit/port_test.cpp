@@ -25,9 +25,9 @@ Cell* open_q(Cell* port) {
     *port = logic(true);
     return port;
 }
-// read answers the /part length it was given, to show the plain arguments arrive.
-Cell* read(Cell* port, Cell* part, Cell*, bool, bool, bool, Cell*) {
-    *port = part ? *part : integer(-1);
+// read answers the /part length it was given, to show its options arrive.
+Cell* read(Cell* port, const slotfn::ReadOptions& o) {
+    *port = o.part ? *o.part : integer(-1);
     return port;
 }
 
@@ -107,9 +107,9 @@ TEST_F(PortTest, ANativeActorGetsThePlainArgumentsOfItsEntries) {
     EXPECT_EQ(mold(*action<slotfn::Port>(datatype::slot::open_q)(&copy)), "true");
     Cell three = integer(3);
     copy = *p;
-    EXPECT_EQ(mold(*port::read(&copy, &three, nullptr, false, false, false, nullptr)), "3");
+    EXPECT_EQ(mold(*port::read(&copy, {.part = &three})), "3");
     copy = *p;
-    EXPECT_EQ(mold(*port::read(&copy, nullptr, nullptr, false, false, false, nullptr)), "-1");
+    EXPECT_EQ(mold(*port::read(&copy, {})), "-1");
 }
 
 TEST_F(PortTest, AnEntryTheTableLacksIsNoPortAction) {
@@ -121,7 +121,7 @@ TEST_F(PortTest, AnEntryTheTableLacksIsNoPortAction) {
     };
     auto write = [&] {
         Cell p = native, one = integer(1);
-        port::write(&p, &one, false, false, false, false, nullptr, nullptr, nullptr, nullptr);
+        port::write(&p, &one, {});
     };
     auto length = [&] {
         Cell p = stray;

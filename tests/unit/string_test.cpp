@@ -415,8 +415,16 @@ struct FindArgs {
 
 // The head index of the result, or -1 for none.
 int32_t find_at(Cell series, Cell value, FindArgs a = {}) {
-    Cell* r = string::find(&series, &value, a.part, false, a.case_, false, a.any, nullptr, a.skip, a.last,
-                           a.reverse, a.tail, a.match);
+    slotfn::FindOptions o;
+    o.part = a.part;
+    o.case_ = a.case_;
+    o.any = a.any;
+    o.skip = a.skip;
+    o.last = a.last;
+    o.reverse = a.reverse;
+    o.tail = a.tail;
+    o.match = a.match;
+    Cell* r = string::find(&series, &value, o);
     return r->is(Type::none) ? -1 : r->int1();
 }
 
@@ -564,13 +572,13 @@ TEST_F(StringTest, FindInBinary) {
 TEST_F(StringTest, Select) {
     auto select = action<slotfn::Select>(Type::string, slot::select);
     Cell s = str("a=1;b=2"), key = str("b="), last = str("2");
-    Cell* r = select(&s, &key, nullptr, false, false, false, false, nullptr, nullptr, false, false);
+    Cell* r = select(&s, &key, {});
     ASSERT_TRUE(r->is(Type::char_));
     EXPECT_EQ(r->data2, uint32_t('2'));
     s = str("a=1;b=2");
-    EXPECT_TRUE(select(&s, &last, nullptr, false, false, false, false, nullptr, nullptr, false, false)->is(Type::none));
+    EXPECT_TRUE(select(&s, &last, {})->is(Type::none));
     Cell bin = bytes({1, 2, 3}), two = integer(2);
-    r = select(&bin, &two, nullptr, false, false, false, false, nullptr, nullptr, false, false);
+    r = select(&bin, &two, {});
     ASSERT_TRUE(r->is(Type::integer));
     EXPECT_EQ(r->int2(), 3);
 }
@@ -631,16 +639,16 @@ TEST_F(StringTest, Trim) {
     for (const Case& c : cases) {
         Cell s = str(c.in);
         Cell w = c.with;
-        Cell* r = trim(&s, c.mode == head, c.mode == tail, false, c.mode == lines, c.mode == all,
-                       c.mode == with ? &w : nullptr);
+        Cell* r = trim(&s, {.head = c.mode == head, .tail = c.mode == tail, .lines = c.mode == lines,
+                            .all = c.mode == all, .with = c.mode == with ? &w : nullptr});
         EXPECT_EQ(utf8(*r), c.expected) << c.in << " mode " << c.mode;
     }
     // Only the text from the head is trimmed.
     Cell s = str("  a  ");
     s.data1 = 1;
-    trim(&s, false, false, false, false, false, nullptr);
+    trim(&s, {});
     EXPECT_EQ(utf8(at(s, 0)), " a");
-    EXPECT_EQ(raised([&] { trim(&s, false, false, true, false, false, nullptr); }), error::id::internal_not_done);
+    EXPECT_EQ(raised([&] { trim(&s, {.auto_ = true}); }), error::id::internal_not_done);
 }
 
 TEST_F(StringTest, SetOperations) {
