@@ -5,6 +5,7 @@
 #include "datatypes/block.h"
 
 #include <algorithm>
+#include <functional>
 #include <cstring>
 #include <vector>
 
@@ -958,6 +959,22 @@ int32_t compare_records(const uint8_t* pa, const uint8_t* pb, int32_t, int32_t) 
     return 0;
 }
 
+// A run of plain integers (no flags, nothing in the other words) sorts as machine integers:
+// equal ones cannot be told apart, so the order among them needs no care. False, with the
+// block untouched, when any cell is something else.
+bool sort_plain_integers(const Cell* series, int32_t from, int32_t count, bool reverse) {
+    Cell* cells = cell_at(series, from);
+    const uint32_t plain = static_cast<uint32_t>(Type::integer);
+    for (int32_t k = 0; k < count; ++k)
+        if (cells[k].header != plain || cells[k].data1 != 0 || cells[k].data3 != 0) return false;
+    std::vector<int32_t> values(static_cast<size_t>(count));
+    for (int32_t k = 0; k < count; ++k) values[k] = cells[k].int2();
+    if (reverse) std::sort(values.begin(), values.end(), std::greater<int32_t>());
+    else std::sort(values.begin(), values.end());
+    for (int32_t k = 0; k < count; ++k) cells[k].data2 = static_cast<uint32_t>(values[k]);
+    return true;
+}
+
 // Puts the records of the block in the order the sorted indexes give.
 void apply_order(const SortRun& run, const std::vector<int32_t>& order) {
     auto records = static_cast<int32_t>(order.size());
@@ -1009,6 +1026,11 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare_by, Cell* part, b
     if (all && function.is(Type::function)) {
         run.work_a = push_new(size);
         run.work_b = push_new(size);
+    }
+    if (size == 1 && !function.is(Type::function) && sort_plain_integers(series, head_at, count, reverse)) {
+        if (Ref table = hash_table(series)) hashtable::rebuild(table, series::buffer_length(series));
+        series::notify_after(told, series, words::global::sorted, nullptr, head_at, count);
+        return series;
     }
     std::vector<int32_t> order(size_t(count / size));
     for (size_t k = 0; k < order.size(); ++k) order[k] = static_cast<int32_t>(k);
