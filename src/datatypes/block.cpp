@@ -5,6 +5,7 @@
 #include "datatypes/block.h"
 
 #include <algorithm>
+#include <functional>
 #include <cstring>
 #include <vector>
 
@@ -956,6 +957,22 @@ int32_t compare_records(const uint8_t* pa, const uint8_t* pb, int32_t, int32_t) 
     return 0;
 }
 
+// A run of plain integers (no flags, nothing in the other words) sorts as machine integers:
+// equal ones cannot be told apart, so the order among them needs no care. False, with the
+// block untouched, when any cell is something else.
+bool sort_plain_integers(const Cell* series, int32_t from, int32_t count, bool reverse) {
+    Cell* cells = cell_at(series, from);
+    const uint32_t plain = static_cast<uint32_t>(Type::integer);
+    for (int32_t k = 0; k < count; ++k)
+        if (cells[k].header != plain || cells[k].data1 != 0 || cells[k].data3 != 0) return false;
+    std::vector<int32_t> values(static_cast<size_t>(count));
+    for (int32_t k = 0; k < count; ++k) values[k] = integer::get(&cells[k]);
+    if (reverse) std::sort(values.begin(), values.end(), std::greater<int32_t>());
+    else std::sort(values.begin(), values.end());
+    for (int32_t k = 0; k < count; ++k) integer::set(&cells[k], values[k]);
+    return true;
+}
+
 // Puts the records of the block in the order the sorted indexes give.
 void apply_order(const SortRun& run, const std::vector<int32_t>& order) {
     auto records = static_cast<int32_t>(order.size());
@@ -1008,6 +1025,11 @@ Cell* sort(Cell* series, const slotfn::SortOptions& o) {
     if (o.all && function.is(Type::function)) {
         run.work_a = push_new(size);
         run.work_b = push_new(size);
+    }
+    if (size == 1 && !function.is(Type::function) && sort_plain_integers(series, head_at, count, o.reverse)) {
+        if (Ref table = hash_table(series)) hashtable::rebuild(table, series::buffer_length(series));
+        series::notify_after(told, series, words::global::sorted, nullptr, head_at, count);
+        return series;
     }
     std::vector<int32_t> order(size_t(count / size));
     for (size_t k = 0; k < order.size(); ++k) order[k] = static_cast<int32_t>(k);

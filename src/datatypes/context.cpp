@@ -189,8 +189,6 @@ Cell* set_in(Cell* word, const Cell* value, Ref ctx, bool fire) {
     return slot;
 }
 
-Cell* set(Cell* word, const Cell* value) { return set_in(word, value, word::binding_of(word), true); }
-
 int32_t bind_word(Ref ctx, Cell* word) {
     int32_t i = find_word(ctx, word::symbol_of(word), true);
     if (i < 0) return -1;

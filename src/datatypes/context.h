@@ -46,8 +46,23 @@ inline Cell* get(const Cell* word) {
     return get_slow(word);
 }
 Cell* get_value_slot(int32_t symbol, Ref ctx);
-Cell* set(Cell* word, const Cell* value);
 Cell* set_in(Cell* word, const Cell* value, Ref ctx, bool fire);
+// Sets a word's value. A bound word of a function or the global context with its values in
+// place is stored at once; an object's field (whose change is told) and every other case
+// go through set_in.
+inline Cell* set(Cell* word, const Cell* value) {
+    Ref ctx = word::binding_of(word);
+    int32_t index = word::index_of(word);
+    if (index >= 0 && ctx) [[likely]] {
+        Cell* c = cell_of(ctx);
+        if (values_node_in(c) && kind_of(c) != kind_object) [[likely]] {
+            Cell* slot = values_of(c) + index;
+            *slot = *value;
+            return slot;
+        }
+    }
+    return set_in(word, value, ctx, true);
+}
 // Installed by the object layer: stores a value set in an object context and runs the
 // object's on-change*; gives the value's slot.
 extern Cell* (*on_change_hook)(Cell* word, Cell* slot, const Cell* value, Ref ctx);

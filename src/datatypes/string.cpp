@@ -499,6 +499,24 @@ bool head_in_bitset_q(Cell* s, const Cell* bitset) {
     return in_bitset(bitset, char_at(s, s->int1()));
 }
 
+int32_t span_in_bitset(const Cell* s, int32_t from, int32_t end, int32_t most, const Cell* bitset) {
+    SeriesBuffer* b = series::buffer(s);
+    SeriesBuffer* bits = series::buffer(bitset);
+    const uint8_t* units = b->head_ptr();
+    const uint8_t* set = bits->head_ptr();
+    const uint64_t size = uint64_t(bits->used_bytes()) * 8;
+    const bool outside = bits->flags & bitset_complement;
+    const uint32_t unit = b->unit();
+    int32_t at = from;
+    if (most >= 0 && end - from > most) end = from + most;
+    for (; at < end; ++at) {
+        uint32_t cp = unit == 1 ? units[at] : get_char(units + static_cast<size_t>(at) * unit, unit);
+        bool in = cp < size ? (set[cp >> 3] & (0x80 >> (cp & 7))) != 0 : outside;
+        if (!in) break;
+    }
+    return at - from;
+}
+
 bool angle_bracketed_q(Cell* input, Cell* tag) {
     int32_t n = series::length(tag);
     if (series::length(input) < n + 2) return false;

@@ -130,6 +130,9 @@ std::string to_hex_8(int32_t value, bool minimal);
 // True when the code point at the head is in the bitset (a code point past its bits takes
 // the complement flag).
 bool head_in_bitset_q(Cell* s, const Cell* bitset);
+// How many characters from `from` (before `end`, at most `most` unless it is negative) are
+// in the bitset, counted in one pass over the units.
+int32_t span_in_bitset(const Cell* s, int32_t from, int32_t end, int32_t most, const Cell* bitset);
 // True when the input has "<" at its head and ">" right after as many code points as the
 // tag is long.
 bool angle_bracketed_q(Cell* input, Cell* tag);

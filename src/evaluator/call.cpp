@@ -99,6 +99,14 @@ int32_t fetch_argument(Call& call, uint32_t kind, int32_t place) {
             return ++call.pos;
         default: {
             int32_t end = (call.mode & mode::safer) && call.pos + 1 < call.end ? call.pos + 1 : call.end;
+            if (!tracing) [[likely]] {
+                Cell v;
+                int32_t after = simple_expression(call.block, call.pos, end, call.infix, &v);
+                if (after >= 0) {
+                    stack::push(&v);
+                    return call.pos = after;
+                }
+            }
             call.pos = eval_expression(call.block, call.pos, end, call.infix, true, false);
             return call.pos;
         }
@@ -496,49 +504,123 @@ void exec_routine(const Cell* fn) {
 
 bool infix_integer(const Cell* fn, Cell* left, const Cell* block, int32_t pos, int32_t end) {
     if (pos >= end || !left->is(Type::integer)) return false;
+    // Which operation, before anything else: most operators met here are not these.
+    enum { add, subtract, multiply, less, greater, less_equal, greater_equal, equal, not_equal } op;
+    int32_t index = function::number_of(fn);
+    if (fn->is(Type::action)) {
+        switch (index) {
+            case actions::index::add: op = add; break;
+            case actions::index::subtract: op = subtract; break;
+            case actions::index::multiply: op = multiply; break;
+            default: return false;
+        }
+    } else if (fn->is(Type::native) && index >= 1 && index <= natives::capacity) {
+        natives::Entry entry = natives::table[index - 1];
+        if (entry == natives::lesser_q) op = less;
+        else if (entry == natives::greater_q) op = greater;
+        else if (entry == natives::lesser_or_equal_q) op = less_equal;
+        else if (entry == natives::greater_or_equal_q) op = greater_equal;
+        else if (entry == natives::equal_q || entry == natives::strict_equal_q) op = equal;
+        else if (entry == natives::not_equal_q) op = not_equal;
+        else return false;
+    } else {
+        return false;
+    }
     const Cell* right = cell_at(block, pos);
     if (right->is(Type::word)) {
         Ref ctx = word::binding_of(right);
-        int32_t index = word::index_of(right);
-        if (!ctx || index < 0) return false;
+        int32_t at = word::index_of(right);
+        if (!ctx || at < 0) return false;
         Cell* c = context::cell_of(ctx);
         if (!context::values_node_in(c)) return false;
-        right = context::values_of(c) + index;
+        right = context::values_of(c) + at;
     }
     if (!right->is(Type::integer)) return false;
-    // Two evaluated arguments whose types take integers, as the full call would check.
-    Cell* cache = memory::buffer_of(series_of(fn))->cells() + 1;
-    if (!cache->is(Type::block) || series::length(cache) != 2) return false;
-    const Cell* ts = block::head(cache);
+    // Two evaluated arguments whose types take integers, as the full call would check. The
+    // argument cache is a block of its own, read from its first cell.
+    const Cell* cache = memory::buffer_of(series_of(fn))->cells() + 1;
+    if (!cache->is(Type::block) || series::head(cache) != 0) return false;
+    const memory::SeriesBuffer* cached = memory::buffer_of(series::node(cache));
+    if (cached->used_bytes() != 2 * sizeof(Cell)) return false;
+    const Cell* ts = cached->cells();
     if (!ts[0].is(Type::typeset) || !ts[1].is(Type::typeset)) return false;
     if ((((ts[0].header | ts[1].header) >> kind_shift) & 3) != normal) return false;
     if (!typeset_has(&ts[0], Type::integer) || !typeset_has(&ts[1], Type::integer)) return false;
     int32_t a = integer::get(left), b = integer::get(right), r;
-    int32_t index = function::number_of(fn);
-    if (fn->is(Type::action)) {
-        bool overflow;
-        switch (index) {
-            case actions::index::add: overflow = __builtin_add_overflow(a, b, &r); break;
-            case actions::index::subtract: overflow = __builtin_sub_overflow(a, b, &r); break;
-            case actions::index::multiply: overflow = __builtin_mul_overflow(a, b, &r); break;
-            default: return false;
-        }
-        if (overflow) return false;  // the action makes a float of it
-        integer::set(left, r);
-        return true;
-    }
-    if (!fn->is(Type::native) || index < 1 || index > natives::capacity) return false;
-    natives::Entry entry = natives::table[index - 1];
     bool truth;
-    if (entry == natives::lesser_q) truth = a < b;
-    else if (entry == natives::greater_q) truth = a > b;
-    else if (entry == natives::lesser_or_equal_q) truth = a <= b;
-    else if (entry == natives::greater_or_equal_q) truth = a >= b;
-    else if (entry == natives::equal_q || entry == natives::strict_equal_q) truth = a == b;
-    else if (entry == natives::not_equal_q) truth = a != b;
-    else return false;
+    switch (op) {
+        case add: if (__builtin_add_overflow(a, b, &r)) return false; break;  // the action makes a float of it
+        case subtract: if (__builtin_sub_overflow(a, b, &r)) return false; break;
+        case multiply: if (__builtin_mul_overflow(a, b, &r)) return false; break;
+        case less: truth = a < b; goto logic;
+        case greater: truth = a > b; goto logic;
+        case less_equal: truth = a <= b; goto logic;
+        case greater_equal: truth = a >= b; goto logic;
+        case equal: truth = a == b; goto logic;
+        case not_equal: truth = a != b; goto logic;
+    }
+    integer::set(left, r);
+    return true;
+logic:
     *left = truth ? logic::shared_true : logic::shared_false;
     return true;
+}
+
+namespace {
+
+// The value of a word, only when its context has value storage now (as the full lookup
+// would find it without raising).
+inline const Cell* value_if_bound(const Cell* word) {
+    Ref ctx = word::binding_of(word);
+    int32_t index = word::index_of(word);
+    if (!ctx || index < 0) return nullptr;
+    Cell* c = context::cell_of(ctx);
+    if (!context::values_node_in(c)) return nullptr;
+    return context::values_of(c) + index;
+}
+
+// A single cell that evaluates to itself or to a word's plain value.
+inline bool simple_operand(const Cell* c, Cell* out) {
+    switch (c->type()) {
+        case Type::word: {
+            const Cell* v = value_if_bound(c);
+            if (!v) return false;
+            switch (v->type()) {
+                case Type::unset: case Type::native: case Type::action: case Type::function: case Type::routine:
+                case Type::op:
+                    return false;
+                default:
+                    *out = *v;
+                    return true;
+            }
+        }
+        case Type::paren: case Type::set_word: case Type::set_path: case Type::get_word: case Type::lit_word:
+        case Type::path: case Type::get_path: case Type::lit_path: case Type::op: case Type::native:
+        case Type::action: case Type::function: case Type::routine: case Type::issue:
+            return false;
+        default:
+            *out = *c;
+            return true;
+    }
+}
+
+}  // namespace
+
+int32_t simple_expression(const Cell* block, int32_t pos, int32_t end, bool no_infix, Cell* out) {
+    if (!simple_operand(cell_at(block, pos), out)) return -1;
+    ++pos;
+    if (no_infix) return pos;
+    while (pos < end) {
+        const Cell* next = cell_at(block, pos);
+        if (!next->is(Type::word)) break;
+        const Cell* v = value_if_bound(next);
+        if (!v || !v->is(Type::op)) break;
+        Cell fn = *v;
+        fn.header = (fn.header >> 16) & 0xFF;
+        if (!infix_integer(&fn, out, block, pos + 1, end)) return -1;
+        pos += 2;
+    }
+    return pos;
 }
 
 void call_function(const Cell* fn, Ref context, const Cell* name, uint32_t trace_mask) {

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "runtime/print.h"
+#include "runtime/shared-library.h"
 
 namespace zuv::checksum {
 
@@ -47,28 +48,59 @@ constexpr auto crc32_table = [] {
 constexpr std::size_t adler32_block = 3854;
 constexpr std::uint32_t adler32_modulus = 65521;
 
-const EVP_MD* algorithm(Method method) {
+// libcrypto's digest entries, found when the first digest is asked for.
+struct Crypto {
+    decltype(&EVP_md5) md5 = nullptr;
+    decltype(&EVP_sha1) sha1 = nullptr;
+    decltype(&EVP_sha256) sha256 = nullptr;
+    decltype(&EVP_sha384) sha384 = nullptr;
+    decltype(&EVP_sha512) sha512 = nullptr;
+    decltype(&EVP_MD_CTX_new) ctx_new = nullptr;
+    decltype(&EVP_MD_CTX_free) ctx_free = nullptr;
+    decltype(&EVP_DigestInit_ex) init = nullptr;
+    decltype(&EVP_DigestUpdate) update = nullptr;
+    decltype(&EVP_DigestFinal_ex) final = nullptr;
+};
+
+// Null when libcrypto cannot be opened: the digest is then missing, as for a failure inside.
+const Crypto* crypto() {
+    static const Crypto* ready = []() -> const Crypto* {
+        static runtime::SharedLibrary library{"libcrypto.so.3", "libcrypto.so"};
+        static Crypto api;
+        bool found = library.bind(api.md5, "EVP_md5") && library.bind(api.sha1, "EVP_sha1") &&
+                     library.bind(api.sha256, "EVP_sha256") && library.bind(api.sha384, "EVP_sha384") &&
+                     library.bind(api.sha512, "EVP_sha512") && library.bind(api.ctx_new, "EVP_MD_CTX_new") &&
+                     library.bind(api.ctx_free, "EVP_MD_CTX_free") && library.bind(api.init, "EVP_DigestInit_ex") &&
+                     library.bind(api.update, "EVP_DigestUpdate") && library.bind(api.final, "EVP_DigestFinal_ex");
+        return found ? &api : nullptr;
+    }();
+    return ready;
+}
+
+const EVP_MD* algorithm(const Crypto& api, Method method) {
     switch (method) {
-    case Method::md5: return EVP_md5();
-    case Method::sha1: return EVP_sha1();
-    case Method::sha256: return EVP_sha256();
-    case Method::sha384: return EVP_sha384();
-    case Method::sha512: return EVP_sha512();
+    case Method::md5: return api.md5();
+    case Method::sha1: return api.sha1();
+    case Method::sha256: return api.sha256();
+    case Method::sha384: return api.sha384();
+    case Method::sha512: return api.sha512();
     default: return nullptr;
     }
 }
 
 // One digest over several pieces taken in order, so HMAC needs no concatenated copy.
 std::optional<Digest> digest_of(Method method, std::initializer_list<Bytes> pieces) {
-    const EVP_MD* md = algorithm(method);
+    const Crypto* api = crypto();
+    if (!api) return std::nullopt;
+    const EVP_MD* md = algorithm(*api, method);
     if (!md) return std::nullopt;
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1) return std::nullopt;
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(api->ctx_new(), api->ctx_free);
+    if (!ctx || api->init(ctx.get(), md, nullptr) != 1) return std::nullopt;
     for (Bytes piece : pieces)
-        if (EVP_DigestUpdate(ctx.get(), piece.data(), piece.size()) != 1) return std::nullopt;
+        if (api->update(ctx.get(), piece.data(), piece.size()) != 1) return std::nullopt;
     Digest out;
     unsigned int size = 0;
-    if (EVP_DigestFinal_ex(ctx.get(), out.bytes.data(), &size) != 1) return std::nullopt;
+    if (api->final(ctx.get(), out.bytes.data(), &size) != 1) return std::nullopt;
     out.size = size;
     return out;
 }
@@ -137,7 +169,7 @@ std::uint16_t tcp(Bytes data) {
 std::optional<Digest> digest(Bytes data, Method method) { return digest_of(method, {data}); }
 
 std::optional<Digest> hmac(Bytes message, Bytes key, Method method) {
-    if (!algorithm(method)) return std::nullopt;
+    if (digest_size(method) == 0) return std::nullopt;
     const std::size_t block = hmac_block_size(method);
 
     std::optional<Digest> hashed_key;

@@ -173,8 +173,15 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             ++pos;
             if (tracing) [[unlikely]] fire_event(event::push, block, pos, nullptr, &value);
             if (pos >= end) error::raise(error::id::script_need_value, &value);
-            pos = eval_expression(block, pos, end, false, true, false);
-            if (pending) return pos;
+            Cell plain;
+            int32_t after = tracing ? -1 : simple_expression(block, pos, end, false, &plain);
+            if (after >= 0) {
+                stack::push(&plain);
+                pos = after;
+            } else {
+                pos = eval_expression(block, pos, end, false, true, false);
+                if (pending) return pos;
+            }
             Cell* frame = stack::arguments_base;
             if (frame[1].is(Type::unset)) error::raise(error::id::script_need_value, &frame[0]);
             Cell v = frame[1];

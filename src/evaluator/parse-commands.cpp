@@ -205,6 +205,13 @@ bool Engine::fast_literal_q(const Cell& element) const {
 bool Engine::match_repeated(const Cell& value, int32_t minimum, int32_t maximum) {
     if (remaining() < minimum) return false;
     int32_t at = head(), count = 0;
+    if (value.is(Type::bitset) && string_input()) {
+        // The common `some letter`: one pass over the characters instead of a match per step.
+        count = string::span_in_bitset(&input, at, end_index(), maximum, &value);
+        if (count < minimum) return false;
+        set_head(at + count);
+        return true;
+    }
     while (maximum < 0 || count < maximum) {
         int32_t n = match_at(at, value);
         if (n < 0) break;

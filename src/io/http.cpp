@@ -20,6 +20,7 @@
 #include "memory/stack.h"
 #include "io/file-io.h"
 #include "io/sigpipe.h"
+#include "runtime/shared-library.h"
 
 namespace zuv::http {
 
@@ -37,8 +38,35 @@ constexpr long connect_seconds = 60;
 constexpr long stall_seconds = 30;
 constexpr long max_redirects = 10;
 
-bool global_ready() {
-    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+// libcurl's entries, found when the first request is made.
+struct Curl {
+    decltype(&curl_global_init) global_init = nullptr;
+    decltype(&curl_easy_init) easy_init = nullptr;
+    decltype(&curl_easy_setopt) easy_setopt = nullptr;
+    decltype(&curl_easy_perform) easy_perform = nullptr;
+    decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
+    decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+    decltype(&curl_slist_append) slist_append = nullptr;
+    decltype(&curl_slist_free_all) slist_free_all = nullptr;
+};
+
+// Null when libcurl cannot be opened or initialised: the request then fails as an
+// unreachable one does.
+const Curl* curl() {
+    static const Curl* ready = [] () -> const Curl* {
+        static runtime::SharedLibrary library{"libcurl.so.4", "libcurl-gnutls.so.4", "libcurl.so"};
+        static Curl api;
+        bool found = library.bind(api.global_init, "curl_global_init") &&
+                     library.bind(api.easy_init, "curl_easy_init") &&
+                     library.bind(api.easy_setopt, "curl_easy_setopt") &&
+                     library.bind(api.easy_perform, "curl_easy_perform") &&
+                     library.bind(api.easy_getinfo, "curl_easy_getinfo") &&
+                     library.bind(api.easy_cleanup, "curl_easy_cleanup") &&
+                     library.bind(api.slist_append, "curl_slist_append") &&
+                     library.bind(api.slist_free_all, "curl_slist_free_all");
+        if (!found || api.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
+        return &api;
+    }();
     return ready;
 }
 
@@ -61,10 +89,10 @@ size_t on_header(char* data, size_t size, size_t count, void* target) {
 }
 
 struct EasyDeleter {
-    void operator()(CURL* h) const { curl_easy_cleanup(h); }
+    void operator()(CURL* h) const { curl()->easy_cleanup(h); }
 };
 struct ListDeleter {
-    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+    void operator()(curl_slist* l) const { curl()->slist_free_all(l); }
 };
 
 std::string upper(std::string_view text) {
@@ -99,13 +127,14 @@ Cell* header_map(Cell* pairs) {
 }  // namespace
 
 std::optional<Response> perform(const Request& r) {
-    if (!global_ready()) return std::nullopt;
-    std::unique_ptr<CURL, EasyDeleter> h(curl_easy_init());
+    const Curl* api = curl();
+    if (!api) return std::nullopt;
+    std::unique_ptr<CURL, EasyDeleter> h(api->easy_init());
     if (!h) return std::nullopt;
     CURL* c = h.get();
     std::unique_ptr<curl_slist, ListDeleter> list;
     auto add_header = [&](const std::string& line) {
-        curl_slist* l = curl_slist_append(list.get(), line.c_str());
+        curl_slist* l = api->slist_append(list.get(), line.c_str());
         if (l) {
             static_cast<void>(list.release());
             list.reset(l);
@@ -120,41 +149,41 @@ std::optional<Response> perform(const Request& r) {
     if (!add_header("Expect:")) return std::nullopt;
 
     Response response;
-    curl_easy_setopt(c, CURLOPT_URL, r.url.c_str());
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, list.get());
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, max_redirects);
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, connect_seconds);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, stall_seconds);
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &response.body);
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, &response.headers);
+    api->easy_setopt(c, CURLOPT_URL, r.url.c_str());
+    api->easy_setopt(c, CURLOPT_HTTPHEADER, list.get());
+    api->easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    api->easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    api->easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    api->easy_setopt(c, CURLOPT_MAXREDIRS, max_redirects);
+    api->easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+    api->easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+    api->easy_setopt(c, CURLOPT_CONNECTTIMEOUT, connect_seconds);
+    api->easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    api->easy_setopt(c, CURLOPT_LOW_SPEED_TIME, stall_seconds);
+    api->easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    api->easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
+    api->easy_setopt(c, CURLOPT_WRITEDATA, &response.body);
+    api->easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
+    api->easy_setopt(c, CURLOPT_HEADERDATA, &response.headers);
     if (r.method == "GET") {
-        curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+        api->easy_setopt(c, CURLOPT_HTTPGET, 1L);
     } else if (r.method == "HEAD") {
-        curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
+        api->easy_setopt(c, CURLOPT_NOBODY, 1L);
     } else {
-        if (r.method != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, r.method.c_str());
+        if (r.method != "POST") api->easy_setopt(c, CURLOPT_CUSTOMREQUEST, r.method.c_str());
         if (r.body || r.method == "POST") {
             std::string_view body = r.body ? std::string_view(*r.body) : std::string_view("");
-            curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-            curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
+            api->easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+            api->easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
         }
     }
     CURLcode done;
     {
         sigpipe::Blocked quiet;  // a peer closing early must not end the program
-        done = curl_easy_perform(c);
+        done = api->easy_perform(c);
     }
     if (done != CURLE_OK) return std::nullopt;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &response.status);
+    api->easy_getinfo(c, CURLINFO_RESPONSE_CODE, &response.status);
     return response;
 }
 

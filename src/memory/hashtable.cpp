@@ -708,6 +708,7 @@ Cell* find(Ref table, const Cell* key_cell, int32_t start, int32_t skip, int32_t
         found = true;
     };
 
+    const bool plain_integers = key.is(Type::integer) && (op == actions::op::equal || op == actions::op::strict_equal);
     hb::Probe p(hash_value(&key, false), r->buckets);
     do {
         r = record_of(table);
@@ -717,6 +718,10 @@ Cell* find(Ref table, const Cell* key_cell, int32_t start, int32_t skip, int32_t
         int32_t k = keys_of(r)[p.i];
         if (kind != kind_hash) {
             Cell* stored = cells_of(r) + k;
+            if (plain_integers) {  // the common integer key needs no compare action
+                if (stored->is(Type::integer) && stored->data2 == key.data2) return stored;
+                continue;
+            }
             if ((stored->type() == key.type() || key.type() == text_key) && actions::compare(stored, &key, op))
                 return cells_of(record_of(table)) + k;
             continue;

@@ -1,0 +1,34 @@
+// Opening a shared library at its first use, through the dynamic loader.
+#include "runtime/shared-library.h"
+
+#include <dlfcn.h>
+
+namespace zuv::runtime {
+
+SharedLibrary::SharedLibrary(std::initializer_list<const char*> names) {
+    int i = 0;
+    for (const char* n : names)
+        if (i < 4) names_[i++] = n;
+}
+
+bool SharedLibrary::open() {
+    if (tried_) return handle_ != nullptr;
+    tried_ = true;
+    for (const char* name : names_) {
+        if (!name) break;
+        handle_ = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+        if (handle_) return true;
+        const char* why = dlerror();
+        if (error_.empty()) error_ = why ? why : name;
+    }
+    return false;
+}
+
+void* SharedLibrary::symbol(const char* name) {
+    if (!open()) return nullptr;
+    void* p = dlsym(handle_, name);
+    if (!p && error_.empty()) error_ = std::string("missing ") + name;
+    return p;
+}
+
+}  // namespace zuv::runtime
