@@ -171,9 +171,6 @@ void launch() {
 
 }  // namespace
 
-const Terminal& plain_terminal() { return plain; }
-void set_terminal(const Terminal& terminal) { current = terminal; }
-
 void link() {
     boot::add_binder(bind_routines);
     link_gui();

@@ -17,9 +17,6 @@ struct Terminal {
     bool (*interactive)();
 };
 
-const Terminal& plain_terminal();
-void set_terminal(const Terminal& terminal);
-
 // The plain terminal's line reader over any file descriptor pair, for tests: a line ends at
 // LF (a CR before it is dropped); the last line may lack its LF. Bytes that are not UTF-8
 // are kept as they are; the string made of the line replaces them.

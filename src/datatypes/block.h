@@ -14,10 +14,6 @@ namespace zuv::block {
 // The block family: block!, paren!, the four path types and hash!.
 constexpr bool family_q(Type t) { return in_family(family::any_block, t); }
 
-// Data word 3 of the block family: the node of a hash!'s index, 0 for the other types.
-inline Ref hash_index_of(const Cell* b) { return b->data3; }
-inline void set_hash_index(Cell* b, Ref index) { b->data3 = index; }
-
 // The root block: every literal and global cell of the boot code, always reachable.
 extern Cell root;
 constexpr int32_t root_cells = 9695;
@@ -44,15 +40,9 @@ inline void set_hash_table(Cell* b, Ref table) { b->data3 = table; }
 // The head cell without any check, and the position just past the last cell.
 inline Cell* head(const Cell* b) { return reinterpret_cast<Cell*>(series::head_address(b)); }
 inline Cell* tail(const Cell* b) { return series::buffer(b)->cells_end(); }
-inline Cell* tail_cell(const Cell* b) { return tail(b); }
 // Cells from the head to the tail (a head past the tail is moved back to it).
 inline int32_t length(Cell* b) { return series::length(b); }
 inline int32_t cell_count(Cell* b) { return series::length(b); }
-// The head cell; a head past the tail is first set back to the tail.
-inline Cell* head_cell(Cell* b) {
-    series::length(b);
-    return head(b);
-}
 inline bool at_tail_q(const Cell* b) { return b->int1() == series::buffer_length(b); }
 // The cell at an absolute index (no bounds check).
 inline Cell* cell_at(const Cell* b, int32_t index) { return series::buffer(b)->cells() + index; }

@@ -18,9 +18,8 @@ inline void set_class(Cell* o, uint32_t id) { o->data2 = id; }
 inline void set_record(Cell* o, Ref record) { o->data3 = record; }
 // A handler record is two pair! cells, on-change* then on-deep-change*; word 2 of each holds
 // the handler's field index << 16 | its local count (0xFFFF << 16 when absent), word 3 the
-// node of its spec.
+// node of its spec (read by the collector and the codec as a plain word).
 inline uint32_t handler_slot(const Cell* entry) { return entry->data2; }
-inline Ref handler_spec(const Cell* entry) { return entry->data3; }
 
 extern uint32_t class_counter;
 uint32_t new_class_id();

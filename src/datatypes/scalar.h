@@ -38,7 +38,6 @@ int32_t word_index(const Cell* word, const std::string_view (&names)[N]) {
 inline bool any_word_q(Type t) { return in_family(family::all_word, t); }
 // The words that a loop or set can assign: those bound to a context.
 inline bool settable_word_q(Type t) { return in_family(family::any_word, t); }
-inline bool any_block_q(Type t) { return in_family(family::any_list, t); }
 inline bool any_string_q(Type t) { return in_family(family::any_string, t); }
 
 // The values of a block from its head; the pointer holds only until the next allocation.

@@ -244,7 +244,7 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             break;
         case Type::lit_path:
             value.set_type(Type::path);
-            block::set_hash_index(&value, 0);
+            block::set_hash_table(&value, 0);
             emit(value, sub);
             ++pos;
             break;

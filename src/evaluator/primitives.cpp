@@ -38,25 +38,6 @@ int32_t base = 0;
 Cell* cell(int32_t n) { return series::buffer(&block::root)->cells() + base + n; }
 }  // namespace literal
 
-namespace interpreter {
-
-void call_builtin(int32_t e, bool native, int32_t slots, std::initializer_list<BuiltinRefinement> refinements) {
-    int32_t refs[32];
-    for (int32_t i = 0; i < slots && i < 32; ++i) refs[i] = -1;
-    for (const BuiltinRefinement& r : refinements) {
-        if (logic::truth(r.value)) {
-            refs[r.slot - 1] = r.frame_index;
-        } else {
-            for (int32_t i = 0; i < r.arg_count; ++i) stack::arguments_base[r.frame_index + i] = none::shared;
-        }
-    }
-    if (native) natives::table[e - 1](true, refs);
-    else actions::table[e - 1](refs);
-    if (pending) throw_pending();
-}
-
-}  // namespace interpreter
-
 namespace natives {
 
 const Cell* switch_lookup(bool skip) {

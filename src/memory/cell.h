@@ -70,7 +70,6 @@ inline Cell* copy(const Cell* source, Cell* destination) {
     return destination;
 }
 inline void set_type(Cell* c, Type t) { c->set_type(t); }
-inline void clear_new_line(Cell* c) { c->header &= ~header::new_line; }
 inline void make(Cell* c, Type t, uint32_t d1 = 0, uint32_t d2 = 0, uint32_t d3 = 0) {
     c->header = static_cast<uint32_t>(t);
     c->data1 = d1;

@@ -85,9 +85,7 @@ inline void mark_try_all(const Cell* w) { mark(w, kind::try_all); }
 inline void mark_catch(const Cell* w) { mark(w, kind::catch_); }
 inline void mark_interp_eval(const Cell* w) { mark(w, kind::interp_eval); }
 inline void mark_loop(const Cell* w) { mark(w, kind::loop); }
-inline void mark_kind_9(const Cell* w) { mark(w, kind::kind9); }
 inline void mark_interp_native(const Cell* w) { mark(w, kind::interp_native); }
-inline void mark_interp_func(const Cell* w) { mark(w, kind::interp_func); }
 
 void set_func_flag(bool flag);
 void clear_func_flag(CallFrame* frame);

@@ -769,7 +769,7 @@ void Reader::block_value(const Head& h, Slot& slot) {
         bool indexed = v.is(Type::hash);
         v.set_type(t);
         series::set_head(&v, static_cast<int32_t>(head));
-        if (t != Type::hash) block::set_hash_index(&v, 0);
+        if (t != Type::hash) block::set_hash_table(&v, 0);
         put(slot, v);
         if (t == Type::hash && !indexed) {
             // A hash! over a buffer first seen as a block gets an index of its own.

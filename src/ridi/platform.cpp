@@ -420,11 +420,6 @@ void set_backend(Backend* b) { current = b ? b : &no_display; }
 
 DrawEngine draw_engine;
 
-Cell* ridi_object() {
-    Cell* r = object::system_field({"ridi"});
-    return r && r->is(Type::object) ? r : nullptr;
-}
-
 void awake(Cell* event, Cell* out) {
     *out = unset::shared;
     Cell* slot = context::get_value_slot(symbol::make("awake-entry"), platform_context());

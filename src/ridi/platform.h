@@ -146,9 +146,6 @@ extern DrawEngine draw_engine;
 // none) into out.
 void awake(Cell* event, Cell* out);
 
-// The system/ridi object's cell, or null before the Ridi boot code ran.
-Cell* ridi_object();
-
 // Adds Ridi's binder: the event! datatype, the platform routines. Called by the program's main.
 void link();
 

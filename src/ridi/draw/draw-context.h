@@ -102,8 +102,6 @@ void set_word_here(Cursor& c);
 struct QuietStop {};
 
 // Argument readers: each checks the cell at the cursor and consumes it, or returns false.
-bool is_point(const Cell* c);
-bool is_number(const Cell* c);
 bool read_point(Cursor& c, double& x, double& y);
 bool read_number(Cursor& c, double& v);
 bool read_number_or_percent(Cursor& c, double& v);

@@ -73,9 +73,6 @@ double held(double v) { return v > coordinate_limit ? coordinate_limit : v < -co
     error::raise(infinite ? error::id::script_draw_infinite : error::id::script_draw_invalid, &at);
 }
 
-bool is_number(const Cell* c) { return c->is(Type::integer) || c->is(Type::float_); }
-bool is_point(const Cell* c) { return c->is(Type::pair) || c->is(Type::point2D); }
-
 bool read_number(Cursor& c, double& v) {
     if (!c.more()) return false;
     const Cell* x = c.here();

@@ -25,7 +25,6 @@ Cell* face_facet(const Cell* face, int32_t n);
 // Face kinds the backend tells apart.
 enum class Kind : int32_t { other, window, panel, base, rich_text, group_box, screen };
 Kind kind_of_word(const Cell* type);
-const char* kind_name(Kind k);
 
 // ---- the per-view record ------------------------------------------------------------------------
 // One per native view, attached to its widget; holds what the face's window keeps: the link

@@ -24,7 +24,6 @@ Cell* fetch_all_screens();
 uint32_t current_screen();  // a monitor handle value
 void screen_size(int32_t* width, int32_t* height);  // logical pixels
 bool support_dark_mode_q();
-bool prefers_dark_q();
 void set_dark_mode(const Cell* face, bool dark);
 
 // ---- views (faces.cpp) --------------------------------------------------------------------------

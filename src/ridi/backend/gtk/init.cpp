@@ -304,18 +304,6 @@ void screen_size(int32_t* width, int32_t* height) {
 
 bool support_dark_mode_q() { return available(); }
 
-bool prefers_dark_q() {
-    if (const char* t = std::getenv("GTK_THEME"); t && std::strstr(t, ":dark")) return true;
-    if (!available()) return false;
-    gboolean dark = FALSE;
-    gchar* theme = nullptr;
-    g_object_get(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", &dark, "gtk-theme-name", &theme,
-                 nullptr);
-    std::string name = theme ? theme : "";
-    g_free(theme);
-    return dark || (name.size() > 5 && name.compare(name.size() - 5, 5, "-dark") == 0);
-}
-
 void set_dark_mode(const Cell* face, bool dark) {
     // GTK keeps the preference per screen: every window of the program follows it.
     if (!view_of_handle(face_handle(face))) return;

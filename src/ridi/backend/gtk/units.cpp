@@ -115,17 +115,6 @@ void clock_start(uint64_t* slot) {
     *slot = static_cast<uint64_t>(t.tv_sec) * 1000000000u + static_cast<uint64_t>(t.tv_nsec);
 }
 
-double clock_elapsed(uint64_t* slot) {
-    uint64_t start = *slot;
-    uint64_t now;
-    clock_start(&now);
-    if (now < start) {
-        *slot = now;
-        return 2147483647.0;
-    }
-    return static_cast<double>(now - start) / 1e6;
-}
-
 void report_failure(const std::string& what) {
     runtime::print_line({"*** Ridi Error: ", what.c_str()});
 }
@@ -156,12 +145,6 @@ Kind kind_of_word(const Cell* t) {
     for (const KindName& k : kind_names)
         if (symbol::resolve(symbol::make(k.name)) == sym) return k.kind;
     return Kind::other;
-}
-
-const char* kind_name(Kind k) {
-    for (const KindName& n : kind_names)
-        if (n.kind == k) return n.name;
-    return "face";
 }
 
 }  // namespace zuv::gui
