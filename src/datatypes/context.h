@@ -36,13 +36,19 @@ Cell* get_slow(const Cell* word);
 inline Cell* values_of(const Cell* ctx) {
     return on_stack(ctx) ? memory::ptr<Cell>(values_node_in(ctx)) : memory::buffer_of(values_node_in(ctx))->cells();
 }
-inline Cell* get(const Cell* word) {
+// The value slot of a bound word whose context has its values in place now; null otherwise
+// (the lookup that never raises, for the evaluator's look-ahead).
+inline Cell* bound_value(const Cell* word) {
     Ref ctx = word::binding_of(word);
     int32_t index = word::index_of(word);
-    if (index >= 0 && ctx) [[likely]] {
-        Cell* c = cell_of(ctx);
-        if (values_node_in(c)) [[likely]] return values_of(c) + index;
-    }
+    if (index < 0 || !ctx) return nullptr;
+    Cell* c = cell_of(ctx);
+    if (!values_node_in(c)) return nullptr;
+    return values_of(c) + index;
+}
+inline Cell* get(const Cell* word) {
+    if (Cell* v = bound_value(word)) [[likely]]
+        return v;
     return get_slow(word);
 }
 Cell* get_value_slot(int32_t symbol, Ref ctx);

@@ -215,9 +215,15 @@ void e_copy(const int32_t* r) {
     result(
         impl<slotfn::Copy>(copy)(arg(0), arg(0), ref_arg(r, refine::copy::part), flag(r, refine::copy::deep), types));
 }
-void e_find(const int32_t* r) {
-    namespace rf = refine::find;
-    slotfn::FindOptions o;
+// find takes select's refinements, in the same places, and two more after them.
+static_assert(refine::find::part == refine::select::part && refine::find::only == refine::select::only &&
+              refine::find::case_ == refine::select::case_ && refine::find::same == refine::select::same &&
+              refine::find::any == refine::select::any && refine::find::with == refine::select::with &&
+              refine::find::skip == refine::select::skip && refine::find::last == refine::select::last &&
+              refine::find::reverse == refine::select::reverse);
+
+void fill_select_options(slotfn::SelectOptions& o, const int32_t* r) {
+    namespace rf = refine::select;
     o.part = ref_arg(r, rf::part);
     o.only = flag(r, rf::only);
     o.case_ = flag(r, rf::case_);
@@ -227,8 +233,13 @@ void e_find(const int32_t* r) {
     o.skip = ref_arg(r, rf::skip);
     o.last = flag(r, rf::last);
     o.reverse = flag(r, rf::reverse);
-    o.tail = flag(r, rf::tail);
-    o.match = flag(r, rf::match);
+}
+
+void e_find(const int32_t* r) {
+    slotfn::FindOptions o;
+    fill_select_options(o, r);
+    o.tail = flag(r, refine::find::tail);
+    o.match = flag(r, refine::find::match);
     result(impl<slotfn::Find>(find)(arg(0), arg(1), o));
 }
 void e_head(const int32_t*) { series_op(head); }
@@ -255,17 +266,8 @@ void e_reverse(const int32_t* r) {
         impl<slotfn::Reverse>(reverse)(arg(0), ref_arg(r, refine::reverse::part), ref_arg(r, refine::reverse::skip)));
 }
 void e_select(const int32_t* r) {
-    namespace rf = refine::select;
     slotfn::SelectOptions o;
-    o.part = ref_arg(r, rf::part);
-    o.only = flag(r, rf::only);
-    o.case_ = flag(r, rf::case_);
-    o.same = flag(r, rf::same);
-    o.any = flag(r, rf::any);
-    o.with = ref_arg(r, rf::with);
-    o.skip = ref_arg(r, rf::skip);
-    o.last = flag(r, rf::last);
-    o.reverse = flag(r, rf::reverse);
+    fill_select_options(o, r);
     result(impl<slotfn::Select>(select)(arg(0), arg(1), o));
 }
 void e_sort(const int32_t* r) {

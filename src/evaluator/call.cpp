@@ -527,14 +527,7 @@ bool infix_integer(const Cell* fn, Cell* left, const Cell* block, int32_t pos, i
         return false;
     }
     const Cell* right = cell_at(block, pos);
-    if (right->is(Type::word)) {
-        Ref ctx = word::binding_of(right);
-        int32_t at = word::index_of(right);
-        if (!ctx || at < 0) return false;
-        Cell* c = context::cell_of(ctx);
-        if (!context::values_node_in(c)) return false;
-        right = context::values_of(c) + at;
-    }
+    if (right->is(Type::word) && !(right = context::bound_value(right))) return false;
     if (!right->is(Type::integer)) return false;
     // Two evaluated arguments whose types take integers, as the full call would check. The
     // argument cache is a block of its own, read from its first cell.
@@ -568,22 +561,11 @@ logic:
 
 namespace {
 
-// The value of a word, only when its context has value storage now (as the full lookup
-// would find it without raising).
-inline const Cell* value_if_bound(const Cell* word) {
-    Ref ctx = word::binding_of(word);
-    int32_t index = word::index_of(word);
-    if (!ctx || index < 0) return nullptr;
-    Cell* c = context::cell_of(ctx);
-    if (!context::values_node_in(c)) return nullptr;
-    return context::values_of(c) + index;
-}
-
 // A single cell that evaluates to itself or to a word's plain value.
 inline bool simple_operand(const Cell* c, Cell* out) {
     switch (c->type()) {
         case Type::word: {
-            const Cell* v = value_if_bound(c);
+            const Cell* v = context::bound_value(c);
             if (!v) return false;
             switch (v->type()) {
                 case Type::unset: case Type::native: case Type::action: case Type::function: case Type::routine:
@@ -613,7 +595,7 @@ int32_t simple_expression(const Cell* block, int32_t pos, int32_t end, bool no_i
     while (pos < end) {
         const Cell* next = cell_at(block, pos);
         if (!next->is(Type::word)) break;
-        const Cell* v = value_if_bound(next);
+        const Cell* v = context::bound_value(next);
         if (!v || !v->is(Type::op)) break;
         Cell fn = *v;
         fn.header = (fn.header >> 16) & 0xFF;

@@ -40,16 +40,6 @@ inline void close_frame(bool sub) {
 
 inline bool is_function(Type t) { return in_family(family::applicable, t); }
 
-// The value a word names, only when its context has value storage now.
-inline const Cell* value_if_bound(const Cell* word) {
-    Ref ctx = word::binding_of(word);
-    int32_t index = word::index_of(word);
-    if (!ctx || index < 0) return nullptr;
-    Cell* c = context::cell_of(ctx);
-    if (!context::values_node_in(c)) return nullptr;
-    return context::values_of(c) + index;
-}
-
 }  // namespace
 
 void init() {
@@ -283,7 +273,7 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
         while (pos < end) {
             Cell* next = cell_at(block, pos);
             if (!next->is(Type::word)) break;
-            const Cell* v = value_if_bound(next);
+            const Cell* v = context::bound_value(next);
             if (!v || !v->is(Type::op)) break;
             Cell op_word = *next;
             Cell fn = *v;

@@ -776,7 +776,7 @@ void Reader::block_value(const Head& h, Slot& slot) {
             Cell source = *at(slot);
             source.set_type(Type::block);
             Ref table = hashtable::make(std::max(series::buffer_length(&source), 1), &source, hashtable::kind_hash, 0);
-            block::set_hash_index(at(slot), table);
+            block::set_hash_table(at(slot), table);
         }
         return;
     }
@@ -791,7 +791,7 @@ void Reader::block_value(const Head& h, Slot& slot) {
         // The table is sized for the count claimed: made smaller, it grew its position index
         // while the items came, and a fuzz run then met a misaligned store into that index.
         table = hashtable::make(std::max(n, 1), &v, hashtable::kind_hash, 0);
-        block::set_hash_index(&v, table);
+        block::set_hash_table(&v, table);
         v.set_type(Type::hash);
     }
     series::set_head(&v, static_cast<int32_t>(head));
