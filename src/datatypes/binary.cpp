@@ -9,6 +9,8 @@
 #include <string>
 
 #include "datatypes/block.h"
+#include "datatypes/char.h"
+#include "datatypes/integer.h"
 #include "datatypes/image.h"
 #include "datatypes/numeric.h"
 #include "datatypes/string.h"
@@ -142,7 +144,7 @@ Cell* edit(Cell* s, Edit kind, Cell* value, std::span<const uint8_t> run, int32_
     }
     splice(s, at, removed, run, dup, notice);
     int64_t past = std::min<int64_t>(at + count, series::buffer_length(s));
-    s->data1 = kind == Edit::append ? 0 : static_cast<uint32_t>(past);
+    series::set_head(s, kind == Edit::append ? 0 : static_cast<int32_t>(past));
     return s;
 }
 
@@ -150,10 +152,10 @@ void from_value(std::vector<uint8_t>& out, const Cell* value, int32_t limit, boo
     Cell v = *value;  // the value may lie in a block that forming moves
     Type t = v.type();
     switch (t) {
-        case Type::char_: put_utf8(out, v.data2, &v); return;
+        case Type::char_: put_utf8(out, char_::code_of(&v), &v); return;
         case Type::integer:
             if (v.int2() < -128 || v.int2() > 255) error::raise(error::id::script_invalid_arg, &v);
-            out.push_back(static_cast<uint8_t>(v.data2));
+            out.push_back(static_cast<uint8_t>(integer::get(&v)));
             return;
         case Type::binary: {
             std::span<const uint8_t> bytes = head_bytes(&v);
@@ -169,9 +171,9 @@ void from_value(std::vector<uint8_t>& out, const Cell* value, int32_t limit, boo
     }
     if (block_list_q(t)) {
         // Nested blocks give their elements too; one that holds itself would never end.
-        if (cycle_stack::find(v.data2)) error::raise(error::id::internal_no_cycle);
+        if (cycle_stack::find(series::node(&v))) error::raise(error::id::internal_no_cycle);
         cycle_stack::Scope scope;
-        cycle_stack::push(v.data2);
+        cycle_stack::push(series::node(&v));
         size_t n = cut(size_t(series::length(&v)), limit);
         for (size_t k = 0; k < n; ++k) {
             auto at = static_cast<int32_t>(v.int1() + k);
@@ -197,7 +199,7 @@ void from_value(std::vector<uint8_t>& out, const Cell* value, int32_t limit, boo
 int32_t compare_bytes(Cell* b, Cell* other, int32_t code, bool match) {
     bool text = string::family_q(other->type());
     if (!text && !other->is(Type::binary)) return -2;
-    bool same_place = other->is(Type::binary) && other->data2 == b->data2 && other->data1 == b->data1;
+    bool same_place = other->is(Type::binary) && series::node(other) == series::node(b) && series::head(other) == series::head(b);
     if (code == op::same) return same_place ? 0 : -1;
     if (equality_q(code) && same_place) return 0;
     Cell x = *b, y = *other;
@@ -225,7 +227,7 @@ int32_t compare_bytes(Cell* b, Cell* other, int32_t code, bool match) {
 
 uint8_t poke_byte(const Cell* value) {
     if (!value->is(Type::integer) && !value->is(Type::char_)) error::raise(error::id::script_invalid_arg, value);
-    return static_cast<uint8_t>(value->data2);
+    return static_cast<uint8_t>(value->is(Type::char_) ? char_::code_of(value) : static_cast<uint32_t>(integer::get(value)));
 }
 
 Cell* from_issue(const Cell* issue) {
@@ -254,7 +256,7 @@ Cell* to(Cell*, Cell* spec, int32_t) {
     Cell v = *spec;
     std::vector<uint8_t> out;
     switch (v.type()) {
-        case Type::integer: append_be(out, v.data2, 4); break;
+        case Type::integer: append_be(out, static_cast<uint32_t>(integer::get(&v)), 4); break;
         case Type::float_: case Type::percent: append_be(out, std::bit_cast<uint64_t>(v.float23()), 8); break;
         case Type::issue: return from_issue(&v);
         case Type::bitset: {

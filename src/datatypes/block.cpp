@@ -109,7 +109,7 @@ namespace op = actions::op;
 constexpr uint64_t max_bytes = 0x7FFFFFF0;
 
 Cell* none_result() { return const_cast<Cell*>(&none::shared); }
-inline Ref hash_table(const Cell* b) { return b->is(Type::hash) ? b->data3 : 0; }
+inline Ref hash_table(const Cell* b) { return b->is(Type::hash) ? hash_table_of(b) : 0; }
 inline Cell cell_copy(const Cell* b, int32_t index) { return *cell_at(b, index); }
 
 [[noreturn]] void raise_bad_make(int32_t type, const Cell* spec) {
@@ -901,7 +901,7 @@ Cell call_compare_function(const Cell* fn, const Cell* first, const Cell* second
 
 int32_t answer_of(const Cell& r) {
     switch (r.type()) {
-        case Type::logic: return r.data1 ? 1 : -1;
+        case Type::logic: return logic::get(&r) ? 1 : -1;
         case Type::integer: return r.int2();
         case Type::float_: {
             double d = r.float23();
@@ -1096,12 +1096,12 @@ struct SetSide {
 
 SetSide indexed(const Cell* value) {
     Cell v = *value;
-    if (v.is(Type::hash) && v.data3) return {stack::push(&v), v.data3};
+    if (v.is(Type::hash) && hash_table_of(&v)) return {stack::push(&v), hash_table_of(&v)};
     v.set_type(Type::hash);
-    v.data3 = 0;
+    set_hash_table(&v, 0);
     Cell* held = stack::push(&v);
-    held->data3 = hashtable::make(std::max(series::length(held), 1), held, hashtable::kind_hash, 0);
-    return {held, held->data3};
+    set_hash_table(held, hashtable::make(std::max(series::length(held), 1), held, hashtable::kind_hash, 0));
+    return {held, hash_table_of(held)};
 }
 
 bool member_q(const SetSide& side, const Cell* key, int32_t step, int32_t code) {
@@ -1155,8 +1155,8 @@ void set_op(bool case_, Cell* skip, int32_t code) {
     int32_t room = std::max(series::length(a) + (code == 9 ? series::length(b) : 0), 1);
     Cell* made = push_new(room);
     made->set_type(Type::hash);  // so that the collector keeps its index
-    made->data3 = hashtable::make(room, made, hashtable::kind_hash, 0);
-    SetSide result{made, made->data3};
+    set_hash_table(made, hashtable::make(room, made, hashtable::kind_hash, 0));
+    SetSide result{made, hash_table_of(made)};
     switch (code) {
         case 8: add_records(result, a, nullptr, Keep::always, step, compare_code); break;
         case 9:
@@ -1185,7 +1185,7 @@ void set_op(bool case_, Cell* skip, int32_t code) {
     Cell r = *made;
     if (!hashed) {
         r.set_type(Type::block);
-        r.data3 = 0;
+        set_hash_table(&r, 0);
     }
     *a = r;
 }

@@ -104,13 +104,13 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
 }
 
 int32_t form(Cell* value, Cell* buffer, Cell*, int32_t budget) {
-    string::append_char(buffer, value->data2);
+    string::append_char(buffer, code_of(value));
     return budget - 1;
 }
 
 int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t budget, int32_t) {
     string::append_ascii(buffer, "#\"");
-    append_escaped(buffer, value->data2, all);
+    append_escaped(buffer, code_of(value), all);
     string::append_char(buffer, '"');
     return budget - 4;
 }
@@ -145,7 +145,7 @@ Cell* do_math(Cell* a, Cell* b, int32_t op) {
     const int32_t r = integer::do_math_op(a->int2(), right, op, op == numeric::divide ? nullptr : &scratch);
     if (scratch.is(Type::float_) || r < 0 || static_cast<uint32_t>(r) > max_code_point)
         error::raise(error::id::math_overflow);
-    a->data2 = static_cast<uint32_t>(r);
+    set_code(a, static_cast<uint32_t>(r));
     return a;
 }
 

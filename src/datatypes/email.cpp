@@ -47,7 +47,7 @@ static Cell* eval_path(Cell* value, Cell* element, Cell* set_value, bool case_, 
     if (user) {
         string::change(&place, set_value, static_cast<int32_t>(split), false, 1);
     } else {
-        place.data1 += static_cast<uint32_t>(host);
+        series::set_head(&place, series::head(&place) + static_cast<int32_t>(host));
         string::change(&place, set_value, static_cast<int32_t>(text.size() - host), false, 1);
     }
     return set_value;

@@ -79,7 +79,7 @@ Cell made_series(const Cell* e) {
 }
 
 void mark(Cell* c) {
-    if (made_q(c) && message_of(c)) collector::keep_series(&c->data2);
+    if (made_q(c) && message_of(c)) collector::keep_series(&c->data2);  // the collector takes the node's slot, not its value
 }
 
 int32_t field_code(const Cell* word) { return scalar::word_index(word, field_names); }
@@ -136,7 +136,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
         Cell* s = block::push_new(4);  // held on the stack while the cells go in
         for (const Cell& c : kept) block::append(s, &c);
         e = s - 1;  // the event lies just below
-        set_message(e, s->data2);
+        set_message(e, series::node(s));
         stack::pop(1);
     }
     (void)proto;

@@ -339,7 +339,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
 
 Cell* random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        random::seed(static_cast<int32_t>(value->data2 ^ value->data3));
+        random::seed(static_cast<int32_t>(value->data2 ^ value->data3));  // the double's raw bits
         cell::make(value, Type::unset);
         return value;
     }
@@ -411,7 +411,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 }
 
 Cell* absolute(Cell* value) {
-    value->data3 &= 0x7FFFFFFF;
+    value->data3 &= 0x7FFFFFFF;  // the sign bit of the double's high data word, NaNs kept as they are
     return value;
 }
 

@@ -29,7 +29,6 @@ namespace {
 
 namespace op = actions::op;
 
-inline Ref table_of(const Cell* m) { return m->data3; }
 inline Cell* cell_at(const Cell* m, int32_t index) { return series::buffer(m)->cells() + index; }
 // Cells of the block from its first one, removed pairs included.
 inline int32_t cell_count(const Cell* m) { return series::buffer_length(m); }
@@ -218,7 +217,7 @@ bool foreach_next(Cell* words, Cell* cursor) {
         }
         context::set(&word, &v);
     }
-    cursor->data1 = static_cast<uint32_t>(at);
+    series::set_head(cursor, at);
     return any;
 }
 
@@ -236,7 +235,7 @@ Cell* make_from(Cell* proto, Cell* spec, bool to) {
             if (n % 2) error::raise(error::id::script_invalid_arg, spec);
             Cell* made = block::clone(spec, false, false);
             made->set_type(Type::block);
-            made->data3 = 0;
+            block::set_hash_table(made, 0);
             for (int32_t k = 0; k < n; ++k) (block::head(made) + k)->header &= ~header::new_line;
             check_keys(made, 0, n);
             build(proto, made, n == 0 ? 2 : n);

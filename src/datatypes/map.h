@@ -8,6 +8,9 @@
 
 namespace zuv::map {
 
+// The node of the hash table over the keys (data word 3; the block is the series part).
+inline Ref table_of(const Cell* m) { return m->data3; }
+
 // The key types a map accepts.
 bool valid_key_q(Type t);
 // Makes a key fit for storing: text and binary keys become private copies from their head,

@@ -262,6 +262,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
 
 Cell* random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
+        // The seed mixes the cell's raw data words.
         random::seed(static_cast<int32_t>(value->data1 ^ value->data2 ^ value->data3 ^ get_sign(value)));
         cell::make(value, Type::unset);
         return value;

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "datatypes/block.h"
+#include "datatypes/integer.h"
 #include "datatypes/numeric.h"
 #include "datatypes/point.h"
 #include "datatypes/scalar.h"
@@ -53,7 +54,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
         case Type::pair:
             return spec;
         case Type::integer:
-            cell::make(proto, Type::pair, 0, spec->data2, spec->data2);
+            cell::make(proto, Type::pair, 0, static_cast<uint32_t>(integer::get(spec)), static_cast<uint32_t>(integer::get(spec)));
             return proto;
         case Type::float_: {
             double d = spec->float23();
@@ -179,7 +180,7 @@ Cell* reverse(Cell* value, Cell*, Cell*) {
 
 void make_at(Cell* c, int32_t x, int32_t y) {
     c->set_type(Type::pair);
-    c->data1 = 0;
+    c->data1 = 0;  // unused by pair!, cleared so bitwise sameness sees equal pairs
     set_x(c, x);
     set_y(c, y);
 }

@@ -95,6 +95,7 @@ template <Type T>
 Cell* random(Cell* value, bool seed, bool secure, bool) {
     constexpr int n = dimension<T>;
     if (seed) {
+        // The seed hashes the coordinates' raw bits, read as whole data words.
         uint32_t bytes[3] = {value->data1, value->data2, value->data3};
         random::seed(static_cast<int32_t>(hashtable::hash_bytes(bytes, n * 4)));
         cell::make(value, Type::unset);
@@ -153,7 +154,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
             for (int i = 0; i < n; ++i)
                 if (!(point::get(a, i) == point::get(b, i))) return 1;
             return 0;
-        case 9:
+        case 9:  // bit for bit, on the raw data words
             return a->data1 == b->data1 && a->data2 == b->data2 && (n == 2 || a->data3 == b->data3) ? 0 : 1;
         default: {
             float d = 0.0f;

@@ -11,6 +11,7 @@
 
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
+#include "datatypes/char.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
@@ -35,7 +36,7 @@ using memory::SeriesBuffer;
 Cell* none_result() { return const_cast<Cell*>(&none::shared); }
 
 inline uint32_t unit_of(const Cell* s) { return buffer(s)->unit(); }
-inline Ref hash_table(const Cell* s) { return s->is(Type::hash) ? s->data3 : 0; }
+inline Ref hash_table(const Cell* s) { return s->is(Type::hash) ? block::hash_table_of(s) : 0; }
 
 bool same_series_q(const Cell* a, const Cell* b) { return a->type() == b->type() && node(a) == node(b); }
 
@@ -232,7 +233,7 @@ static Cell* tail_q(Cell* s) {
 }
 
 static Cell* index_q(Cell* s) {
-    cell::make(s, Type::integer, 0, s->data1 + 1);
+    cell::make(s, Type::integer, 0, static_cast<uint32_t>(series::head(s) + 1));
     return s;
 }
 
@@ -280,7 +281,7 @@ Cell* poke(Cell* s, int32_t index, Cell* value, Cell*) {
     } else if (t == Type::binary) {
         *unit_address(s, p) = byte;
     } else {
-        string::poke_char(buffer(s), p, value->data2);
+        string::poke_char(buffer(s), p, char_::code_of(value));
     }
     notify_after(told, s, words::global::poked, value, p, 1);
     return value;
@@ -351,7 +352,7 @@ Cell* copy(Cell* s, Cell* result, Cell* part) {
     Cell source = *s;
     if (result != s) cell::make(result, Type::unset);  // a collection must not see half a value
     Ref node = copy_part(series::node(&source), static_cast<int32_t>(start), static_cast<int32_t>(c));
-    cell::make(result, source.type(), 0, node, source.is(Type::vector) ? source.data3 : 0);
+    cell::make(result, source.type(), 0, node, source.is(Type::vector) ? static_cast<uint32_t>(vector::element_type(&source)) : 0);
     result->header |= source.header & header::new_line;
     return result;
 }
@@ -436,9 +437,9 @@ Cell* take(Cell* s, Cell* part, bool, bool last) {
     bool told = notify_before(s, words::global::take, nullptr, start, n);
     Cell source = *s;
     Ref node = copy_part(series::node(&source), start, n);
-    cell::make(s, source.type(), 0, node, source.is(Type::vector) ? source.data3 : 0);
+    cell::make(s, source.type(), 0, node, source.is(Type::vector) ? static_cast<uint32_t>(vector::element_type(&source)) : 0);
     cut_units(&source, start, n);
-    if (source.is(Type::hash)) s->data3 = hashtable::make(std::max(n, 1), s, hashtable::kind_hash, 0);
+    if (source.is(Type::hash)) block::set_hash_table(s, hashtable::make(std::max(n, 1), s, hashtable::kind_hash, 0));
     notify_after(told, &source, words::global::taken, nullptr, start, n);
     return s;
 }
@@ -480,7 +481,7 @@ static Cell* move(Cell* origin, Cell* target, Cell* part) {
     if (block::family_q(a) != block::family_q(b)) raise_move_bad();
     // Vector elements are numbers of one type: raw units of another kind would read back as
     // other numbers, or as code points no text can hold.
-    if ((a == Type::vector || b == Type::vector) && (a != b || origin->data3 != target->data3)) raise_move_bad();
+    if ((a == Type::vector || b == Type::vector) && (a != b || vector::element_type(origin) != vector::element_type(target))) raise_move_bad();
     // An image's pixels are a rectangle of a fixed size: units moved in would leave the buffer
     // longer than the image (and one with no pixels has no buffer at all).
     if (b == Type::image) raise_move_bad();

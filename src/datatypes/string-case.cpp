@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "datatypes/char.h"
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -13,7 +14,7 @@ namespace zuv::case_folding {
 
 void change_string(Cell* value, const Cell* limit, int32_t mode) {
     if (value->is(Type::char_)) {
-        value->data2 = change_char(value->data2, mode);
+        char_::set_code(value, change_char(char_::code_of(value), mode));
         return;
     }
     int32_t n = series::length(value);
@@ -21,7 +22,7 @@ void change_string(Cell* value, const Cell* limit, int32_t mode) {
         int32_t count;
         if (limit->is(Type::integer)) {
             count = limit->int2();
-        } else if (string::family_q(limit->type()) && limit->data2 == value->data2) {
+        } else if (string::family_q(limit->type()) && series::node(limit) == series::node(value)) {
             count = limit->int1() - value->int1();
         } else {
             Cell part = scalar::word_of("part", Type::refinement);
@@ -29,7 +30,7 @@ void change_string(Cell* value, const Cell* limit, int32_t mode) {
         }
         n = std::clamp(count, 0, n);
     }
-    Ref node = value->data2;
+    Ref node = series::node(value);
     for (int32_t i = value->int1(), end = i + n; i < end; ++i) {
         memory::SeriesBuffer* b = memory::buffer_of(node);
         uint32_t c = string::get_char(b->head_ptr() + static_cast<size_t>(i) * b->unit(), b->unit());

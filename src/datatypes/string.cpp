@@ -14,9 +14,11 @@
 
 #include "datatypes/block.h"
 #include "datatypes/char.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/string-convert.h"
 #include "datatypes/vector.h"
+#include "datatypes/word.h"
 #include "datatypes/form.h"
 #include "memory/upcalls.h"
 #include "memory/actions.h"
@@ -89,7 +91,7 @@ void make_integer(Cell* c, int32_t v) { cell::make(c, Type::integer, 0, static_c
 // The UTF-8 name of a symbol! or of a word's symbol.
 std::string_view symbol_text(const Cell* c) {
     if (c->is(Type::symbol)) {
-        SeriesBuffer* b = buffer_of(c->data3);
+        SeriesBuffer* b = buffer_of(word::name_node_of(c));
         std::string_view name(reinterpret_cast<const char*>(b->head_ptr()), b->used_bytes());
         if (!name.empty() && name.back() == '\0') name.remove_suffix(1);
         return name;
@@ -998,7 +1000,7 @@ static Cell* select(Cell* series, Cell* value, const slotfn::SelectOptions& o) {
     switch (series->type()) {
         case Type::binary: make_integer(series, static_cast<int32_t>(char_at(series, at))); break;
         case Type::vector: {
-            auto type = static_cast<Type>(series->data3);
+            auto type = vector::element_type(series);
             double d = vector_element(series, at);
             if (type == Type::float_ || type == Type::percent) {
                 cell::make(series, type);
@@ -1123,7 +1125,7 @@ std::u32string trimmed_set(Cell* with) {
         Cell w = *with;
         return code_points(&w);
     }
-    if (with->is(Type::char_) || with->is(Type::integer)) return std::u32string(1, static_cast<char32_t>(with->data2));
+    if (with->is(Type::char_) || with->is(Type::integer)) return std::u32string(1, static_cast<char32_t>(with->is(Type::char_) ? char_::code_of(with) : static_cast<uint32_t>(integer::get(with))));
     error::raise(error::id::script_invalid_arg, with);
 }
 
@@ -1459,7 +1461,7 @@ int32_t compare_in_place(const uint8_t* a, const uint8_t* b, int32_t, int32_t) {
 // order, so a function answering "first lower than second" sorts in ascending order.
 int32_t answer_of(const Cell& r) {
     switch (r.type()) {
-        case Type::logic: return r.data1 ? 1 : -1;
+        case Type::logic: return logic::get(&r) ? 1 : -1;
         case Type::integer: return r.int2() > 0 ? -1 : r.int2() < 0 ? 1 : 0;
         case Type::float_: {
             double d = r.float23();

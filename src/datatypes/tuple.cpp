@@ -69,7 +69,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
 
 Cell* random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        random::seed(static_cast<int32_t>(value->data1 ^ value->data2 ^ value->data3));
+        random::seed(static_cast<int32_t>(value->data1 ^ value->data2 ^ value->data3));  // the raw bytes
         cell::make(value, Type::unset);
         return value;
     }

@@ -409,7 +409,7 @@ int32_t element_text(const Cell* e, uint32_t w, Cell* buffer, bool molding, bool
     switch (e->type()) {
         case Type::char_:
             if (molding) string::append_ascii(buffer, "#\"");
-            char_::append_escaped(buffer, e->data2, all);
+            char_::append_escaped(buffer, char_::code_of(e), all);
             if (molding) string::append_char(buffer, '"');
             return budget - (molding ? 4 : 1);
         case Type::integer: {
@@ -486,7 +486,7 @@ int32_t compare(Cell* a, Cell* b, int32_t code) {
     if (!b->is(Type::vector)) return -2;
     Type element = element_type(a);
     if (element_type(b) != element) error::raise(error::id::script_not_same_type);
-    bool same_place = a->data2 == b->data2 && a->data1 == b->data1;
+    bool same_place = series::node(a) == series::node(b) && series::head(a) == series::head(b);
     if (code == op::same) return same_place ? 0 : -1;
     if (same_place) return 0;
     Cell x = *a, y = *b;

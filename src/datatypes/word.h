@@ -20,6 +20,8 @@ inline void bind_to(Cell* w, Ref context, int32_t index) {
     w->data1 = context;
     w->data3 = static_cast<uint32_t>(index);
 }
+// A symbol! cell keeps the node of its UTF-8 name (NUL-terminated) in data word 3.
+inline Ref name_node_of(const Cell* symbol) { return symbol->data3; }
 
 // A word of the given kind bound to the global context (the word is added there when
 // absent).

@@ -63,14 +63,14 @@ int32_t normalize_part(Cell* measured, Cell* part, bool check_series) {
     if (!part) return -1;
     // An image's head never passes its pixel count, and one with no pixels has no buffer.
     bool image = measured->is(Type::image);
-    if (check_series && (!series_like(measured->type()) || (image && !measured->data2)))
+    if (check_series && (!series_like(measured->type()) || (image && !series::node(measured))))
         error::raise(error::id::script_invalid_part, part);
     if (series_like(measured->type()) && !image) series::length(measured);
     int32_t count;
     if (part->is(Type::integer)) {
         count = part->int2();
     } else {
-        if (part->type() != measured->type() || part->data2 != measured->data2 || part->is(Type::port)) {
+        if (part->type() != measured->type() || series::node(part) != series::node(measured) || part->is(Type::port)) {
             Cell w = part_word();
             error::raise(error::id::script_invalid_refine_arg, &w, part);
         }
@@ -83,14 +83,14 @@ int32_t normalize_part(Cell* measured, Cell* part, bool check_series) {
         int32_t head = measured->int1() + count;
         if (head < 0) head = 0;
         count = measured->int1() - head;
-        measured->data1 = static_cast<uint32_t>(head);
+        series::set_head(measured, head);
     }
     return count;
 }
 
 void make_or_to(int slot) {
     Cell* proto = arg(0);
-    int32_t type = proto->is(Type::datatype) ? static_cast<int32_t>(proto->data1) : static_cast<int32_t>(proto->type());
+    int32_t type = proto->is(Type::datatype) ? static_cast<int32_t>(datatype::id_of(proto)) : static_cast<int32_t>(proto->type());
     void* f = datatype::action_of(static_cast<Type>(type), slot);
     if (!f) error::raise_expect_arg(static_cast<Type>(type), 0);
     result(reinterpret_cast<slotfn::Make>(f)(proto, arg(1), type));
@@ -115,7 +115,7 @@ void series_op(int slot) { result(impl<slotfn::Series>(slot)(arg(0))); }
 
 int32_t pick_index(const Cell* index) {
     switch (index->type()) {
-        case Type::logic: return index->data1 ? 1 : 2;
+        case Type::logic: return logic::get(index) ? 1 : 2;
         case Type::char_: case Type::integer: return index->int2();
         default: return 0;
     }

@@ -1,7 +1,12 @@
 // Comparison, logic and type natives: the seven comparisons share one body selected by a
 // comparison code; same? is an identity test of its own, not a comparison.
+#include "datatypes/bitset.h"
+#include "datatypes/char.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/money.h"
+#include "datatypes/object.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
 #include "memory/actions.h"
@@ -26,16 +31,26 @@ void compare_op(int32_t op) {
 bool same_value_q(Cell* a, Cell* b) {
     if (a->type() != b->type()) return false;
     switch (a->type()) {
-        case Type::datatype: case Type::logic: case Type::object:
-            return a->data1 == b->data1;
-        case Type::char_: case Type::integer: case Type::bitset:
-            return a->data2 == b->data2;
-        // A series is the same when it is the same buffer at the same index; a native or
-        // action is its table index and kind, a point2D! its two coordinates.
+        case Type::datatype:
+            return datatype::id_of(a) == datatype::id_of(b);
+        case Type::logic:
+            return logic::get(a) == logic::get(b);
+        case Type::object:
+            return object::context_of(a) == object::context_of(b);
+        case Type::char_:
+            return char_::code_of(a) == char_::code_of(b);
+        case Type::integer:
+            return integer::get(a) == integer::get(b);
+        case Type::bitset:
+            return bitset::node_of(a) == bitset::node_of(b);
+        // A series is the same when it is the same buffer at the same index.
         case Type::path: case Type::lit_path: case Type::set_path: case Type::get_path:
         case Type::block: case Type::paren: case Type::hash:
         case Type::string: case Type::file: case Type::url: case Type::tag: case Type::email: case Type::ref:
         case Type::binary: case Type::vector: case Type::image:
+            return series::head(a) == series::head(b) && series::node(a) == series::node(b);
+        // The remaining cases compare the cell's data words bit for bit, whatever they hold:
+        // a native or action is its table index and kind, a point2D! its two coordinates.
         case Type::native: case Type::action: case Type::point2D:
             return a->data1 == b->data1 && a->data2 == b->data2;
         // Bit for bit: 0.0 and -0.0 are not the same value, a NaN is the same as itself.
@@ -96,7 +111,7 @@ void type_q(bool, const int32_t* refs) {
 void as(bool, const int32_t*) {
     Cell* type = arg(0);
     Cell spec = *arg(1);
-    Type target = type->is(Type::datatype) ? static_cast<Type>(type->data1) : type->type();
+    Type target = type->is(Type::datatype) ? static_cast<Type>(datatype::id_of(type)) : type->type();
     Type from = spec.type();
     bool related = (block_family_q(target) && block_family_q(from)) ||
                    (string::family_q(target) && string::family_q(from));

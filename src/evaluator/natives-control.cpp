@@ -249,7 +249,7 @@ void case_(bool, const int32_t* refs) {
         stack::arguments_top = mark;
         if (pos >= tail) error::raise(error::id::script_need_value, &case_word);
         if (logic::true_q(&cond, true, &cond)) {
-            Cell* next = memory::buffer_of(cases.data2)->cells() + pos;
+            Cell* next = block::cell_at(&cases, pos);
             if (next->is(Type::block)) {
                 Cell body = *next;
                 stack::mark_native(&interpreter::anon_word);

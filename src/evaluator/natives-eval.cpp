@@ -158,7 +158,7 @@ void do_value(const int32_t* refs) {
             int32_t after = interpreter::do_next(&value);
             if (pending) return;
             Cell rest = value;
-            rest.data1 = static_cast<uint32_t>(after);
+            series::set_head(&rest, after);
             Cell result = *stack::arguments_base;
             context::set(&position_word, &rest);
             stack::keep_last(&result);
@@ -215,7 +215,7 @@ void put_into(Cell* out, const Cell* value, bool append_mode) {
     }
     int32_t at = series::buffer_length(out);
     block::append(out, &v);
-    if (out->is(Type::hash) && out->data3) hashtable::put(out->data3, memory::buffer_of(out->data2)->cells() + at);
+    if (out->is(Type::hash) && block::hash_table_of(out)) hashtable::put(block::hash_table_of(out), block::cell_at(out, at));
 }
 
 }  // namespace

@@ -65,7 +65,7 @@ bool step(Cell* series, Cell* words, int32_t n) {
     if (words->is(Type::word)) {
         Cell v = item_at(series, 0);
         context::set(words, &v);
-        series->data1 += 1;
+        series::set_head(series, series::head(series) + 1);
         return true;
     }
     if (series->is(Type::map)) {
@@ -89,7 +89,7 @@ bool step(Cell* series, Cell* words, int32_t n) {
             context::set(&w, &v);
         }
     }
-    series->data1 += static_cast<uint32_t>(n);
+    series::set_head(series, series::head(series) + n);
     return true;
 }
 
@@ -140,9 +140,9 @@ void forall(bool, const int32_t*) {
         }
         if (e == Exit::other) return;
         Cell* now = context::get(&word);
-        if (now->data2 != start.data2 || now->type() != start.type())
+        if (series::node(now) != series::node(&start) || now->type() != start.type())
             error::raise(error::id::script_bad_loop_series, now);
-        now->data1 += 1;
+        series::set_head(now, series::head(now) + 1);
     }
     if (!broken) context::set(&word, &start);
     stack::unwind_last();
@@ -167,12 +167,12 @@ void remove_each(bool, const int32_t*) {
         Cell r = *stack::arguments_base;
         if (logic::truth(&r) || r.is(Type::unset)) {
             if (!remove) error::raise(error::id::internal_not_done);
-            cursor->data1 -= static_cast<uint32_t>(n);
+            series::set_head(cursor, series::head(cursor) - n);
             Cell part;
             cell::make(&part, Type::integer, 0, static_cast<uint32_t>(n));
             Cell* ph = stack::push(&part);
             Cell* at = remove(cursor, n == 1 ? nullptr : ph, nullptr);
-            cursor->data1 = at->data1;
+            series::set_head(cursor, series::head(at));
             stack::pop(1);
         }
     }

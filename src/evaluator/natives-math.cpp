@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "datatypes/char.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -187,7 +188,8 @@ void zero_q(bool, const int32_t*) {
     Cell* c = arg(0);
     bool zero;
     switch (c->type()) {
-        case Type::char_: case Type::integer: zero = c->data2 == 0; break;
+        case Type::char_: zero = char_::code_of(c) == 0; break;
+        case Type::integer: zero = integer::get(c) == 0; break;
         case Type::float_: case Type::percent: case Type::time: zero = c->float23() == 0.0; break;
         case Type::pair: zero = pair::x(c) == 0 && pair::y(c) == 0; break;
         case Type::tuple: zero = tuple::zero_q(c); break;

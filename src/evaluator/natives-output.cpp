@@ -26,7 +26,7 @@ void print_value(bool line_feed) {
     if (value.is(Type::block)) {
         Cell work = work_block;
         int32_t saved = series::buffer_length(&work);
-        work.data1 = static_cast<uint32_t>(saved);
+        series::set_head(&work, saved);
         // Reduce into the work block from its tail, then form what was added.
         Cell* w = stack::push(&work);
         int32_t pos = value.int1();

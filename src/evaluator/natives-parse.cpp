@@ -30,7 +30,7 @@ int64_t part_end(Cell* input, Cell* length) {
             return int64_t(input->int1()) + static_cast<int64_t>(d);
         }
         default:
-            if (length->type() != input->type() || length->data2 != input->data2) {
+            if (length->type() != input->type() || series::node(length) != series::node(input)) {
                 Cell word = scalar::word_of("part");
                 error::raise(error::id::script_invalid_refine_arg, &word, length);
             }

@@ -12,6 +12,8 @@
 #include "evaluator/natives-list.h"
 #include "evaluator/refinements.h"
 #include "datatypes/object.h"
+#include "datatypes/function.h"
+#include "datatypes/word.h"
 #include "memory/symbol.h"
 #include "memory/words-builtin.h"
 #include "memory/action-types.h"
@@ -67,10 +69,10 @@ void get(bool, const int32_t* refs) {
         stack::keep_last(&v);
     } else if (w.is(Type::object)) {
         Cell r;
-        int32_t n = context::size_of(w.data1);
+        int32_t n = context::size_of(object::context_of(&w));
         block::make_at(&r, n);
         Cell* held = stack::push(&r);
-        for (int32_t i = 0; i < n; ++i) block::append(held, &context::block_values(w.data1)[i]);
+        for (int32_t i = 0; i < n; ++i) block::append(held, &context::block_values(object::context_of(&w))[i]);
         stack::keep_last(held);
     } else {
         Cell holder;
@@ -93,7 +95,7 @@ void set(bool, const int32_t* refs) {
         set_many(&target, &value, series::length(&target), any, only, some);
         stack::unwind();
     } else if (target.is(Type::object)) {
-        Ref ctx = target.data1;
+        Ref ctx = object::context_of(&target);
         int32_t n = context::size_of(ctx);
         int32_t on_change = symbol::resolve(symbol::make("on-change*"));
         int32_t on_deep_change = symbol::resolve(symbol::make("on-deep-change*"));
@@ -105,20 +107,21 @@ void set(bool, const int32_t* refs) {
             Cell old = context::block_values(ctx)[w.int3()];
             context::set_in(&w, x, ctx, false);
             int32_t s = symbol::resolve(w.int2());
-            if (target.data3 && s != on_change && s != on_deep_change) object::fire_on_change(&target, &w, &old, x);
+            if (object::record_of(&target) && s != on_change && s != on_deep_change) object::fire_on_change(&target, &w, &old, x);
         };
         if (!only && value.is(Type::object)) {
+            Ref from = object::context_of(&value);
             for (int32_t i = 0; i < n; ++i) {
                 Cell w = *context::word_at(ctx, i);
-                int32_t j = context::find_word(value.data1, w.int2(), true);
+                int32_t j = context::find_word(from, w.int2(), true);
                 if (j < 0) continue;
-                Cell x = context::block_values(value.data1)[context::word_at(value.data1, j)->int3()];
+                Cell x = context::block_values(from)[context::word_at(from, j)->int3()];
                 if (!any && x.is(Type::unset)) error::raise(error::id::script_need_value, &w);
             }
             for (int32_t i = 0; i < n; ++i) {
-                int32_t j = context::find_word(value.data1, context::word_at(ctx, i)->int2(), true);
+                int32_t j = context::find_word(from, context::word_at(ctx, i)->int2(), true);
                 if (j < 0) continue;
-                Cell x = context::block_values(value.data1)[context::word_at(value.data1, j)->int3()];
+                Cell x = context::block_values(from)[context::word_at(from, j)->int3()];
                 if (some && x.is(Type::none)) continue;
                 assign(i, &x);
             }
@@ -166,7 +169,7 @@ void value_q(bool, const int32_t*) {
     Cell w = *arg(0);
     bool has = true;
     if (scalar::settable_word_q(w.type())) {
-        Ref ctx = w.data1;
+        Ref ctx = word::binding_of(&w);
         if (!ctx || w.int3() < 0) has = false;
         else {
             Cell* v = context::value_at(ctx, w.int3());
@@ -181,10 +184,12 @@ namespace {
 
 Ref context_behind(const Cell* c) {
     switch (c->type()) {
-        case Type::object: case Type::error: case Type::port: case Type::function: case Type::routine:
-            return c->data1;
+        case Type::object: case Type::error: case Type::port:
+            return object::context_of(c);
+        case Type::function: case Type::routine:
+            return function::context_of(c);
         default:
-            return scalar::settable_word_q(c->type()) || c->is(Type::refinement) ? c->data1 : 0;
+            return scalar::settable_word_q(c->type()) || c->is(Type::refinement) ? word::binding_of(c) : 0;
     }
 }
 
@@ -225,19 +230,18 @@ void in(bool, const int32_t*) {
         return;
     }
     w.set_type(Type::word);
-    w.data1 = ctx;
-    w.data3 = static_cast<uint32_t>(context::word_at(ctx, i)->int3());
+    word::bind_to(&w, ctx, context::word_at(ctx, i)->int3());
     stack::keep_last(&w);
 }
 
 void context_q(bool, const int32_t*) {
     Cell w = *arg(0);
-    if (!w.data1) {
+    if (!word::binding_of(&w)) {
         none::box();
         stack::keep();
         return;
     }
-    Cell owner = *context::owner_of(w.data1);
+    Cell owner = *context::owner_of(word::binding_of(&w));
     if (!owner.is(Type::object) && !owner.is(Type::function) && !owner.is(Type::error) && !owner.is(Type::port))
         owner = none::shared;
     stack::keep_last(&owner);
