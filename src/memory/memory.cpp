@@ -3,6 +3,7 @@
 // Every OS block carries its rounded size in a hidden word in front of it.
 #include "memory/memory.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "memory/error.h"
@@ -11,6 +12,42 @@
 #include "runtime/platform.h"
 
 namespace zuv::memory {
+
+namespace {
+
+// Bytes held by big series now, and just after the last collection. A big allocation
+// collects first only once the big series have grown well past what the last collection
+// kept: collecting at each one made a growing block pay a full collection per doubling.
+uint64_t big_bytes = 0;
+uint64_t big_bytes_kept = 0;
+constexpr uint64_t big_growth_floor = 32u << 20;
+
+// The same for the frames that small buffers come from: when they are full, a collection
+// runs first only once the frames made since the last one reach half of what the program
+// held then (and 8 MB), so the work of collecting stays in proportion to the allocation.
+uint64_t frame_bytes_made = 0;
+uint64_t os_bytes_kept = 0;
+constexpr uint64_t frame_growth_floor = 8u << 20;
+
+bool frame_collection_due() {
+    return frame_bytes_made >= std::max<uint64_t>(frame_growth_floor, os_bytes_kept / 2) ||
+           arena_used() > arena_size / 2;
+}
+
+// Also once the arena is half taken, so that a large request is not refused for room that
+// a collection would have given back.
+bool big_collection_due(uint32_t needed) {
+    return big_bytes + needed > 2 * big_bytes_kept + big_growth_floor || arena_used() + needed > arena_size / 2;
+}
+
+void note_collected() {
+    big_bytes_kept = big_bytes;
+    os_bytes_kept = root.os_bytes;
+    frame_bytes_made = 0;
+}
+
+}  // namespace
+
 
 MemoryRoot root;
 
@@ -87,6 +124,8 @@ void free_all() {
     root.first_node_frame = root.last_node_frame = root.active_node_frame = 0;
     root.first_series_frame = root.last_series_frame = root.active_series_frame = 0;
     root.first_big_series = 0;
+    big_bytes = big_bytes_kept = 0;
+    frame_bytes_made = os_bytes_kept = 0;
 }
 
 // Node frames ---------------------------------------------------------------------------
@@ -181,6 +220,7 @@ SeriesFrame* alloc_series_frame() {
     uint32_t size = root.next_frame_size;
     if (size < root.big_threshold) root.next_frame_size = size * 2;
     auto* f = static_cast<SeriesFrame*>(os_alloc(size_t(size) + sizeof(SeriesFrame)));
+    frame_bytes_made += size;
     Ref r = ref(f);
     *f = SeriesFrame{};
     f->total = size + sizeof(SeriesFrame);
@@ -249,13 +289,13 @@ SeriesBuffer* alloc_series_buffer(int64_t count, uint32_t unit, uint32_t head_of
     SeriesBuffer* b;
     bool big = needed >= root.big_threshold;
     if (big) [[unlikely]] {
-        collector::collect_if_enabled();
+        if (big_collection_due(needed)) collector::collect_if_enabled();
         b = alloc_big_series(needed);
     } else {
         SeriesFrame* f = root.active_series_frame ? ptr<SeriesFrame>(root.active_series_frame) : nullptr;
         if (!f || !(uint64_t(f->heap) + needed < f->end)) [[unlikely]] {
             f = find_series_frame(needed);
-            if (!f) {
+            if (!f && frame_collection_due()) {
                 collector::collect_if_enabled();
                 f = find_series_frame(needed);
             }
@@ -399,6 +439,7 @@ Ref copy_series_buffer(SeriesBuffer* b) {
 }
 
 SeriesBuffer* alloc_big_series(uint32_t size) {
+    big_bytes += size;
     auto* link = static_cast<BigSeries*>(os_alloc(size_t(size) + sizeof(BigSeries)));
     *link = BigSeries{0, 0, size};
     Ref r = ref(link);
@@ -413,6 +454,7 @@ SeriesBuffer* alloc_big_series(uint32_t size) {
 
 void free_big_series(SeriesBuffer* b) {
     auto* link = reinterpret_cast<BigSeries*>(b) - 1;
+    big_bytes -= link->size;
     Ref r = ref(link);
     if (root.first_big_series == r) root.first_big_series = link->next;
     else {
@@ -438,6 +480,7 @@ void sweep_big_series() {
             free_big_series(b);
         }
     }
+    note_collected();
 }
 
 }  // namespace zuv::memory
