@@ -1,5 +1,6 @@
 // Function calls: argument fetching from code, paths and apply blocks, type checks,
 // refinements, and running function bodies.
+#include <algorithm>
 #include <cstring>
 
 #include "datatypes/block.h"
@@ -297,7 +298,8 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
         Cell* last = block::head(&cache) + (n - 1);
         if (last->is(Type::integer)) call.ref_count = integer::get(last);
     }
-    for (int32_t i = 0; i < call.ref_count && i < max_refinements; ++i) call.refs[i] = -1;
+    // -1 (unused) in every slot: all bytes 0xFF.
+    std::memset(call.refs, 0xFF, sizeof(int32_t) * static_cast<size_t>(std::clamp(call.ref_count, 0, max_refinements)));
 
     bool fetching = true;
     bool left_taken = !infix;
