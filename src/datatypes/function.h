@@ -54,6 +54,13 @@ void init();
 namespace zuv::op {
 void init();
 bool check_spec(const Cell* spec);
+// The function an op! calls: the op's cell with that function's datatype, which the op keeps
+// in header bits 16-23, back in the datatype's place.
+inline Cell function_of(const Cell* op) {
+    Cell fn = *op;
+    fn.header = (fn.header >> 16) & 0xFF;
+    return fn;
+}
 }
 namespace zuv::routine {
 

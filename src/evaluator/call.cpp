@@ -595,12 +595,9 @@ int32_t simple_expression(const Cell* block, int32_t pos, int32_t end, bool no_i
     ++pos;
     if (no_infix) return pos;
     while (pos < end) {
-        const Cell* next = cell_at(block, pos);
-        if (!next->is(Type::word)) break;
-        const Cell* v = context::bound_value(next);
-        if (!v || !v->is(Type::op)) break;
-        Cell fn = *v;
-        fn.header = (fn.header >> 16) & 0xFF;
+        const Cell* named = operator_named(cell_at(block, pos));
+        if (!named) break;
+        Cell fn = op::function_of(named);
         if (!infix_integer(&fn, out, block, pos + 1, end)) return -1;
         pos += 2;
     }
@@ -631,7 +628,7 @@ void apply_function(const Cell* fn_in, const Cell* name_in, const Cell* args, in
         ~Restore() { tracing = value; }
     } restore{saved_tracing};
     Cell fn = *fn_in;
-    if (fn.is(Type::op)) fn.header = (fn.header >> 16) & 0xFF;
+    if (fn.is(Type::op)) fn = op::function_of(&fn);
     Cell name = (name_in && name_in->is(Type::word)) ? *name_in : anon_word;
     Cell* mark = stack::arguments_top;
     stack::push(&fn);

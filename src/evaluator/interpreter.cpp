@@ -5,6 +5,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/context.h"
+#include "datatypes/function.h"
 #include "memory/upcalls.h"
 #include "memory/error.h"
 #include "memory/symbol.h"
@@ -271,14 +272,12 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
     // Infix: an operator after a complete expression takes its value as left operand.
     if (!no_infix) {
         while (pos < end) {
-            Cell* next = cell_at(block, pos);
-            if (!next->is(Type::word)) break;
-            const Cell* v = context::bound_value(next);
-            if (!v || !v->is(Type::op)) break;
+            const Cell* next = cell_at(block, pos);
+            const Cell* named = operator_named(next);
+            if (!named) break;
             Cell op_word = *next;
-            Cell fn = *v;
+            Cell fn = op::function_of(named);
             if (tracing) [[unlikely]] fire_event(event::fetch, block, pos, nullptr, &op_word);
-            fn.header = (fn.header >> 16) & 0xFF;
             if (!tracing && infix_integer(&fn, top_at_entry, block, pos + 1, end)) {
                 stack::arguments_top = top_at_entry + 1;
                 if (!sub) *stack::arguments_base = *top_at_entry;

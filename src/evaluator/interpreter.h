@@ -11,6 +11,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/context.h"
 #include "memory/cell.h"
 
 namespace zuv::interpreter {
@@ -43,6 +44,14 @@ bool infix_integer(const Cell* fn, Cell* left, const Cell* block, int32_t pos, i
 // as plain. Its value into out and the position after it; -1, with nothing done, when the
 // full evaluator is needed. Callers skip it while a tracer watches.
 int32_t simple_expression(const Cell* block, int32_t pos, int32_t end, bool no_infix, Cell* out);
+
+// The op! value that a cell of code names, if it is a word naming one: what makes the value
+// before it an operator's left operand. Null otherwise.
+inline const Cell* operator_named(const Cell* at) {
+    if (!at->is(Type::word)) return nullptr;
+    const Cell* v = context::bound_value(at);
+    return v && v->is(Type::op) ? v : nullptr;
+}
 
 // Calls any function value with its arguments fetched from the code at pos (or, with a
 // path, its refinements from the path's elements after path_pos).

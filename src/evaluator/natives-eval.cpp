@@ -358,7 +358,7 @@ void apply(bool, const int32_t* refs) {
                    static_cast<uint32_t>(-1));
     }
     if (!is_function(fn.type())) error::raise(error::id::script_invalid_arg, &f);
-    if (fn.is(Type::op)) fn.header = (fn.header >> 16) & 0xFF;
+    if (fn.is(Type::op)) fn = op::function_of(&fn);
     uint32_t mode = (all ? interpreter::mode::apply_all : interpreter::mode::apply) | (safer ? interpreter::mode::safer : 0);
     Cell* ah = stack::push(&args);
     int32_t end = series::buffer_length(ah);
