@@ -56,7 +56,8 @@ Cell* set_in(Cell* word, const Cell* value, Ref ctx, bool fire);
 // Sets a word's value. A bound word of a function or the global context with its values in
 // place is stored at once; an object's field (whose change is told) and every other case
 // go through set_in.
-inline Cell* set(Cell* word, const Cell* value) {
+// set's store in place alone: the slot, or null (with nothing done) where set goes the long way.
+inline Cell* set_in_place(const Cell* word, const Cell* value) {
     Ref ctx = word::binding_of(word);
     int32_t index = word::index_of(word);
     if (index >= 0 && ctx) [[likely]] {
@@ -67,7 +68,12 @@ inline Cell* set(Cell* word, const Cell* value) {
             return slot;
         }
     }
-    return set_in(word, value, ctx, true);
+    return nullptr;
+}
+inline Cell* set(Cell* word, const Cell* value) {
+    if (Cell* slot = set_in_place(word, value)) [[likely]]
+        return slot;
+    return set_in(word, value, word::binding_of(word), true);
 }
 // Installed by the object layer: stores a value set in an object context and runs the
 // object's on-change*; gives the value's slot.

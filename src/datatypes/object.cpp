@@ -484,6 +484,13 @@ int32_t find_field(Ref ctx, int32_t symbol) {
     return i;
 }
 
+// The index of a word's field among the object's values, or -1.
+int32_t value_index(Ref ctx, const Cell* word) {
+    if (word::binding_of(word) == ctx && word::index_of(word) >= 0) return word::index_of(word);
+    int32_t i = find_field(ctx, word->int2());
+    return i < 0 ? -1 : context::word_at(ctx, i)->int3();
+}
+
 // Field access by a path element; `path` names the whole path in errors (the element when
 // there is none).
 Cell* access_field(Cell* obj, Cell* element, Cell* set_value, bool last, const Cell* path) {
@@ -491,15 +498,8 @@ Cell* access_field(Cell* obj, Cell* element, Cell* set_value, bool last, const C
     if (!is_word_type(element->type()) || element->is(Type::refinement) || element->is(Type::issue))
         error::raise(error::id::script_invalid_path, &named, element);
     Ref ctx = context_of(obj);
-    int32_t index;
-    if (word::binding_of(element) == ctx && word::index_of(element) >= 0) index = word::index_of(element);
-    else {
-        int32_t i = find_field(ctx, element->int2());
-        index = i < 0 ? -1 : context::word_at(ctx, i)->int3();
-        if (index >= 0) {
-            word::bind_to(element, ctx, index);
-        }
-    }
+    int32_t index = value_index(ctx, element);
+    if (index >= 0) word::bind_to(element, ctx, index);
     if (set_value) {
         if (index < 0) error::raise(error::id::script_invalid_path, &named, element);
         Cell old = context::block_values(ctx)[index];
@@ -523,6 +523,26 @@ Cell* access_field(Cell* obj, Cell* element, Cell* set_value, bool last, const C
     *obj = context::block_values(ctx)[index];
     return obj;
 }
+
+}  // namespace
+
+Cell* field_cell(const Cell* object, const Cell* word) {
+    Ref ctx = context_of(object);
+    int32_t index = value_index(ctx, word);
+    return index < 0 ? nullptr : context::block_values(ctx) + index;
+}
+
+bool set_field_quietly(const Cell* object, const Cell* word, const Cell* value) {
+    if (record_of(object)) return false;
+    Ref ctx = context_of(object);
+    int32_t index = value_index(ctx, word);
+    if (index < 0) return false;
+    context::block_values(ctx)[index] = *value;
+    context::word_at(ctx, index)->header |= context::bit::applied;
+    return true;
+}
+
+namespace {
 
 Cell* a_eval_path(Cell* obj, Cell* element, Cell* set_value, bool, Cell*, Cell*, int32_t, bool last, bool) {
     return access_field(obj, element, set_value, last, path::walked);

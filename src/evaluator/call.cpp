@@ -30,6 +30,25 @@ constexpr uint32_t kind_shift = 20;  // argument kind in a cache typeset's heade
 enum ArgKind : uint32_t { normal = 0, literal = 1, quoted = 2, return_spec = 3 };
 constexpr int max_refinements = 32;
 
+// What a call needs to know of an argument cache, worked out once when the cache is made and
+// kept in the cache cell's spare word (a block cell's third word holds nothing else).
+// A plain cache is a run of ordinary arguments, then for a native only refinements and their
+// arguments (which a call without a path leaves unused), for a function at most its locals:
+// a call without a path or apply fills such a frame by fetching the run, nothing more.
+namespace plan {
+constexpr uint32_t plain = 1u << 31;
+constexpr uint32_t lead_mask = 0x1F;  // how many ordinary arguments come first
+constexpr int extra_shift = 8;        // a native's refinement count, a function's locals
+constexpr int integer_op_shift = 16;  // which integer operator a two-argument native is, if any
+inline int32_t lead(uint32_t p) { return static_cast<int32_t>(p & lead_mask); }
+inline int32_t extra(uint32_t p) { return static_cast<int32_t>((p >> extra_shift) & 0xFF); }
+}  // namespace plan
+
+// The operators that infix_integer computes itself.
+enum IntegerOp : uint32_t {
+    no_op, op_add, op_subtract, op_multiply, op_less, op_greater, op_less_equal, op_greater_equal, op_equal, op_not_equal
+};
+
 inline Cell* cell_at(const Cell* block, int32_t i) { return block::cell_at(block, i); }
 
 inline bool typeset_has(const Cell* ts, Type t) { return typeset::has(ts, static_cast<uint32_t>(t)); }
@@ -114,6 +133,54 @@ int32_t fetch_argument(Call& call, uint32_t kind, int32_t place) {
     }
 }
 
+IntegerOp integer_op_of(const Cell* fn) {
+    int32_t index = function::number_of(fn);
+    if (fn->is(Type::action)) {
+        switch (index) {
+            case actions::index::add: return op_add;
+            case actions::index::subtract: return op_subtract;
+            case actions::index::multiply: return op_multiply;
+            default: return no_op;
+        }
+    }
+    if (!fn->is(Type::native) || index < 1 || index > natives::capacity) return no_op;
+    natives::Entry entry = natives::table[index - 1];
+    if (entry == natives::lesser_q) return op_less;
+    if (entry == natives::greater_q) return op_greater;
+    if (entry == natives::lesser_or_equal_q) return op_less_equal;
+    if (entry == natives::greater_or_equal_q) return op_greater_equal;
+    if (entry == natives::equal_q || entry == natives::strict_equal_q) return op_equal;
+    if (entry == natives::not_equal_q) return op_not_equal;
+    return no_op;
+}
+
+inline uint32_t kind_of(const Cell* ts) { return (ts->header >> kind_shift) & 3; }
+
+uint32_t plan_of(const Cell* fn, const Cell* cells, int32_t n, bool native) {
+    int32_t lead = 0;
+    while (lead < n && cells[lead].is(Type::typeset) && kind_of(&cells[lead]) == normal) ++lead;
+    uint32_t p = 0;
+    // Two ordinary arguments that both take integers, and nothing else.
+    if (native && n == 2 && lead == 2 && typeset_has(&cells[0], Type::integer) && typeset_has(&cells[1], Type::integer))
+        p |= static_cast<uint32_t>(integer_op_of(fn)) << plan::integer_op_shift;
+    int32_t extra = 0;
+    bool plain = lead <= static_cast<int32_t>(plan::lead_mask);
+    if (lead < n) {
+        const Cell& next = cells[lead];
+        const Cell& last = cells[n - 1];
+        if (native) {
+            plain = plain && (next.is(Type::refinement) || (lead == n - 1 && next.is(Type::integer)));
+            if (last.is(Type::integer)) extra = integer::get(&last);
+        } else {
+            plain = plain && lead == n - 1 && next.is(Type::integer);
+            extra = integer::get(&last);
+        }
+    }
+    if (plain && extra >= 0 && extra <= std::min(255, max_refinements))
+        p |= plan::plain | static_cast<uint32_t>(lead) | static_cast<uint32_t>(extra) << plan::extra_shift;
+    return p;
+}
+
 void make_arg_cache(const Cell* fn) {
     Cell cache;
     block::make_at(&cache, 8);
@@ -173,9 +240,11 @@ void make_arg_cache(const Cell* fn) {
         cell::make(&count, Type::integer, 0, static_cast<uint32_t>(ordinal - 1));
         block::append(held, &count);
     }
+    uint32_t made_plan = plan_of(fn, block::head(held), series::length(held), native);
     Cell* slot = memory::buffer_of(series_of(fn))->cells() + 1;
     *slot = *held;
     series::set_head(slot, 0);
+    slot->data3 = made_plan;
     stack::pop(1);
 }
 
@@ -286,12 +355,55 @@ void refinements_by_name(Call& call, Cell* cache_block, const Cell* path, int32_
     }
 }
 
+// The arguments are in place: a native runs now, a function's body is run by the caller.
+inline int32_t enter(Call& call, bool native) {
+    if (tracing) [[unlikely]]
+        fire_event(event::call, call.block, call.mode & mode::apply ? 0 : call.pos, event_ref(call.name, call.fn), call.fn);
+    if (native) {
+        int32_t index = function::number_of(call.fn);
+        if (call.fn_type == Type::native) natives::table[index - 1](false, call.refs);
+        else actions::table[index - 1](call.refs);
+    }
+    return call.pos;
+}
+
+// A call whose cache is plain: the leading arguments fetched in order (an operator's left
+// one is already on the stack), unused refinements for a native, empty locals for a function.
+int32_t fetch_plain_and_call(Call& call, const Cell& cache, uint32_t p, bool native, bool infix) {
+    int32_t lead = plan::lead(p), extra = plan::extra(p);
+    if (native) {
+        call.ref_count = extra;
+        std::memset(call.refs, 0xFF, sizeof(int32_t) * static_cast<size_t>(extra));  // -1: unused
+    }
+    for (int32_t i = 0; i < lead; ++i) {
+        if (i > 0 || !infix) {
+            fetch_argument(call, normal, i);
+            if (pending) return call.pos;
+        }
+        // The cache's cells are derived again after each fetch: an evaluation may move them.
+        const Cell* ts = block::head(&cache) + i;
+        Cell* got = stack::arguments_top - 1;
+        if (!typeset_has(ts, got->type())) [[unlikely]] {
+            Cell w = function::argument_word(call.fn, i);
+            raise_expect(call.name, got, &w);
+        }
+    }
+    call.arg_count += lead;
+    if (!native && extra >= 1) {
+        logic::push(false);
+        for (int32_t i = 1; i < extra; ++i) none::push();
+    }
+    return enter(call, native);
+}
+
 int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infix) {
     if (infix) ++stack::arguments_top;
     Cell* cache_slot = memory::buffer_of(series_of(call.fn))->cells() + 1;
     if (!cache_slot->is(Type::block)) make_arg_cache(call.fn);
     Cell cache = *(memory::buffer_of(series_of(call.fn))->cells() + 1);
     bool native = is_native(call.fn_type);
+    uint32_t p = cache.data3;
+    if ((p & plan::plain) && !path && !call.mode) return fetch_plain_and_call(call, cache, p, native, infix);
     int32_t n = series::length(&cache);
     call.ref_count = 0;
     if (native && n > 0) {
@@ -379,14 +491,7 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
         logic::push(false);
         for (int32_t i = 1; i < locals; ++i) none::push();
     }
-    if (tracing) [[unlikely]]
-        fire_event(event::call, call.block, call.mode & mode::apply ? 0 : call.pos, event_ref(call.name, call.fn), call.fn);
-    if (native) {
-        int32_t index = function::number_of(call.fn);
-        if (call.fn_type == Type::native) natives::table[index - 1](false, call.refs);
-        else actions::table[index - 1](call.refs);
-    }
-    return call.pos;
+    return enter(call, native);
 }
 
 // Runs an interpreted function body in its frame; a return or exit ends here.
@@ -505,54 +610,30 @@ void exec_routine(const Cell* fn) {
 }  // namespace
 
 bool infix_integer(const Cell* fn, Cell* left, const Cell* block, int32_t pos, int32_t end) {
-    if (pos >= end || !left->is(Type::integer)) return false;
-    // Which operation, before anything else: most operators met here are not these.
-    enum { add, subtract, multiply, less, greater, less_equal, greater_equal, equal, not_equal } op;
-    int32_t index = function::number_of(fn);
-    if (fn->is(Type::action)) {
-        switch (index) {
-            case actions::index::add: op = add; break;
-            case actions::index::subtract: op = subtract; break;
-            case actions::index::multiply: op = multiply; break;
-            default: return false;
-        }
-    } else if (fn->is(Type::native) && index >= 1 && index <= natives::capacity) {
-        natives::Entry entry = natives::table[index - 1];
-        if (entry == natives::lesser_q) op = less;
-        else if (entry == natives::greater_q) op = greater;
-        else if (entry == natives::lesser_or_equal_q) op = less_equal;
-        else if (entry == natives::greater_or_equal_q) op = greater_equal;
-        else if (entry == natives::equal_q || entry == natives::strict_equal_q) op = equal;
-        else if (entry == natives::not_equal_q) op = not_equal;
-        else return false;
-    } else {
-        return false;
-    }
-    const Cell* right = cell_at(block, pos);
-    if (right->is(Type::word) && !(right = context::bound_value(right))) return false;
-    if (!right->is(Type::integer)) return false;
-    // Two evaluated arguments whose types take integers, as the full call would check. The
-    // argument cache is a block of its own, read from its first cell.
+    if (pos >= end || !left->is(Type::integer) || !is_native(fn->type())) return false;
+    // Which operation, as the argument cache's plan says (a cache not made yet is made by the
+    // full call, the first time).
     const Cell* cache = memory::buffer_of(series_of(fn))->cells() + 1;
-    if (!cache->is(Type::block) || series::head(cache) != 0) return false;
-    const memory::SeriesBuffer* cached = memory::buffer_of(series::node(cache));
-    if (cached->used_bytes() != 2 * sizeof(Cell)) return false;
-    const Cell* ts = cached->cells();
-    if (!ts[0].is(Type::typeset) || !ts[1].is(Type::typeset)) return false;
-    if ((((ts[0].header | ts[1].header) >> kind_shift) & 3) != normal) return false;
-    if (!typeset_has(&ts[0], Type::integer) || !typeset_has(&ts[1], Type::integer)) return false;
+    if (!cache->is(Type::block)) return false;
+    auto op = static_cast<IntegerOp>((cache->data3 >> plan::integer_op_shift) & 0xF);
+    if (op == no_op) return false;
+    const Cell* right = cell_at(block, pos);
+    if (right->is(Type::word)) right = context::bound_value(right);
+    else if (right->is(Type::path)) right = plain_path_value(right);
+    if (!right || !right->is(Type::integer)) return false;
     int32_t a = integer::get(left), b = integer::get(right), r;
     bool truth;
     switch (op) {
-        case add: if (__builtin_add_overflow(a, b, &r)) return false; break;  // the action makes a float of it
-        case subtract: if (__builtin_sub_overflow(a, b, &r)) return false; break;
-        case multiply: if (__builtin_mul_overflow(a, b, &r)) return false; break;
-        case less: truth = a < b; goto logic;
-        case greater: truth = a > b; goto logic;
-        case less_equal: truth = a <= b; goto logic;
-        case greater_equal: truth = a >= b; goto logic;
-        case equal: truth = a == b; goto logic;
-        case not_equal: truth = a != b; goto logic;
+        case op_add: if (__builtin_add_overflow(a, b, &r)) return false; break;  // the action makes a float of it
+        case op_subtract: if (__builtin_sub_overflow(a, b, &r)) return false; break;
+        case op_multiply: if (__builtin_mul_overflow(a, b, &r)) return false; break;
+        case op_less: truth = a < b; goto logic;
+        case op_greater: truth = a > b; goto logic;
+        case op_less_equal: truth = a <= b; goto logic;
+        case op_greater_equal: truth = a >= b; goto logic;
+        case op_equal: truth = a == b; goto logic;
+        case op_not_equal: truth = a != b; goto logic;
+        default: return false;
     }
     integer::set(left, r);
     return true;
@@ -578,8 +659,14 @@ inline bool simple_operand(const Cell* c, Cell* out) {
                     return true;
             }
         }
+        case Type::path: {
+            const Cell* v = plain_path_value(c);
+            if (!v) return false;
+            *out = *v;
+            return true;
+        }
         case Type::paren: case Type::set_word: case Type::set_path: case Type::get_word: case Type::lit_word:
-        case Type::path: case Type::get_path: case Type::lit_path: case Type::op: case Type::native:
+        case Type::get_path: case Type::lit_path: case Type::op: case Type::native:
         case Type::action: case Type::function: case Type::routine: case Type::issue:
             return false;
         default:

@@ -159,13 +159,22 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             break;
         case Type::set_word: {
             report = false;
+            ++pos;
+            Cell plain;
+            int32_t after = -1;
+            if (!tracing && pos < end) {
+                after = simple_expression(block, pos, end, false, &plain);
+                // A plain value stored in place: no frame, nothing that can fail.
+                if (after >= 0 && context::set_in_place(&value, &plain)) {
+                    emit(plain, sub);
+                    pos = after;
+                    break;
+                }
+            }
             stack::mark_interp_native(&value);
             stack::push(&value);
-            ++pos;
             if (tracing) [[unlikely]] fire_event(event::push, block, pos, nullptr, &value);
             if (pos >= end) error::raise(error::id::script_need_value, &value);
-            Cell plain;
-            int32_t after = tracing ? -1 : simple_expression(block, pos, end, false, &plain);
             if (after >= 0) {
                 stack::push(&plain);
                 pos = after;
@@ -187,9 +196,21 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             ++pos;
             if (tracing) [[unlikely]] fire_event(event::push, block, pos, nullptr, &value);
             if (pos >= end) error::raise(error::id::script_need_value, &value);
+            Cell plain;
+            int32_t after = tracing ? -1 : simple_expression(block, pos, end, false, &plain);
+            if (after >= 0 && set_plain_path(&value, &plain)) {
+                emit(plain, sub);
+                pos = after;
+                break;
+            }
             stack::mark_interp_native(&set_path_word);
-            pos = eval_expression(block, pos, end, false, true, false);
-            if (pending) return pos;
+            if (after >= 0) {
+                stack::push(&plain);
+                pos = after;
+            } else {
+                pos = eval_expression(block, pos, end, false, true, false);
+                if (pending) return pos;
+            }
             if (tracing) [[unlikely]] fire_event(event::set, block, pos, &value, stack::top());
             eval_path(&value, block, pos, end, true, false, false);
             if (pending) return pos;

@@ -73,6 +73,13 @@ void call_function(const Cell* fn, Ref context, const Cell* name, uint32_t trace
 // tracer): the final values of args[1..n) are copied back into args. Gives the result.
 Cell call_with(const Cell* fn, const Cell* name, Cell* args, int32_t n, uint32_t callback_kind = 0);
 int32_t eval_path(const Cell* path, const Cell* block, int32_t pos, int32_t end, bool set, bool get, bool sub);
+// A path of two words whose first names an object! and whose second one of its fields, read
+// or set without the walk: the field's value when it is one a plain read gives (set, not a
+// function), or true when the value is stored (the object has the field and no change
+// handler). Null or false leave everything to eval_path. Callers skip them while a tracer
+// watches.
+const Cell* plain_path_value(const Cell* path);
+bool set_plain_path(const Cell* path, const Cell* value);
 
 // Throws the pending exit as a C++ exception (for C++ code that cannot return early).
 [[noreturn]] void throw_pending();

@@ -109,7 +109,34 @@ void write_back(Cell* chain, int32_t k, Cell* changed, const Cell* first, const 
     }
 }
 
+// The object and the field word of a path of two words whose first names an object!: the
+// common `obj/field`, which the short ways below take without the walk.
+const Cell* object_and_field(const Cell* path, const Cell** field) {
+    const Cell* first = cell_at(path, path->int1());
+    if (!first->is(Type::word)) return nullptr;
+    const Cell* object = context::bound_value(first);
+    if (!object || !object->is(Type::object)) return nullptr;
+    if (series::buffer_length(path) - path->int1() != 2 || !first[1].is(Type::word)) return nullptr;
+    *field = first + 1;
+    return object;
+}
+
 }  // namespace
+
+const Cell* plain_path_value(const Cell* path) {
+    const Cell* field;
+    const Cell* object = object_and_field(path, &field);
+    if (!object) return nullptr;
+    const Cell* v = object::field_cell(object, field);
+    if (!v || v->is(Type::unset) || is_function(v->type())) return nullptr;
+    return v;
+}
+
+bool set_plain_path(const Cell* path, const Cell* value) {
+    const Cell* field;
+    const Cell* object = object_and_field(path, &field);
+    return object && object::set_field_quietly(object, field, value);
+}
 
 int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t end, bool set, bool get, bool sub) {
     Cell path = *path_in;
@@ -135,6 +162,16 @@ int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t e
         if (sub) stack::push(&result);
         else stack::keep_last(&result);
         return pos;
+    }
+    if (!set && !tracing && value.is(Type::object) && tail - head == 2) [[likely]] {
+        const Cell* field = cell_at(&path, head + 1);
+        const Cell* v = field->is(Type::word) ? object::field_cell(&value, field) : nullptr;
+        if (v && !v->is(Type::unset) && !is_function(v->type())) {
+            Cell result = *v;
+            if (sub) stack::push(&result);
+            else stack::keep_last(&result);
+            return pos;
+        }
     }
     Cell container = none::shared;
     bool has_container = false;
