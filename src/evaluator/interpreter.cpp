@@ -81,11 +81,17 @@ bool is_exit_code(uint32_t code) {
 }
 
 void eval_block(const Cell* block, bool keep_last) {
+    stack::mark_interp_eval(&body_word);
+    eval_block_in_frame(block);
+    if (pending) [[unlikely]]
+        return;  // the exit already took the frames down to its target
+    close_frame(!keep_last);
+}
+
+void eval_block_in_frame(const Cell* block) {
     Cell blk = *block;
     int32_t head = blk.int1();
     int32_t tail = series::buffer_length(&blk);
-    Cell saved = current_block;
-    stack::mark_interp_eval(&body_word);
     if (head >= tail) {
         if (stack::arguments_top == stack::arguments_base) stack::push_slot();
         cell::make(stack::arguments_base, Type::unset);
@@ -93,24 +99,24 @@ void eval_block(const Cell* block, bool keep_last) {
             fire_event(event::enter, &blk, head, nullptr, nullptr);
             fire_event(event::exit, &blk, tail, nullptr, stack::arguments_base);
         }
-    } else {
-        current_block = blk;
-        if (tracing) [[unlikely]] fire_event(event::enter, &blk, head, nullptr, nullptr);
-        int32_t pos = head;
-        while (pos < tail) {
-            series::set_head(&current_block, pos);
-            pos = eval_expression(&blk, pos, tail, false, false, false);
-            if (pending) [[unlikely]] {
-                current_block = saved;
-                return;  // the exit already took the frames down to its target
-            }
-            if (tracing) [[unlikely]] fire_event(event::expr, &blk, pos, nullptr, stack::arguments_base);
-            if (pos < tail) stack::reset();
-        }
-        if (tracing) [[unlikely]] fire_event(event::exit, &blk, tail, nullptr, stack::arguments_base);
+        return;
     }
+    Cell saved = current_block;
+    current_block = blk;
+    if (tracing) [[unlikely]] fire_event(event::enter, &blk, head, nullptr, nullptr);
+    int32_t pos = head;
+    while (pos < tail) {
+        series::set_head(&current_block, pos);
+        pos = eval_expression(&blk, pos, tail, false, false, false);
+        if (pending) [[unlikely]] {
+            current_block = saved;
+            return;
+        }
+        if (tracing) [[unlikely]] fire_event(event::expr, &blk, pos, nullptr, stack::arguments_base);
+        if (pos < tail) stack::reset();
+    }
+    if (tracing) [[unlikely]] fire_event(event::exit, &blk, tail, nullptr, stack::arguments_base);
     current_block = saved;
-    close_frame(!keep_last);
 }
 
 int32_t eval_next(const Cell* block, int32_t pos, int32_t end, bool sub) {

@@ -25,6 +25,10 @@ void init();
 // Evaluates every expression of a block! or paren! and leaves the last value as the
 // frame's result (keep_last: in the caller's result slot; else as its newest cell).
 void eval_block(const Cell* block, bool keep_last);
+// The same inside the current frame, whose first cell takes the result: for a loop's body,
+// run in the loop's own frame (the block must be held below the frame, as a loop's argument
+// is). On a pending exit it returns at once.
+void eval_block_in_frame(const Cell* block);
 // One expression from pos inside a <body> frame; gives the index after it.
 int32_t eval_next(const Cell* block, int32_t pos, int32_t end, bool sub);
 int32_t do_next(const Cell* block);

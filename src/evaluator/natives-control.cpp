@@ -27,7 +27,10 @@ using interpreter::pending;
 Exit loop_body(const Cell& body) {
     stack::reset();
     try {
-        interpreter::eval_block(&body, true);
+        // In the loop's frame: the body's frame would only be opened and closed again. A
+        // tracer sees the body's own frame, as a block run anywhere else has.
+        if (interpreter::tracing) [[unlikely]] interpreter::eval_block(&body, true);
+        else interpreter::eval_block_in_frame(&body);
     } catch (const runtime::Throw& t) {
         if (t.code != runtime::throw_break && t.code != runtime::throw_continue) throw;
         pending = t.code;
