@@ -85,6 +85,50 @@ const Cell* event_ref(const Cell* name, const Cell* fn) {
     return name->is(Type::word) && word::symbol_of(name) == word::symbol_of(&anon_word) ? fn : name;
 }
 
+// A single cell that evaluates to itself or to a word's plain value.
+inline bool simple_operand(const Cell* c, Cell* out) {
+    switch (c->type()) {
+        case Type::word: {
+            const Cell* v = context::bound_value(c);
+            if (!v) return false;
+            switch (v->type()) {
+                case Type::unset: case Type::native: case Type::action: case Type::function: case Type::routine:
+                case Type::op:
+                    return false;
+                default:
+                    *out = *v;
+                    return true;
+            }
+        }
+        case Type::path: {
+            const Cell* v = plain_path_value(c);
+            if (!v) return false;
+            *out = *v;
+            return true;
+        }
+        case Type::paren: case Type::set_word: case Type::set_path: case Type::get_word: case Type::lit_word:
+        case Type::get_path: case Type::lit_path: case Type::op: case Type::native:
+        case Type::action: case Type::function: case Type::routine: case Type::issue:
+            return false;
+        default:
+            *out = *c;
+            return true;
+    }
+}
+
+// The integer operators after a plain operand (whose value is in out), each with a plain
+// right operand: the position after them, or -1 when one needs the full evaluator.
+int32_t simple_operators(const Cell* block, int32_t pos, int32_t end, Cell* out) {
+    while (pos < end) {
+        const Cell* named = operator_named(cell_at(block, pos));
+        if (!named) break;
+        Cell fn = op::function_of(named);
+        if (!infix_integer(&fn, out, block, pos + 1, end)) return -1;
+        pos += 2;
+    }
+    return pos;
+}
+
 int32_t fetch_argument(Call& call, uint32_t kind, int32_t place) {
     if (call.pos >= call.end) {
         Cell w = function::argument_word(call.fn, place);
@@ -119,9 +163,10 @@ int32_t fetch_argument(Call& call, uint32_t kind, int32_t place) {
             return ++call.pos;
         default: {
             int32_t end = (call.mode & mode::safer) && call.pos + 1 < call.end ? call.pos + 1 : call.end;
-            if (!tracing) [[likely]] {
-                Cell v;
-                int32_t after = simple_expression(call.block, call.pos, end, call.infix, &v);
+            Cell v;
+            if (!tracing && simple_operand(cell_at(call.block, call.pos), &v)) [[likely]] {
+                int32_t after = call.pos + 1;
+                if (!call.infix) after = simple_operators(call.block, after, end, &v);
                 if (after >= 0) {
                     stack::push(&v);
                     return call.pos = after;
@@ -257,9 +302,6 @@ void refinements_by_name(Call& call, Cell* cache_block, const Cell* path, int32_
     int32_t cache_n = series::length(cache_block);
     bool apply = !path;
     int32_t path_n = apply ? 0 : series::buffer_length(path);
-    bool has_refinements = false;
-    for (int32_t i = 0; i < cache_n; ++i)
-        if ((block::head(cache_block) + i)->is(Type::refinement)) has_refinements = true;
     for (int32_t p = path_pos;; ++p) {
         Cell e;
         bool on = true;
@@ -267,6 +309,9 @@ void refinements_by_name(Call& call, Cell* cache_block, const Cell* path, int32_
             if (call.pos >= call.end) break;
             e = *cell_at(call.block, call.pos);
             if (!e.is(Type::refinement)) {
+                bool has_refinements = false;
+                for (int32_t i = 0; i < cache_n; ++i)
+                    if ((block::head(cache_block) + i)->is(Type::refinement)) has_refinements = true;
                 if (!has_refinements) break;
                 error::raise(error::id::script_bad_refine, &e);
             }
@@ -288,9 +333,10 @@ void refinements_by_name(Call& call, Cell* cache_block, const Cell* path, int32_
         // Find the refinement in the cache by symbol.
         int32_t index = -1, cache_pos = -1;
         int32_t frame_index = 0;
+        int32_t wanted = symbol::resolve(word::symbol_of(&e));
         for (int32_t i = 0; i < cache_n; ++i) {
             Cell* c = block::head(cache_block) + i;
-            if (c->is(Type::refinement) && symbol::resolve(word::symbol_of(c)) == symbol::resolve(word::symbol_of(&e))) {
+            if (c->is(Type::refinement) && symbol::resolve(word::symbol_of(c)) == wanted) {
                 index = frame_index;
                 cache_pos = i;
                 break;
@@ -642,53 +688,10 @@ logic:
     return true;
 }
 
-namespace {
-
-// A single cell that evaluates to itself or to a word's plain value.
-inline bool simple_operand(const Cell* c, Cell* out) {
-    switch (c->type()) {
-        case Type::word: {
-            const Cell* v = context::bound_value(c);
-            if (!v) return false;
-            switch (v->type()) {
-                case Type::unset: case Type::native: case Type::action: case Type::function: case Type::routine:
-                case Type::op:
-                    return false;
-                default:
-                    *out = *v;
-                    return true;
-            }
-        }
-        case Type::path: {
-            const Cell* v = plain_path_value(c);
-            if (!v) return false;
-            *out = *v;
-            return true;
-        }
-        case Type::paren: case Type::set_word: case Type::set_path: case Type::get_word: case Type::lit_word:
-        case Type::get_path: case Type::lit_path: case Type::op: case Type::native:
-        case Type::action: case Type::function: case Type::routine: case Type::issue:
-            return false;
-        default:
-            *out = *c;
-            return true;
-    }
-}
-
-}  // namespace
 
 int32_t simple_expression(const Cell* block, int32_t pos, int32_t end, bool no_infix, Cell* out) {
     if (!simple_operand(cell_at(block, pos), out)) return -1;
-    ++pos;
-    if (no_infix) return pos;
-    while (pos < end) {
-        const Cell* named = operator_named(cell_at(block, pos));
-        if (!named) break;
-        Cell fn = op::function_of(named);
-        if (!infix_integer(&fn, out, block, pos + 1, end)) return -1;
-        pos += 2;
-    }
-    return pos;
+    return no_infix ? pos + 1 : simple_operators(block, pos + 1, end, out);
 }
 
 void call_function(const Cell* fn, Ref context, const Cell* name, uint32_t trace_mask) {
