@@ -221,7 +221,8 @@ uint32_t plan_of(const Cell* fn, const Cell* cells, int32_t n, bool native) {
             extra = integer::get(&last);
         }
     }
-    if (plain && extra >= 0 && extra <= std::min(255, max_refinements))
+    // A native's refinements each take a slot of the call's refs; a function's locals only a byte.
+    if (plain && extra >= 0 && extra <= (native ? max_refinements : 255))
         p |= plan::plain | static_cast<uint32_t>(lead) | static_cast<uint32_t>(extra) << plan::extra_shift;
     return p;
 }
