@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs each benchmark in Zuv, Python 3 and Lua 5.4 and prints the times and the ratios, then
-# the lexer's loading rate. Not run by CI. Usage: bench/run.sh (builds the release program first).
+# Runs each benchmark in Zuv, Python 3 and Lua 5.4 and prints the median times and the ratios,
+# then the lexer's loading rate. Not run by CI. Usage: bench/run.sh (builds the release program first).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 make build >/dev/null
@@ -12,7 +12,16 @@ if [ ${#need[@]} -gt 0 ]; then
   $sudo apt-get install -y -qq "${need[@]}" >/dev/null
 fi
 
-seconds() { local s e; s=$(date +%s.%N); "$@" >/dev/null; e=$(date +%s.%N); echo "$e - $s" | bc; }
+# The median wall time of RUNS runs (5 unless set) of a command.
+RUNS=${RUNS:-5}
+seconds() {
+  local s e i times=()
+  for ((i = 0; i < RUNS; i++)); do
+    s=$(date +%s.%N); "$@" >/dev/null; e=$(date +%s.%N)
+    times+=("$(echo "$e - $s" | bc)")
+  done
+  printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (RUNS + 1) / 2 ))p"
+}
 
 printf '%-10s %9s %9s %9s %9s %9s\n' bench zuv python lua zuv/py zuv/lua
 for b in fib loop append strings calls chars find mapput object foreach sort parse; do
