@@ -118,7 +118,7 @@ inline bool simple_operand(const Cell* c, Cell* out) {
 
 // The integer operators after a plain operand (whose value is in out), each with a plain
 // right operand: the position after them, or -1 when one needs the full evaluator.
-int32_t simple_operators(const Cell* block, int32_t pos, int32_t end, Cell* out) {
+inline int32_t simple_operators(const Cell* block, int32_t pos, int32_t end, Cell* out) {
     while (pos < end) {
         const Cell* named = operator_named(cell_at(block, pos));
         if (!named) break;
