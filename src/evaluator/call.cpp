@@ -424,8 +424,20 @@ int32_t fetch_plain_and_call(Call& call, const Cell& cache, uint32_t p, bool nat
     }
     for (int32_t i = 0; i < lead; ++i) {
         if (i > 0 || !infix) {
-            fetch_argument(call, normal, i);
-            if (pending) return call.pos;
+            // The common plain argument is taken here, without the general fetch.
+            Cell v;
+            int32_t after = -1;
+            if (call.pos < call.end && !tracing && simple_operand(cell_at(call.block, call.pos), &v)) [[likely]] {
+                after = call.pos + 1;
+                if (!call.infix) after = simple_operators(call.block, after, call.end, &v);
+            }
+            if (after >= 0) {
+                stack::push(&v);
+                call.pos = after;
+            } else {
+                fetch_argument(call, normal, i);
+                if (pending) return call.pos;
+            }
         }
         // The cache's cells are derived again after each fetch: an evaluation may move them.
         const Cell* ts = block::head(&cache) + i;
