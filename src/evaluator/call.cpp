@@ -14,6 +14,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives-list.h"
 #include "evaluator/natives.h"
+#include "evaluator/plain-expression.h"
 #include "memory/symbol.h"
 #include "evaluator/trace.h"
 #include "memory/datatype.h"
@@ -83,50 +84,6 @@ struct Call {
 // function value that no word names.
 const Cell* event_ref(const Cell* name, const Cell* fn) {
     return name->is(Type::word) && word::symbol_of(name) == word::symbol_of(&anon_word) ? fn : name;
-}
-
-// A single cell that evaluates to itself or to a word's plain value.
-inline bool simple_operand(const Cell* c, Cell* out) {
-    switch (c->type()) {
-        case Type::word: {
-            const Cell* v = context::bound_value(c);
-            if (!v) return false;
-            switch (v->type()) {
-                case Type::unset: case Type::native: case Type::action: case Type::function: case Type::routine:
-                case Type::op:
-                    return false;
-                default:
-                    *out = *v;
-                    return true;
-            }
-        }
-        case Type::path: {
-            const Cell* v = plain_path_value(c);
-            if (!v) return false;
-            *out = *v;
-            return true;
-        }
-        case Type::paren: case Type::set_word: case Type::set_path: case Type::get_word: case Type::lit_word:
-        case Type::get_path: case Type::lit_path: case Type::op: case Type::native:
-        case Type::action: case Type::function: case Type::routine: case Type::issue:
-            return false;
-        default:
-            *out = *c;
-            return true;
-    }
-}
-
-// The integer operators after a plain operand (whose value is in out), each with a plain
-// right operand: the position after them, or -1 when one needs the full evaluator.
-inline int32_t simple_operators(const Cell* block, int32_t pos, int32_t end, Cell* out) {
-    while (pos < end) {
-        const Cell* named = operator_named(cell_at(block, pos));
-        if (!named) break;
-        Cell fn = op::function_of(named);
-        if (!infix_integer(&fn, out, block, pos + 1, end)) return -1;
-        pos += 2;
-    }
-    return pos;
 }
 
 int32_t fetch_argument(Call& call, uint32_t kind, int32_t place) {
@@ -701,11 +658,6 @@ logic:
     return true;
 }
 
-
-int32_t simple_expression(const Cell* block, int32_t pos, int32_t end, bool no_infix, Cell* out) {
-    if (!simple_operand(cell_at(block, pos), out)) return -1;
-    return no_infix ? pos + 1 : simple_operators(block, pos + 1, end, out);
-}
 
 void call_function(const Cell* fn, Ref context, const Cell* name, uint32_t trace_mask) {
     if (fn->is(Type::routine)) {

@@ -1,5 +1,6 @@
 // The interpreter: block and expression evaluation.
 #include "evaluator/interpreter.h"
+#include "evaluator/plain-expression.h"
 
 #include "datatypes/block.h"
 #include "datatypes/logic.h"

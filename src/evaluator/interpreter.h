@@ -43,11 +43,6 @@ constexpr uint32_t apply_all = 1, apply = 2, safer = 4;
 // integer, or a word whose value is one), for the arithmetic and comparison functions only:
 // writes the result over left and gives true; false leaves everything to the full call.
 bool infix_integer(const Cell* fn, Cell* left, const Cell* block, int32_t pos, int32_t end);
-// An expression that needs no evaluation step of its own: a literal, or a word naming a value
-// that is not a function, then (unless no_infix) integer operators whose right operands are
-// as plain. Its value into out and the position after it; -1, with nothing done, when the
-// full evaluator is needed. Callers skip it while a tracer watches.
-int32_t simple_expression(const Cell* block, int32_t pos, int32_t end, bool no_infix, Cell* out);
 
 // The op! value that a cell of code names, if it is a word naming one: what makes the value
 // before it an operator's left operand. Null otherwise.

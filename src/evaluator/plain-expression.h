@@ -1,0 +1,67 @@
+// Expressions that need no evaluation step of their own, taken by the evaluator's short
+// ways: a literal, a word naming a value that is not a function, a field read by obj/field,
+// then integer operators whose right operands are as plain. Callers skip them while a tracer
+// watches (the full evaluator reports each step).
+#pragma once
+#include <cstdint>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "evaluator/interpreter.h"
+#include "memory/cell.h"
+
+namespace zuv::interpreter {
+
+// A single cell that evaluates to itself or to a word's plain value.
+inline bool simple_operand(const Cell* c, Cell* out) {
+    switch (c->type()) {
+        case Type::word: {
+            const Cell* v = context::bound_value(c);
+            if (!v) return false;
+            switch (v->type()) {
+                case Type::unset: case Type::native: case Type::action: case Type::function: case Type::routine:
+                case Type::op:
+                    return false;
+                default:
+                    *out = *v;
+                    return true;
+            }
+        }
+        case Type::path: {
+            const Cell* v = plain_path_value(c);
+            if (!v) return false;
+            *out = *v;
+            return true;
+        }
+        case Type::paren: case Type::set_word: case Type::set_path: case Type::get_word: case Type::lit_word:
+        case Type::get_path: case Type::lit_path: case Type::op: case Type::native:
+        case Type::action: case Type::function: case Type::routine: case Type::issue:
+            return false;
+        default:
+            *out = *c;
+            return true;
+    }
+}
+
+// The integer operators after a plain operand (whose value is in out), each with a plain
+// right operand: the position after them, or -1 when one needs the full evaluator.
+inline int32_t simple_operators(const Cell* block, int32_t pos, int32_t end, Cell* out) {
+    while (pos < end) {
+        const Cell* named = operator_named(block::cell_at(block, pos));
+        if (!named) break;
+        Cell fn = op::function_of(named);
+        if (!infix_integer(&fn, out, block, pos + 1, end)) return -1;
+        pos += 2;
+    }
+    return pos;
+}
+
+// A whole plain expression from pos: its value into out and the position after it; -1, with
+// nothing done, when the full evaluator is needed. With no_infix, the operand alone.
+inline int32_t simple_expression(const Cell* block, int32_t pos, int32_t end, bool no_infix, Cell* out) {
+    if (!simple_operand(block::cell_at(block, pos), out)) return -1;
+    return no_infix ? pos + 1 : simple_operators(block, pos + 1, end, out);
+}
+
+}  // namespace zuv::interpreter
