@@ -49,6 +49,9 @@ inline int32_t extra(uint32_t p) { return static_cast<int32_t>((p >> extra_shift
 enum IntegerOp : uint32_t {
     no_op, op_add, op_subtract, op_multiply, op_less, op_greater, op_less_equal, op_greater_equal, op_equal, op_not_equal
 };
+// The operation on two integers into out (an integer! or a logic!); false when the sum,
+// difference or product overflows, which the full call makes a float of.
+bool integer_result(IntegerOp op, int32_t a, int32_t b, Cell* out);
 
 inline Cell* cell_at(const Cell* block, int32_t i) { return block::cell_at(block, i); }
 
@@ -405,6 +408,16 @@ int32_t fetch_plain_and_call(Call& call, const Cell& cache, uint32_t p, bool nat
         }
     }
     call.arg_count += lead;
+    // An integer operator whose operands both came out integers (the right one from a call,
+    // say) is worked out here, as infix_integer does.
+    if (auto op = static_cast<IntegerOp>((p >> plan::integer_op_shift) & 0xF); op != no_op && !tracing) {
+        Cell* args = stack::arguments_base;
+        if (args[0].is(Type::integer) && args[1].is(Type::integer) &&
+            integer_result(op, integer::get(&args[0]), integer::get(&args[1]), &args[0])) {
+            stack::arguments_top = args + 1;
+            return call.pos;
+        }
+    }
     if (!native && extra >= 1) {
         logic::push(false);
         for (int32_t i = 1; i < extra; ++i) none::push();
@@ -637,7 +650,13 @@ bool infix_integer(const Cell* fn, Cell* left, const Cell* block, int32_t pos, i
     if (right->is(Type::word)) right = context::bound_value(right);
     else if (right->is(Type::path)) right = plain_path_value(right);
     if (!right || !right->is(Type::integer)) return false;
-    int32_t a = integer::get(left), b = integer::get(right), r;
+    return integer_result(op, integer::get(left), integer::get(right), left);
+}
+
+namespace {
+
+bool integer_result(IntegerOp op, int32_t a, int32_t b, Cell* out) {
+    int32_t r;
     bool truth;
     switch (op) {
         case op_add: if (__builtin_add_overflow(a, b, &r)) return false; break;  // the action makes a float of it
@@ -651,12 +670,14 @@ bool infix_integer(const Cell* fn, Cell* left, const Cell* block, int32_t pos, i
         case op_not_equal: truth = a != b; goto logic;
         default: return false;
     }
-    integer::set(left, r);
+    integer::set(out, r);
     return true;
 logic:
-    *left = truth ? logic::shared_true : logic::shared_false;
+    *out = truth ? logic::shared_true : logic::shared_false;
     return true;
 }
+
+}  // namespace
 
 
 void call_function(const Cell* fn, Ref context, const Cell* name, uint32_t trace_mask) {
