@@ -204,14 +204,17 @@ bool Engine::fast_literal_q(const Cell& element) const {
 }
 
 bool Engine::match_repeated(const Cell& value, int32_t minimum, int32_t maximum) {
-    const int32_t at = head(), end = end_index();
+    const int32_t at = head();
+    const int32_t tail = series::buffer_length(&input);
+    const int32_t end = depth == 1 && limit > 0 && limit < tail ? limit : tail;
     if (end - at < minimum) return false;
     int32_t count = 0;
     if (value.is(Type::bitset) && string_input()) {
         // The common `some letter`: one pass over the characters instead of a match per step.
         count = string::span_in_bitset(&input, at, end, maximum, &value);
         if (count < minimum) return false;
-        set_head(at + count);
+        const int32_t to = at + count;  // nothing ran: the tail is where it was
+        series::set_head(&input, to < 0 ? 0 : to > tail ? tail : to);
         return true;
     }
     int32_t to = at;

@@ -131,7 +131,9 @@ int32_t Engine::frame_flag(int32_t f) const { return pair::y(frame(f, 2)); }
 int32_t Engine::frame_start(int32_t f) const { return triple::get(frame(f, 1), 2); }
 
 void Engine::check_stacks() const {
-    if (length_of(rules_stack) > stack_limit || length_of(inputs_stack) > stack_limit)
+    // Both work blocks hold cells: their lengths need no unit lookup.
+    const auto cells = [](const Cell* b) { return series::buffer(b)->used_bytes() / sizeof(Cell); };
+    if (cells(rules_stack) > stack_limit || cells(inputs_stack) > stack_limit) [[unlikely]]
         error::raise(error::id::script_parse_stack);
 }
 
