@@ -337,9 +337,11 @@ State Engine::count(const Cell& element) {
 }
 
 State Engine::repetition(int32_t minimum, int32_t maximum, int32_t command, const Cell& keyword) {
-    int32_t next = pos + 1;
-    if (!has_rule(next)) error::raise(error::id::script_parse_end, &keyword);
-    const Cell element = rule_at(next);
+    const int32_t next = pos + 1;
+    const memory::SeriesBuffer* rb = series::buffer(&rule);
+    if (next < 0 || next >= static_cast<int32_t>(rb->used_bytes() / sizeof(Cell)))
+        error::raise(error::id::script_parse_end, &keyword);
+    const Cell element = rb->cells()[next];
     const Keyword k = keyword_of(&element);
     if (k == Keyword::bar) error::raise(error::id::script_parse_end, &keyword);
     if (fast_literal_q(element)) {

@@ -7,6 +7,7 @@
 #include "memory/cell.h"
 #include "memory/memory.h"
 #include "datatypes/series.h"
+#include "memory/words-builtin.h"
 
 namespace zuv::parse {
 
@@ -103,7 +104,6 @@ struct Engine {
     int32_t frame_code(int32_t f) const;
     int32_t frame_flag(int32_t f) const;
     int32_t frame_start(int32_t f) const;  // the input head saved in the frame
-    void check_stacks() const;
     void push_block(const Cell& block);
     // A command frame: first cell (a word, or a triple of minimum, maximum, counter), the
     // index the command resumes from, the code and its flag.
@@ -117,12 +117,16 @@ struct Engine {
         if (traced) [[unlikely]]
             call_trace(event_word);
     }
-    [[gnu::cold]] void call_trace(const Cell* event_word);
+    [[gnu::noinline]] void call_trace(const Cell* event_word);
     // A paren of one assignment of a plain value ("n: n + 1"): done here without a frame of
     // the evaluator; false when the evaluator must run the paren.
     bool quick_paren(const Cell& paren, Cell* result);
     Cell eval_paren(const Cell& paren);
-    State matched(bool ok);  // a match attempt finished: sets the flag, sends match
+    State matched(bool ok) {  // a match attempt finished: sets the flag, sends match
+        match = ok;
+        fire(words::global::match);
+        return State::after;
+    }
 
     // ---- the main loop (parse.cpp)
     void run(const Cell& rules);

@@ -130,19 +130,16 @@ int32_t Engine::frame_code(int32_t f) const { return pair::x(frame(f, 2)); }
 int32_t Engine::frame_flag(int32_t f) const { return pair::y(frame(f, 2)); }
 int32_t Engine::frame_start(int32_t f) const { return triple::get(frame(f, 1), 2); }
 
-void Engine::check_stacks() const {
-    // Both work blocks hold cells: their lengths need no unit lookup.
-    const auto cells = [](const Cell* b) { return series::buffer(b)->used_bytes() / sizeof(Cell); };
-    if (cells(rules_stack) > stack_limit || cells(inputs_stack) > stack_limit) [[unlikely]]
-        error::raise(error::id::script_parse_stack);
-}
-
 namespace {
 
 // The three cells of a new frame at the rules stack's tail, to be filled at once; valid
-// until the next allocation.
+// until the next allocation. Either work block over its limit ends the run first (both
+// hold cells: their lengths need no unit lookup).
 Cell* new_frame() {
     memory::SeriesBuffer* b = series::buffer(rules_stack);
+    if (b->used_bytes() / sizeof(Cell) > stack_limit ||
+        series::buffer(inputs_stack)->used_bytes() / sizeof(Cell) > stack_limit) [[unlikely]]
+        error::raise(error::id::script_parse_stack);
     if (b->tail_ptr() + frame_cells * sizeof(Cell) > b->data_end()) [[unlikely]] {
         for (int32_t i = 0; i < frame_cells; ++i) block::alloc_tail_cell(rules_stack);
         return series::buffer(rules_stack)->cells_end() - frame_cells;
@@ -159,7 +156,6 @@ inline void make_triple(Cell* c, int32_t a, int32_t b, int32_t c3) {
 }  // namespace
 
 void Engine::push_block(const Cell& block) {
-    check_stacks();
     const Cell entered = block, enclosing = rule;
     const int32_t at = head(), rest = remaining();
     Cell* f = new_frame();
@@ -172,7 +168,6 @@ void Engine::push_block(const Cell& block) {
 }
 
 void Engine::push_command(const Cell& first, int32_t index, int32_t command, int32_t flag) {
-    check_stacks();
     const Cell f0 = first;
     const int32_t at = head(), rest = remaining();
     Cell* f = new_frame();
@@ -263,16 +258,11 @@ Cell Engine::eval_paren(const Cell& paren) {
     return result;
 }
 
-State Engine::matched(bool ok) {
-    match = ok;
-    fire(words::global::match);
-    return State::after;
-}
-
 // =============================================================================================
 // The main loop
 
-State Engine::fetch() {
+// Inlined into the main loop: these run several times for each element of input.
+[[gnu::always_inline]] inline State Engine::fetch() {
     ++pos;
     if (traced) [[unlikely]] {
         if (pos >= rule_tail()) return State::end_block;
@@ -327,7 +317,7 @@ State Engine::dispatch(const Cell& element, const Cell* word) {
     }
 }
 
-State Engine::after_step() {
+[[gnu::always_inline]] inline State Engine::after_step() {
     const memory::SeriesBuffer* b = series::buffer(rules_stack);
     const int32_t f = static_cast<int32_t>(b->used_bytes() / sizeof(Cell)) - frame_cells;
     assert(f >= rules_base);  // the outermost block frame stays until the run ends
@@ -341,7 +331,7 @@ State Engine::after_step() {
     return match ? State::fetch : State::alternative;
 }
 
-State Engine::alternative() {
+[[gnu::always_inline]] inline State Engine::alternative() {
     set_head(frame_start(top_frame()));
     const memory::SeriesBuffer* b = series::buffer(&rule);
     const Cell* cells = b->cells();
@@ -356,7 +346,7 @@ State Engine::alternative() {
     return State::end_block;
 }
 
-bool Engine::end_block() {
+[[gnu::always_inline]] inline bool Engine::end_block() {
     const int32_t f = top_frame();
     const Cell* frame_at = frame(f, 0);
     if (!frame_at[0].is(Type::none)) {
