@@ -203,20 +203,25 @@ bool Engine::fast_literal_q(const Cell& element) const {
     }
 }
 
-bool Engine::match_repeated(const Cell& value, int32_t minimum, int32_t maximum) {
+// The common `some letter`: one pass over the characters instead of a match per step.
+bool Engine::repeat_charset(const Cell& charset, int32_t minimum, int32_t maximum) {
     const int32_t at = head();
     const int32_t tail = series::buffer_length(&input);
     const int32_t end = depth == 1 && limit > 0 && limit < tail ? limit : tail;
-    if (end - at < minimum) return false;
+    // A head past the end (a position set beyond /part) leaves nothing: `any` still matches.
+    if ((end > at ? end - at : 0) < minimum) return false;
+    const int32_t count = string::span_in_bitset(&input, at, end, maximum, &charset);
+    if (count < minimum) return false;
+    const int32_t to = at + count;  // nothing ran: the tail is where it was
+    series::set_head(&input, to < 0 ? 0 : to > tail ? tail : to);
+    return true;
+}
+
+bool Engine::match_repeated(const Cell& value, int32_t minimum, int32_t maximum) {
+    if (value.is(Type::bitset) && string_input()) return repeat_charset(value, minimum, maximum);
+    const int32_t at = head();
+    if (remaining() < minimum) return false;
     int32_t count = 0;
-    if (value.is(Type::bitset) && string_input()) {
-        // The common `some letter`: one pass over the characters instead of a match per step.
-        count = string::span_in_bitset(&input, at, end, maximum, &value);
-        if (count < minimum) return false;
-        const int32_t to = at + count;  // nothing ran: the tail is where it was
-        series::set_head(&input, to < 0 ? 0 : to > tail ? tail : to);
-        return true;
-    }
     int32_t to = at;
     while (maximum < 0 || count < maximum) {
         int32_t n = match_at(to, value);
@@ -352,6 +357,10 @@ State Engine::repetition(int32_t minimum, int32_t maximum, int32_t command, cons
     // between its matches that could change it. A trace wants every step, so it keeps them.
     if (!traced && element.is(Type::word) && k == Keyword::no_keyword) {
         const Cell v = *context::get(&element);
+        if (v.is(Type::bitset) && string_input()) {
+            pos = next;
+            return matched(repeat_charset(v, minimum, maximum));
+        }
         if (!v.is(Type::unset) && !v.is(Type::word) && fast_literal_q(v)) {
             pos = next;
             return matched(match_repeated(v, minimum, maximum));

@@ -143,6 +143,7 @@ struct Engine {
     State match_type(const Cell& type);
     bool match_type_binary(const Cell& type);
     bool match_repeated(const Cell& value, int32_t minimum, int32_t maximum);
+    bool repeat_charset(const Cell& charset, int32_t minimum, int32_t maximum);  // string input
     int32_t find_literal(const Cell& value, bool thru);  // the head after the search, or -1
     bool fast_literal_q(const Cell& element) const;
 
