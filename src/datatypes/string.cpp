@@ -502,19 +502,27 @@ bool head_in_bitset_q(Cell* s, const Cell* bitset) {
 }
 
 int32_t span_in_bitset(const Cell* s, int32_t from, int32_t end, int32_t most, const Cell* bitset) {
-    SeriesBuffer* b = series::buffer(s);
-    SeriesBuffer* bits = series::buffer(bitset);
+    if (most >= 0 && end - from > most) end = from + most;
+    if (from >= end) return 0;
+    const SeriesBuffer* b = series::buffer(s);
+    const SeriesBuffer* bits = series::buffer(bitset);
     const uint8_t* units = b->head_ptr();
     const uint8_t* set = bits->head_ptr();
     const uint64_t size = uint64_t(bits->used_bytes()) * 8;
     const bool outside = bits->flags & bitset_complement;
     const uint32_t unit = b->unit();
     int32_t at = from;
-    if (most >= 0 && end - from > most) end = from + most;
+    // Most text is held one byte a character: that loop reads the bytes straight.
+    if (unit == 1) {
+        for (; at < end; ++at) {
+            const uint32_t cp = units[at];
+            if (!(cp < size ? (set[cp >> 3] & (0x80 >> (cp & 7))) != 0 : outside)) break;
+        }
+        return at - from;
+    }
     for (; at < end; ++at) {
-        uint32_t cp = unit == 1 ? units[at] : get_char(units + static_cast<size_t>(at) * unit, unit);
-        bool in = cp < size ? (set[cp >> 3] & (0x80 >> (cp & 7))) != 0 : outside;
-        if (!in) break;
+        const uint32_t cp = get_char(units + static_cast<size_t>(at) * unit, unit);
+        if (!(cp < size ? (set[cp >> 3] & (0x80 >> (cp & 7))) != 0 : outside)) break;
     }
     return at - from;
 }

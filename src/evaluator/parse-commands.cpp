@@ -9,6 +9,7 @@
 #include "datatypes/handle.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/pair.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
@@ -202,18 +203,28 @@ bool Engine::fast_literal_q(const Cell& element) const {
     }
 }
 
+// The common `some letter`: one pass over the characters instead of a match per step.
+bool Engine::repeat_charset(const Cell& charset, int32_t minimum, int32_t maximum) {
+    const int32_t at = head();
+    const int32_t tail = series::buffer_length(&input);
+    const int32_t end = depth == 1 && limit > 0 && limit < tail ? limit : tail;
+    // A head past the end (a position set beyond /part) leaves nothing: `any` still matches.
+    if ((end > at ? end - at : 0) < minimum) return false;
+    const int32_t count = string::span_in_bitset(&input, at, end, maximum, &charset);
+    if (count < minimum) return false;
+    const int32_t to = at + count;  // nothing ran: the tail is where it was
+    series::set_head(&input, to < 0 ? 0 : to > tail ? tail : to);
+    return true;
+}
+
 bool Engine::match_repeated(const Cell& value, int32_t minimum, int32_t maximum) {
+    if (value.is(Type::bitset) && string_input()) return repeat_charset(value, minimum, maximum);
+    const int32_t at = head();
     if (remaining() < minimum) return false;
-    int32_t at = head(), count = 0;
-    if (value.is(Type::bitset) && string_input()) {
-        // The common `some letter`: one pass over the characters instead of a match per step.
-        count = string::span_in_bitset(&input, at, end_index(), maximum, &value);
-        if (count < minimum) return false;
-        set_head(at + count);
-        return true;
-    }
+    int32_t count = 0;
+    int32_t to = at;
     while (maximum < 0 || count < maximum) {
-        int32_t n = match_at(at, value);
+        int32_t n = match_at(to, value);
         if (n < 0) break;
         ++count;
         if (n == 0) {
@@ -221,10 +232,10 @@ bool Engine::match_repeated(const Cell& value, int32_t minimum, int32_t maximum)
             if (maximum >= 0) count = maximum;
             break;
         }
-        at += n;
+        to += n;
     }
     if (count < minimum) return false;
-    set_head(at);
+    set_head(to);
     return true;
 }
 
@@ -331,18 +342,25 @@ State Engine::count(const Cell& element) {
 }
 
 State Engine::repetition(int32_t minimum, int32_t maximum, int32_t command, const Cell& keyword) {
-    int32_t next = pos + 1;
-    if (!has_rule(next)) error::raise(error::id::script_parse_end, &keyword);
-    Cell element = rule_at(next);
-    if (keyword_of(&element) == Keyword::bar) error::raise(error::id::script_parse_end, &keyword);
+    const int32_t next = pos + 1;
+    const memory::SeriesBuffer* rb = series::buffer(&rule);
+    if (next < 0 || next >= static_cast<int32_t>(rb->used_bytes() / sizeof(Cell)))
+        error::raise(error::id::script_parse_end, &keyword);
+    const Cell element = rb->cells()[next];
+    const Keyword k = keyword_of(&element);
+    if (k == Keyword::bar) error::raise(error::id::script_parse_end, &keyword);
     if (fast_literal_q(element)) {
         pos = next;
         return matched(match_repeated(element, minimum, maximum));
     }
     // A word naming such a value (a charset, most often) repeats the same way: nothing runs
     // between its matches that could change it. A trace wants every step, so it keeps them.
-    if (!traced && element.is(Type::word) && keyword_of(&element) == Keyword::no_keyword) {
+    if (!traced && element.is(Type::word) && k == Keyword::no_keyword) {
         const Cell v = *context::get(&element);
+        if (v.is(Type::bitset) && string_input()) {
+            pos = next;
+            return matched(repeat_charset(v, minimum, maximum));
+        }
         if (!v.is(Type::unset) && !v.is(Type::word) && fast_literal_q(v)) {
             pos = next;
             return matched(match_repeated(v, minimum, maximum));
@@ -739,10 +757,12 @@ State Engine::finish(int32_t f) {
 }
 
 State Engine::finish_repeat(int32_t f) {
-    Cell c = *frame(f, 0), saved = *frame(f, 1);
-    int32_t minimum = c.int1(), maximum = c.int2(), counter = c.int3();
-    int32_t resume = saved.int1(), start = saved.int2(), start_rest = saved.int3();
-    bool ok = match, stop;
+    Cell* frame_cells_at = frame(f, 0);
+    const Cell c = frame_cells_at[0], saved = frame_cells_at[1];
+    const int32_t minimum = c.int1(), maximum = c.int2(), counter = c.int3();
+    const int32_t resume = saved.int1(), start = saved.int2(), start_rest = saved.int3();
+    const bool ok = match;
+    bool stop;
     if (!ok) set_head(start);
     if (break_) {
         break_ = false;
@@ -751,16 +771,16 @@ State Engine::finish_repeat(int32_t f) {
         stop = true;
     } else {
         // An iteration that neither moved nor shortened the input would run for ever.
-        stop = frame_code(f) != code::while_ && head() == start && remaining() >= start_rest;
+        stop = pair::x(&frame_cells_at[2]) != code::while_ && head() == start && remaining() >= start_rest;
     }
     if (stop) {
         int32_t done = ok ? counter : counter - 1;
         drop_frame(f);
         return matched(done >= minimum);
     }
-    triple::set(frame(f, 0), 3, counter + 1);
-    triple::set(frame(f, 1), 2, head());
-    triple::set(frame(f, 1), 3, remaining());
+    frame_cells_at[0].data3 = static_cast<uint32_t>(counter + 1);
+    frame_cells_at[1].data2 = static_cast<uint32_t>(head());
+    frame_cells_at[1].data3 = static_cast<uint32_t>(remaining());
     pos = resume;
     fire(words::global::iterate);
     return State::fetch;

@@ -5,6 +5,9 @@
 #include <cstdint>
 
 #include "memory/cell.h"
+#include "memory/memory.h"
+#include "datatypes/series.h"
+#include "memory/words-builtin.h"
 
 namespace zuv::parse {
 
@@ -28,8 +31,18 @@ enum class Keyword : uint8_t {
     pick, only, after,
 };
 
-// The keyword a rule element names (a word! only), by its case-folded symbol.
-Keyword keyword_of(const Cell* element);
+// The keyword a rule element names (a word! only), by its case-folded symbol. Rules meet the
+// same few words over and over: the symbol ids already seen answer inline.
+Keyword keyword_lookup(const Cell* element);
+extern const uint8_t* keywords_seen;  // by the symbol id a word holds: the keyword plus one, 0 unseen
+extern uint32_t keywords_seen_count;
+inline Keyword keyword_of(const Cell* element) {
+    if (!element->is(Type::word)) return Keyword::no_keyword;
+    const uint32_t id = element->data2;
+    if (id < keywords_seen_count && keywords_seen[id]) [[likely]]
+        return static_cast<Keyword>(keywords_seen[id] - 1);
+    return keyword_lookup(element);
+}
 
 // What the main loop does next.
 enum class State { fetch, after, alternative, end_block };
@@ -58,18 +71,30 @@ struct Engine {
 
     // ---- input (parse.cpp)
     int32_t head() const { return input.int1(); }
-    int32_t end_index() const;  // where the current input ends (the limit at the outermost level)
-    int32_t remaining() const;
+    // Where the current input ends: its tail, or the limit at the outermost level (a nested
+    // input of into ends at its tail).
+    int32_t end_index() const {
+        int32_t tail = series::buffer_length(&input);
+        return depth == 1 && limit > 0 && limit < tail ? limit : tail;
+    }
+    int32_t remaining() const {
+        int32_t n = end_index() - head();
+        return n > 0 ? n : 0;
+    }
     bool at_end() const { return head() >= end_index(); }
-    void set_head(int32_t index);  // clamped to the input's tail
+    void set_head(int32_t index) {  // clamped to the input's tail
+        const int32_t tail = series::buffer_length(&input);
+        series::set_head(&input, index < 0 ? 0 : index > tail ? tail : index);
+    }
     bool block_input() const;
     bool string_input() const;
     bool same_series_q(const Cell* value) const;  // a position in the input series itself
 
     // ---- rules (parse.cpp)
-    int32_t rule_tail() const;
+    int32_t rule_tail() const { return series::buffer_length(&rule); }
     bool has_rule(int32_t index) const { return index >= 0 && index < rule_tail(); }
-    Cell rule_at(int32_t index) const;  // a copy; index must be below the tail
+    // A copy; index must be below the tail.
+    Cell rule_at(int32_t index) const { return series::buffer(&rule)->cells()[index]; }
     Cell rule_position(int32_t index) const;  // the rule block with its head at index
 
     // ---- frames (parse.cpp)
@@ -79,7 +104,6 @@ struct Engine {
     int32_t frame_code(int32_t f) const;
     int32_t frame_flag(int32_t f) const;
     int32_t frame_start(int32_t f) const;  // the input head saved in the frame
-    void check_stacks() const;
     void push_block(const Cell& block);
     // A command frame: first cell (a word, or a triple of minimum, maximum, counter), the
     // index the command resumes from, the code and its flag.
@@ -89,9 +113,20 @@ struct Engine {
     void pop_input();
 
     // ---- events and code (parse.cpp)
-    void fire(const Cell* event_word);
+    void fire(const Cell* event_word) {
+        if (traced) [[unlikely]]
+            call_trace(event_word);
+    }
+    [[gnu::noinline]] void call_trace(const Cell* event_word);
+    // A paren of one assignment of a plain value ("n: n + 1"): done here without a frame of
+    // the evaluator; false when the evaluator must run the paren.
+    bool quick_paren(const Cell& paren, Cell* result);
     Cell eval_paren(const Cell& paren);
-    State matched(bool ok);  // a match attempt finished: sets the flag, sends match
+    State matched(bool ok) {  // a match attempt finished: sets the flag, sends match
+        match = ok;
+        fire(words::global::match);
+        return State::after;
+    }
 
     // ---- the main loop (parse.cpp)
     void run(const Cell& rules);
@@ -108,6 +143,7 @@ struct Engine {
     State match_type(const Cell& type);
     bool match_type_binary(const Cell& type);
     bool match_repeated(const Cell& value, int32_t minimum, int32_t maximum);
+    bool repeat_charset(const Cell& charset, int32_t minimum, int32_t maximum);  // string input
     int32_t find_literal(const Cell& value, bool thru);  // the head after the search, or -1
     bool fast_literal_q(const Cell& element) const;
 

@@ -21,6 +21,8 @@
 #include "memory/words-builtin.h"
 #include "memory/memory.h"
 #include "memory/stack.h"
+#include "memory/context-node.h"
+#include "runtime/system.h"
 
 namespace zuv::parse {
 
@@ -56,6 +58,8 @@ void init() {
     rules_stack = block::make_in(nullptr, 100);
     keywords.clear();
     keywords_by_id.clear();
+    keywords_seen = nullptr;
+    keywords_seen_count = 0;
     using namespace words;
     struct Entry {
         int32_t symbol;
@@ -76,14 +80,18 @@ void init() {
     for (const Entry& e : entries) add_keyword(e.symbol, e.k);
 }
 
-Keyword keyword_of(const Cell* element) {
-    if (!element->is(Type::word)) return Keyword::no_keyword;
+const uint8_t* keywords_seen = nullptr;
+uint32_t keywords_seen_count = 0;
+
+Keyword keyword_lookup(const Cell* element) {
     const auto id = static_cast<size_t>(element->int2());
     if (id < keywords_by_id.size() && keywords_by_id[id]) return static_cast<Keyword>(keywords_by_id[id] - 1);
     auto s = static_cast<size_t>(symbol::resolve(element->int2()));
     const Keyword k = s < keywords.size() ? keywords[s] : Keyword::no_keyword;
     if (id >= keywords_by_id.size()) keywords_by_id.resize(id + 1 + id / 2, 0);
     keywords_by_id[id] = static_cast<uint8_t>(static_cast<uint8_t>(k) + 1);
+    keywords_seen = keywords_by_id.data();
+    keywords_seen_count = static_cast<uint32_t>(keywords_by_id.size());
     return k;
 }
 
@@ -93,33 +101,12 @@ Keyword keyword_of(const Cell* element) {
 bool Engine::block_input() const { return block::family_q(input.type()); }
 bool Engine::string_input() const { return string::family_q(input.type()); }
 
-int32_t Engine::end_index() const {
-    int32_t tail = length_of(&input);
-    // The limit bounds the outermost input only; a nested input of into ends at its tail.
-    if (depth == 1 && limit > 0 && limit < tail) return limit;
-    return tail;
-}
-
-int32_t Engine::remaining() const {
-    int32_t n = end_index() - head();
-    return n > 0 ? n : 0;
-}
-
-void Engine::set_head(int32_t index) {
-    int32_t tail = length_of(&input);
-    series::set_head(&input, index < 0 ? 0 : index > tail ? tail : index);
-}
-
 bool Engine::same_series_q(const Cell* value) const {
     return value->type() == input.type() && series::node(value) == series::node(&input);
 }
 
 // =============================================================================================
 // Rules
-
-int32_t Engine::rule_tail() const { return length_of(&rule); }
-
-Cell Engine::rule_at(int32_t index) const { return *block::cell_at(&rule, index); }
 
 Cell Engine::rule_position(int32_t index) const {
     Cell r = rule;
@@ -143,33 +130,50 @@ int32_t Engine::frame_code(int32_t f) const { return pair::x(frame(f, 2)); }
 int32_t Engine::frame_flag(int32_t f) const { return pair::y(frame(f, 2)); }
 int32_t Engine::frame_start(int32_t f) const { return triple::get(frame(f, 1), 2); }
 
-void Engine::check_stacks() const {
-    if (length_of(rules_stack) > stack_limit || length_of(inputs_stack) > stack_limit)
+namespace {
+
+// The three cells of a new frame at the rules stack's tail, to be filled at once; valid
+// until the next allocation. Either work block over its limit ends the run first (both
+// hold cells: their lengths need no unit lookup).
+Cell* new_frame() {
+    memory::SeriesBuffer* b = series::buffer(rules_stack);
+    if (b->used_bytes() / sizeof(Cell) > stack_limit ||
+        series::buffer(inputs_stack)->used_bytes() / sizeof(Cell) > stack_limit) [[unlikely]]
         error::raise(error::id::script_parse_stack);
+    if (b->tail_ptr() + frame_cells * sizeof(Cell) > b->data_end()) [[unlikely]] {
+        for (int32_t i = 0; i < frame_cells; ++i) block::alloc_tail_cell(rules_stack);
+        return series::buffer(rules_stack)->cells_end() - frame_cells;
+    }
+    Cell* f = b->cells_end();
+    b->tail += frame_cells * sizeof(Cell);
+    return f;
 }
 
+inline void make_triple(Cell* c, int32_t a, int32_t b, int32_t c3) {
+    cell::make(c, Type::triple, static_cast<uint32_t>(a), static_cast<uint32_t>(b), static_cast<uint32_t>(c3));
+}
+
+}  // namespace
+
 void Engine::push_block(const Cell& block) {
-    check_stacks();
-    Cell saved;
-    triple::make_at(&saved, pos, head(), remaining());
-    Cell enclosing = rule;
-    block::append(rules_stack, &none::shared);
-    block::append(rules_stack, &saved);
-    block::append(rules_stack, &enclosing);
-    rule = block;
-    pos = (block.int1() > 0 ? block.int1() : 0) - 1;
+    const Cell entered = block, enclosing = rule;
+    const int32_t at = head(), rest = remaining();
+    Cell* f = new_frame();
+    f[0] = none::shared;
+    make_triple(&f[1], pos, at, rest);
+    f[2] = enclosing;
+    rule = entered;
+    pos = (entered.int1() > 0 ? entered.int1() : 0) - 1;
     fire(words::global::push);
 }
 
 void Engine::push_command(const Cell& first, int32_t index, int32_t command, int32_t flag) {
-    check_stacks();
-    Cell f0 = first, saved, kind;
-    triple::make_at(&saved, index, head(), remaining());
-    cell::make(&kind, Type::pair);
-    pair::make_at(&kind, command, flag);
-    block::append(rules_stack, &f0);
-    block::append(rules_stack, &saved);
-    block::append(rules_stack, &kind);
+    const Cell f0 = first;
+    const int32_t at = head(), rest = remaining();
+    Cell* f = new_frame();
+    f[0] = f0;
+    make_triple(&f[1], index, at, rest);
+    cell::make(&f[2], Type::pair, 0, static_cast<uint32_t>(command), static_cast<uint32_t>(flag));
     fire(words::global::push);
 }
 
@@ -195,8 +199,7 @@ void Engine::pop_input() {
 // =============================================================================================
 // Events and code in the rules
 
-void Engine::fire(const Cell* event_word) {
-    if (!traced) return;
+void Engine::call_trace(const Cell* event_word) {
     // The callback gets a copy of the frames: a callback that changed the engine's own
     // stack could make it read frames that are not there.
     Cell args[5] = {*event_word, none::shared, rule_position(pos), input, none::shared};
@@ -210,15 +213,43 @@ void Engine::fire(const Cell* event_word) {
     if (!logic::truth(&answer)) throw Stop{};
 }
 
+bool Engine::quick_paren(const Cell& paren, Cell* result) {
+    // A tracer hears every step of the evaluator.
+    if (interpreter::tracing) return false;
+    const int32_t at = paren.int1(), end = series::buffer_length(&paren);
+    if (at < 0 || end - at < 2) return false;
+    const Cell word = *block::cell_at(&paren, at);
+    if (!word.is(Type::set_word)) return false;
+    // Near the end of either stack the evaluator must run, to report the overflow as ever.
+    if (stack::calls_top + 8 >= stack::calls_end ||
+        reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < runtime::stack_limit + 64 * 1024)
+        return false;
+    // Only the direct store: an object's field tells its change to code of its own.
+    const Ref ctx = word::binding_of(&word);
+    if (word::index_of(&word) < 0 || !ctx) return false;
+    const Cell* c = context::cell_of(ctx);
+    if (!context::values_node_in(c) || context::kind_of(c) == context::kind_object) return false;
+    Cell value;
+    if (interpreter::simple_expression(&paren, at + 1, end, false, &value) != end) return false;
+    if (value.is(Type::unset)) return false;
+    Cell w = word;
+    context::set(&w, &value);
+    *result = value;
+    return true;
+}
+
 Cell Engine::eval_paren(const Cell& paren) {
-    Cell code = paren;
-    Cell* mark = stack::arguments_top;
-    interpreter::eval_block(&code, false);
-    // break, continue, return, exit and throw already rearranged the stacks for their target:
-    // they leave the engine as a C++ throw, which the target takes.
-    if (interpreter::pending) interpreter::throw_pending();
-    Cell result = *stack::top();
-    stack::arguments_top = mark;
+    Cell result;
+    if (!quick_paren(paren, &result)) {
+        Cell code = paren;
+        Cell* mark = stack::arguments_top;
+        interpreter::eval_block(&code, false);
+        // break, continue, return, exit and throw already rearranged the stacks for their
+        // target: they leave the engine as a C++ throw, which the target takes.
+        if (interpreter::pending) interpreter::throw_pending();
+        result = *stack::top();
+        stack::arguments_top = mark;
+    }
     // The paren may have changed the rules block or the input under the engine.
     int32_t tail = rule_tail();
     if (pos >= tail) pos = tail - 1;
@@ -227,21 +258,22 @@ Cell Engine::eval_paren(const Cell& paren) {
     return result;
 }
 
-State Engine::matched(bool ok) {
-    match = ok;
-    fire(words::global::match);
-    return State::after;
-}
-
 // =============================================================================================
 // The main loop
 
-State Engine::fetch() {
+// Inlined into the main loop: these run several times for each element of input.
+[[gnu::always_inline]] inline State Engine::fetch() {
     ++pos;
-    if (pos >= rule_tail()) return State::end_block;
-    fire(words::global::fetch);
-    if (pos >= rule_tail()) return State::end_block;
-    return dispatch(rule_at(pos), nullptr);
+    if (traced) [[unlikely]] {
+        if (pos >= rule_tail()) return State::end_block;
+        call_trace(words::global::fetch);
+        if (pos >= rule_tail()) return State::end_block;
+        return dispatch(rule_at(pos), nullptr);
+    }
+    // A rule block's cells are 16 bytes each: its length needs no unit lookup.
+    const memory::SeriesBuffer* b = series::buffer(&rule);
+    if (pos >= static_cast<int32_t>(b->used_bytes() / sizeof(Cell))) return State::end_block;
+    return dispatch(b->cells()[pos], nullptr);
 }
 
 State Engine::dispatch(const Cell& element, const Cell* word) {
@@ -285,10 +317,11 @@ State Engine::dispatch(const Cell& element, const Cell* word) {
     }
 }
 
-State Engine::after_step() {
-    int32_t f = top_frame();
+[[gnu::always_inline]] inline State Engine::after_step() {
+    const memory::SeriesBuffer* b = series::buffer(rules_stack);
+    const int32_t f = static_cast<int32_t>(b->used_bytes() / sizeof(Cell)) - frame_cells;
     assert(f >= rules_base);  // the outermost block frame stays until the run ends
-    if (command_frame_q(f)) return finish(f);
+    if (!b->cells()[f].is(Type::none)) return finish(f);
     if (leave) {
         leave = false;
         pos = rule_tail();
@@ -298,11 +331,13 @@ State Engine::after_step() {
     return match ? State::fetch : State::alternative;
 }
 
-State Engine::alternative() {
+[[gnu::always_inline]] inline State Engine::alternative() {
     set_head(frame_start(top_frame()));
-    int32_t tail = rule_tail();
+    const memory::SeriesBuffer* b = series::buffer(&rule);
+    const Cell* cells = b->cells();
+    const auto tail = static_cast<int32_t>(b->used_bytes() / sizeof(Cell));
     for (int32_t i = pos + 1; i < tail; ++i) {
-        if (keyword_of(block::cell_at(&rule, i)) == Keyword::bar) {
+        if (keyword_of(&cells[i]) == Keyword::bar) {
             pos = i;
             match = true;
             return State::fetch;
@@ -311,22 +346,22 @@ State Engine::alternative() {
     return State::end_block;
 }
 
-bool Engine::end_block() {
-    int32_t f = top_frame();
-    if (command_frame_q(f)) {
+[[gnu::always_inline]] inline bool Engine::end_block() {
+    const int32_t f = top_frame();
+    const Cell* frame_at = frame(f, 0);
+    if (!frame_at[0].is(Type::none)) {
         // The block ended under a command whose rule never came (e.g. a set-word after it).
         int32_t at = triple::get(frame(f, 1), 1);
         Cell keyword = has_rule(at) ? rule_at(at) : none::shared;
         error::raise(error::id::script_parse_end, &keyword);
     }
-    if (!match) set_head(frame_start(f));
-    bool outermost = f == rules_base;
+    const Cell saved = frame_at[1], enclosing = frame_at[2];
+    if (!match) set_head(saved.int2());
+    const bool outermost = f == rules_base;
     if (outermost && pos < rule_tail()) match = false;
-    Cell enclosing = *frame(f, 2);
-    int32_t resume = triple::get(frame(f, 1), 1);
     block::truncate_at(rules_stack, f);
     rule = enclosing;
-    pos = resume;
+    pos = saved.int1();
     fire(words::global::pop);
     return !outermost;
 }
