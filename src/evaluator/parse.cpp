@@ -15,6 +15,7 @@
 #include "datatypes/context.h"
 #include "memory/error.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/plain-expression.h"
 #include "evaluator/trace.h"
 #include "evaluator/parse-engine.h"
 #include "memory/symbol.h"
@@ -225,15 +226,9 @@ bool Engine::quick_paren(const Cell& paren, Cell* result) {
         reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < runtime::stack_limit + 64 * 1024)
         return false;
     // Only the direct store: an object's field tells its change to code of its own.
-    const Ref ctx = word::binding_of(&word);
-    if (word::index_of(&word) < 0 || !ctx) return false;
-    const Cell* c = context::cell_of(ctx);
-    if (!context::values_node_in(c) || context::kind_of(c) == context::kind_object) return false;
     Cell value;
     if (interpreter::simple_expression(&paren, at + 1, end, false, &value) != end) return false;
-    if (value.is(Type::unset)) return false;
-    Cell w = word;
-    context::set(&w, &value);
+    if (!context::set_in_place(&word, &value)) return false;
     *result = value;
     return true;
 }
