@@ -136,8 +136,9 @@ bool valid_key_q(Type t) {
 
 void prepare_key(Cell* key, const Cell* accessed) {
     Type t = key->type();
-    if (!valid_key_q(t)) raise_bad_key(key, accessed);
     key->header &= ~header::new_line;
+    if (t == Type::integer) return;  // the common key, ready as it stands
+    if (!valid_key_q(t)) raise_bad_key(key, accessed);
     if (string::family_q(t) || t == Type::binary) {
         // A private copy: later changes to the caller's series must not reach the map.
         Cell source = *key;
@@ -198,9 +199,8 @@ Cell* put(Cell* m, Cell* key, Cell* value, bool case_, const Cell* accessed) {
 }
 
 Cell* select(Cell* m, const Cell* key, bool case_, bool same) {
-    int32_t at = find_key(m, key, lookup_code(case_, same));
-    *m = at < 0 ? none::shared : *cell_at(m, at + 1);
-    if (removed_q(m)) *m = none::shared;
+    const Cell* found = hashtable::find_map_key(table_of(m), key, lookup_code(case_, same));
+    *m = found && !removed_q(found + 1) ? found[1] : none::shared;
     return m;
 }
 
