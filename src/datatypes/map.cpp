@@ -46,10 +46,27 @@ inline bool removed_q(const Cell* value) { return value->header == 0; }
 }
 
 // The key cell's index in the block, or -1 (a removed pair's key is found too).
+int32_t lookup_code(bool case_, bool same) { return same ? op::same : case_ ? op::strict_equal : op::equal; }
+
 int32_t find_key(const Cell* m, const Cell* key, int32_t code) {
-    Cell k = *key;
-    Cell* found = hashtable::find(table_of(m), &k, 0, 1, code, false, false);
+    Cell* found = hashtable::find_map_key(table_of(m), key, code);
     return found ? static_cast<int32_t>(found - cell_at(m, 0)) : -1;
+}
+
+// Two cells at the block's tail, made in one growth so that no half pair is left behind;
+// gives the first one's index.
+int32_t append_pair(Cell* m) {
+    memory::SeriesBuffer* b = series::buffer(m);
+    if (b->tail_ptr() + 2 * sizeof(Cell) > b->data_end()) [[unlikely]] {
+        int64_t want = std::max<int64_t>(int64_t(b->capacity) * 2, (b->tail_ptr() - b->data()) + 2 * sizeof(Cell));
+        if (want > 0x7FFFFFF0) error::raise(error::id::internal_no_memory);
+        b = memory::expand_series(b, want);
+    }
+    Cell* pair = b->cells_end();
+    cell::make(pair, Type::unset);
+    cell::make(pair + 1, Type::unset);
+    b->tail += 2 * sizeof(Cell);
+    return static_cast<int32_t>(pair - b->cells());
 }
 
 // Calls f(key, value) for each live pair in block order until it answers false. The cells
@@ -119,8 +136,9 @@ bool valid_key_q(Type t) {
 
 void prepare_key(Cell* key, const Cell* accessed) {
     Type t = key->type();
-    if (!valid_key_q(t)) raise_bad_key(key, accessed);
     key->header &= ~header::new_line;
+    if (t == Type::integer) return;  // the common key, ready as it stands
+    if (!valid_key_q(t)) raise_bad_key(key, accessed);
     if (string::family_q(t) || t == Type::binary) {
         // A private copy: later changes to the caller's series must not reach the map.
         Cell source = *key;
@@ -160,23 +178,30 @@ int32_t size(const Cell* m) { return hashtable::record_of(table_of(m))->size; }
 
 Cell* put(Cell* m, Cell* key, Cell* value, bool case_, const Cell* accessed) {
     Cell k = *key, v = *value;
-    int32_t at = find_key(m, &k, case_ ? op::strict_equal : op::equal);
-    int32_t tail = cell_count(m);
-    bool told = series::notify_before(m, words::global::put, &v, at < 0 ? tail : at, 2);
+    if (!valid_key_q(k.type())) raise_bad_key(&k, accessed);
+    const int32_t code = case_ ? op::strict_equal : op::equal;
+    uint32_t bucket;
+    int32_t at = hashtable::probe_map_key(table_of(m), &k, code, &bucket);
+    bool told = series::notify_before(m, words::global::put, &v, at < 0 ? cell_count(m) : at, 2);
+    // A change handler may have changed the map: the bucket is only good for an unchanged one.
+    if (told) [[unlikely]] at = hashtable::probe_map_key(table_of(m), &k, code, &bucket);
     if (at < 0) {
         prepare_key(&k, accessed);
-        memory::SeriesBuffer* b = series::buffer(m);
-        series::alloc_tail_cell(b);
-        series::alloc_tail_cell(series::buffer(m));
-        at = tail;
+        at = append_pair(m);
         *cell_at(m, at) = k;
-        hashtable::put(table_of(m), cell_at(m, at));
+        hashtable::claim_map_bucket(table_of(m), bucket, at);
     } else if (removed_q(cell_at(m, at + 1))) {
         ++hashtable::record_of(table_of(m))->size;
     }
     *cell_at(m, at + 1) = v;
     series::notify_after(told, m, words::global::put_ed, &v, at, 2);
     return value;
+}
+
+Cell* select(Cell* m, const Cell* key, bool case_, bool same) {
+    const Cell* found = hashtable::find_map_key(table_of(m), key, lookup_code(case_, same));
+    *m = found && !removed_q(found + 1) ? found[1] : none::shared;
+    return m;
 }
 
 Cell* extend(Cell* m, Cell* block, bool case_) {
@@ -422,8 +447,6 @@ Cell* copy(Cell* m, Cell* result, Cell*, bool deep, Cell* types) {
     return result;
 }
 
-int32_t lookup_code(bool case_, bool same) { return same ? op::same : case_ ? op::strict_equal : op::equal; }
-
 Cell* find(Cell* m, Cell* value, const slotfn::FindOptions& o) {
     int32_t at = find_key(m, value, lookup_code(o.case_, o.same));
     if (at < 0 || removed_q(cell_at(m, at + 1))) {
@@ -434,12 +457,8 @@ Cell* find(Cell* m, Cell* value, const slotfn::FindOptions& o) {
     return m;
 }
 
-Cell* select(Cell* m, Cell* value, const slotfn::SelectOptions& o) {
-    int32_t at = find_key(m, value, lookup_code(o.case_, o.same));
-    *m = at < 0 ? none::shared : *cell_at(m, at + 1);
-    if (removed_q(m)) *m = none::shared;
-    return m;
-}
+// Only /case and /same mean anything to a map.
+Cell* select_action(Cell* m, Cell* value, const slotfn::SelectOptions& o) { return select(m, value, o.case_, o.same); }
 
 int32_t length_q(Cell* m) { return size(m); }
 
@@ -459,9 +478,7 @@ Cell* remove(Cell* m, Cell*, Cell* key) {
 Cell* eval_path(Cell* m, Cell* element, Cell* set_value, bool case_, Cell*, Cell*, int32_t, bool, bool) {
     if (set_value) return put(m, element, set_value, case_, element);
     Cell* result = stack::push(m);
-    slotfn::SelectOptions key;
-    key.case_ = case_;
-    return select(result, element, key);
+    return select(result, element, case_, false);
 }
 
 }  // namespace
@@ -481,7 +498,7 @@ void init() {
         .length_q = length_q,
         .put = put_action,
         .remove = remove,
-        .select = select,
+        .select = select_action,
     });
     hashtable::prepare_map_key = prepare_hook;
 }

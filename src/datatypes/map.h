@@ -32,6 +32,8 @@ int32_t size(const Cell* m);
 // the existing one (revived when it was removed). accessed is what an invalid key's error
 // names. Gives the value.
 Cell* put(Cell* m, Cell* key, Cell* value, bool case_, const Cell* accessed);
+// The value under a key, or none, into m (case-sensitive with case_, identity with same).
+Cell* select(Cell* m, const Cell* key, bool case_, bool same);
 // Adds or updates the pairs of a block of keys and values; script/invalid-arg for an odd count.
 Cell* extend(Cell* m, Cell* block, bool case_);
 // The foreach step over a map: the cursor's index is the next cell; the words take the next

@@ -3,6 +3,7 @@
 // implementation (chosen by the first argument's datatype) and leaves the result in the
 // frame's result slot.
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "memory/actions.h"
@@ -257,7 +258,13 @@ void e_move(const int32_t* r) { result(impl<slotfn::Move>(move)(arg(0), arg(1), 
 void e_next(const int32_t*) { series_op(next); }
 void e_pick(const int32_t*) { result(impl<slotfn::Pick>(pick)(arg(0), pick_index(arg(1)), arg(1))); }
 void e_poke(const int32_t*) { result(impl<slotfn::Poke>(poke)(arg(0), pick_index(arg(1)), arg(2), arg(1))); }
-void e_put(const int32_t* r) { result(impl<slotfn::Put>(put)(arg(0), arg(1), arg(2), flag(r, refine::put::case_))); }
+void e_put(const int32_t* r) {
+    if (arg(0)->is(Type::map)) {  // the common store goes straight to the map
+        result(map::put(arg(0), arg(1), arg(2), flag(r, refine::put::case_), nullptr));
+        return;
+    }
+    result(impl<slotfn::Put>(put)(arg(0), arg(1), arg(2), flag(r, refine::put::case_)));
+}
 void e_remove(const int32_t* r) {
     result(impl<slotfn::Remove>(remove)(arg(0), ref_arg(r, refine::remove::part), ref_arg(r, refine::remove::key)));
 }
@@ -266,6 +273,10 @@ void e_reverse(const int32_t* r) {
         impl<slotfn::Reverse>(reverse)(arg(0), ref_arg(r, refine::reverse::part), ref_arg(r, refine::reverse::skip)));
 }
 void e_select(const int32_t* r) {
+    if (arg(0)->is(Type::map)) {  // a map reads only /case and /same
+        result(map::select(arg(0), arg(1), flag(r, refine::select::case_), flag(r, refine::select::same)));
+        return;
+    }
     slotfn::SelectOptions o;
     fill_select_options(o, r);
     result(impl<slotfn::Select>(select)(arg(0), arg(1), o));

@@ -508,6 +508,140 @@ uint32_t hash_value(const Cell* v, bool case_sensitive) {
     }
 }
 
+// map! tables ---------------------------------------------------------------------------------
+
+namespace {
+
+// hash_value's hash of a map key, the common integer and word keys inline.
+inline uint32_t map_key_hash(const Cell* key) {
+    if (key->is(Type::integer)) return fmix(key->data2);
+    if (key->is(Type::set_word)) return fmix(static_cast<uint32_t>(symbol::resolve(key->int2())));
+    return hash_value(key, false);
+}
+
+// Whether a stored map key answers a lookup key under op: 1 or 0, or -1 when only the
+// datatype's compare action can tell. Integers and words need no action.
+inline int quick_match(const Cell* stored, const Cell* key, int32_t op) {
+    Type t = key->type();
+    if (stored->type() != t) return t == text_key ? -1 : 0;
+    if (t == Type::integer) {
+        if (op == actions::op::equal || op == actions::op::strict_equal || op == actions::op::same)
+            return stored->data2 == key->data2;
+    } else if (t == Type::set_word) {
+        if (op == actions::op::strict_equal) return stored->data2 == key->data2;
+        if (op == actions::op::equal) return symbol::resolve(stored->int2()) == symbol::resolve(key->int2());
+    }
+    return -1;
+}
+
+// Walks a map key's probe sequence: match answers 1 or 0 for a stored key, or -1 when only
+// the compare action can tell. Gives the key's cell index in the block, or -1; then *free,
+// when given, is the first bucket of the sequence that a new key may take.
+template <class Match>
+inline int32_t walk_map(Ref table, Cell* key, int32_t op, uint32_t hash, uint32_t* free, Match match) {
+    Record* r = record_of(table);
+    assert(r->kind == kind_map && r->stamp == 0);  // content hashes: collections leave them be
+    hb::Probe p(hash, r->buckets);
+    const uint32_t* flags = flags_of(r);
+    const int32_t* keys = keys_of(r);
+    Cell* cells = cells_of(r);
+    int64_t reuse = -1;
+    do {
+        uint32_t s = hb::state(flags, p.i);
+        if (s == hb::empty) break;
+        if (s == hb::deleted) {
+            if (reuse < 0) reuse = p.i;
+            continue;
+        }
+        int32_t k = keys[p.i];
+        int found = match(cells + k);
+        if (found < 0) [[unlikely]] {
+            found = actions::compare(cells + k, key, op);
+            // The action may have allocated, and buffers move.
+            r = record_of(table);
+            flags = flags_of(r);
+            keys = keys_of(r);
+            cells = cells_of(r);
+        }
+        if (found) return k;
+    } while (p.next());
+    if (free) *free = reuse >= 0 ? static_cast<uint32_t>(reuse) : p.i;
+    return -1;
+}
+
+// A map key's cell index (word keys already set-words), or -1 with *free as walk_map gives it.
+int32_t probe_map(Ref table, Cell* key, int32_t op, uint32_t* free) {
+    bool by_value = op == actions::op::equal || op == actions::op::strict_equal || op == actions::op::same;
+    if (key->is(Type::integer) && by_value) {
+        uint32_t v = key->data2;
+        return walk_map(table, key, op, fmix(v), free,
+                        [v](const Cell* stored) { return stored->is(Type::integer) && stored->data2 == v ? 1 : 0; });
+    }
+    return walk_map(table, key, op, map_key_hash(key), free,
+                    [key, op](const Cell* stored) { return quick_match(stored, key, op); });
+}
+
+// Twice the buckets, the keys placed afresh in new flag and key buffers: cheaper than moving
+// them in place, and a map's hashes depend on the keys' contents only.
+void grow_map(Ref table) {
+    int32_t g = pow2_checked(int64_t(record_of(table)->buckets) * 2);
+    Ref flags = new_flags(g);
+    Ref keys = memory::alloc_bytes(int64_t(g) * 4);
+    buffer_of(keys)->tail = buffer_of(keys)->head + uint32_t(g) * 4;
+    Record* r = record_of(table);
+    const uint32_t* old = flags_of(r);
+    const int32_t* old_keys = keys_of(r);
+    const Cell* cells = cells_of(r);
+    uint32_t* fresh = words(flags);
+    int32_t* fresh_keys = reinterpret_cast<int32_t*>(words(keys));
+    int32_t placed = 0;
+    for (int32_t j = 0; j < r->buckets; ++j) {
+        if (!hb::is_live(old, j)) continue;
+        int32_t key = old_keys[j];
+        hb::Probe p(map_key_hash(cells + key), g);
+        while (!hb::is_empty(fresh, p.i)) p.next();
+        hb::set(fresh, p.i, hb::live);
+        fresh_keys[p.i] = key;
+        ++placed;
+    }
+    r->flags = flags;
+    r->keys = keys;
+    r->buckets = g;
+    r->upper = static_cast<int32_t>(g * hb::load + 0.5);
+    r->occupied = placed;
+}
+
+Cell set_word_key(const Cell* key) {
+    Cell k = *key;
+    if (word_family(k.type())) k.set_type(Type::set_word);
+    return k;
+}
+
+}  // namespace
+
+Cell* find_map_key(Ref table, const Cell* key_cell, int32_t op) {
+    Cell key = set_word_key(key_cell);
+    int32_t at = probe_map(table, &key, op, nullptr);
+    return at < 0 ? nullptr : cells_of(record_of(table)) + at;
+}
+
+int32_t probe_map_key(Ref table, const Cell* key_cell, int32_t op, uint32_t* bucket) {
+    Cell key = set_word_key(key_cell);
+    Record* r = record_of(table);
+    if (r->occupied >= r->upper) grow_map(table);
+    return probe_map(table, &key, op, bucket);
+}
+
+void claim_map_bucket(Ref table, uint32_t bucket, int32_t position) {
+    Record* r = record_of(table);
+    uint32_t* flags = flags_of(r);
+    assert(bucket < static_cast<uint32_t>(r->buckets) && !hb::is_live(flags, bucket));
+    if (hb::is_empty(flags, bucket)) ++r->occupied;
+    hb::set(flags, bucket, hb::live);
+    keys_of(r)[bucket] = position;
+    ++r->size;
+}
+
 // Making and indexing --------------------------------------------------------------------------
 
 Record* record_of(Ref table) { return reinterpret_cast<Record*>(buffer_of(table)->head_ptr()); }
@@ -587,7 +721,8 @@ Cell* insert(Ref table, Cell* value, int32_t* status) {
             if (status) *status = rebuilt;
             return cells_of(record_of(table)) + position;
         }
-        resize_in_place(table, kind == kind_map ? r->buckets + 1 : grow_request(r));
+        if (kind == kind_map) grow_map(table);
+        else resize_in_place(table, grow_request(r));
         r = record_of(table);
     }
     value = cells_of(r) + position;
@@ -612,8 +747,10 @@ Cell* insert(Ref table, Cell* value, int32_t* status) {
                 set_index_entry(table, position, static_cast<int32_t>(p.i) + 1);
                 return cells_of(record_of(table)) + position;
             }
-        } else if (actions::compare(cells + key, cells + position, actions::op::strict_equal)) {
-            return cells_of(record_of(table)) + position;
+        } else {
+            int match = kind == kind_map ? quick_match(cells + key, cells + position, actions::op::strict_equal) : -1;
+            if (match < 0) match = actions::compare(cells + key, cells + position, actions::op::strict_equal);
+            if (match) return cells_of(record_of(table)) + position;
         }
         r = record_of(table);
     } while (p.next());
@@ -682,6 +819,7 @@ void put_all(Ref table, int32_t start, int32_t step) {
 // Lookup ---------------------------------------------------------------------------------------
 
 Cell* find(Ref table, const Cell* key_cell, int32_t start, int32_t skip, int32_t op, bool last, bool reverse) {
+    if (record_of(table)->kind == kind_map) return find_map_key(table, key_cell, op);
     refresh_after_collection(table);
     Record* r = record_of(table);
     int32_t kind = r->kind;

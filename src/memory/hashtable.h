@@ -73,6 +73,15 @@ Cell* find(Ref table, const Cell* key, int32_t start, int32_t skip, int32_t op, 
 // Map keys equal (op 0) to the key, one per call: *bucket is -1 on the first call, and the
 // three words carry the probe position between calls.
 Cell* find_next(Ref table, const Cell* key, int32_t* bucket, int32_t* start, int32_t* step);
+// map! tables (kind 1), one probe a call. Word keys are looked up as set-words; op is
+// equal, strict_equal or same. find_map_key gives the key's cell in the block, or null.
+Cell* find_map_key(Ref table, const Cell* key, int32_t op);
+// A store in two steps around the appending of a new pair. probe_map_key makes room for one
+// more key, then gives the key's cell index in the block, or -1 with *bucket the bucket a new
+// key takes; allocation leaves that bucket valid, any change to the table does not.
+int32_t probe_map_key(Ref table, const Cell* key, int32_t op, uint32_t* bucket);
+// The new key at cell index position takes the bucket probe_map_key gave.
+void claim_map_bucket(Ref table, uint32_t bucket, int32_t position);
 // hash!: unindexes the cell. map!: marks the pair removed (value header 0); the key stays.
 void delete_(Ref table, Cell* cell);
 void delete_range(Ref table, int32_t index, int32_t count);

@@ -579,7 +579,7 @@ TEST_F(HashTableTest, MapRemovalLeavesAMarker) {
     EXPECT_EQ(ht::find(t, &key, 0, 1, op::equal, false, false), nullptr);
 }
 
-TEST_F(HashTableTest, MapGrowsInPlace) {
+TEST_F(HashTableTest, MapGrows) {
     Block b;
     b.index_as(Type::map, ht::kind_map, 0);
     for (int32_t i = 0; i < 3000; ++i) {
@@ -597,6 +597,61 @@ TEST_F(HashTableTest, MapGrowsInPlace) {
         Cell* found = ht::find(b.table(), &key, 0, 1, op::strict_equal, false, false);
         ASSERT_NE(found, nullptr) << i;
         EXPECT_EQ(found - b.at(0), 2 * i);
+    }
+}
+
+// A store probes once: the bucket it is given for a new key must survive the allocations
+// (and collections) that append the pair; integer and word keys match without the compare
+// action, yet keys of other types or spellings stay apart.
+TEST_F(HashTableTest, MapStoreProbesOnceAcrossCollections) {
+    Block b;
+    b.index_as(Type::map, ht::kind_map, 0);
+    auto store = [&](Cell key, int32_t o) {
+        uint32_t bucket = 0;
+        int32_t at = ht::probe_map_key(b.table(), &key, o, &bucket);
+        if (at >= 0) return at;
+        if (b.length() % 64 == 0) {
+            for (int i = 0; i < 50; ++i) alloc_bytes(100);
+            collector::recycle();
+        }
+        at = b.length();
+        b.append(key);
+        b.append(integer(at));
+        ht::claim_map_bucket(b.table(), bucket, at);
+        return -1;
+    };
+    for (int32_t i = 0; i < 1500; ++i) ASSERT_EQ(store(integer(i * 31 - 700), op::equal), -1) << i;
+    EXPECT_EQ(store(integer(31 - 700), op::equal), 2);  // present: no second pair
+    EXPECT_EQ(store(word("Abc", Type::set_word), op::equal), -1);
+    EXPECT_EQ(store(word("abc", Type::set_word), op::equal), 3000);
+    EXPECT_EQ(store(word("ABC", Type::set_word), op::strict_equal), -1);
+    EXPECT_EQ(store(word("Abc", Type::refinement), op::equal), -1);
+
+    ht::Record* r = ht::record_of(b.table());
+    EXPECT_EQ(r->size, 1503);
+    EXPECT_EQ(r->occupied, 1503);
+    EXPECT_EQ(b.length(), 2 * 1503);
+    for (int32_t i = 0; i < 1500; ++i) {
+        Cell key = integer(i * 31 - 700);
+        for (int32_t o : {op::equal, op::strict_equal, op::same})
+            ASSERT_EQ(ht::find_map_key(b.table(), &key, o), b.at(2 * i)) << i;
+    }
+    struct Lookup {
+        Cell key;
+        int32_t op;
+        int32_t at;  // -1: absent
+    } lookups[] = {
+        {integer(-701), op::equal, -1},
+        {integer(30 * 1500), op::equal, -1},
+        {word("Abc"), op::strict_equal, 3000},  // any word finds the set-word key
+        {word("ABC", Type::get_word), op::strict_equal, 3002},
+        {word("abc"), op::strict_equal, -1},
+        {text(U"abc"), op::equal, -1},
+    };
+    for (const Lookup& l : lookups) {
+        Cell* found = ht::find_map_key(b.table(), &l.key, l.op);
+        if (l.at < 0) EXPECT_EQ(found, nullptr) << l.key.int2();
+        else EXPECT_EQ(found, b.at(l.at)) << l.key.int2();
     }
 }
 
