@@ -16,7 +16,7 @@ bool SharedLibrary::open() {
     tried_ = true;
     for (const char* name : names_) {
         if (!name) break;
-        handle_ = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+        handle_ = dlopen(name, RTLD_LAZY | RTLD_LOCAL);
         if (handle_) return true;
         const char* why = dlerror();
         if (error_.empty()) error_ = why ? why : name;
