@@ -73,7 +73,7 @@ const Pixbuf* open_pixbuf() {
                      library.bind(api.free, "g_free") &&
                      library.bind(api.signal_connect_data, "g_signal_connect_data");
         if (found) return gdk = &api;
-        library_problem = library.error();
+        library_problem = library.missing();
         return nullptr;
     }();
     return ready;

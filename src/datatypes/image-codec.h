@@ -39,7 +39,7 @@ struct Decoded {
 // True when the bytes start with a PNG, JPEG, BMP, GIF (87a or 89a) or TIFF signature.
 bool known_format_q(std::span<const uint8_t> bytes);
 
-// Why the decoding library cannot be opened, or null once it is open; opened at the first
+// What of the decoding library cannot be opened, or null once it is open; opened at the first
 // image read or written (GIF is written without it).
 const char* library_error();
 

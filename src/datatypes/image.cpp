@@ -663,7 +663,7 @@ namespace {
 
 [[noreturn]] void raise_no_codec() {
     Cell* text = string::push_new(64);
-    string::append_utf8(text, std::string("image codecs (") + image_codec::library_error() + ")");
+    string::append_utf8(text, image_codec::library_error());
     error::raise(error::id::access_cannot_open, text);
 }
 

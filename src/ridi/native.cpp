@@ -22,7 +22,7 @@ namespace zuv::ridi {
 
 namespace {
 
-std::string error_text;
+std::string error_text, missing_text;
 bool opened = false;
 
 // The folder of the running program: the native half is built and installed beside it (or
@@ -45,6 +45,7 @@ const NativeGui* open_native() {
     NativeEntry entry = nullptr;
     if (!library.bind(entry, native_entry)) {
         error_text = library.error();
+        missing_text = library.missing();
         return nullptr;
     }
     const NativeGui* gui = entry();
@@ -56,7 +57,7 @@ const NativeGui* open_native() {
 
 [[noreturn]] void raise_cannot_open() {
     Cell* text = string::push_new(64);
-    string::append_utf8(text, std::string(native_library) + " (" + error_text + ")");
+    string::append_utf8(text, missing_text);
     error::raise(error::id::access_cannot_open, text);
 }
 

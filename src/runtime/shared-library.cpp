@@ -24,6 +24,11 @@ bool SharedLibrary::open() {
     return false;
 }
 
+std::string SharedLibrary::missing() const {
+    size_t at = error_.find(": cannot open shared object file");
+    return at == std::string::npos ? error_ : error_.substr(0, at);
+}
+
 void* SharedLibrary::symbol(const char* name) {
     if (!open()) return nullptr;
     void* p = dlsym(handle_, name);
