@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "runtime/shared-library.h"
@@ -78,7 +78,6 @@ const Pixbuf* open_pixbuf() {
     }();
     return ready;
 }
-
 
 bool starts_with(std::span<const uint8_t> bytes, std::initializer_list<uint8_t> prefix) {
     return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
