@@ -40,7 +40,8 @@ const NativeGui* open_native() {
     static const std::string folder = program_folder();
     static const std::string beside = folder + native_library;
     static const std::string installed = folder + "../lib/zuv/" + native_library;
-    // The bare name last: it finds the half a test program links directly, already loaded.
+    // The bare name last: the half a test program links directly, already loaded, or the
+    // one in the build folder, which the build tree's programs name in their run path.
     static runtime::SharedLibrary library{beside.c_str(), installed.c_str(), native_library};
     NativeEntry entry = nullptr;
     if (!library.bind(entry, native_entry)) {

@@ -20,6 +20,9 @@ bool SharedLibrary::open() {
         if (handle_) return true;
         const char* why = dlerror();
         if (error_.empty()) error_ = why ? why : name;
+        // Asked again, the loader frees the error it keeps for this thread, which would
+        // otherwise outlive a thread the program never ends.
+        dlerror();
     }
     return false;
 }
@@ -32,7 +35,11 @@ std::string SharedLibrary::missing() const {
 void* SharedLibrary::symbol(const char* name) {
     if (!open()) return nullptr;
     void* p = dlsym(handle_, name);
-    if (!p && error_.empty()) error_ = std::string("missing ") + name;
+    if (!p) {
+        if (error_.empty()) error_ = std::string("missing ") + name;
+        dlerror();
+        dlerror();
+    }
     return p;
 }
 
