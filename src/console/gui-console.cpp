@@ -6,8 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <gtk/gtk.h>
-
 #include <string>
 
 #include "datatypes/block.h"
@@ -26,6 +24,7 @@
 #include "memory/error.h"
 #include "memory/stack.h"
 #include "memory/symbol.h"
+#include "ridi/native.h"
 #include "ridi/platform.h"
 #include "runtime/fatal.h"
 #include "runtime/print.h"
@@ -131,11 +130,7 @@ void error_box(const char* text, const char* caption) {
     // The end may come from a fault inside the toolkit or the allocator, where the box can
     // never show: the alarm ends the program all the same.
     ::alarm(120);
-    GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", text);
-    gtk_window_set_title(GTK_WINDOW(box), caption);
-    gtk_window_set_keep_above(GTK_WINDOW(box), TRUE);
-    gtk_dialog_run(GTK_DIALOG(box));
-    gtk_widget_destroy(box);
+    if (const ridi::NativeGui* gui = ridi::native_gui()) gui->message_box(text, caption);
 }
 
 // add-gui-print: from now on printed text goes to the console's terminal instead of
@@ -153,18 +148,11 @@ Cell* gui_print_hooks(Cell**) {
     return const_cast<Cell*>(&unset::shared);
 }
 
-// The time the caret stays shown (or hidden) in milliseconds; -1 when it does not blink. The
-// toolkit's setting is the whole cycle, shown and hidden.
+// The time the caret stays shown (or hidden) in milliseconds; -1 when it does not blink.
 Cell* get_caret_blink_time(Cell**) {
     int32_t ms = 530;
-    if (ridi::backend().has_display()) {
-        if (GtkSettings* s = gtk_settings_get_default()) {
-            gboolean blink = TRUE;
-            gint cycle = 1200;
-            g_object_get(s, "gtk-cursor-blink", &blink, "gtk-cursor-blink-time", &cycle, nullptr);
-            ms = !blink ? -1 : cycle > 1 ? cycle / 2 : 530;
-        }
-    }
+    if (ridi::backend().has_display())
+        if (const ridi::NativeGui* gui = ridi::native_gui()) ms = gui->caret_blink_time();
     return integer::push(ms);
 }
 

@@ -2,16 +2,14 @@
 #include "console/program.h"
 
 #include "console/terminal.h"
-#include "ridi/backend/gtk/gui.h"
-#include "ridi/draw/draw.h"
+#include "ridi/native.h"
 #include "ridi/platform.h"
 
 namespace zuv::console {
 
 void link_program() {
     ridi::link();
-    draw::link();
-    gui::link();
+    ridi::link_native();
     link();
 }
 

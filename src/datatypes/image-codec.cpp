@@ -8,12 +8,76 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <unordered_map>
+
+#include "runtime/shared-library.h"
 
 namespace zuv::image_codec {
 
 namespace {
+
+// GdkPixbuf's entries (with the GLib ones it needs), found at the first image read or
+// written: the library and what it pulls in would otherwise be mapped by every start-up.
+struct Pixbuf {
+    decltype(&gdk_pixbuf_get_width) get_width = nullptr;
+    decltype(&gdk_pixbuf_get_height) get_height = nullptr;
+    decltype(&gdk_pixbuf_get_n_channels) get_n_channels = nullptr;
+    decltype(&gdk_pixbuf_get_rowstride) get_rowstride = nullptr;
+    decltype(&gdk_pixbuf_get_has_alpha) get_has_alpha = nullptr;
+    decltype(&gdk_pixbuf_get_bits_per_sample) get_bits_per_sample = nullptr;
+    decltype(&gdk_pixbuf_get_colorspace) get_colorspace = nullptr;
+    decltype(&gdk_pixbuf_read_pixels) read_pixels = nullptr;
+    decltype(&gdk_pixbuf_new) make = nullptr;
+    decltype(&gdk_pixbuf_get_pixels) get_pixels = nullptr;
+    decltype(&gdk_pixbuf_save_to_buffer) save_to_buffer = nullptr;
+    decltype(&gdk_pixbuf_loader_new_with_type) loader_new_with_type = nullptr;
+    decltype(&gdk_pixbuf_loader_set_size) loader_set_size = nullptr;
+    decltype(&gdk_pixbuf_loader_write) loader_write = nullptr;
+    decltype(&gdk_pixbuf_loader_close) loader_close = nullptr;
+    decltype(&gdk_pixbuf_loader_get_pixbuf) loader_get_pixbuf = nullptr;
+    decltype(&g_object_unref) object_unref = nullptr;
+    decltype(&g_error_free) error_free = nullptr;
+    decltype(&g_free) free = nullptr;
+    decltype(&g_signal_connect_data) signal_connect_data = nullptr;
+};
+
+std::string library_problem;
+// Set once the library is open: the code below runs only after open_pixbuf() said so.
+const Pixbuf* gdk = nullptr;
+
+// Null when the library cannot be opened (library_problem then says why).
+const Pixbuf* open_pixbuf() {
+    static const Pixbuf* ready = [] () -> const Pixbuf* {
+        static runtime::SharedLibrary library{"libgdk_pixbuf-2.0.so.0", "libgdk_pixbuf-2.0.so"};
+        static Pixbuf api;
+        bool found = library.bind(api.get_width, "gdk_pixbuf_get_width") &&
+                     library.bind(api.get_height, "gdk_pixbuf_get_height") &&
+                     library.bind(api.get_n_channels, "gdk_pixbuf_get_n_channels") &&
+                     library.bind(api.get_rowstride, "gdk_pixbuf_get_rowstride") &&
+                     library.bind(api.get_has_alpha, "gdk_pixbuf_get_has_alpha") &&
+                     library.bind(api.get_bits_per_sample, "gdk_pixbuf_get_bits_per_sample") &&
+                     library.bind(api.get_colorspace, "gdk_pixbuf_get_colorspace") &&
+                     library.bind(api.read_pixels, "gdk_pixbuf_read_pixels") &&
+                     library.bind(api.make, "gdk_pixbuf_new") &&
+                     library.bind(api.get_pixels, "gdk_pixbuf_get_pixels") &&
+                     library.bind(api.save_to_buffer, "gdk_pixbuf_save_to_buffer") &&
+                     library.bind(api.loader_new_with_type, "gdk_pixbuf_loader_new_with_type") &&
+                     library.bind(api.loader_set_size, "gdk_pixbuf_loader_set_size") &&
+                     library.bind(api.loader_write, "gdk_pixbuf_loader_write") &&
+                     library.bind(api.loader_close, "gdk_pixbuf_loader_close") &&
+                     library.bind(api.loader_get_pixbuf, "gdk_pixbuf_loader_get_pixbuf") &&
+                     library.bind(api.object_unref, "g_object_unref") &&
+                     library.bind(api.error_free, "g_error_free") &&
+                     library.bind(api.free, "g_free") &&
+                     library.bind(api.signal_connect_data, "g_signal_connect_data");
+        if (found) return gdk = &api;
+        library_problem = library.missing();
+        return nullptr;
+    }();
+    return ready;
+}
 
 bool starts_with(std::span<const uint8_t> bytes, std::initializer_list<uint8_t> prefix) {
     return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
@@ -40,18 +104,18 @@ bool size_fits(int64_t width, int64_t height) {
 void on_size_prepared(GdkPixbufLoader* loader, gint width, gint height, gpointer refused) {
     if (size_fits(width, height)) return;
     *static_cast<bool*>(refused) = true;
-    gdk_pixbuf_loader_set_size(loader, 0, 0);
+    gdk->loader_set_size(loader, 0, 0);
 }
 
 // The pixbuf's pixels as straight-alpha words; false when its layout is not 8-bit RGB(A).
 bool read_pixbuf(GdkPixbuf* pixbuf, Bitmap& out) {
-    int width = gdk_pixbuf_get_width(pixbuf), height = gdk_pixbuf_get_height(pixbuf);
-    int channels = gdk_pixbuf_get_n_channels(pixbuf), stride = gdk_pixbuf_get_rowstride(pixbuf);
-    bool alpha = gdk_pixbuf_get_has_alpha(pixbuf);
-    if (!size_fits(width, height) || gdk_pixbuf_get_bits_per_sample(pixbuf) != 8 ||
-        gdk_pixbuf_get_colorspace(pixbuf) != GDK_COLORSPACE_RGB || channels != (alpha ? 4 : 3))
+    int width = gdk->get_width(pixbuf), height = gdk->get_height(pixbuf);
+    int channels = gdk->get_n_channels(pixbuf), stride = gdk->get_rowstride(pixbuf);
+    bool alpha = gdk->get_has_alpha(pixbuf);
+    if (!size_fits(width, height) || gdk->get_bits_per_sample(pixbuf) != 8 ||
+        gdk->get_colorspace(pixbuf) != GDK_COLORSPACE_RGB || channels != (alpha ? 4 : 3))
         return false;
-    const guint8* rows = gdk_pixbuf_read_pixels(pixbuf);
+    const guint8* rows = gdk->read_pixels(pixbuf);
     out.width = width;
     out.height = height;
     out.pixels.resize(size_t(width) * size_t(height));
@@ -68,10 +132,10 @@ bool read_pixbuf(GdkPixbuf* pixbuf, Bitmap& out) {
 
 // A pixbuf holding the pixels, with or without an alpha channel; null when out of memory.
 GdkPixbuf* make_pixbuf(std::span<const uint32_t> pixels, int32_t width, int32_t height, bool alpha) {
-    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, alpha, 8, width, height);
+    GdkPixbuf* pixbuf = gdk->make(GDK_COLORSPACE_RGB, alpha, 8, width, height);
     if (!pixbuf) return nullptr;
-    int channels = gdk_pixbuf_get_n_channels(pixbuf), stride = gdk_pixbuf_get_rowstride(pixbuf);
-    guint8* rows = gdk_pixbuf_get_pixels(pixbuf);
+    int channels = gdk->get_n_channels(pixbuf), stride = gdk->get_rowstride(pixbuf);
+    guint8* rows = gdk->get_pixels(pixbuf);
     const uint32_t* from = pixels.data();
     for (int32_t y = 0; y < height; ++y) {
         guint8* p = rows + size_t(y) * size_t(stride);
@@ -93,15 +157,15 @@ std::optional<std::vector<uint8_t>> encode_pixbuf(std::span<const uint32_t> pixe
     gchar* buffer = nullptr;
     gsize size = 0;
     GError* error = nullptr;
-    gboolean ok = gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, type, &error, nullptr);
-    g_object_unref(pixbuf);
-    if (error) g_error_free(error);
+    gboolean ok = gdk->save_to_buffer(pixbuf, &buffer, &size, type, &error, nullptr);
+    gdk->object_unref(pixbuf);
+    if (error) gdk->error_free(error);
     if (!ok) {
-        g_free(buffer);
+        gdk->free(buffer);
         return std::nullopt;
     }
     std::vector<uint8_t> bytes(reinterpret_cast<uint8_t*>(buffer), reinterpret_cast<uint8_t*>(buffer) + size);
-    g_free(buffer);
+    gdk->free(buffer);
     return bytes;
 }
 
@@ -205,31 +269,31 @@ Decoded load(std::span<const uint8_t> bytes, const char* type) {
     Decoded result;
     result.status = Status::bad_data;
     GError* error = nullptr;
-    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type(type, &error);
+    GdkPixbufLoader* loader = gdk->loader_new_with_type(type, &error);
     if (!loader) {
-        if (error) g_error_free(error);
+        if (error) gdk->error_free(error);
         return result;
     }
     bool refused = false;
-    g_signal_connect(loader, "size-prepared", G_CALLBACK(on_size_prepared), &refused);
+    gdk->signal_connect_data(loader, "size-prepared", G_CALLBACK(on_size_prepared), &refused, nullptr, GConnectFlags(0));
     // Fed in pieces, so that a refused size stops the reading there instead of inflating the
     // rest of the data for nothing.
     constexpr size_t piece = 4096;
     bool written = true;
     for (size_t at = 0; written && !refused && at < bytes.size(); at += piece) {
-        written = gdk_pixbuf_loader_write(loader, bytes.data() + at, std::min(piece, bytes.size() - at), &error);
+        written = gdk->loader_write(loader, bytes.data() + at, std::min(piece, bytes.size() - at), &error);
         if (error) {
-            g_error_free(error);
+            gdk->error_free(error);
             error = nullptr;
         }
     }
     // A loader must be closed before it goes, also after a failed write.
-    bool closed = gdk_pixbuf_loader_close(loader, &error);
-    if (error) g_error_free(error);
-    GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader);
+    bool closed = gdk->loader_close(loader, &error);
+    if (error) gdk->error_free(error);
+    GdkPixbuf* pixbuf = gdk->loader_get_pixbuf(loader);
     if (written && closed && !refused && pixbuf && read_pixbuf(pixbuf, result.bitmap)) result.status = Status::ok;
     else result.bitmap = Bitmap{};
-    g_object_unref(loader);
+    gdk->object_unref(loader);
     return result;
 }
 
@@ -261,9 +325,12 @@ void unpremultiply(std::vector<uint32_t>& pixels) {
 
 bool known_format_q(std::span<const uint8_t> bytes) { return loader_type(bytes) != nullptr; }
 
+const char* library_error() { return open_pixbuf() ? nullptr : library_problem.c_str(); }
+
 Decoded decode(std::span<const uint8_t> bytes) {
     const char* type = loader_type(bytes);
     if (!type) return Decoded{};
+    if (!open_pixbuf()) return Decoded{Status::unavailable, {}};
     Decoded result = load(bytes, type);
     if (result.status == Status::ok && type == std::string_view("tiff") && tiff_comes_premultiplied())
         unpremultiply(result.bitmap.pixels);
@@ -275,6 +342,7 @@ std::optional<std::vector<uint8_t>> encode(std::span<const uint32_t> pixels, int
     if (format < format::bmp || format > format::tiff) return std::nullopt;
     if (width <= 0 || height <= 0) return std::vector<uint8_t>{};
     if (!size_fits(width, height) || pixels.size() < size_t(width) * size_t(height)) return std::nullopt;
+    if (format != format::gif && !open_pixbuf()) return std::nullopt;
     switch (format) {
         case format::bmp: return encode_pixbuf(pixels, width, height, "bmp", false);
         case format::png: return encode_pixbuf(pixels, width, height, "png", true);

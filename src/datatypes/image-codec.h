@@ -28,6 +28,7 @@ enum class Status {
     ok,
     unknown,   // no known signature: not image data (the caller gives none)
     bad_data,  // a known signature but undecodable, truncated or too large (access/bad-media)
+    unavailable,  // a known signature, but the decoding library cannot be opened
 };
 
 struct Decoded {
@@ -38,6 +39,10 @@ struct Decoded {
 // True when the bytes start with a PNG, JPEG, BMP, GIF (87a or 89a) or TIFF signature.
 bool known_format_q(std::span<const uint8_t> bytes);
 
+// What of the decoding library cannot be opened, or null once it is open; opened at the first
+// image read or written (GIF is written without it).
+const char* library_error();
+
 // Decodes the first frame of an image file's bytes. The container is recognised from the
 // signature alone; the bytes are only read during the call.
 Decoded decode(std::span<const uint8_t> bytes);
@@ -46,7 +51,8 @@ Decoded decode(std::span<const uint8_t> bytes);
 // the call: nothing here allocates in the arena) as a format of the table above. Nothing for
 // a format number outside 0-4 or when the encoder fails; an image of no pixels encodes as
 // no bytes. BMP and JPEG cannot hold transparency: their alpha is dropped; GIF keeps one
-// transparent colour for pixels whose alpha is below 128 and reduces to 256 colours.
+// transparent colour for pixels whose alpha is below 128 and reduces to 256 colours. Nothing
+// either when the library is missing (library_error says why).
 std::optional<std::vector<uint8_t>> encode(std::span<const uint32_t> pixels, int32_t width, int32_t height,
                                            int32_t format);
 

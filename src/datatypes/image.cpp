@@ -661,6 +661,12 @@ bool known_format_q(std::span<const uint8_t> bytes) { return image_codec::known_
 
 namespace {
 
+[[noreturn]] void raise_no_codec() {
+    Cell* text = string::push_new(64);
+    string::append_utf8(text, image_codec::library_error());
+    error::raise(error::id::access_cannot_open, text);
+}
+
 Cell* push_bitmap(const image_codec::Bitmap& bitmap) {
     Cell* made = push_new(bitmap.width, bitmap.height, 0);
     if (uint32_t* p = pixels(made)) std::memcpy(p, bitmap.pixels.data(), bitmap.pixels.size() * 4);
@@ -673,6 +679,7 @@ Cell* decode_binary(std::span<const uint8_t> bytes) {
     image_codec::Decoded d = image_codec::decode(bytes);
     if (d.status == image_codec::Status::unknown) return stack::push(&none::shared);
     if (d.status == image_codec::Status::bad_data) error::raise(error::id::access_bad_media);
+    if (d.status == image_codec::Status::unavailable) raise_no_codec();
     return push_bitmap(d.bitmap);
 }
 
@@ -689,6 +696,7 @@ Cell* decode_source(Cell* value) {
         auto* data = reinterpret_cast<const uint8_t*>(contents->data());
         image_codec::Decoded d = image_codec::decode({data, contents->size()});
         if (d.status == image_codec::Status::ok) return push_bitmap(d.bitmap);
+        if (d.status == image_codec::Status::unavailable) raise_no_codec();
     }
     error::raise(error::id::access_cannot_open, value);
 }
@@ -700,6 +708,7 @@ Cell* encode_value(Cell* image, Cell* output, int32_t format) {
         runtime::print_line({"Cannot find image encoder"});
         return output;
     }
+    if (format != image_codec::format::gif && image_codec::library_error()) raise_no_codec();
     // The toolkits allocate nothing in the arena: the pixels stay where they are meanwhile.
     std::optional<std::vector<uint8_t>> bytes =
         image_codec::encode({pixels(image), size_t(count)}, width(image), height(image), format);

@@ -2,6 +2,7 @@
 // routines, the default backend used when no display is open, and Ridi's start-up binder.
 // Without a display, what needs a window raises access/cannot-open "display".
 #include "ridi/platform.h"
+#include "ridi/native.h"
 
 #include <sys/utsname.h>
 
@@ -60,7 +61,13 @@ class NoDisplay final : public Backend {
 public:
     bool has_display() const override { return false; }
 
+    // The first start-up asks for the native backend, which takes over when a display opens.
     void init() override {
+        if (Backend* native = native_backend()) {
+            set_backend(native);
+            native->init();
+            return;
+        }
         if (Cell* fonts = object::system_field({"ridi", "fonts"}); fonts && fonts->is(Type::object)) {
             Cell* name = string::push_new(16);
             string::append_utf8(name, "DejaVu Sans");

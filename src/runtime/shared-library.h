@@ -22,6 +22,9 @@ public:
         return out != nullptr;
     }
     const std::string& error() const { return error_; }
+    // The file the loader could not open (the library or one it needs) when that is why,
+    // else the whole error: short enough for an error's one line.
+    std::string missing() const;
 
 private:
     const char* names_[4] = {};

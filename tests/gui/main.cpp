@@ -9,8 +9,7 @@
 #include <string>
 
 #include "console/terminal.h"
-#include "ridi/backend/gtk/gui.h"
-#include "ridi/draw/draw.h"
+#include "ridi/native.h"
 #include "ridi/platform.h"
 
 namespace {
@@ -31,8 +30,7 @@ int main(int argc, char** argv) {
     if (const char* dpi = std::getenv("ZUV_TEST_XFT_DPI")) set_xft_dpi(dpi);
     setenv("GTK_IM_MODULE", "gtk-im-context-simple", 1);
     zuv::ridi::link();
-    zuv::draw::link();
-    zuv::gui::link();
+    zuv::ridi::link_native();
     // The boot runs the console's sections too, whose natives the console brings.
     zuv::console::link();
     testing::InitGoogleTest(&argc, argv);

@@ -4,6 +4,7 @@
 #include <cairo.h>
 
 #include "memory/cell.h"
+#include "ridi/platform.h"
 
 namespace zuv::draw {
 
@@ -24,8 +25,8 @@ bool draw_on_cairo(cairo_t* cr, Cell* commands, bool catch_errors);
 // window), then its DRAW block (the draw facet, or none). Errors as for draw_on_cairo.
 bool draw_face(cairo_t* cr, Cell* face, Cell* commands, bool catch_errors);
 
-// Adds the binder that installs the engine's entries in Ridi's platform object and the
-// rich-text section's routine; the program's main calls it before start-up.
-void link();
+// Sets the engine up (its external kinds, the release of cached surfaces) and fills its
+// entries for Ridi's platform object, but the face painter's, which the backend gives.
+void start(ridi::DrawEngine* engine);
 
 }  // namespace zuv::draw

@@ -1,6 +1,7 @@
 // The GTK backend behind Ridi's platform door: each operation the platform routines call,
-// over the views, the loop and the event readers of this folder. It is installed at start-up
-// and steps aside for the display-less backend when no display opens.
+// over the views, the loop and the event readers of this folder; and the native half's entry,
+// which hands it and the drawing engine to the program. The backend is installed by the first
+// gui/init and steps aside for the display-less backend when no display opens.
 #include <pango/pangocairo.h>
 
 #include <algorithm>
@@ -25,6 +26,7 @@
 #include "ridi/backend/gtk/gui.h"
 #include "ridi/backend/gtk/widgets.h"
 #include "ridi/draw/draw.h"
+#include "ridi/native.h"
 #include "ridi/platform.h"
 
 namespace zuv::gui {
@@ -104,9 +106,22 @@ public:
 
 GtkBackend gtk_backend;
 
-void bind_backend() {
-    ridi::set_backend(&gtk_backend);
-    ridi::draw_engine.draw_face = [](Cell* face, Cell* cmds) { gui::draw_face(face, cmds); };
+// The time the caret stays shown (or hidden); the toolkit's setting is the whole cycle.
+int32_t caret_blink_time() {
+    GtkSettings* s = gtk_settings_get_default();
+    if (!s) return 530;
+    gboolean blink = TRUE;
+    gint cycle = 1200;
+    g_object_get(s, "gtk-cursor-blink", &blink, "gtk-cursor-blink-time", &cycle, nullptr);
+    return !blink ? -1 : cycle > 1 ? cycle / 2 : 530;
+}
+
+void message_box(const char* text, const char* caption) {
+    GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", text);
+    gtk_window_set_title(GTK_WINDOW(box), caption);
+    gtk_window_set_keep_above(GTK_WINDOW(box), TRUE);
+    gtk_dialog_run(GTK_DIALOG(box));
+    gtk_widget_destroy(box);
 }
 
 }  // namespace
@@ -187,6 +202,18 @@ Cell* capture(Cell* face) {
     return img;
 }
 
-void link() { boot::add_binder(bind_backend); }
-
 }  // namespace zuv::gui
+
+// The native half's one entry, which the program looks up when it opens the half.
+extern "C" [[gnu::visibility("default")]] const zuv::ridi::NativeGui* zuv_native_gui() {
+    static const zuv::ridi::NativeGui gui = [] {
+        zuv::ridi::NativeGui g;
+        g.backend = &zuv::gui::gtk_backend;
+        zuv::draw::start(&g.draw);
+        g.draw.draw_face = [](zuv::Cell* face, zuv::Cell* cmds) { zuv::gui::draw_face(face, cmds); };
+        g.caret_blink_time = zuv::gui::caret_blink_time;
+        g.message_box = zuv::gui::message_box;
+        return g;
+    }();
+    return &gui;
+}

@@ -56,11 +56,8 @@ void event_field(const Cell* event, int32_t code, Cell* out);
 // face is not realised or its type has no native counterpart.
 bool send_event(const Cell* event, bool post);
 
-// ---- capture and start-up ----------------------------------------------------------------------
+// ---- capture ----------------------------------------------------------------------
 // The face as painted, in a new image! pushed on the argument stack; none without a view.
 Cell* capture(Cell* face);
-// Installs the GTK backend behind Ridi's platform door (its binder); the program's main calls
-// it before start-up.
-void link();
 
 }  // namespace zuv::gui
