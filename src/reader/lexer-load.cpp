@@ -111,10 +111,13 @@ void truncate_buffer(int32_t length) {
     b->tail = b->head + static_cast<uint32_t>(length) * sizeof(Cell);
 }
 
-void push_value(const Cell& v) {
+[[gnu::noinline]] void push_value_growing(const Cell& v) { block::append(&value_buffer, &v); }
+
+// Every loaded value passes here: the common case, room at the tail, is inlined.
+[[gnu::always_inline]] inline void push_value(const Cell& v) {
     memory::SeriesBuffer* b = series::buffer(&value_buffer);
     if (b->tail_ptr() + sizeof(Cell) > b->data_end()) [[unlikely]] {
-        block::append(&value_buffer, &v);
+        push_value_growing(v);
         return;
     }
     // word by word: the value was just built word by word, and one wide copy of it would wait
@@ -189,7 +192,7 @@ SpellingHead spelling_head(const char* p, size_t n) {
 
 uint32_t spelling_hash(const SpellingHead& h, size_t n) {
     const uint64_t mixed = (h.first ^ (h.second * 0x9E3779B97F4A7C15ull) ^ n) * 0xFF51AFD7ED558CCDull;
-    return static_cast<uint32_t>(mixed >> 40);
+    return static_cast<uint32_t>(mixed >> 55);  // the best mixed bits, as many as index the table
 }
 
 bool same_spelling(const KnownWord& k, const SpellingHead& h, const char* p, size_t n) {
@@ -448,6 +451,10 @@ public:
             v.set_type(static_cast<Type>(kind));
         }
         if (o.new_line) v.header |= header::new_line;
+        if (kind != dt::map) {
+            push_value(v);  // the block's node is held once the buffer has the cell
+            return check_ok;
+        }
         // On the stack until the value buffer holds it: a map's table has buffers that a copy
         // held only in this frame would not keep if adding it to the buffer collects.
         Cell* held = stack::push(&v);
