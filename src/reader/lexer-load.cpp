@@ -111,10 +111,13 @@ void truncate_buffer(int32_t length) {
     b->tail = b->head + static_cast<uint32_t>(length) * sizeof(Cell);
 }
 
-void push_value(const Cell& v) {
+[[gnu::noinline]] void push_value_growing(const Cell& v) { block::append(&value_buffer, &v); }
+
+// Every loaded value passes here: the common case, room at the tail, is inlined.
+[[gnu::always_inline]] inline void push_value(const Cell& v) {
     memory::SeriesBuffer* b = series::buffer(&value_buffer);
     if (b->tail_ptr() + sizeof(Cell) > b->data_end()) [[unlikely]] {
-        block::append(&value_buffer, &v);
+        push_value_growing(v);
         return;
     }
     // word by word: the value was just built word by word, and one wide copy of it would wait
@@ -131,13 +134,18 @@ void push_value(const Cell& v) {
 // hundred words, and a hit spares interning the spelling and finding it in the global context
 // again. Symbols and global words are never removed, but a collection may move the global
 // context's node: the table is emptied after each collection, and when it fills.
+//
+// A spelling is kept as 64-bit words padded with zero bytes, so that a spelling of up to 16
+// bytes (nearly every word) is found and compared with two loads and no loop over its bytes.
 struct alignas(64) KnownWord {
     uint32_t length = 0;  // 0: empty
-    char spelling[40];
     int32_t symbol;
+    uint64_t spelling[5];
     Cell word;  // the word! bound to the global context, or a zero header until one is made
 };
+static_assert(sizeof(KnownWord) == 64);
 constexpr uint32_t known_word_count = 512;
+constexpr size_t known_word_longest = sizeof(KnownWord::spelling);
 KnownWord known_words[known_word_count];
 uint32_t known_words_used = 0;
 uint32_t known_words_made = 0;  // collector::stats.collections when they were made
@@ -148,48 +156,62 @@ void forget_known_words() {
     known_words_made = collector::stats.collections;
 }
 
-// From the first and the last bytes of the spelling, read in words, and its length.
-uint32_t spelling_hash(std::string_view spelling) {
-    const char* p = spelling.data();
-    const size_t n = spelling.size();
-    uint64_t head, tail = 0;
-    if (n >= 8) {
-        std::memcpy(&head, p, 8);
-        std::memcpy(&tail, p + n - 8, 8);
-    } else if (n >= 4) {
-        uint32_t a, b;
-        std::memcpy(&a, p, 4);
-        std::memcpy(&b, p + n - 4, 4);
-        head = a | static_cast<uint64_t>(b) << 32;
-    } else {
-        head = static_cast<uint8_t>(p[0]) | static_cast<uint8_t>(p[n / 2]) << 8 | static_cast<uint8_t>(p[n - 1]) << 16;
-    }
-    const uint64_t mixed = (head ^ (tail * 0x9E3779B97F4A7C15ull) ^ n) * 0xFF51AFD7ED558CCDull;
-    return static_cast<uint32_t>(mixed >> 40);
+uint64_t load64(const char* p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
 }
 
-bool same_spelling(const char* a, const char* b, size_t n) {
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t x, y;
-        std::memcpy(&x, a + i, 8);
-        std::memcpy(&y, b + i, 8);
-        if (x != y) return false;
+uint32_t load32(const char* p) {
+    uint32_t w;
+    std::memcpy(&w, p, 4);
+    return w;
+}
+
+// The first 16 bytes of a spelling as two little-endian words padded with zero bytes, read
+// without touching a byte outside it.
+struct SpellingHead {
+    uint64_t first = 0, second = 0;
+};
+
+SpellingHead spelling_head(const char* p, size_t n) {
+    SpellingHead h;
+    if (n >= 8) {
+        h.first = load64(p);
+        if (n >= 16) h.second = load64(p + 8);
+        else if (n > 8) h.second = load64(p + n - 8) >> (8 * (16 - n));
+    } else if (n >= 4) {
+        // the two reads overlap on equal bytes
+        h.first = load32(p) | static_cast<uint64_t>(load32(p + n - 4)) << (8 * (n - 4));
+    } else if (n > 0) {
+        const auto b = [p](size_t i) { return static_cast<uint64_t>(static_cast<uint8_t>(p[i])) << (8 * i); };
+        h.first = b(0) | b(n / 2) | b(n - 1);
     }
-    for (; i < n; ++i)
-        if (a[i] != b[i]) return false;
-    return true;
+    return h;
+}
+
+uint32_t spelling_hash(const SpellingHead& h, size_t n) {
+    const uint64_t mixed = (h.first ^ (h.second * 0x9E3779B97F4A7C15ull) ^ n) * 0xFF51AFD7ED558CCDull;
+    return static_cast<uint32_t>(mixed >> 55);  // the best mixed bits, as many as index the table
+}
+
+bool same_spelling(const KnownWord& k, const SpellingHead& h, const char* p, size_t n) {
+    if (k.length != n || k.spelling[0] != h.first || k.spelling[1] != h.second) return false;
+    return n <= 16 || std::memcmp(&k.spelling[2], p + 16, n - 16) == 0;
 }
 
 // The entry of a spelling, interned when it is not known yet; null for a long spelling.
 KnownWord* known_word(std::string_view spelling) {
-    if (spelling.size() > sizeof(KnownWord::spelling)) return nullptr;
-    if (known_words_made != collector::stats.collections) forget_known_words();
-    const uint32_t hash = spelling_hash(spelling);
+    const char* p = spelling.data();
+    const size_t n = spelling.size();
+    if (n > known_word_longest) return nullptr;
+    if (known_words_made != collector::stats.collections) [[unlikely]] forget_known_words();
+    const SpellingHead head = spelling_head(p, n);
+    const uint32_t hash = spelling_hash(head, n);
     for (uint32_t h = hash;; ++h) {
         KnownWord* k = &known_words[h & (known_word_count - 1)];
         if (k->length == 0) break;
-        if (k->length == spelling.size() && same_spelling(k->spelling, spelling.data(), spelling.size())) return k;
+        if (same_spelling(*k, head, p, n)) return k;
     }
     const int32_t symbol = symbol::make(spelling);
     // interning may have collected; a table three quarters full probes too long
@@ -198,8 +220,9 @@ KnownWord* known_word(std::string_view spelling) {
     uint32_t h = hash;
     while (known_words[h & (known_word_count - 1)].length) ++h;
     KnownWord* k = &known_words[h & (known_word_count - 1)];
-    k->length = static_cast<uint32_t>(spelling.size());
-    std::memcpy(k->spelling, spelling.data(), spelling.size());
+    k->length = static_cast<uint32_t>(n);
+    std::memset(k->spelling, 0, sizeof k->spelling);
+    std::memcpy(k->spelling, p, n);
     k->symbol = symbol;
     k->word.header = 0;
     ++known_words_used;
@@ -428,6 +451,10 @@ public:
             v.set_type(static_cast<Type>(kind));
         }
         if (o.new_line) v.header |= header::new_line;
+        if (kind != dt::map) {
+            push_value(v);  // the block's node is held once the buffer has the cell
+            return check_ok;
+        }
         // On the stack until the value buffer holds it: a map's table has buffers that a copy
         // held only in this frame would not keep if adding it to the buffer collects.
         Cell* held = stack::push(&v);
@@ -476,13 +503,41 @@ private:
         return true;
     }
 
+    // Most floats in source are a few digits on each side of a point: with at most 15 digits
+    // both the digits as an integer and the power of ten are exact doubles, and one division
+    // rounds correctly, giving the value the general reader gives. Other texts take that reader.
+    static bool short_decimal(std::string_view text, double* out) {
+        static constexpr double powers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
+                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        const char* p = text.data();
+        const char* const end = p + text.size();
+        const bool negative = p < end && *p == '-';
+        if (p < end && (*p == '-' || *p == '+')) ++p;
+        uint64_t m = 0;
+        const char* const whole = p;
+        while (p < end && *p >= '0' && *p <= '9') m = m * 10 + static_cast<uint64_t>(*p++ - '0');
+        const size_t whole_digits = static_cast<size_t>(p - whole);
+        if (whole_digits == 0 || p == end || *p != '.') return false;
+        const char* const fraction = ++p;
+        while (p < end && *p >= '0' && *p <= '9') m = m * 10 + static_cast<uint64_t>(*p++ - '0');
+        const size_t fraction_digits = static_cast<size_t>(p - fraction);
+        if (p != end || fraction_digits == 0 || whole_digits + fraction_digits > 15) return false;
+        const double value = static_cast<double>(m) / powers[fraction_digits];
+        *out = negative ? -value : value;
+        return true;
+    }
+
     int32_t load_float(std::string_view text, const Token& t, bool load) {
-        number_scan::FloatScan f = number_scan::scan_float(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int32_t>(text.size()), 1);
-        if (f.error != number_scan::ScanError::none) return dt::float_;
+        double value;
+        if (!short_decimal(text, &value)) {
+            number_scan::FloatScan f = number_scan::scan_float(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int32_t>(text.size()), 1);
+            if (f.error != number_scan::ScanError::none) return dt::float_;
+            value = f.value;
+        }
         if (!load) return check_ok;
         Cell v;
         cell::make(&v, Type::float_);
-        v.set_float23(f.value);
+        v.set_float23(value);
         if (t.lines > 0) v.header |= header::new_line;
         push_value(v);
         return check_ok;

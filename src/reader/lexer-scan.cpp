@@ -66,8 +66,8 @@ private:
     int cls(uint32_t at) const { return at < len_ ? static_cast<int>(char_classes[bytes_[at]] & 0xFF) : c_end; }
     std::string_view text(uint32_t from, uint32_t to) const { return in_.substr(from, to - from); }
 
-    Token next_token();
-    Token machine(uint32_t from);
+    void next_token(Token& t);
+    void machine(uint32_t from, Token& t);
     void measure(Token& t);
     void measure_raw_string(Token& t);
     bool point_follows(uint32_t from) const;
@@ -132,7 +132,8 @@ Result Scanner::run() {
     try {
         while (pos_ < len_ && !stop_) {
             resume_.reset();
-            Token t = next_token();
+            Token t;
+            next_token(t);
             handle(t);
             if (resume_) move_to(*resume_);
         }
@@ -162,15 +163,16 @@ struct ByteTransitions {
     }
 };
 
-const ByteTransitions& byte_transitions() {
-    static const ByteTransitions table;
-    return table;
-}
+// Made before main: the tables it is built from are constants, and the hot loop then reads it
+// without asking each time whether it is made.
+const ByteTransitions byte_table;
+
+const ByteTransitions& byte_transitions() { return byte_table; }
 
 // Runs the machine from `from` in the current start state. This is the hot loop: the blanks and
 // line breaks before a token first, then per byte one transition, the byte's flags and the line
 // count; every decision about the kind found is left to measure() and the handlers.
-Token Scanner::machine(uint32_t from) {
+void Scanner::machine(uint32_t from, Token& t) {
     const uint8_t* const bytes = bytes_;
     const uint32_t len = len_;
     const auto& next = byte_transitions().next;
@@ -208,20 +210,19 @@ Token Scanner::machine(uint32_t from) {
         state = transitions[state][c_end];
     }
     line_ = line;
-    Token t;
     t.kind = static_cast<Kind>(state - terminal_base);
     t.type = type_table[state];
     t.start = start;
     t.end = i;
     t.flags = flags & ~0xFFu;
     t.prev_state = static_cast<uint8_t>(prev);
-    return t;
 }
 
-Token Scanner::next_token() {
+// Fills `t`, a token fresh from its constructor.
+void Scanner::next_token(Token& t) {
     const int32_t line0 = line_;
     for (;;) {
-        Token t = machine(pos_);
+        machine(pos_, t);
         // the blank set has no ASCII member
         if (t.kind == Kind::word && t.start < len_ && bytes_[t.start] >= 0xC2) {
             // Unicode blanks are words to the byte table; they are skipped like blanks, and the
@@ -250,7 +251,7 @@ Token Scanner::next_token() {
         // line breaks before that `(`.
         t.lines = line_ - line0 + std::exchange(point_lines_, 0);
         t.line = line_;
-        return t;
+        return;
     }
 }
 
@@ -513,7 +514,7 @@ int32_t Scanner::check(Token& t) {
     }
 }
 
-int32_t Scanner::check_word(Token& t) const {
+[[gnu::always_inline]] inline int32_t Scanner::check_word(Token& t) const {
     uint32_t s = t.start, e = t.end;
     WordKind kind = WordKind::word;
     if (bytes_[s] == ':') {

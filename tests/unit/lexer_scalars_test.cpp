@@ -2,10 +2,17 @@
 // form reads as, and which malformed literals are syntax errors naming their datatype.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstring>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/number-scan.h"
 #include "datatypes/series.h"
+#include "datatypes/word.h"
+#include "memory/symbol.h"
 #include "reader/lexer-load.h"
 #include "scalar_helpers.h"
 
@@ -111,5 +118,71 @@ TEST_F(LexerScalarsTest, MalformedLiteralsAreInvalidOfTheirDatatype) {
             EXPECT_EQ(mold(error::last.args[1]), c.datatype) << c.text;
         }
         EXPECT_TRUE(raised_invalid) << c.text;
+    }
+}
+
+// Decimals of every length up to and past the 15 digits that are read without the general
+// float reader: each must hold exactly the bits that reader gives for the same text.
+TEST_F(LexerScalarsTest, DecimalsLoadToTheBitsOfTheFloatReader) {
+    std::vector<std::string> texts = {"0.0", "-0.0", "+0.5", "00.5", "-00.50", "0.000000000000001",
+                                      "999999999999999.0", "99999999999999.99", "9999999999999999.9",
+                                      "0.1", "0.2", "0.3", "1.7976931348623157", "4.35", "1234567.890123456"};
+    std::mt19937 rng(20261211);
+    for (int whole = 1; whole <= 17; ++whole)
+        for (int fraction = 1; fraction + whole <= 18; ++fraction)
+            for (int k = 0; k < 4; ++k) {
+                std::string t = rng() % 3 == 0 ? "-" : "";
+                for (int i = 0; i < whole; ++i) t += static_cast<char>('0' + rng() % 10);
+                t += '.';
+                for (int i = 0; i < fraction; ++i) t += static_cast<char>('0' + rng() % 10);
+                texts.push_back(t);
+            }
+    std::string source;
+    for (const std::string& t : texts) source += t + " ";
+    Cell* b = block::push_new(16);
+    lexer::load_into(b, source);
+    ASSERT_EQ(series::length(b), static_cast<int32_t>(texts.size()));
+    for (size_t i = 0; i < texts.size(); ++i) {
+        const Cell* c = block::head(b) + i;
+        const number_scan::FloatScan f = number_scan::scan_float(texts[i].data(), texts[i].size(), 1);
+        ASSERT_EQ(f.error, number_scan::ScanError::none) << texts[i];
+        ASSERT_EQ(c->type(), Type::float_) << texts[i];
+        const uint64_t loaded = c->data2 | static_cast<uint64_t>(c->data3) << 32;
+        EXPECT_EQ(loaded, std::bit_cast<uint64_t>(f.value)) << texts[i];
+    }
+}
+
+// Words are found again by their spelling in a table of recent words: spellings of every
+// length around the sizes the table reads at once (8, 16, 40 bytes), spellings alike but for
+// one byte, multi-byte characters, and more spellings than the table holds must each come
+// back as their own symbol, also when met a second time.
+TEST_F(LexerScalarsTest, WordsLoadAsTheirOwnSpellings) {
+    std::vector<std::string> spellings;
+    for (size_t n = 1; n <= 45; ++n) {
+        std::string base;
+        for (size_t i = 0; i < n; ++i) base += static_cast<char>('a' + (i * 7 + n) % 26);
+        spellings.push_back(base);
+        for (size_t at = 0; at < n; ++at) {  // one digit in place of each byte
+            std::string other = base;
+            other[at] = static_cast<char>('0' + at % 10);
+            if (at == 0) other[0] = '_';
+            spellings.push_back(other);
+        }
+    }
+    for (const char* u : {"\xC3\xA9t\xC3\xA9", "\xE6\x97\xA5\xE6\x9C\xAC", "a\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80\xF0\x9F\x98\x81",
+                          "\xCE\xB1\xCE\xB2\xCE\xB3\xCE\xB4\xCE\xB5\xCE\xB6\xCE\xB7\xCE\xB8\xCE\xB9"})
+        spellings.push_back(u);
+    std::string source;
+    for (int round = 0; round < 2; ++round)
+        for (const std::string& s : spellings) source += s + " ";
+    Cell* b = block::push_new(16);
+    lexer::load_into(b, source);
+    ASSERT_EQ(series::length(b), static_cast<int32_t>(2 * spellings.size()));
+    for (size_t i = 0; i < 2 * spellings.size(); ++i) {
+        const Cell* c = block::head(b) + i;
+        const std::string& s = spellings[i % spellings.size()];
+        ASSERT_EQ(c->type(), Type::word) << s;
+        const int32_t id = word::symbol_of(c);
+        EXPECT_EQ(std::string(symbol::name(id), static_cast<size_t>(symbol::name_length(id))), s);
     }
 }
