@@ -42,6 +42,14 @@ inline void close_frame(bool sub) {
 
 inline bool is_function(Type t) { return in_family(family::applicable, t); }
 
+// Pushes the value an assignment stores: the plain one already worked out (after >= 0 is the
+// position past it), else the next expression's. Gives the position after it.
+inline int32_t push_assigned(const Cell* block, int32_t pos, int32_t end, int32_t after, const Cell& plain) {
+    if (after < 0) return eval_expression(block, pos, end, false, true, false);
+    stack::push(&plain);
+    return after;
+}
+
 }  // namespace
 
 void init() {
@@ -182,13 +190,8 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             stack::push(&value);
             if (tracing) [[unlikely]] fire_event(event::push, block, pos, nullptr, &value);
             if (pos >= end) error::raise(error::id::script_need_value, &value);
-            if (after >= 0) {
-                stack::push(&plain);
-                pos = after;
-            } else {
-                pos = eval_expression(block, pos, end, false, true, false);
-                if (pending) return pos;
-            }
+            pos = push_assigned(block, pos, end, after, plain);
+            if (pending) return pos;
             Cell* frame = stack::arguments_base;
             if (frame[1].is(Type::unset)) error::raise(error::id::script_need_value, &frame[0]);
             Cell v = frame[1];
@@ -211,13 +214,8 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
                 break;
             }
             stack::mark_interp_native(&set_path_word);
-            if (after >= 0) {
-                stack::push(&plain);
-                pos = after;
-            } else {
-                pos = eval_expression(block, pos, end, false, true, false);
-                if (pending) return pos;
-            }
+            pos = push_assigned(block, pos, end, after, plain);
+            if (pending) return pos;
             if (tracing) [[unlikely]] fire_event(event::set, block, pos, &value, stack::top());
             eval_path(&value, block, pos, end, true, false, false);
             if (pending) return pos;
