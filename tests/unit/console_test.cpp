@@ -13,6 +13,7 @@
 #include <string>
 
 #include "child.h"
+#include "scratch_folder.h"
 #include "console/terminal.h"
 
 namespace {
@@ -86,21 +87,7 @@ TEST(ConsoleSession, ALineOfAMegabyteIsEvaluatedLikeAnyOther) {
 }
 
 // A scratch folder for scripts, removed at the end.
-class ConsoleScript : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char name[] = "/tmp/zuv-console-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir_ = name;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-    std::string write(const std::string& name, const std::string& text) {
-        std::string path = dir_ + "/" + name;
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
-    }
-    std::string dir_;
-};
+class ConsoleScript : public ScratchFolder {};
 
 TEST_F(ConsoleScript, CatchGoesOnWithTheConsoleAfterTheScript) {
     std::string ok = write("ok.zuv", "Zuv []\nprint \"from the script\"\nx: 41\n");

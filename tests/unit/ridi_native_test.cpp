@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "child.h"
+#include "scratch_folder.h"
 #include "source_tree.h"
 
 namespace {
@@ -26,26 +27,14 @@ ChildResult run_script(const std::string& program, const std::string& script, co
     return run_child(argv);
 }
 
-class NativeGui : public ::testing::Test {
+class NativeGui : public ScratchFolder {
 protected:
-    void SetUp() override {
-        char name[] = "/tmp/zuv-native-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir_ = name;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-    std::string write(const std::string& name, const std::string& text) {
-        std::string path = dir_ + "/" + name;
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
-    }
     // The program alone in the scratch folder, its native half not beside it.
     std::string lone_program() {
         std::string copy = dir_ + "/zuv";
         EXPECT_EQ(std::system(("cp '" ZUV_EXECUTABLE "' '" + copy + "'").c_str()), 0);
         return copy;
     }
-    std::string dir_;
 };
 
 const char* const plain = "Zuv []\nm: read %/proc/self/maps\nprint either find m \"libgtk\" [\"mapped\"] [\"not mapped\"]\n";

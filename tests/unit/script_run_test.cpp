@@ -10,32 +10,22 @@
 #include <string>
 
 #include "child.h"
+#include "scratch_folder.h"
 
 namespace {
 
 // A scratch folder with a subfolder, removed with everything in it at the end.
-class ScriptRun : public ::testing::Test {
+class ScriptRun : public ScratchFolder {
 protected:
     void SetUp() override {
-        char name[] = "/tmp/zuv-run-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir_ = name;
+        ScratchFolder::SetUp();
         ASSERT_EQ(::mkdir((dir_ + "/sub").c_str(), 0700), 0);
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-    std::string write(const std::string& name, const std::string& text) {
-        std::string path = dir_ + "/" + name;
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
     }
     static std::string last_line(const std::string& text) {
         std::string t = text;
         while (!t.empty() && t.back() == '\n') t.pop_back();
         return t.substr(t.rfind('\n') + 1);
     }
-
-    std::string dir_;
 };
 
 TEST_F(ScriptRun, TheArgumentsAfterTheScriptAreTheScript) {
