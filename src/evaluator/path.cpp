@@ -121,15 +121,18 @@ const Cell* object_and_field(const Cell* path, const Cell** field) {
     return object;
 }
 
+// A field's value as a plain read gives it: set, and not a function to call.
+const Cell* plain_field(const Cell* object, const Cell* field) {
+    const Cell* v = field->is(Type::word) ? object::field_cell(object, field) : nullptr;
+    return v && !v->is(Type::unset) && !is_function(v->type()) ? v : nullptr;
+}
+
 }  // namespace
 
 const Cell* plain_path_value(const Cell* path) {
     const Cell* field;
     const Cell* object = object_and_field(path, &field);
-    if (!object) return nullptr;
-    const Cell* v = object::field_cell(object, field);
-    if (!v || v->is(Type::unset) || is_function(v->type())) return nullptr;
-    return v;
+    return object ? plain_field(object, field) : nullptr;
 }
 
 bool set_plain_path(const Cell* path, const Cell* value) {
@@ -164,9 +167,7 @@ int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t e
         return pos;
     }
     if (!set && !tracing && value.is(Type::object) && tail - head == 2) [[likely]] {
-        const Cell* field = cell_at(&path, head + 1);
-        const Cell* v = field->is(Type::word) ? object::field_cell(&value, field) : nullptr;
-        if (v && !v->is(Type::unset) && !is_function(v->type())) {
+        if (const Cell* v = plain_field(&value, cell_at(&path, head + 1))) {
             Cell result = *v;
             if (sub) stack::push(&result);
             else stack::keep_last(&result);
