@@ -33,16 +33,24 @@ constexpr int max_refinements = 32;
 
 // What a call needs to know of an argument cache, worked out once when the cache is made and
 // kept in the cache cell's spare word (a block cell's third word holds nothing else).
-// A plain cache is a run of ordinary arguments, then for a native only refinements and their
-// arguments (which a call without a path leaves unused), for a function at most its locals:
-// a call without a path or apply fills such a frame by fetching the run, nothing more.
+// A plain cache is a run of ordinary arguments, then only refinements and their arguments,
+// then for a function its locals: a call without apply fills such a frame by fetching the
+// run, putting the unused refinements' places after it (a function's frame has them: off,
+// and none for each of their arguments) and letting a path switch refinements on by name.
 namespace plan {
 constexpr uint32_t plain = 1u << 31;
 constexpr uint32_t lead_mask = 0x1F;  // how many ordinary arguments come first
 constexpr int extra_shift = 8;        // a native's refinement count, a function's locals
 constexpr int integer_op_shift = 16;  // which integer operator a two-argument native is, if any
+// A function's places after the run, before its locals: how many, and which of them are
+// refinements (the rest are their arguments).
+constexpr int places_shift = 16;
+constexpr int refinement_bits_shift = 20;
+constexpr int32_t max_places = 11;
 inline int32_t lead(uint32_t p) { return static_cast<int32_t>(p & lead_mask); }
 inline int32_t extra(uint32_t p) { return static_cast<int32_t>((p >> extra_shift) & 0xFF); }
+inline int32_t places(uint32_t p) { return static_cast<int32_t>((p >> places_shift) & 0xF); }
+inline uint32_t refinement_bits(uint32_t p) { return (p >> refinement_bits_shift) & 0x7FF; }
 }  // namespace plan
 
 // The operators that infix_integer computes itself.
@@ -177,8 +185,23 @@ uint32_t plan_of(const Cell* fn, const Cell* cells, int32_t n, bool native) {
             plain = plain && (next.is(Type::refinement) || (lead == n - 1 && next.is(Type::integer)));
             if (last.is(Type::integer)) extra = integer::get(&last);
         } else {
-            plain = plain && lead == n - 1 && next.is(Type::integer);
-            extra = integer::get(&last);
+            // Refinements with their arguments, then at most the locals' count.
+            int32_t places = 0;
+            uint32_t refinements = 0;
+            for (int32_t i = lead; i < n && plain; ++i) {
+                const Cell& c = cells[i];
+                if (c.is(Type::integer) && i == n - 1) {
+                    extra = integer::get(&c);
+                } else if (places < plan::max_places &&
+                           (c.is(Type::refinement) || (c.is(Type::typeset) && kind_of(&c) != return_spec))) {
+                    if (c.is(Type::refinement)) refinements |= 1u << places;
+                    ++places;
+                } else {
+                    plain = false;
+                }
+            }
+            if (places > 0 && !cells[lead].is(Type::refinement)) plain = false;
+            p |= static_cast<uint32_t>(places) << plan::places_shift | refinements << plan::refinement_bits_shift;
         }
     }
     // A native's refinements each take a slot of the call's refs; a function's locals only a byte.
@@ -294,10 +317,15 @@ void refinements_by_name(Call& call, Cell* cache_block, const Cell* path, int32_
         // Find the refinement in the cache by symbol.
         int32_t index = -1, cache_pos = -1;
         int32_t frame_index = 0;
-        int32_t wanted = symbol::resolve(word::symbol_of(&e));
+        // The same spelling matches at once; another one by its canonical symbol.
+        int32_t spelled = word::symbol_of(&e);
+        int32_t wanted = -1;
+        const Cell* cells = block::head(cache_block);
         for (int32_t i = 0; i < cache_n; ++i) {
-            Cell* c = block::head(cache_block) + i;
-            if (c->is(Type::refinement) && symbol::resolve(word::symbol_of(c)) == wanted) {
+            const Cell* c = cells + i;
+            if (c->is(Type::refinement) &&
+                (word::symbol_of(c) == spelled ||
+                 symbol::resolve(word::symbol_of(c)) == (wanted < 0 ? wanted = symbol::resolve(spelled) : wanted))) {
                 index = frame_index;
                 cache_pos = i;
                 break;
@@ -375,12 +403,14 @@ inline int32_t enter(Call& call, bool native) {
 }
 
 // A call whose cache is plain: the leading arguments fetched in order (an operator's left
-// one is already on the stack), unused refinements for a native, empty locals for a function.
-int32_t fetch_plain_and_call(Call& call, const Cell& cache, uint32_t p, bool native, bool infix) {
+// one is already on the stack), the refinements' places (all unused for a native), those a
+// path names switched on, then a function's empty locals.
+int32_t fetch_plain_and_call(Call& call, Cell& cache, uint32_t p, bool native, bool infix, const Cell* path,
+                             int32_t path_pos) {
     int32_t lead = plan::lead(p), extra = plan::extra(p);
     if (native) {
         call.ref_count = extra;
-        std::memset(call.refs, 0xFF, sizeof(int32_t) * static_cast<size_t>(extra));  // -1: unused
+        if (extra) std::memset(call.refs, 0xFF, sizeof(int32_t) * static_cast<size_t>(extra));  // -1: unused
     }
     for (int32_t i = 0; i < lead; ++i) {
         if (i > 0 || !infix) {
@@ -408,15 +438,27 @@ int32_t fetch_plain_and_call(Call& call, const Cell& cache, uint32_t p, bool nat
         }
     }
     call.arg_count += lead;
-    // An integer operator whose operands both came out integers (the right one from a call,
-    // say) is worked out here, as infix_integer does.
-    if (auto op = static_cast<IntegerOp>((p >> plan::integer_op_shift) & 0xF); op != no_op && !tracing) {
-        Cell* args = stack::arguments_base;
-        if (args[0].is(Type::integer) && args[1].is(Type::integer) &&
-            integer_result(op, integer::get(&args[0]), integer::get(&args[1]), &args[0])) {
-            stack::arguments_top = args + 1;
-            return call.pos;
+    if (native) {
+        // An integer operator whose operands both came out integers (the right one from a
+        // call, say) is worked out here, as infix_integer does.
+        if (auto op = static_cast<IntegerOp>((p >> plan::integer_op_shift) & 0xF); op != no_op && !tracing) {
+            Cell* args = stack::arguments_base;
+            if (args[0].is(Type::integer) && args[1].is(Type::integer) &&
+                integer_result(op, integer::get(&args[0]), integer::get(&args[1]), &args[0])) {
+                stack::arguments_top = args + 1;
+                return call.pos;
+            }
         }
+    } else {
+        uint32_t refinements = plan::refinement_bits(p);
+        for (int32_t i = 0, n = plan::places(p); i < n; ++i) {
+            if (refinements & (1u << i)) logic::push(false);
+            else none::push();
+        }
+    }
+    if (path) {
+        refinements_by_name(call, &cache, path, path_pos);
+        if (pending) return call.pos;
     }
     if (!native && extra >= 1) {
         logic::push(false);
@@ -432,7 +474,7 @@ int32_t fetch_and_call(Call& call, const Cell* path, int32_t path_pos, bool infi
     Cell cache = *(memory::buffer_of(series_of(call.fn))->cells() + 1);
     bool native = is_native(call.fn_type);
     uint32_t p = cache.data3;
-    if ((p & plan::plain) && !path && !call.mode) return fetch_plain_and_call(call, cache, p, native, infix);
+    if ((p & plan::plain) && !call.mode) return fetch_plain_and_call(call, cache, p, native, infix, path, path_pos);
     int32_t n = series::length(&cache);
     call.ref_count = 0;
     if (native && n > 0) {

@@ -61,6 +61,17 @@ Cell item_at(const Cell* series, int32_t offset) {
 
 // Sets the words for one step and advances the cursor; false when no item remains.
 bool step(Cell* series, Cell* words, int32_t n) {
+    // The common step, one word over a block: its next cell, read straight from the buffer.
+    if (words->is(Type::word) && series->is(Type::block)) [[likely]] {
+        int32_t at = series::head(series);
+        if (at >= series::buffer_length(series)) return false;
+        if (at >= 0) [[likely]] {
+            Cell v = *block::cell_at(series, at);
+            context::set(words, &v);
+            series::set_head(series, at + 1);
+            return true;
+        }
+    }
     if (!more_q(series)) return false;
     if (words->is(Type::word)) {
         Cell v = item_at(series, 0);
