@@ -5,12 +5,20 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 make build >/dev/null
 need=()
-command -v python3 >/dev/null || need+=(python3)
+[ -x /usr/bin/python3 ] || need+=(python3)
 command -v lua5.4 >/dev/null || need+=(lua5.4)
 if [ ${#need[@]} -gt 0 ]; then
   sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
   $sudo apt-get install -y -qq "${need[@]}" >/dev/null
 fi
+
+# The peers are timed as the interpreters themselves: a version manager's python3 on the PATH
+# is often a shell script that starts the real one (adding its own start-up to every run), and
+# its build may lack the optimizations of the system's. The system's CPython is the yardstick.
+PY=/usr/bin/python3
+[ -x "$PY" ] || PY=$(python3 -c 'import sys; print(sys.executable)')
+LUA=$(command -v lua5.4)
+echo "peers: $("$PY" --version 2>&1) ($PY), $("$LUA" -v 2>&1 | cut -d' ' -f1-2) ($LUA)"
 
 # The median wall time of RUNS runs (5 unless set) of a command.
 RUNS=${RUNS:-5}
@@ -26,19 +34,19 @@ seconds() {
 printf '%-10s %9s %9s %9s %9s %9s\n' bench zuv python lua zuv/py zuv/lua
 for b in fib loop append strings calls chars find mapput object foreach sort parse; do
   z=$(seconds build/zuv bench/$b.zuv)
-  p=$(seconds python3 bench/$b.py)
-  l=$(seconds lua5.4 bench/$b.lua)
+  p=$(seconds "$PY" bench/$b.py)
+  l=$(seconds "$LUA" bench/$b.lua)
   printf '%-10s %9.3f %9.3f %9.3f %9.2f %9.2f\n' "$b" "$z" "$p" "$l" "$(echo "$z / $p" | bc -l)" "$(echo "$z / $l" | bc -l)"
 done
 
 echo
 # The codecs against Python's modules written in C (json, csv, zlib) on generated data: whole
 # processes, each reading its input; the scripts print the time of the operation alone too.
-[ -f build/records.json ] && [ -f build/records.csv ] && [ -f build/text.zz ] || python3 bench/gen-codec-data.py build
+[ -f build/records.json ] && [ -f build/records.csv ] && [ -f build/text.zz ] || "$PY" bench/gen-codec-data.py build
 printf '%-10s %9s %9s %9s\n' codec zuv python zuv/py
 for b in load-json to-json load-csv decompress; do
   z=$(seconds build/zuv bench/$b.zuv)
-  p=$(seconds python3 bench/$b.py)
+  p=$(seconds "$PY" bench/$b.py)
   printf '%-10s %9.3f %9.3f %9.2f\n' "$b" "$z" "$p" "$(echo "$z / $p" | bc -l)"
 done
 
@@ -51,7 +59,7 @@ build/zuv bench/map.zuv
 # The profiler's overhead: fib plain and under profile.
 build/zuv bench/profile.zuv | tail -1
 # The lexer: loading 10 MB of generated source (blocks, words, strings, numbers).
-[ -f build/lexer-source.zuv ] || python3 bench/gen-lexer-source.py build/lexer-source.zuv 10
+[ -f build/lexer-source.zuv ] || "$PY" bench/gen-lexer-source.py build/lexer-source.zuv 10
 printf '%-10s %s\n' lexer "$(build/zuv bench/lexer.zuv)"
 
 echo
