@@ -576,7 +576,13 @@ void eval_function_body(const Cell* fn, const Cell& body, Ref ctx) {
     if (fn->header & function::flag::no_trace) tracing = 0;
     if (tracing) [[unlikely]] fire_event(event::prolog, &body, series::head(&body), nullptr, fn);
     try {
-        eval_block(&body, true);
+        if (tracing) [[unlikely]] {
+            eval_block(&body, true);
+        } else {
+            // Above the arguments and locals, in the function's own frame.
+            eval_block_pushed(&body);
+            if (!pending) stack::keep_last(stack::arguments_top - 1);
+        }
     } catch (const runtime::Throw& t) {
         if (t.code != runtime::throw_return && t.code != runtime::throw_exit) throw;
         pending = t.code;
@@ -812,6 +818,123 @@ Cell call_with(const Cell* fn, const Cell* name, Cell* args, int32_t n, uint32_t
     Cell result;
     apply_function(fn, name, args, n, &result, args, callback_kind);
     return result;
+}
+
+namespace {
+
+// The leading ordinary arguments of a plain cache, fetched from the code at pos into the
+// frame just opened: the position after them (with pending set, the exit's position).
+[[gnu::always_inline]] inline int32_t fetch_lead(const Cell& f, const Cell& cache, uint32_t p, const Cell* block, int32_t pos, int32_t end,
+                          const Cell* name) {
+    for (int32_t i = 0, lead = plan::lead(p); i < lead; ++i) {
+        Cell v;
+        int32_t after = -1;
+        if (pos < end && simple_operand(cell_at(block, pos), &v)) [[likely]]
+            after = simple_operators(block, pos + 1, end, &v);
+        if (after >= 0) [[likely]] {
+            stack::push(&v);
+            pos = after;
+        } else {
+            // Anything else (and a missing argument's error) as the general call has it.
+            Call call;
+            call.fn = &f;
+            call.fn_type = f.type();
+            call.block = block;
+            call.pos = pos;
+            call.end = end;
+            call.name = name;
+            call.mode = 0;
+            call.infix = false;
+            pos = fetch_argument(call, normal, i);
+            if (pending) return pos;
+        }
+        // The cache's cells are derived again after each fetch: an evaluation may move them.
+        Cell* got = stack::arguments_top - 1;
+        if (!typeset_has(block::head(&cache) + i, got->type())) [[unlikely]] {
+            Cell w = function::argument_word(&f, i);
+            raise_expect(name, got, &w);
+        }
+    }
+    return pos;
+}
+
+// The plan of a function value's argument cache, or 0 while it has none.
+[[gnu::always_inline]] inline uint32_t plan_of_cache(const Cell* fn, Cell* cache) {
+    const Cell* slot = memory::buffer_of(series_of(fn))->cells() + 1;
+    if (!slot->is(Type::block)) return 0;
+    *cache = *slot;
+    return slot->data3;
+}
+
+}  // namespace
+
+int32_t call_native(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* name) {
+    Cell cache;
+    uint32_t p = plan_of_cache(fn, &cache);
+    if (!(p & plan::plain)) [[unlikely]]
+        return call_any_function(fn, block, pos, end, sub, nullptr, 0, name, nullptr, 0, false);
+    Cell f = *fn;
+    stack::push(&f);
+    stack::mark_interp_native(name);
+    pos = fetch_lead(f, cache, p, block, pos, end, name);
+    if (pending) return pos;
+    Cell* args = stack::arguments_base;
+    auto op = static_cast<IntegerOp>((p >> plan::integer_op_shift) & 0xF);
+    if (op == no_op || !args[0].is(Type::integer) || !args[1].is(Type::integer) ||
+        !integer_result(op, integer::get(&args[0]), integer::get(&args[1]), &args[0])) {
+        // A plain native's refinements are all unused.
+        static constexpr struct Unused {
+            int32_t refs[max_refinements];
+            constexpr Unused() : refs() {
+                for (int32_t& r : refs) r = -1;
+            }
+        } unused;
+        int32_t index = function::number_of(&f);
+        if (f.is(Type::native)) natives::table[index - 1](false, unused.refs);
+        else actions::table[index - 1](unused.refs);
+        if (pending) return pos;
+    }
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    stack::collapse_top();
+    if (tracing) [[unlikely]]  // the native itself may have started a tracer
+        fire_event(event::return_, block, pos, event_ref(name, &f), sub ? stack::top() : stack::arguments_base);
+    return pos;
+}
+
+int32_t call_plain_function(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* name) {
+    Cell cache;
+    uint32_t p = plan_of_cache(fn, &cache);
+    if (!(p & plan::plain)) [[unlikely]]
+        return call_any_function(fn, block, pos, end, sub, nullptr, 0, name, nullptr, 0, false);
+    Cell f = *fn;
+    stack::push(&f);
+    // Arguments and locals live in the function's own context; unrolls past this frame put
+    // the context's values back.
+    Ref ctx = function::context_of(&f);
+    stack::mark(name, stack::kind::interp_func);
+    stack::CallFrame* frame = stack::top_frame();
+    frame->function_context = ctx;
+    frame->saved_values = context::values_node(ctx);
+    pos = fetch_lead(f, cache, p, block, pos, end, name);
+    if (pending) return pos;
+    uint32_t refinements = plan::refinement_bits(p);
+    for (int32_t i = 0, n = plan::places(p); i < n; ++i) {
+        if (refinements & (1u << i)) logic::push(false);
+        else none::push();
+    }
+    if (int32_t locals = plan::extra(p); locals >= 1) {
+        logic::push(false);
+        for (int32_t i = 1; i < locals; ++i) none::push();
+    }
+    call_function(&f, ctx, name, 0);
+    if (pending) return pos;
+    if (sub) stack::unwind_func();
+    else stack::unwind_func_last();
+    stack::collapse_top();
+    if (tracing) [[unlikely]]  // the body may have started a tracer
+        fire_event(event::return_, block, pos, event_ref(name, &f), sub ? stack::top() : stack::arguments_base);
+    return pos;
 }
 
 int32_t call_any_function(const Cell* fn_in, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* path,

@@ -128,6 +128,28 @@ void eval_block_in_frame(const Cell* block) {
     current_block = saved;
 }
 
+void eval_block_pushed(const Cell* block) {
+    Cell blk = *block;
+    int32_t pos = blk.int1();
+    int32_t tail = series::buffer_length(&blk);
+    Cell* mark = stack::arguments_top;
+    if (pos >= tail) {
+        unset::push();
+        return;
+    }
+    Cell saved = current_block;
+    current_block = blk;
+    for (;;) {
+        series::set_head(&current_block, pos);
+        pos = eval_expression(&blk, pos, tail, false, true, false);
+        if (pending) [[unlikely]]
+            break;
+        if (pos >= tail) break;
+        stack::arguments_top = mark;
+    }
+    current_block = saved;
+}
+
 int32_t eval_next(const Cell* block, int32_t pos, int32_t end, bool sub) {
     stack::mark_interp_native(&body_word);
     pos = eval_expression(block, pos, end, false, true, false);
@@ -166,10 +188,17 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
     switch (value.type()) {
         case Type::paren:
             report = false;
-            stack::mark_interp_native(&body_word);
-            eval_block(&value, true);
-            if (pending) return pos;
-            close_frame(sub);
+            if (tracing) [[unlikely]] {
+                stack::mark_interp_native(&body_word);
+                eval_block(&value, true);
+                if (pending) return pos;
+                close_frame(sub);
+            } else {
+                // No frame of its own: the paren is held by the block being run.
+                eval_block_pushed(&value);
+                if (pending) return pos;
+                if (!sub) stack::keep_last(stack::arguments_top - 1);
+            }
             ++pos;
             break;
         case Type::set_word: {
@@ -237,7 +266,19 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             switch (v.type()) {
                 case Type::unset:
                     error::raise(error::id::script_no_value, &value);
-                case Type::native: case Type::action: case Type::function: case Type::routine:
+                case Type::native: case Type::action:
+                    report = false;
+                    pos = tracing ? call_any_function(&v, block, pos, end, sub, nullptr, 0, &value, nullptr, 0, false)
+                                  : call_native(&v, block, pos, end, sub, &value);
+                    if (pending) return pos;
+                    break;
+                case Type::function:
+                    report = false;
+                    pos = tracing ? call_any_function(&v, block, pos, end, sub, nullptr, 0, &value, nullptr, 0, false)
+                                  : call_plain_function(&v, block, pos, end, sub, &value);
+                    if (pending) return pos;
+                    break;
+                case Type::routine:
                     report = false;
                     pos = call_any_function(&v, block, pos, end, sub, nullptr, 0, &value, nullptr, 0, false);
                     if (pending) return pos;

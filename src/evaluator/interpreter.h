@@ -29,6 +29,11 @@ void eval_block(const Cell* block, bool keep_last);
 // run in the loop's own frame (the block must be held below the frame, as a loop's argument
 // is). On a pending exit it returns at once.
 void eval_block_in_frame(const Cell* block);
+// The same at the top of the current frame, whose cells below stay as they are (a native's
+// arguments, a function's arguments and locals): the last value is left pushed (unset for an
+// empty block). For code run while no tracer watches (a tracer sees each block's frame). On a
+// pending exit it returns at once.
+void eval_block_pushed(const Cell* block);
 // One expression from pos inside a <body> frame; gives the index after it.
 int32_t eval_next(const Cell* block, int32_t pos, int32_t end, bool sub);
 int32_t do_next(const Cell* block);
@@ -56,6 +61,11 @@ inline const Cell* operator_named(const Cell* at) {
 // path, its refinements from the path's elements after path_pos).
 int32_t call_any_function(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* path,
                           int32_t path_pos, const Cell* name, const Cell* object, uint32_t mode, bool infix);
+// call_any_function for a native or action named by a word, without a path, while no tracer
+// watches: a plain argument cache is filled and the native run without the general fetch.
+int32_t call_native(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* name);
+// The same for a function! value.
+int32_t call_plain_function(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* name);
 // Calls a function value with argument values given by runtime code (handlers,
 // comparators, callbacks): its frame is laid out from its spec, unused refinements off,
 // missing arguments none. The result goes into result. With write_back, the final values of

@@ -58,17 +58,17 @@ namespace {
 
 Cell* arg(int n) { return stack::arguments_base + n; }
 
-// Runs a chosen block into the native's result slot, in the native's own frame: the block's
-// own frame would only be opened and closed again (errors in it still name the native). A
-// tracer sees the block's frame, as a block run anywhere else has.
+// Runs a chosen block into the native's result slot, in the native's own frame above its
+// arguments (which keep the block alive): the block's own frame would only be opened and
+// closed again, and errors in it still name the native. A tracer sees the block's frame, as
+// a block run anywhere else has.
 void eval_into_result(const Cell& block) {
     if (interpreter::tracing) [[unlikely]] {
         interpreter::eval_block(&block, true);
         return;
     }
-    Cell b = block;  // the argument slot holding it is reused by the block's expressions
-    stack::reset();
-    interpreter::eval_block_in_frame(&b);
+    interpreter::eval_block_pushed(&block);
+    if (!pending) stack::keep_last(stack::arguments_top - 1);
 }
 
 }  // namespace
