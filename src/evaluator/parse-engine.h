@@ -135,6 +135,7 @@ struct Engine {
     State after_step();
     State alternative();
     bool end_block();  // false once the outermost block has ended
+    bool repeat_in_place();
 
     // ---- matching (parse-commands.cpp)
     // Units the literal matches at an absolute index of the input, or -1.
