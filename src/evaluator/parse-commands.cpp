@@ -204,7 +204,7 @@ bool Engine::fast_literal_q(const Cell& element) const {
 }
 
 // The common `some letter`: one pass over the characters instead of a match per step.
-bool Engine::repeat_charset(const Cell& charset, int32_t minimum, int32_t maximum) {
+[[gnu::always_inline]] inline bool Engine::repeat_charset(const Cell& charset, int32_t minimum, int32_t maximum) {
     const int32_t at = head();
     const int32_t tail = series::buffer_length(&input);
     const int32_t end = depth == 1 && limit > 0 && limit < tail ? limit : tail;
@@ -347,24 +347,25 @@ State Engine::repetition(int32_t minimum, int32_t maximum, int32_t command, cons
     if (next < 0 || next >= static_cast<int32_t>(rb->used_bytes() / sizeof(Cell)))
         error::raise(error::id::script_parse_end, &keyword);
     const Cell element = rb->cells()[next];
-    const Keyword k = keyword_of(&element);
-    if (k == Keyword::bar) error::raise(error::id::script_parse_end, &keyword);
-    if (fast_literal_q(element)) {
+    if (element.is(Type::word)) {
+        const Keyword k = keyword_of(&element);
+        if (k == Keyword::bar) error::raise(error::id::script_parse_end, &keyword);
+        // A word naming a literal (a charset, most often) repeats it the same way: nothing
+        // runs between its matches that could change it. A trace wants every step.
+        if (!traced && k == Keyword::no_keyword) {
+            const Cell v = *context::get(&element);
+            if (v.is(Type::bitset) && string_input()) {
+                pos = next;
+                return matched(repeat_charset(v, minimum, maximum));
+            }
+            if (!v.is(Type::unset) && !v.is(Type::word) && fast_literal_q(v)) {
+                pos = next;
+                return matched(match_repeated(v, minimum, maximum));
+            }
+        }
+    } else if (fast_literal_q(element)) {
         pos = next;
         return matched(match_repeated(element, minimum, maximum));
-    }
-    // A word naming such a value (a charset, most often) repeats the same way: nothing runs
-    // between its matches that could change it. A trace wants every step, so it keeps them.
-    if (!traced && element.is(Type::word) && k == Keyword::no_keyword) {
-        const Cell v = *context::get(&element);
-        if (v.is(Type::bitset) && string_input()) {
-            pos = next;
-            return matched(repeat_charset(v, minimum, maximum));
-        }
-        if (!v.is(Type::unset) && !v.is(Type::word) && fast_literal_q(v)) {
-            pos = next;
-            return matched(match_repeated(v, minimum, maximum));
-        }
     }
     push_command(counts(minimum, maximum), pos, command, 0);
     return State::fetch;

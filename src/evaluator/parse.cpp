@@ -99,9 +99,6 @@ Keyword keyword_lookup(const Cell* element) {
 // =============================================================================================
 // Input
 
-bool Engine::block_input() const { return block::family_q(input.type()); }
-bool Engine::string_input() const { return string::family_q(input.type()); }
-
 bool Engine::same_series_q(const Cell* value) const {
     return value->type() == input.type() && series::node(value) == series::node(&input);
 }
