@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/handle.h"
@@ -193,6 +194,17 @@ bool Engine::match_type_binary(const Cell& type) {
     return ok;
 }
 
+namespace {
+
+// bitset::member_q for a code point, inline for the charset loops of the engine.
+inline bool charset_has(const Cell& charset, uint32_t cp) {
+    const memory::SeriesBuffer* bits = bitset::buffer(&charset);
+    if (uint64_t(cp) >= uint64_t(bits->used_bytes()) * 8) return bits->flags & bitset::complemented;
+    return bits->head_ptr()[cp >> 3] & (0x80 >> (cp & 7));
+}
+
+}  // namespace
+
 bool Engine::fast_literal_q(const Cell& element) const {
     switch (element.type()) {
         case Type::block: case Type::word: case Type::integer: case Type::paren: case Type::datatype:
@@ -210,7 +222,11 @@ bool Engine::fast_literal_q(const Cell& element) const {
     const int32_t end = depth == 1 && limit > 0 && limit < tail ? limit : tail;
     // A head past the end (a position set beyond /part) leaves nothing: `any` still matches.
     if ((end > at ? end - at : 0) < minimum) return false;
-    const int32_t count = string::span_in_bitset(&input, at, end, maximum, &charset);
+    // Most tries of an alternative fail on the first character: on one-byte text that
+    // needs no span.
+    const memory::SeriesBuffer* text = series::buffer(&input);
+    const bool none_at_head = at < end && text->unit() == 1 && !charset_has(charset, text->head_ptr()[at]);
+    const int32_t count = none_at_head ? 0 : string::span_in_bitset(&input, at, end, maximum, &charset);
     if (count < minimum) return false;
     const int32_t to = at + count;  // nothing ran: the tail is where it was
     series::set_head(&input, to < 0 ? 0 : to > tail ? tail : to);

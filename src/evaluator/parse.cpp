@@ -265,7 +265,11 @@ Cell Engine::eval_paren(const Cell& paren) {
     // A rule block's cells are 16 bytes each: its length needs no unit lookup.
     const memory::SeriesBuffer* b = series::buffer(&rule);
     if (pos >= static_cast<int32_t>(b->used_bytes() / sizeof(Cell))) return State::end_block;
-    return dispatch(b->cells()[pos], nullptr);
+    const Cell& element = b->cells()[pos];
+    // Most elements are keywords: they go to their command without the dispatch.
+    const Keyword k = keyword_of(&element);
+    if (k != Keyword::no_keyword) return keyword(k, element);
+    return dispatch(element, nullptr);
 }
 
 State Engine::dispatch(const Cell& element, const Cell* word) {
