@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/handle.h"
@@ -193,6 +194,17 @@ bool Engine::match_type_binary(const Cell& type) {
     return ok;
 }
 
+namespace {
+
+// bitset::member_q for a code point, inline for the charset loops of the engine.
+inline bool charset_has(const Cell& charset, uint32_t cp) {
+    const memory::SeriesBuffer* bits = bitset::buffer(&charset);
+    if (uint64_t(cp) >= uint64_t(bits->used_bytes()) * 8) return bits->flags & bitset::complemented;
+    return bits->head_ptr()[cp >> 3] & (0x80 >> (cp & 7));
+}
+
+}  // namespace
+
 bool Engine::fast_literal_q(const Cell& element) const {
     switch (element.type()) {
         case Type::block: case Type::word: case Type::integer: case Type::paren: case Type::datatype:
@@ -204,13 +216,17 @@ bool Engine::fast_literal_q(const Cell& element) const {
 }
 
 // The common `some letter`: one pass over the characters instead of a match per step.
-bool Engine::repeat_charset(const Cell& charset, int32_t minimum, int32_t maximum) {
+[[gnu::always_inline]] inline bool Engine::repeat_charset(const Cell& charset, int32_t minimum, int32_t maximum) {
     const int32_t at = head();
     const int32_t tail = series::buffer_length(&input);
     const int32_t end = depth == 1 && limit > 0 && limit < tail ? limit : tail;
     // A head past the end (a position set beyond /part) leaves nothing: `any` still matches.
     if ((end > at ? end - at : 0) < minimum) return false;
-    const int32_t count = string::span_in_bitset(&input, at, end, maximum, &charset);
+    // Most tries of an alternative fail on the first character: on one-byte text that
+    // needs no span.
+    const memory::SeriesBuffer* text = series::buffer(&input);
+    const bool none_at_head = at < end && text->unit() == 1 && !charset_has(charset, text->head_ptr()[at]);
+    const int32_t count = none_at_head ? 0 : string::span_in_bitset(&input, at, end, maximum, &charset);
     if (count < minimum) return false;
     const int32_t to = at + count;  // nothing ran: the tail is where it was
     series::set_head(&input, to < 0 ? 0 : to > tail ? tail : to);
@@ -347,24 +363,25 @@ State Engine::repetition(int32_t minimum, int32_t maximum, int32_t command, cons
     if (next < 0 || next >= static_cast<int32_t>(rb->used_bytes() / sizeof(Cell)))
         error::raise(error::id::script_parse_end, &keyword);
     const Cell element = rb->cells()[next];
-    const Keyword k = keyword_of(&element);
-    if (k == Keyword::bar) error::raise(error::id::script_parse_end, &keyword);
-    if (fast_literal_q(element)) {
+    if (element.is(Type::word)) {
+        const Keyword k = keyword_of(&element);
+        if (k == Keyword::bar) error::raise(error::id::script_parse_end, &keyword);
+        // A word naming a literal (a charset, most often) repeats it the same way: nothing
+        // runs between its matches that could change it. A trace wants every step.
+        if (!traced && k == Keyword::no_keyword) {
+            const Cell v = *context::get(&element);
+            if (v.is(Type::bitset) && string_input()) {
+                pos = next;
+                return matched(repeat_charset(v, minimum, maximum));
+            }
+            if (!v.is(Type::unset) && !v.is(Type::word) && fast_literal_q(v)) {
+                pos = next;
+                return matched(match_repeated(v, minimum, maximum));
+            }
+        }
+    } else if (fast_literal_q(element)) {
         pos = next;
         return matched(match_repeated(element, minimum, maximum));
-    }
-    // A word naming such a value (a charset, most often) repeats the same way: nothing runs
-    // between its matches that could change it. A trace wants every step, so it keeps them.
-    if (!traced && element.is(Type::word) && k == Keyword::no_keyword) {
-        const Cell v = *context::get(&element);
-        if (v.is(Type::bitset) && string_input()) {
-            pos = next;
-            return matched(repeat_charset(v, minimum, maximum));
-        }
-        if (!v.is(Type::unset) && !v.is(Type::word) && fast_literal_q(v)) {
-            pos = next;
-            return matched(match_repeated(v, minimum, maximum));
-        }
     }
     push_command(counts(minimum, maximum), pos, command, 0);
     return State::fetch;

@@ -6,7 +6,9 @@
 
 #include "memory/cell.h"
 #include "memory/memory.h"
+#include "datatypes/block.h"
 #include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "memory/words-builtin.h"
 
 namespace zuv::parse {
@@ -86,8 +88,8 @@ struct Engine {
         const int32_t tail = series::buffer_length(&input);
         series::set_head(&input, index < 0 ? 0 : index > tail ? tail : index);
     }
-    bool block_input() const;
-    bool string_input() const;
+    bool block_input() const { return block::family_q(input.type()); }
+    bool string_input() const { return string::family_q(input.type()); }
     bool same_series_q(const Cell* value) const;  // a position in the input series itself
 
     // ---- rules (parse.cpp)
@@ -135,6 +137,7 @@ struct Engine {
     State after_step();
     State alternative();
     bool end_block();  // false once the outermost block has ended
+    bool repeat_in_place();
 
     // ---- matching (parse-commands.cpp)
     // Units the literal matches at an absolute index of the input, or -1.

@@ -99,9 +99,6 @@ Keyword keyword_lookup(const Cell* element) {
 // =============================================================================================
 // Input
 
-bool Engine::block_input() const { return block::family_q(input.type()); }
-bool Engine::string_input() const { return string::family_q(input.type()); }
-
 bool Engine::same_series_q(const Cell* value) const {
     return value->type() == input.type() && series::node(value) == series::node(&input);
 }
@@ -268,7 +265,11 @@ Cell Engine::eval_paren(const Cell& paren) {
     // A rule block's cells are 16 bytes each: its length needs no unit lookup.
     const memory::SeriesBuffer* b = series::buffer(&rule);
     if (pos >= static_cast<int32_t>(b->used_bytes() / sizeof(Cell))) return State::end_block;
-    return dispatch(b->cells()[pos], nullptr);
+    const Cell& element = b->cells()[pos];
+    // Most elements are keywords: they go to their command without the dispatch.
+    const Keyword k = keyword_of(&element);
+    if (k != Keyword::no_keyword) return keyword(k, element);
+    return dispatch(element, nullptr);
 }
 
 State Engine::dispatch(const Cell& element, const Cell* word) {
@@ -361,6 +362,46 @@ State Engine::dispatch(const Cell& element, const Cell* word) {
     return !outermost;
 }
 
+// The end of a block a repetition governs, when it matched and the repetition goes on: the
+// steps of ending the block, counting the round and entering the rule again, taken in place
+// (the block's frame stays for the next round). False, with nothing changed, for every other
+// case, which takes those steps one by one. A trace hears each step, so it never comes here.
+bool Engine::repeat_in_place() {
+    memory::SeriesBuffer* b = series::buffer(rules_stack);
+    const int32_t f = static_cast<int32_t>(b->used_bytes() / sizeof(Cell)) - frame_cells;
+    if (f - frame_cells < rules_base || break_) return false;
+    Cell* block_frame = b->cells() + f;
+    Cell* repeat_frame = block_frame - frame_cells;
+    if (!block_frame[0].is(Type::none) || repeat_frame[0].is(Type::none)) return false;
+    const int32_t command = pair::x(&repeat_frame[2]);
+    if (command != code::repeat && command != code::while_) return false;
+    const int32_t maximum = repeat_frame[0].int2(), counter = repeat_frame[0].int3();
+    if (maximum >= 0 && counter >= maximum) return false;
+    const int32_t at = head(), rest = remaining();
+    const Cell saved = repeat_frame[1];
+    if (command != code::while_ && at == saved.int2() && rest >= saved.int3()) return false;
+    // The rule is read again, as the next round would: a paren may have changed it.
+    const Cell& enclosing = block_frame[2];
+    const int32_t next = saved.int1() + 1;
+    const memory::SeriesBuffer* eb = series::buffer(&enclosing);
+    if (next >= static_cast<int32_t>(eb->used_bytes() / sizeof(Cell))) return false;
+    const Cell* element = &eb->cells()[next];
+    if (element->is(Type::word)) {
+        if (keyword_of(element) != Keyword::no_keyword) return false;
+        element = context::bound_value(element);
+        if (!element) return false;
+    }
+    if (!element->is(Type::block)) return false;
+    const Cell entered = *element;
+    repeat_frame[0].data3 = static_cast<uint32_t>(counter + 1);
+    repeat_frame[1].data2 = static_cast<uint32_t>(at);
+    repeat_frame[1].data3 = static_cast<uint32_t>(rest);
+    make_triple(&block_frame[1], next, at, rest);
+    rule = entered;
+    pos = (entered.int1() > 0 ? entered.int1() : 0) - 1;
+    return true;
+}
+
 void Engine::run(const Cell& rules) {
     rule = rules;
     pos = -1;
@@ -372,6 +413,10 @@ void Engine::run(const Cell& rules) {
             case State::after: s = after_step(); break;
             case State::alternative: s = alternative(); break;
             case State::end_block:
+                if (match && !traced && repeat_in_place()) {
+                    s = State::fetch;
+                    break;
+                }
                 if (!end_block()) {
                     if (match && depth == 1 && remaining() > 0) match = false;
                     fire(words::global::end);
