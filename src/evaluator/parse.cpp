@@ -265,7 +265,9 @@ Cell Engine::eval_paren(const Cell& paren) {
     // A rule block's cells are 16 bytes each: its length needs no unit lookup.
     const memory::SeriesBuffer* b = series::buffer(&rule);
     if (pos >= static_cast<int32_t>(b->used_bytes() / sizeof(Cell))) return State::end_block;
-    const Cell& element = b->cells()[pos];
+    // A copy: a command may run a paren that moves the rule's buffer, and still name the
+    // element in its error after that.
+    const Cell element = b->cells()[pos];
     // Most elements are keywords: they go to their command without the dispatch.
     const Keyword k = keyword_of(&element);
     if (k != Keyword::no_keyword) return keyword(k, element);
