@@ -822,6 +822,20 @@ Cell call_with(const Cell* fn, const Cell* name, Cell* args, int32_t n, uint32_t
 
 namespace {
 
+// A call's state as the general fetch wants it, for what the lean paths hand over to it.
+inline void start_call(Call& call, const Cell& f, const Cell* block, int32_t pos, int32_t end, const Cell* name) {
+    call.fn = &f;
+    call.fn_type = f.type();
+    call.block = block;
+    call.pos = pos;
+    call.end = end;
+    call.name = name;
+    call.mode = 0;
+    call.ref_count = 0;
+    call.arg_count = 0;
+    call.infix = false;
+}
+
 // The leading ordinary arguments of a plain cache, fetched from the code at pos into the
 // frame just opened: the position after them (with pending set, the exit's position).
 [[gnu::always_inline]] inline int32_t fetch_lead(const Cell& f, const Cell& cache, uint32_t p, const Cell* block, int32_t pos, int32_t end,
@@ -837,14 +851,7 @@ namespace {
         } else {
             // Anything else (and a missing argument's error) as the general call has it.
             Call call;
-            call.fn = &f;
-            call.fn_type = f.type();
-            call.block = block;
-            call.pos = pos;
-            call.end = end;
-            call.name = name;
-            call.mode = 0;
-            call.infix = false;
+            start_call(call, f, block, pos, end, name);
             pos = fetch_argument(call, normal, i);
             if (pending) return pos;
         }
@@ -859,6 +866,31 @@ namespace {
 }
 
 // The plan of a function value's argument cache, or 0 while it has none.
+// The refinements a path names switched on, their arguments fetched from the code at pos:
+// the position after them.
+[[gnu::noinline]] int32_t refinements_by_path(const Cell& f, Cell& cache, const Cell* block, int32_t pos, int32_t end,
+                                              const Cell* name, const Cell* path, int32_t path_pos) {
+    Call call;
+    start_call(call, f, block, pos, end, name);
+    refinements_by_name(call, &cache, path, path_pos);
+    return call.pos;
+}
+
+// Runs a native with the refinements a path names, once its leading arguments are in place.
+[[gnu::noinline]] int32_t run_native_by_path(const Cell& f, Cell& cache, uint32_t p, const Cell* block, int32_t pos,
+                                             int32_t end, const Cell* name, const Cell* path, int32_t path_pos) {
+    Call call;
+    start_call(call, f, block, pos, end, name);
+    call.ref_count = plan::extra(p);
+    std::memset(call.refs, 0xFF, sizeof(int32_t) * static_cast<size_t>(call.ref_count));
+    refinements_by_name(call, &cache, path, path_pos);
+    if (pending) return call.pos;
+    int32_t index = function::number_of(&f);
+    if (f.is(Type::native)) natives::table[index - 1](false, call.refs);
+    else actions::table[index - 1](call.refs);
+    return call.pos;
+}
+
 [[gnu::always_inline]] inline uint32_t plan_of_cache(const Cell* fn, Cell* cache) {
     const Cell* slot = memory::buffer_of(series_of(fn))->cells() + 1;
     if (!slot->is(Type::block)) return 0;
@@ -866,13 +898,16 @@ namespace {
     return slot->data3;
 }
 
-}  // namespace
 
-int32_t call_native(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* name) {
+// The lean calls, with and without a path (the one without one, the common call, keeps
+// to the registers).
+template <bool by_path>
+int32_t native_call(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* name,
+                    const Cell* path, int32_t path_pos) {
     Cell cache;
     uint32_t p = plan_of_cache(fn, &cache);
     if (!(p & plan::plain)) [[unlikely]]
-        return call_any_function(fn, block, pos, end, sub, nullptr, 0, name, nullptr, 0, false);
+        return call_any_function(fn, block, pos, end, sub, path, path_pos, name, nullptr, 0, false);
     Cell f = *fn;
     stack::push(&f);
     stack::mark_interp_native(name);
@@ -882,16 +917,20 @@ int32_t call_native(const Cell* fn, const Cell* block, int32_t pos, int32_t end,
     auto op = static_cast<IntegerOp>((p >> plan::integer_op_shift) & 0xF);
     if (op == no_op || !args[0].is(Type::integer) || !args[1].is(Type::integer) ||
         !integer_result(op, integer::get(&args[0]), integer::get(&args[1]), &args[0])) {
-        // A plain native's refinements are all unused.
+        // A plain native's refinements are unused unless a path names them.
         static constexpr struct Unused {
             int32_t refs[max_refinements];
             constexpr Unused() : refs() {
                 for (int32_t& r : refs) r = -1;
             }
         } unused;
-        int32_t index = function::number_of(&f);
-        if (f.is(Type::native)) natives::table[index - 1](false, unused.refs);
-        else actions::table[index - 1](unused.refs);
+        if (by_path) {
+            pos = run_native_by_path(f, cache, p, block, pos, end, name, path, path_pos);
+        } else {
+            int32_t index = function::number_of(&f);
+            if (f.is(Type::native)) natives::table[index - 1](false, unused.refs);
+            else actions::table[index - 1](unused.refs);
+        }
         if (pending) return pos;
     }
     if (sub) stack::unwind();
@@ -902,11 +941,13 @@ int32_t call_native(const Cell* fn, const Cell* block, int32_t pos, int32_t end,
     return pos;
 }
 
-int32_t call_plain_function(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* name) {
+template <bool by_path>
+int32_t function_call(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* name,
+                      const Cell* path, int32_t path_pos) {
     Cell cache;
     uint32_t p = plan_of_cache(fn, &cache);
     if (!(p & plan::plain)) [[unlikely]]
-        return call_any_function(fn, block, pos, end, sub, nullptr, 0, name, nullptr, 0, false);
+        return call_any_function(fn, block, pos, end, sub, path, path_pos, name, nullptr, 0, false);
     Cell f = *fn;
     stack::push(&f);
     // Arguments and locals live in the function's own context; unrolls past this frame put
@@ -923,6 +964,10 @@ int32_t call_plain_function(const Cell* fn, const Cell* block, int32_t pos, int3
         if (refinements & (1u << i)) logic::push(false);
         else none::push();
     }
+    if (by_path) {
+        pos = refinements_by_path(f, cache, block, pos, end, name, path, path_pos);
+        if (pending) return pos;
+    }
     if (int32_t locals = plan::extra(p); locals >= 1) {
         logic::push(false);
         for (int32_t i = 1; i < locals; ++i) none::push();
@@ -935,6 +980,33 @@ int32_t call_plain_function(const Cell* fn, const Cell* block, int32_t pos, int3
     if (tracing) [[unlikely]]  // the body may have started a tracer
         fire_event(event::return_, block, pos, event_ref(name, &f), sub ? stack::top() : stack::arguments_base);
     return pos;
+}
+
+}  // namespace
+
+int32_t call_native(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* name) {
+    return native_call<false>(fn, block, pos, end, sub, name, nullptr, 0);
+}
+
+int32_t call_plain_function(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* name) {
+    return function_call<false>(fn, block, pos, end, sub, name, nullptr, 0);
+}
+
+int32_t call_named(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* name,
+                   const Cell* path, int32_t path_pos) {
+    if (!name->is(Type::word)) name = &anon_word;  // a function picked by an index or a paren
+    if (!tracing) [[likely]] {
+        switch (fn->type()) {
+            case Type::native: case Type::action:
+                return path ? native_call<true>(fn, block, pos, end, sub, name, path, path_pos)
+                            : native_call<false>(fn, block, pos, end, sub, name, nullptr, 0);
+            case Type::function:
+                return path ? function_call<true>(fn, block, pos, end, sub, name, path, path_pos)
+                            : function_call<false>(fn, block, pos, end, sub, name, nullptr, 0);
+            default: break;
+        }
+    }
+    return call_any_function(fn, block, pos, end, sub, path, path_pos, name, nullptr, 0, false);
 }
 
 int32_t call_any_function(const Cell* fn_in, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* path,

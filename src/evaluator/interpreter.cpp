@@ -266,6 +266,7 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             switch (v.type()) {
                 case Type::unset:
                     error::raise(error::id::script_no_value, &value);
+                // call_named's cases, each taken here at once.
                 case Type::native: case Type::action:
                     report = false;
                     pos = tracing ? call_any_function(&v, block, pos, end, sub, nullptr, 0, &value, nullptr, 0, false)

@@ -61,10 +61,14 @@ inline const Cell* operator_named(const Cell* at) {
 // path, its refinements from the path's elements after path_pos).
 int32_t call_any_function(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* path,
                           int32_t path_pos, const Cell* name, const Cell* object, uint32_t mode, bool infix);
-// call_any_function for a native or action named by a word, without a path, while no tracer
-// watches: a plain argument cache is filled and the native run without the general fetch.
+// A call of the function value a word names (with a path, its refinements named by the
+// path's elements after path_pos): while no tracer watches, a native, action or function
+// whose argument cache is plain is called by a lean path that fetches the arguments it plans,
+// else call_any_function calls it.
+int32_t call_named(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* name,
+                   const Cell* path = nullptr, int32_t path_pos = 0);
+// call_named's lean calls without a path, for a native or action and for a function.
 int32_t call_native(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* name);
-// The same for a function! value.
 int32_t call_plain_function(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* name);
 // Calls a function value with argument values given by runtime code (handlers,
 // comparators, callbacks): its frame is laid out from its spec, unused refinements off,

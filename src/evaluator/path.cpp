@@ -158,7 +158,7 @@ int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t e
     if (is_function(value.type())) {
         if (set) error::raise(error::id::script_invalid_path_set, &path);
         if (get) error::raise(error::id::script_invalid_path_get, &path);
-        pos = call_any_function(&value, block, pos, end, true, &path, head + 1, &first, nullptr, 0, false);
+        pos = call_named(&value, block, pos, end, true, &first, &path, head + 1);
         if (pending) return pos;
         Cell result = *stack::top();
         stack::arguments_top = top_at_entry;
@@ -243,8 +243,7 @@ int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t e
         }
         stack::arguments_top = base;
         if (!set && !get && is_function(next.type())) {
-            Cell object = value;
-            pos = call_any_function(&next, block, pos, end, true, &path, i + 1, &element, &object, 0, false);
+            pos = call_named(&next, block, pos, end, true, &element, &path, i + 1);
             if (pending) return pos;
             Cell r = *stack::top();
             stack::arguments_top = top_at_entry;
