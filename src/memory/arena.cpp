@@ -155,6 +155,9 @@ void* arena_alloc(size_t bytes) {
         idle -= size;
         return hand_out(offset, size, true);
     }
+    // New pages are committed only in place of idle ones, while there are any: what is
+    // committed, in use or idle, then never exceeds the most the program has had in use.
+    if (idle) trim_idle(idle > size ? idle - size : 0);
     if (!take_first_fit(cold_ranges, size, offset)) {
         if (size > arena_size - high_water) {
             // The idle pages may split the room a large request needs.
