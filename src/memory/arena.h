@@ -28,12 +28,16 @@ constexpr size_t page_size = 4096;
 // Reserves the region once; later calls do nothing.
 void arena_init();
 // Page-granular blocks, committed read-write; null when the arena is exhausted or the
-// system refuses to commit. The size is rounded up to whole pages.
+// system refuses to commit. The size is rounded up to whole pages. A block need not be
+// cleared: it may reuse pages given back before.
 void* arena_alloc(size_t bytes);
-// Gives a block back; false when the system refused to release its pages.
+// Gives a block back; false when the system refused to release its pages. A bounded
+// amount of given-back pages stays committed for reuse.
 bool arena_free(void* block, size_t bytes);
 // Bytes of address space handed out and not yet given back.
 size_t arena_used();
+// Bytes given back but still committed, kept for the next requests.
+size_t arena_idle();
 
 }  // namespace memory
 }  // namespace zuv
