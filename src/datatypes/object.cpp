@@ -526,29 +526,16 @@ Cell* access_field(Cell* obj, Cell* element, Cell* set_value, bool last, const C
 
 }  // namespace
 
-namespace {
-
-// value_index, binding the word to the field it names.
-int32_t bound_index(Ref ctx, Cell* word) {
-    if (word::binding_of(word) == ctx && word::index_of(word) >= 0) [[likely]]
-        return word::index_of(word);
-    int32_t index = value_index(ctx, word);
-    if (index >= 0) word::bind_to(word, ctx, index);
-    return index;
-}
-
-}  // namespace
-
-Cell* field_cell(const Cell* object, Cell* word) {
+Cell* field_cell(const Cell* object, const Cell* word) {
     Ref ctx = context_of(object);
-    int32_t index = bound_index(ctx, word);
+    int32_t index = value_index(ctx, word);
     return index < 0 ? nullptr : context::block_values(ctx) + index;
 }
 
-bool set_field_quietly(const Cell* object, Cell* word, const Cell* value) {
+bool set_field_quietly(const Cell* object, const Cell* word, const Cell* value) {
     if (record_of(object)) return false;
     Ref ctx = context_of(object);
-    int32_t index = bound_index(ctx, word);
+    int32_t index = value_index(ctx, word);
     if (index < 0) return false;
     context::block_values(ctx)[index] = *value;
     context::word_at(ctx, index)->header |= context::bit::applied;

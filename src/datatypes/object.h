@@ -35,12 +35,11 @@ void refresh_owner(const Cell* object);
 
 Cell* get_word(Ref context, int32_t index);
 // The value cell of the field a word names in an object, or null when it has no such field:
-// the lookup of a path's field without its errors, for the evaluator's short ways. As a path's
-// walk does, a word that names a field is bound to it, so the next lookup needs no search.
-Cell* field_cell(const Cell* object, Cell* word);
+// the lookup of a path's field without its errors, for the evaluator's short ways.
+Cell* field_cell(const Cell* object, const Cell* word);
 // Sets the field a word names to a value, as a path does, when the object has that field and
-// no change handler to tell; false, with nothing done, otherwise. The word is bound as above.
-bool set_field_quietly(const Cell* object, Cell* word, const Cell* value);
+// no change handler to tell; false, with nothing done, otherwise.
+bool set_field_quietly(const Cell* object, const Cell* word, const Cell* value);
 // The value of a word in the object (case-insensitive), or the shared none cell.
 Cell* find_value(const Cell* object, int32_t symbol);
 int32_t find_index(const Cell* object, int32_t symbol);

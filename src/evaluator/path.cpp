@@ -111,8 +111,8 @@ void write_back(Cell* chain, int32_t k, Cell* changed, const Cell* first, const 
 
 // The object and the field word of a path of two words whose first names an object!: the
 // common `obj/field`, which the short ways below take without the walk.
-const Cell* object_and_field(const Cell* path, Cell** field) {
-    Cell* first = cell_at(path, path->int1());
+const Cell* object_and_field(const Cell* path, const Cell** field) {
+    const Cell* first = cell_at(path, path->int1());
     if (!first->is(Type::word)) return nullptr;
     const Cell* object = context::bound_value(first);
     if (!object || !object->is(Type::object)) return nullptr;
@@ -122,7 +122,7 @@ const Cell* object_and_field(const Cell* path, Cell** field) {
 }
 
 // A field's value as a plain read gives it: set, and not a function to call.
-const Cell* plain_field(const Cell* object, Cell* field) {
+const Cell* plain_field(const Cell* object, const Cell* field) {
     const Cell* v = field->is(Type::word) ? object::field_cell(object, field) : nullptr;
     return v && !v->is(Type::unset) && !is_function(v->type()) ? v : nullptr;
 }
@@ -130,13 +130,13 @@ const Cell* plain_field(const Cell* object, Cell* field) {
 }  // namespace
 
 const Cell* plain_path_value(const Cell* path) {
-    Cell* field;
+    const Cell* field;
     const Cell* object = object_and_field(path, &field);
     return object ? plain_field(object, field) : nullptr;
 }
 
 bool set_plain_path(const Cell* path, const Cell* value) {
-    Cell* field;
+    const Cell* field;
     const Cell* object = object_and_field(path, &field);
     return object && object::set_field_quietly(object, field, value);
 }
