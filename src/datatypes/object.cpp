@@ -474,11 +474,27 @@ struct FieldSlot {
 };
 FieldSlot field_slots[512];
 
+// The words of a context, once looked up, with what the field cache checks against them.
+struct Words {
+    const Cell* cells;
+    int32_t count;
+    explicit Words(Ref ctx) {
+        const memory::SeriesBuffer* b = memory::buffer_of(context::words_of(ctx));
+        cells = b->cells();
+        count = static_cast<int32_t>(b->used_bytes() / sizeof(Cell));
+    }
+};
+
+FieldSlot& field_slot(Ref ctx, int32_t symbol) {
+    return field_slots[((ctx >> 4) ^ (static_cast<uint32_t>(symbol) * 2654435761u >> 20)) & 511];
+}
+
 int32_t find_field(Ref ctx, int32_t symbol) {
-    FieldSlot& s = field_slots[((ctx >> 4) ^ (static_cast<uint32_t>(symbol) * 2654435761u >> 20)) & 511];
-    if (s.ctx == ctx && s.symbol == symbol && s.position < context::size_of(ctx) &&
-        context::word_at(ctx, s.position)->int2() == symbol)
-        return s.position;
+    FieldSlot& s = field_slot(ctx, symbol);
+    if (s.ctx == ctx && s.symbol == symbol) {
+        Words words(ctx);
+        if (s.position < words.count && words.cells[s.position].int2() == symbol) return s.position;
+    }
     int32_t i = context::find_word(ctx, symbol, true);
     if (i >= 0) s = {ctx, symbol, i};
     return i;
@@ -487,7 +503,14 @@ int32_t find_field(Ref ctx, int32_t symbol) {
 // The index of a word's field among the object's values, or -1.
 int32_t value_index(Ref ctx, const Cell* word) {
     if (word::binding_of(word) == ctx && word::index_of(word) >= 0) return word::index_of(word);
-    int32_t i = find_field(ctx, word->int2());
+    int32_t symbol = word->int2();
+    // The field cache's answer read from the one lookup of the words, as find_field checks it.
+    FieldSlot& s = field_slot(ctx, symbol);
+    if (s.ctx == ctx && s.symbol == symbol) [[likely]] {
+        Words words(ctx);
+        if (s.position < words.count && words.cells[s.position].int2() == symbol) return words.cells[s.position].int3();
+    }
+    int32_t i = find_field(ctx, symbol);
     return i < 0 ? -1 : context::word_at(ctx, i)->int3();
 }
 

@@ -59,7 +59,7 @@ enum IntegerOp : uint32_t {
 };
 // The operation on two integers into out (an integer! or a logic!); false when the sum,
 // difference or product overflows, which the full call makes a float of.
-bool integer_result(IntegerOp op, int32_t a, int32_t b, Cell* out);
+[[gnu::always_inline]] inline bool integer_result(IntegerOp op, int32_t a, int32_t b, Cell* out);
 
 inline Cell* cell_at(const Cell* block, int32_t i) { return block::cell_at(block, i); }
 
@@ -703,7 +703,7 @@ bool infix_integer(const Cell* fn, Cell* left, const Cell* block, int32_t pos, i
 
 namespace {
 
-bool integer_result(IntegerOp op, int32_t a, int32_t b, Cell* out) {
+[[gnu::always_inline]] inline bool integer_result(IntegerOp op, int32_t a, int32_t b, Cell* out) {
     int32_t r;
     bool truth;
     switch (op) {
@@ -990,6 +990,58 @@ int32_t call_native(const Cell* fn, const Cell* block, int32_t pos, int32_t end,
 
 int32_t call_plain_function(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* name) {
     return function_call<false>(fn, block, pos, end, sub, name, nullptr, 0);
+}
+
+int32_t call_operator(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* name) {
+    Cell cache;
+    uint32_t p = is_native(fn->type()) ? plan_of_cache(fn, &cache) : 0;
+    if (!(p & plan::plain) || plan::lead(p) != 2) [[unlikely]]
+        return call_any_function(fn, block, pos, end, sub, nullptr, 0, name, nullptr, 0, true);
+    Cell f = *fn;
+    // The left operand, at the top, is the frame's first argument.
+    stack::mark_interp_native(name);
+    Cell* got = stack::push_slot();
+    if (!typeset_has(block::head(&cache), got->type())) [[unlikely]] {
+        Cell w = function::argument_word(&f, 0);
+        raise_expect(name, got, &w);
+    }
+    // The right operand takes no operator after it: those apply to this one's result.
+    Cell v;
+    if (pos < end && simple_operand(cell_at(block, pos), &v)) [[likely]] {
+        stack::push(&v);
+        ++pos;
+    } else {
+        Call call;
+        start_call(call, f, block, pos, end, name);
+        call.infix = true;
+        pos = fetch_argument(call, normal, 1);
+        if (pending) return pos;
+    }
+    got = stack::arguments_top - 1;
+    if (!typeset_has(block::head(&cache) + 1, got->type())) [[unlikely]] {
+        Cell w = function::argument_word(&f, 1);
+        raise_expect(name, got, &w);
+    }
+    Cell* args = stack::arguments_base;
+    auto op = static_cast<IntegerOp>((p >> plan::integer_op_shift) & 0xF);
+    if (op == no_op || !args[0].is(Type::integer) || !args[1].is(Type::integer) ||
+        !integer_result(op, integer::get(&args[0]), integer::get(&args[1]), &args[0])) {
+        static constexpr struct Unused {
+            int32_t refs[max_refinements];
+            constexpr Unused() : refs() {
+                for (int32_t& r : refs) r = -1;
+            }
+        } unused;
+        int32_t index = function::number_of(&f);
+        if (f.is(Type::native)) natives::table[index - 1](false, unused.refs);
+        else actions::table[index - 1](unused.refs);
+        if (pending) return pos;
+    }
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    if (tracing) [[unlikely]]  // the operator itself may have started a tracer
+        fire_event(event::return_, block, pos, event_ref(name, &f), sub ? stack::top() : stack::arguments_base);
+    return pos;
 }
 
 int32_t call_named(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* name,

@@ -353,7 +353,8 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
                 continue;
             }
             stack::arguments_top = top_at_entry;
-            pos = call_any_function(&fn, block, pos + 1, end, sub, nullptr, 0, &op_word, nullptr, 0, true);
+            pos = tracing ? call_any_function(&fn, block, pos + 1, end, sub, nullptr, 0, &op_word, nullptr, 0, true)
+                          : call_operator(&fn, block, pos + 1, end, sub, &op_word);
             if (pending) return pos;
         }
     }

@@ -67,6 +67,9 @@ int32_t call_any_function(const Cell* fn, const Cell* block, int32_t pos, int32_
 // else call_any_function calls it.
 int32_t call_named(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* name,
                    const Cell* path = nullptr, int32_t path_pos = 0);
+// An operator's call, its left operand at the stack's top: the lean way for a native or
+// action of two plain arguments while no tracer watches, else call_any_function's.
+int32_t call_operator(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* name);
 // call_named's lean calls without a path, for a native or action and for a function.
 int32_t call_native(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* name);
 int32_t call_plain_function(const Cell* fn, const Cell* block, int32_t pos, int32_t end, bool sub, const Cell* name);

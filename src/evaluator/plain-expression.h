@@ -61,7 +61,7 @@ inline int32_t simple_operators(const Cell* block, int32_t pos, int32_t end, Cel
 
 // A whole plain expression from pos: its value into out and the position after it; -1, with
 // nothing done, when the full evaluator is needed. With no_infix, the operand alone.
-inline int32_t simple_expression(const Cell* block, int32_t pos, int32_t end, bool no_infix, Cell* out) {
+[[gnu::always_inline]] inline int32_t simple_expression(const Cell* block, int32_t pos, int32_t end, bool no_infix, Cell* out) {
     if (!simple_operand(block::cell_at(block, pos), out)) return -1;
     return no_infix ? pos + 1 : simple_operators(block, pos + 1, end, out);
 }
