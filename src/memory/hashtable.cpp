@@ -624,8 +624,8 @@ void grow_map(Ref table) {
     int32_t placed = 0;
     // A flag word at a time: a live bucket has both its bits clear, and most words of a
     // table that is due to grow hold several.
-    const auto words = static_cast<uint32_t>(hb::flag_bytes(r->buckets) / 4);
-    for (uint32_t w = 0; w < words; ++w) {
+    const auto flag_words = static_cast<uint32_t>(hb::flag_bytes(r->buckets) / 4);
+    for (uint32_t w = 0; w < flag_words; ++w) {
         uint32_t word = old[w];
         if (r->buckets < 16) word |= ~0u << (2 * r->buckets);  // the buckets past the last
         for (uint32_t live = ~(word | word >> 1) & 0x55555555u; live; live &= live - 1) {
@@ -652,21 +652,15 @@ Cell set_word_key(const Cell* key) {
 
 }  // namespace
 
-namespace {
-
-[[gnu::noinline]] Cell* find_other_map_key(Ref table, const Cell* key_cell, int32_t op) {
+Cell* find_map_key(Ref table, const Cell* key_cell, int32_t op) {
+    if (key_cell->is(Type::integer) && by_value(op)) {
+        const Record* r = record_of(table);
+        int32_t at = probe_integer(r, key_cell->data2, nullptr);
+        return at < 0 ? nullptr : cells_of(r) + at;
+    }
     Cell key = set_word_key(key_cell);
     int32_t at = probe_map(table, &key, op, nullptr);
     return at < 0 ? nullptr : cells_of(record_of(table)) + at;
-}
-
-}  // namespace
-
-Cell* find_map_key(Ref table, const Cell* key_cell, int32_t op) {
-    if (!key_cell->is(Type::integer) || !by_value(op)) return find_other_map_key(table, key_cell, op);
-    const Record* r = record_of(table);
-    int32_t at = probe_integer(r, key_cell->data2, nullptr);
-    return at < 0 ? nullptr : cells_of(r) + at;
 }
 
 int32_t probe_map_key(Ref table, const Cell* key_cell, int32_t op, uint32_t* bucket) {
