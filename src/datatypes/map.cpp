@@ -5,6 +5,7 @@
 #include "datatypes/map.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
@@ -53,18 +54,27 @@ int32_t find_key(const Cell* m, const Cell* key, int32_t code) {
     return found ? static_cast<int32_t>(found - cell_at(m, 0)) : -1;
 }
 
-// Two cells at the block's tail, made in one growth so that no half pair is left behind;
-// gives the first one's index.
-int32_t append_pair(Cell* m) {
+// The block doubles when a pair does not fit.
+[[gnu::noinline]] memory::SeriesBuffer* grow_pairs(memory::SeriesBuffer* b) {
+    int64_t want = std::max<int64_t>(int64_t(b->capacity) * 2, (b->tail_ptr() - b->data()) + 2 * sizeof(Cell));
+    if (want > 0x7FFFFFF0) error::raise(error::id::internal_no_memory);
+    return memory::expand_series(b, want);
+}
+
+// Room for one more pair at the block's tail; gives the block's buffer.
+inline memory::SeriesBuffer* pair_room(Cell* m) {
     memory::SeriesBuffer* b = series::buffer(m);
-    if (b->tail_ptr() + 2 * sizeof(Cell) > b->data_end()) [[unlikely]] {
-        int64_t want = std::max<int64_t>(int64_t(b->capacity) * 2, (b->tail_ptr() - b->data()) + 2 * sizeof(Cell));
-        if (want > 0x7FFFFFF0) error::raise(error::id::internal_no_memory);
-        b = memory::expand_series(b, want);
-    }
+    if (b->tail_ptr() + 2 * sizeof(Cell) > b->data_end()) [[unlikely]] b = grow_pairs(b);
+    return b;
+}
+
+// A pair at the block's tail, its two cells made in one growth so that no half pair is left
+// behind; gives the key's index. The cells are copies: growing moves the block.
+int32_t append_pair(Cell* m, const Cell& key, const Cell& value) {
+    memory::SeriesBuffer* b = pair_room(m);
     Cell* pair = b->cells_end();
-    cell::make(pair, Type::unset);
-    cell::make(pair + 1, Type::unset);
+    pair[0] = key;
+    pair[1] = value;
     b->tail += 2 * sizeof(Cell);
     return static_cast<int32_t>(pair - b->cells());
 }
@@ -176,25 +186,51 @@ Cell* push(const Cell* m) { return stack::push(m); }
 
 int32_t size(const Cell* m) { return hashtable::record_of(table_of(m))->size; }
 
-Cell* put(Cell* m, Cell* key, Cell* value, bool case_, const Cell* accessed) {
+namespace {
+
+// Stores into an existing pair, reviving it when it was removed.
+inline void set_value(Cell* m, int32_t at, const Cell& v) {
+    Cell* pair = cell_at(m, at);
+    if (removed_q(pair + 1)) ++hashtable::record_of(table_of(m))->size;
+    pair[1] = v;
+}
+
+// The common key needs no preparation and compares by its number under any case rule, so
+// the store is one step. The room comes first: a growth of the table keeps it, and nothing
+// allocates between the claim of the bucket and the pair's writing.
+void put_integer(Cell* m, const Cell* key, const Cell* value) {
+    // The two cells travel as one block of bytes: copied field by field they cost twice.
+    struct Pair { Cell key, value; } p;
+    std::memcpy(&p.key, key, sizeof(Cell));
+    std::memcpy(&p.value, value, sizeof(Cell));
+    auto position = static_cast<int32_t>(pair_room(m)->used_bytes() / sizeof(Cell));
+    int32_t at = hashtable::store_map_integer(table_of(m), p.key.data2, position);
+    if (at >= 0) return set_value(m, at, p.value);
+    memory::SeriesBuffer* b = series::buffer(m);
+    Cell* pair = b->cells_end();
+    std::memcpy(pair, &p, sizeof p);
+    pair->header &= ~header::new_line;
+    b->tail += 2 * sizeof(Cell);
+}
+
+[[gnu::noinline]] void put_other(Cell* m, const Cell* key, const Cell* value, bool case_, const Cell* accessed) {
     Cell k = *key, v = *value;
     if (!valid_key_q(k.type())) raise_bad_key(&k, accessed);
-    const int32_t code = case_ ? op::strict_equal : op::equal;
-    uint32_t bucket;
-    int32_t at = hashtable::probe_map_key(table_of(m), &k, code, &bucket);
-    bool told = series::notify_before(m, words::global::put, &v, at < 0 ? cell_count(m) : at, 2);
-    // A change handler may have changed the map: the bucket is only good for an unchanged one.
-    if (told) [[unlikely]] at = hashtable::probe_map_key(table_of(m), &k, code, &bucket);
-    if (at < 0) {
-        prepare_key(&k, accessed);
-        at = append_pair(m);
-        *cell_at(m, at) = k;
-        hashtable::claim_map_bucket(table_of(m), bucket, at);
-    } else if (removed_q(cell_at(m, at + 1))) {
-        ++hashtable::record_of(table_of(m))->size;
-    }
-    *cell_at(m, at + 1) = v;
-    series::notify_after(told, m, words::global::put_ed, &v, at, 2);
+    uint32_t bucket = 0;
+    int32_t at = hashtable::probe_map_key(table_of(m), &k, case_ ? op::strict_equal : op::equal, &bucket);
+    if (at >= 0) return set_value(m, at, v);
+    // Allocation leaves the bucket valid; nothing here changes the table before the claim.
+    prepare_key(&k, accessed);
+    at = append_pair(m, k, v);
+    hashtable::claim_map_bucket(table_of(m), bucket, at);
+}
+
+}  // namespace
+
+// No owner is told of a store: ownership gives owners to series and objects, never to a map.
+Cell* put(Cell* m, Cell* key, Cell* value, bool case_, const Cell* accessed) {
+    if (key->is(Type::integer)) put_integer(m, key, value);
+    else put_other(m, key, value, case_, accessed);
     return value;
 }
 

@@ -569,22 +569,49 @@ inline int32_t walk_map(Ref table, Cell* key, int32_t op, uint32_t hash, uint32_
     return -1;
 }
 
+// Whether an op compares integers by their number alone, so that a stored integer answers
+// an integer key without the compare action.
+inline bool by_value(int32_t op) {
+    return op == actions::op::equal || op == actions::op::strict_equal || op == actions::op::same;
+}
+
+// walk_map for an integer key compared by value, the map's common case: nothing in it can
+// allocate, so the buffers are reached once, and the key needs no copy.
+inline int32_t probe_integer(const Record* r, uint32_t v, uint32_t* free) {
+    assert(r->kind == kind_map && r->stamp == 0);
+    hb::Probe p(fmix(v), r->buckets);
+    const uint32_t* flags = flags_of(r);
+    const int32_t* keys = keys_of(r);
+    const Cell* cells = cells_of(r);
+    int64_t reuse = -1;
+    do {
+        uint32_t s = hb::state(flags, p.i);
+        if (s == hb::live) {
+            int32_t k = keys[p.i];
+            if (cells[k].is(Type::integer) && cells[k].data2 == v) return k;
+        } else if (s == hb::empty) {
+            break;
+        } else if (reuse < 0) {
+            reuse = p.i;
+        }
+    } while (p.next());
+    if (free) *free = reuse >= 0 ? static_cast<uint32_t>(reuse) : p.i;
+    return -1;
+}
+
 // A map key's cell index (word keys already set-words), or -1 with *free as walk_map gives it.
 int32_t probe_map(Ref table, Cell* key, int32_t op, uint32_t* free) {
-    bool by_value = op == actions::op::equal || op == actions::op::strict_equal || op == actions::op::same;
-    if (key->is(Type::integer) && by_value) {
-        uint32_t v = key->data2;
-        return walk_map(table, key, op, fmix(v), free,
-                        [v](const Cell* stored) { return stored->is(Type::integer) && stored->data2 == v ? 1 : 0; });
-    }
+    if (key->is(Type::integer) && by_value(op)) return probe_integer(record_of(table), key->data2, free);
     return walk_map(table, key, op, map_key_hash(key), free,
                     [key, op](const Cell* stored) { return quick_match(stored, key, op); });
 }
 
-// Twice the buckets, the keys placed afresh in new flag and key buffers: cheaper than moving
-// them in place, and a map's hashes depend on the keys' contents only.
+// Four times the buckets, the keys placed afresh in new flag and key buffers: cheaper than
+// moving them in place, and a map's hashes depend on the keys' contents only. Placing every
+// key again is most of a growth's cost; quadrupling does it about once per key where
+// doubling did it twice, for an index at most twice as sparse after a growth.
 void grow_map(Ref table) {
-    int32_t g = pow2_checked(int64_t(record_of(table)->buckets) * 2);
+    int32_t g = pow2_checked(int64_t(record_of(table)->buckets) * 4);
     Ref flags = new_flags(g);
     Ref keys = memory::alloc_bytes(int64_t(g) * 4);
     buffer_of(keys)->tail = buffer_of(keys)->head + uint32_t(g) * 4;
@@ -595,14 +622,20 @@ void grow_map(Ref table) {
     uint32_t* fresh = words(flags);
     int32_t* fresh_keys = reinterpret_cast<int32_t*>(words(keys));
     int32_t placed = 0;
-    for (int32_t j = 0; j < r->buckets; ++j) {
-        if (!hb::is_live(old, j)) continue;
-        int32_t key = old_keys[j];
-        hb::Probe p(map_key_hash(cells + key), g);
-        while (!hb::is_empty(fresh, p.i)) p.next();
-        hb::set(fresh, p.i, hb::live);
-        fresh_keys[p.i] = key;
-        ++placed;
+    // A flag word at a time: a live bucket has both its bits clear, and most words of a
+    // table that is due to grow hold several.
+    const auto flag_words = static_cast<uint32_t>(hb::flag_bytes(r->buckets) / 4);
+    for (uint32_t w = 0; w < flag_words; ++w) {
+        uint32_t word = old[w];
+        if (r->buckets < 16) word |= ~0u << (2 * r->buckets);  // the buckets past the last
+        for (uint32_t live = ~(word | word >> 1) & 0x55555555u; live; live &= live - 1) {
+            int32_t key = old_keys[w * 16 + uint32_t(std::countr_zero(live)) / 2];
+            hb::Probe p(map_key_hash(cells + key), g);
+            while (!hb::is_empty(fresh, p.i)) p.next();
+            hb::set(fresh, p.i, hb::live);
+            fresh_keys[p.i] = key;
+            ++placed;
+        }
     }
     r->flags = flags;
     r->keys = keys;
@@ -620,26 +653,45 @@ Cell set_word_key(const Cell* key) {
 }  // namespace
 
 Cell* find_map_key(Ref table, const Cell* key_cell, int32_t op) {
+    if (key_cell->is(Type::integer) && by_value(op)) {
+        const Record* r = record_of(table);
+        int32_t at = probe_integer(r, key_cell->data2, nullptr);
+        return at < 0 ? nullptr : cells_of(r) + at;
+    }
     Cell key = set_word_key(key_cell);
     int32_t at = probe_map(table, &key, op, nullptr);
     return at < 0 ? nullptr : cells_of(record_of(table)) + at;
 }
 
 int32_t probe_map_key(Ref table, const Cell* key_cell, int32_t op, uint32_t* bucket) {
+    if (record_of(table)->occupied >= record_of(table)->upper) [[unlikely]] grow_map(table);
+    if (key_cell->is(Type::integer) && by_value(op)) return probe_integer(record_of(table), key_cell->data2, bucket);
     Cell key = set_word_key(key_cell);
-    Record* r = record_of(table);
-    if (r->occupied >= r->upper) grow_map(table);
     return probe_map(table, &key, op, bucket);
 }
 
-void claim_map_bucket(Ref table, uint32_t bucket, int32_t position) {
-    Record* r = record_of(table);
+namespace {
+
+inline void claim(Record* r, uint32_t bucket, int32_t position) {
     uint32_t* flags = flags_of(r);
     assert(bucket < static_cast<uint32_t>(r->buckets) && !hb::is_live(flags, bucket));
     if (hb::is_empty(flags, bucket)) ++r->occupied;
     hb::set(flags, bucket, hb::live);
     keys_of(r)[bucket] = position;
     ++r->size;
+}
+
+}  // namespace
+
+void claim_map_bucket(Ref table, uint32_t bucket, int32_t position) { claim(record_of(table), bucket, position); }
+
+int32_t store_map_integer(Ref table, uint32_t number, int32_t position) {
+    if (record_of(table)->occupied >= record_of(table)->upper) [[unlikely]] grow_map(table);
+    Record* r = record_of(table);
+    uint32_t bucket = 0;
+    int32_t at = probe_integer(r, number, &bucket);
+    if (at < 0) claim(r, bucket, position);
+    return at;
 }
 
 // Making and indexing --------------------------------------------------------------------------

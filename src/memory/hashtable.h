@@ -82,6 +82,10 @@ Cell* find_map_key(Ref table, const Cell* key, int32_t op);
 int32_t probe_map_key(Ref table, const Cell* key, int32_t op, uint32_t* bucket);
 // The new key at cell index position takes the bucket probe_map_key gave.
 void claim_map_bucket(Ref table, uint32_t bucket, int32_t position);
+// The store of an integer key in one step, for a caller whose block already has room for the
+// pair: gives the key's cell index, or -1 when the key was new and its bucket now names cell
+// index position, where the caller writes the pair before anything can allocate.
+int32_t store_map_integer(Ref table, uint32_t number, int32_t position);
 // hash!: unindexes the cell. map!: marks the pair removed (value header 0); the key stays.
 void delete_(Ref table, Cell* cell);
 void delete_range(Ref table, int32_t index, int32_t count);

@@ -655,6 +655,51 @@ TEST_F(HashTableTest, MapStoreProbesOnceAcrossCollections) {
     }
 }
 
+// An integer stored in one step claims its bucket for the position it is given, through the
+// growths and collections of a filling table, beside keys stored in two steps; a key already
+// there (a removed pair's too) gives its place and takes no second bucket.
+TEST_F(HashTableTest, MapIntegerStoreInOneStep) {
+    Block b(2 * 1300);  // the caller's room comes first
+    b.index_as(Type::map, ht::kind_map, 0);
+    auto store_word = [&](const char* name) {
+        Cell key = word(name, Type::set_word);
+        uint32_t bucket = 0;
+        int32_t at = ht::probe_map_key(b.table(), &key, op::equal, &bucket);
+        if (at >= 0) return at;
+        at = b.length();
+        b.append(key);
+        b.append(integer(0));
+        ht::claim_map_bucket(b.table(), bucket, at);
+        return -1;
+    };
+    for (int32_t i = 0; i < 1200; ++i) {
+        if (i % 128 == 0) {
+            for (int k = 0; k < 50; ++k) alloc_bytes(100);
+            collector::recycle();
+        }
+        int32_t position = b.length();
+        ASSERT_EQ(ht::store_map_integer(b.table(), uint32_t(i * 17 - 600), position), -1) << i;
+        b.append(integer(i * 17 - 600));
+        b.append(integer(i));
+        if (i % 100 == 0) ASSERT_EQ(store_word("k"), i == 0 ? -1 : 2) << i;
+    }
+    EXPECT_EQ(ht::store_map_integer(b.table(), uint32_t(-600), b.length()), 0);
+    ht::delete_(b.table(), b.at(4));
+    EXPECT_EQ(ht::store_map_integer(b.table(), uint32_t(17 - 600), b.length()), 4);
+
+    ht::Record* r = ht::record_of(b.table());
+    EXPECT_EQ(r->occupied, 1201);
+    EXPECT_EQ(r->size, 1200);
+    for (int32_t i = 0; i < 1200; ++i) {
+        Cell key = integer(i * 17 - 600);
+        int32_t at = i == 0 ? 0 : 2 * i + 2;  // the word's pair follows the first integer's
+        for (int32_t o : {op::equal, op::strict_equal, op::same})
+            ASSERT_EQ(ht::find_map_key(b.table(), &key, o), b.at(at)) << i;
+    }
+    Cell other = word("k");
+    EXPECT_EQ(ht::find_map_key(b.table(), &other, op::equal), b.at(2));
+}
+
 // Symbols and context words -----------------------------------------------------------------
 
 TEST_F(HashTableTest, SymbolsAliasTheirCaseVariants) {
