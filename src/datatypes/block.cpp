@@ -632,6 +632,19 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 
 }  // namespace
 
+bool append_in_place(Cell* block, const Cell* value, bool only) {
+    SeriesBuffer* b = series::buffer(block);
+    // An owned buffer has an owner to tell, a block value without /only is spliced, and a
+    // full buffer grows: all of these take the whole append.
+    if ((b->flags & memory::flag::owned) || (!only && family_q(value->type())) ||
+        b->tail_ptr() + sizeof(Cell) > b->data_end()) [[unlikely]]
+        return false;
+    *b->cells_end() = *value;
+    b->tail += sizeof(Cell);
+    series::set_head(block, 0);
+    return true;
+}
+
 // =============================================================================================
 // find, select, put
 

@@ -677,6 +677,21 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     return series;
 }
 
+bool append_in_place(Cell* series, const Cell* value) {
+    if (!value->is(Type::char_)) return false;
+    SeriesBuffer* b = series::buffer(series);
+    uint32_t unit = b->unit(), c = char_::code_of(value);
+    // An owned buffer has an owner to tell; a wider code point or a full buffer moves the
+    // text: those take the whole append.
+    if ((b->flags & memory::flag::owned) || unit_for_append(unit, c) != unit || b->tail_ptr() + unit > b->data_end())
+        [[unlikely]]
+        return false;
+    put_char(b->tail_ptr(), unit, c);
+    b->tail += unit;
+    series::set_head(series, 0);
+    return true;
+}
+
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     series::length(series);
     if (dup < 1) dup = 1;
