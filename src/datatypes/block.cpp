@@ -632,6 +632,38 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 
 }  // namespace
 
+namespace {
+
+// append_in_place for the cells of a block-family value, kept out of line so that the one
+// cell's way needs no saved registers.
+[[gnu::noinline]] bool splice_in_place(Cell* block, SeriesBuffer* b, const Cell* value) {
+    Cell v = *value;
+    int32_t n = series::length(&v);
+    if (n == 0) return true;  // nothing spliced: the series stays at its position
+    uint32_t bytes = static_cast<uint32_t>(n) * sizeof(Cell);
+    if (b->tail_ptr() + bytes > b->data_end()) return false;
+    std::memcpy(b->cells_end(), head(&v), bytes);
+    b->tail += bytes;
+    series::set_head(block, 0);
+    return true;
+}
+
+}  // namespace
+
+bool append_in_place(Cell* block, const Cell* value, bool only) {
+    SeriesBuffer* b = series::buffer(block);
+    // An owned buffer has an owner to tell: that takes the whole append. A full buffer grows,
+    // and may move the cells to splice if they are its own: so does that.
+    if (b->flags & memory::flag::owned) [[unlikely]]
+        return false;
+    if (!only && family_q(value->type())) return splice_in_place(block, b, value);
+    if (b->tail_ptr() + sizeof(Cell) > b->data_end()) return false;
+    *b->cells_end() = *value;
+    b->tail += sizeof(Cell);
+    series::set_head(block, 0);
+    return true;
+}
+
 // =============================================================================================
 // find, select, put
 

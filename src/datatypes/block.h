@@ -51,6 +51,10 @@ inline Cell* cell_at(const Cell* b, int32_t index) { return series::buffer(b)->c
 Cell* alloc_tail_cell(Cell* block);
 // Appends a copy of a value (which may lie in the block itself) and gives the new cell.
 Cell* append(Cell* block, const Cell* value);
+// The append action of a block! (not a hash!) with no /part or /dup, when its buffer has room
+// and no owner: writes the value's cell, or without /only the cells of a block-family value,
+// at the tail. False, with nothing done, when the action must take its whole way.
+bool append_in_place(Cell* block, const Cell* value, bool only);
 // Appends a copy of every cell from the source's head to its tail.
 void copy_cells_in(Cell* target, Cell* source);
 // Inserts a copy of the value at the head (or at index 0), keeping a hash! index in step;

@@ -677,6 +677,33 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     return series;
 }
 
+bool append_in_place(Cell* series, const Cell* value) {
+    SeriesBuffer* b = series::buffer(series);
+    uint32_t unit = b->unit();
+    // An owned buffer has an owner to tell; a wider code point or text, or a full buffer,
+    // moves the text: those take the whole append.
+    if (b->flags & memory::flag::owned) [[unlikely]]
+        return false;
+    if (value->is(Type::char_)) {
+        uint32_t c = char_::code_of(value);
+        if (unit_for_append(unit, c) != unit || b->tail_ptr() + unit > b->data_end()) return false;
+        put_char(b->tail_ptr(), unit, c);
+        b->tail += unit;
+    } else if (plain_text_q(value)) {
+        // Text of the same unit is copied as it stands, as the whole way does.
+        Cell v = *value;
+        if (series::buffer(&v)->unit() != unit) return false;
+        uint32_t bytes = static_cast<uint32_t>(series::length(&v)) * unit;
+        if (b->tail_ptr() + bytes > b->data_end()) return false;
+        std::memmove(b->tail_ptr(), series::head_address(&v), bytes);
+        b->tail += bytes;
+    } else {
+        return false;
+    }
+    series::set_head(series, 0);
+    return true;
+}
+
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     series::length(series);
     if (dup < 1) dup = 1;

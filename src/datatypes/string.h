@@ -159,6 +159,11 @@ int32_t compare(Cell* a, Cell* b, int32_t op);
 // after the edit.
 Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+// The append action of a string! with no /part or /dup for a char! or the text of a string
+// (not a tag!) of the same unit, when its buffer has room at its unit and no owner: writes at
+// the tail and puts the head at 0. False, with nothing done, when the action must take its
+// whole way.
+bool append_in_place(Cell* series, const Cell* value);
 Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Cell* find(Cell* series, Cell* value, const slotfn::FindOptions& options);
 // Removes every code point of a set: tab, LF, CR and space by default (with null), else

@@ -2,6 +2,7 @@
 // slots from the current frame, turns them into the plain arguments of the datatype's
 // implementation (chosen by the first argument's datatype) and leaves the result in the
 // frame's result slot.
+#include "datatypes/block.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
 #include "datatypes/series.h"
@@ -188,7 +189,21 @@ void e_and(const int32_t*) { binary(and_t); }
 void e_complement(const int32_t*) { unary(complement); }
 void e_or(const int32_t*) { binary(or_t); }
 void e_xor(const int32_t*) { binary(xor_t); }
-void e_append(const int32_t* r) { append_or_insert(r, append); }
+void e_append(const int32_t* r) {
+    // One value at the tail, with room for it, is most appends: they skip the dispatch, the
+    // /part and /dup handling and the owner check.
+    if (!flag(r, refine::append::part) && !flag(r, refine::append::dup)) {
+        Cell* series = arg(0);
+        bool done = series->is(Type::block)    ? block::append_in_place(series, arg(1), flag(r, refine::append::only))
+                    : series->is(Type::string) ? string::append_in_place(series, arg(1))
+                                               : false;
+        if (done) {
+            result(series);
+            return;
+        }
+    }
+    append_or_insert(r, append);
+}
 void e_at(const int32_t*) { result(impl<slotfn::Offset>(at)(arg(0), arg(1))); }
 void e_back(const int32_t*) { series_op(back); }
 void e_change(const int32_t* r) {
