@@ -189,7 +189,7 @@ void read_element(Cell* s, int32_t position, Cell* out) {
 }
 
 bool notify_before(Cell* s, const Cell* action_word, Cell* value, int32_t index, int32_t part) {
-    return ownership::check(s, action_word->int2(), value, index, part);
+    return ownership::may_be_owned(s) && ownership::check(s, action_word->int2(), value, index, part);
 }
 
 void notify_after(bool told, Cell* s, const Cell* action_word, Cell* value, int32_t index, int32_t part) {

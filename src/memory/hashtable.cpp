@@ -696,7 +696,6 @@ int32_t store_map_integer(Ref table, uint32_t number, int32_t position) {
 
 // Making and indexing --------------------------------------------------------------------------
 
-Record* record_of(Ref table) { return reinterpret_cast<Record*>(buffer_of(table)->head_ptr()); }
 
 Ref make(int32_t size, const Cell* source, int32_t kind, int32_t sub_kind) {
     // The source may lie in a buffer that the first allocation moves: read it now.

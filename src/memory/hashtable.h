@@ -9,6 +9,7 @@
 
 #include "memory/arena.h"
 #include "memory/cell.h"
+#include "memory/memory.h"
 
 namespace zuv::hashtable {
 
@@ -29,7 +30,7 @@ struct Record {
 };
 static_assert(sizeof(Record) == 44);
 
-Record* record_of(Ref table);
+inline Record* record_of(Ref table) { return reinterpret_cast<Record*>(memory::buffer_of(table)->head_ptr()); }
 
 // The internal datatype of a string-family lookup key: hashed and compared as text, and
 // when its third data word is zero or more only that many code points from its head count.

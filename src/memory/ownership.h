@@ -6,6 +6,7 @@
 
 #include "memory/arena.h"
 #include "memory/cell.h"
+#include "memory/memory.h"
 
 namespace zuv::ownership {
 
@@ -24,6 +25,22 @@ void init();
 // and the count of units concerned. True when an owner's on-deep-change* was called; a
 // handler's error travels on to the caller.
 bool check(Cell* target, int32_t action_word, Cell* new_value, int32_t index, int32_t part);
+
+// False when the target can have no owner to tell: a block-like or plain series whose buffer
+// carries no owned flag (what check finds first, without the call), or a value of a kind
+// that is never owned. True when check must look.
+inline bool may_be_owned(const Cell* target) {
+    switch (target->type()) {
+        case Type::block: case Type::paren: case Type::hash: case Type::path: case Type::lit_path:
+        case Type::set_path: case Type::get_path: case Type::string: case Type::file: case Type::url:
+        case Type::tag: case Type::email: case Type::ref: case Type::binary: case Type::vector: case Type::bitset:
+            return target->data2 && (memory::buffer_of(target->data2)->flags & memory::flag::owned);
+        case Type::map:
+            return false;
+        default:
+            return true;
+    }
+}
 
 // The owner object recorded for a series node (the object as it stands now), or null.
 // Valid until the next allocation.
