@@ -91,6 +91,40 @@ struct Call {
 };
 
 
+// The argument just fetched (the stack's top) against its place's typeset in the cache.
+[[gnu::always_inline]] inline void check_argument(const Cell& f, const Cell& cache, int32_t i, const Cell* name) {
+    Cell* got = stack::arguments_top - 1;
+    // The cache's cells are derived again after each fetch: an evaluation may move them.
+    if (!typeset_has(block::head(&cache) + i, got->type())) [[unlikely]] {
+        Cell w = function::argument_word(&f, i);
+        raise_expect(name, got, &w);
+    }
+}
+
+// A plain native's refinements, all unused.
+constexpr struct UnusedRefinements {
+    int32_t refs[max_refinements];
+    constexpr UnusedRefinements() : refs() {
+        for (int32_t& r : refs) r = -1;
+    }
+} unused_refinements;
+
+// An integer operator whose two arguments in the frame are integers, worked out in place:
+// true when done (false for any other native, or on overflow, which the call makes a float of).
+[[gnu::always_inline]] inline bool integer_in_place(uint32_t p) {
+    auto op = static_cast<IntegerOp>((p >> plan::integer_op_shift) & 0xF);
+    Cell* args = stack::arguments_base;
+    return op != no_op && args[0].is(Type::integer) && args[1].is(Type::integer) &&
+           integer_result(op, integer::get(&args[0]), integer::get(&args[1]), &args[0]);
+}
+
+// Runs a native or action whose arguments are in the current frame.
+[[gnu::always_inline]] inline void run_native(const Cell& f, const int32_t* refs) {
+    int32_t index = function::number_of(&f);
+    if (f.is(Type::native)) natives::table[index - 1](false, refs);
+    else actions::table[index - 1](refs);
+}
+
 // The naming value of a call's events: its word, or the function itself for a call of a
 // function value that no word names.
 const Cell* event_ref(const Cell* name, const Cell* fn) {
@@ -394,11 +428,7 @@ void refinements_by_name(Call& call, Cell* cache_block, const Cell* path, int32_
 inline int32_t enter(Call& call, bool native) {
     if (tracing) [[unlikely]]
         fire_event(event::call, call.block, call.mode & mode::apply ? 0 : call.pos, event_ref(call.name, call.fn), call.fn);
-    if (native) {
-        int32_t index = function::number_of(call.fn);
-        if (call.fn_type == Type::native) natives::table[index - 1](false, call.refs);
-        else actions::table[index - 1](call.refs);
-    }
+    if (native) run_native(*call.fn, call.refs);
     return call.pos;
 }
 
@@ -429,25 +459,15 @@ int32_t fetch_plain_and_call(Call& call, Cell& cache, uint32_t p, bool native, b
                 if (pending) return call.pos;
             }
         }
-        // The cache's cells are derived again after each fetch: an evaluation may move them.
-        const Cell* ts = block::head(&cache) + i;
-        Cell* got = stack::arguments_top - 1;
-        if (!typeset_has(ts, got->type())) [[unlikely]] {
-            Cell w = function::argument_word(call.fn, i);
-            raise_expect(call.name, got, &w);
-        }
+        check_argument(*call.fn, cache, i, call.name);
     }
     call.arg_count += lead;
     if (native) {
         // An integer operator whose operands both came out integers (the right one from a
         // call, say) is worked out here, as infix_integer does.
-        if (auto op = static_cast<IntegerOp>((p >> plan::integer_op_shift) & 0xF); op != no_op && !tracing) {
-            Cell* args = stack::arguments_base;
-            if (args[0].is(Type::integer) && args[1].is(Type::integer) &&
-                integer_result(op, integer::get(&args[0]), integer::get(&args[1]), &args[0])) {
-                stack::arguments_top = args + 1;
-                return call.pos;
-            }
+        if (!tracing && integer_in_place(p)) {
+            stack::arguments_top = stack::arguments_base + 1;
+            return call.pos;
         }
     } else {
         uint32_t refinements = plan::refinement_bits(p);
@@ -794,9 +814,7 @@ void apply_function(const Cell* fn_in, const Cell* name_in, const Cell* args, in
         }
     }
     if (native) {
-        int32_t index = function::number_of(&fn);
-        if (fn.is(Type::native)) natives::table[index - 1](false, refs);
-        else actions::table[index - 1](refs);
+        run_native(fn, refs);
         if (!pending) stack::unwind();
     } else {
         if (locals >= 1) {
@@ -855,12 +873,7 @@ inline void start_call(Call& call, const Cell& f, const Cell* block, int32_t pos
             pos = fetch_argument(call, normal, i);
             if (pending) return pos;
         }
-        // The cache's cells are derived again after each fetch: an evaluation may move them.
-        Cell* got = stack::arguments_top - 1;
-        if (!typeset_has(block::head(&cache) + i, got->type())) [[unlikely]] {
-            Cell w = function::argument_word(&f, i);
-            raise_expect(name, got, &w);
-        }
+        check_argument(f, cache, i, name);
     }
     return pos;
 }
@@ -885,9 +898,7 @@ inline void start_call(Call& call, const Cell& f, const Cell* block, int32_t pos
     std::memset(call.refs, 0xFF, sizeof(int32_t) * static_cast<size_t>(call.ref_count));
     refinements_by_name(call, &cache, path, path_pos);
     if (pending) return call.pos;
-    int32_t index = function::number_of(&f);
-    if (f.is(Type::native)) natives::table[index - 1](false, call.refs);
-    else actions::table[index - 1](call.refs);
+    run_native(f, call.refs);
     return call.pos;
 }
 
@@ -913,24 +924,10 @@ int32_t native_call(const Cell* fn, const Cell* block, int32_t pos, int32_t end,
     stack::mark_interp_native(name);
     pos = fetch_lead(f, cache, p, block, pos, end, name);
     if (pending) return pos;
-    Cell* args = stack::arguments_base;
-    auto op = static_cast<IntegerOp>((p >> plan::integer_op_shift) & 0xF);
-    if (op == no_op || !args[0].is(Type::integer) || !args[1].is(Type::integer) ||
-        !integer_result(op, integer::get(&args[0]), integer::get(&args[1]), &args[0])) {
-        // A plain native's refinements are unused unless a path names them.
-        static constexpr struct Unused {
-            int32_t refs[max_refinements];
-            constexpr Unused() : refs() {
-                for (int32_t& r : refs) r = -1;
-            }
-        } unused;
-        if (by_path) {
-            pos = run_native_by_path(f, cache, p, block, pos, end, name, path, path_pos);
-        } else {
-            int32_t index = function::number_of(&f);
-            if (f.is(Type::native)) natives::table[index - 1](false, unused.refs);
-            else actions::table[index - 1](unused.refs);
-        }
+    if (!integer_in_place(p)) {
+        // The refinements are unused unless a path names them.
+        if (by_path) pos = run_native_by_path(f, cache, p, block, pos, end, name, path, path_pos);
+        else run_native(f, unused_refinements.refs);
         if (pending) return pos;
     }
     if (sub) stack::unwind();
@@ -1000,11 +997,8 @@ int32_t call_operator(const Cell* fn, const Cell* block, int32_t pos, int32_t en
     Cell f = *fn;
     // The left operand, at the top, is the frame's first argument.
     stack::mark_interp_native(name);
-    Cell* got = stack::push_slot();
-    if (!typeset_has(block::head(&cache), got->type())) [[unlikely]] {
-        Cell w = function::argument_word(&f, 0);
-        raise_expect(name, got, &w);
-    }
+    stack::push_slot();
+    check_argument(f, cache, 0, name);
     // The right operand takes no operator after it: those apply to this one's result.
     Cell v;
     if (pos < end && simple_operand(cell_at(block, pos), &v)) [[likely]] {
@@ -1017,24 +1011,9 @@ int32_t call_operator(const Cell* fn, const Cell* block, int32_t pos, int32_t en
         pos = fetch_argument(call, normal, 1);
         if (pending) return pos;
     }
-    got = stack::arguments_top - 1;
-    if (!typeset_has(block::head(&cache) + 1, got->type())) [[unlikely]] {
-        Cell w = function::argument_word(&f, 1);
-        raise_expect(name, got, &w);
-    }
-    Cell* args = stack::arguments_base;
-    auto op = static_cast<IntegerOp>((p >> plan::integer_op_shift) & 0xF);
-    if (op == no_op || !args[0].is(Type::integer) || !args[1].is(Type::integer) ||
-        !integer_result(op, integer::get(&args[0]), integer::get(&args[1]), &args[0])) {
-        static constexpr struct Unused {
-            int32_t refs[max_refinements];
-            constexpr Unused() : refs() {
-                for (int32_t& r : refs) r = -1;
-            }
-        } unused;
-        int32_t index = function::number_of(&f);
-        if (f.is(Type::native)) natives::table[index - 1](false, unused.refs);
-        else actions::table[index - 1](unused.refs);
+    check_argument(f, cache, 1, name);
+    if (!integer_in_place(p)) {
+        run_native(f, unused_refinements.refs);
         if (pending) return pos;
     }
     if (sub) stack::unwind();
