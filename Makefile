@@ -2,8 +2,6 @@
 JOBS ?= $(shell nproc)
 RELEASE_DIR := build/release
 TEST_DIR := build/test
-PGO_DIR := build/pgo
-PGO_DATA := $(CURDIR)/build/pgo-data
 ARGS ?=
 
 .PHONY: run build test test-build fuzz fuzz-ci clean
@@ -11,16 +9,9 @@ ARGS ?=
 run: build
 	./$(RELEASE_DIR)/zuv $(ARGS)
 
-# The release program is optimised from profiles: a profiling build runs the script tests
-# first (scripts/pgo-train.sh), then the release build uses its counts.
 build:
 	scripts/setup.sh build
-	cmake -S . -B $(PGO_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUV_TESTS=OFF -DZUV_PGO=generate \
-	  -DZUV_PGO_DATA=$(PGO_DATA)
-	cmake --build $(PGO_DIR) -j $(JOBS) --target zuv-test
-	scripts/pgo-train.sh $(PGO_DIR)/zuv-test $(PGO_DATA)
-	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUV_TESTS=OFF -DZUV_PGO=use \
-	  -DZUV_PGO_DATA=$(PGO_DATA)
+	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUV_TESTS=OFF
 	cmake --build $(RELEASE_DIR) -j $(JOBS)
 	ln -sf release/zuv build/zuv
 	ln -sf release/zuv-test build/zuv-test
