@@ -878,7 +878,6 @@ inline void start_call(Call& call, const Cell& f, const Cell* block, int32_t pos
     return pos;
 }
 
-// The plan of a function value's argument cache, or 0 while it has none.
 // The refinements a path names switched on, their arguments fetched from the code at pos:
 // the position after them.
 [[gnu::noinline]] int32_t refinements_by_path(const Cell& f, Cell& cache, const Cell* block, int32_t pos, int32_t end,
@@ -902,6 +901,7 @@ inline void start_call(Call& call, const Cell& f, const Cell* block, int32_t pos
     return call.pos;
 }
 
+// The plan of a function value's argument cache (copied into cache), or 0 while it has none.
 [[gnu::always_inline]] inline uint32_t plan_of_cache(const Cell* fn, Cell* cache) {
     const Cell* slot = memory::buffer_of(series_of(fn))->cells() + 1;
     if (!slot->is(Type::block)) return 0;
