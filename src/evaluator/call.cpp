@@ -118,6 +118,16 @@ constexpr struct UnusedRefinements {
            integer_result(op, integer::get(&args[0]), integer::get(&args[1]), &args[0]);
 }
 
+// A function's refinement places after its leading arguments: off for each refinement,
+// none for each of their arguments.
+inline void push_places(uint32_t p) {
+    uint32_t refinements = plan::refinement_bits(p);
+    for (int32_t i = 0, n = plan::places(p); i < n; ++i) {
+        if (refinements & (1u << i)) logic::push(false);
+        else none::push();
+    }
+}
+
 // Runs a native or action whose arguments are in the current frame.
 [[gnu::always_inline]] inline void run_native(const Cell& f, const int32_t* refs) {
     int32_t index = function::number_of(&f);
@@ -470,11 +480,7 @@ int32_t fetch_plain_and_call(Call& call, Cell& cache, uint32_t p, bool native, b
             return call.pos;
         }
     } else {
-        uint32_t refinements = plan::refinement_bits(p);
-        for (int32_t i = 0, n = plan::places(p); i < n; ++i) {
-            if (refinements & (1u << i)) logic::push(false);
-            else none::push();
-        }
+        push_places(p);
     }
     if (path) {
         refinements_by_name(call, &cache, path, path_pos);
@@ -956,11 +962,7 @@ int32_t function_call(const Cell* fn, const Cell* block, int32_t pos, int32_t en
     frame->saved_values = context::values_node(ctx);
     pos = fetch_lead(f, cache, p, block, pos, end, name);
     if (pending) return pos;
-    uint32_t refinements = plan::refinement_bits(p);
-    for (int32_t i = 0, n = plan::places(p); i < n; ++i) {
-        if (refinements & (1u << i)) logic::push(false);
-        else none::push();
-    }
+    push_places(p);
     if (by_path) {
         pos = refinements_by_path(f, cache, block, pos, end, name, path, path_pos);
         if (pending) return pos;

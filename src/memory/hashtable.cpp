@@ -575,33 +575,16 @@ inline bool by_value(int32_t op) {
     return op == actions::op::equal || op == actions::op::strict_equal || op == actions::op::same;
 }
 
-// walk_map for an integer key compared by value, the map's common case: nothing in it can
-// allocate, so the buffers are reached once, and the key needs no copy.
-inline int32_t probe_integer(const Record* r, uint32_t v, uint32_t* free) {
-    assert(r->kind == kind_map && r->stamp == 0);
-    hb::Probe p(fmix(v), r->buckets);
-    const uint32_t* flags = flags_of(r);
-    const int32_t* keys = keys_of(r);
-    const Cell* cells = cells_of(r);
-    int64_t reuse = -1;
-    do {
-        uint32_t s = hb::state(flags, p.i);
-        if (s == hb::live) {
-            int32_t k = keys[p.i];
-            if (cells[k].is(Type::integer) && cells[k].data2 == v) return k;
-        } else if (s == hb::empty) {
-            break;
-        } else if (reuse < 0) {
-            reuse = p.i;
-        }
-    } while (p.next());
-    if (free) *free = reuse >= 0 ? static_cast<uint32_t>(reuse) : p.i;
-    return -1;
+// walk_map for an integer key compared by value, the map's common case: the match needs
+// no compare action (so nothing allocates) and the key no copy.
+inline int32_t probe_integer(Ref table, uint32_t v, uint32_t* free) {
+    return walk_map(table, nullptr, 0, fmix(v), free,
+                    [v](const Cell* stored) { return stored->is(Type::integer) && stored->data2 == v ? 1 : 0; });
 }
 
 // A map key's cell index (word keys already set-words), or -1 with *free as walk_map gives it.
 int32_t probe_map(Ref table, Cell* key, int32_t op, uint32_t* free) {
-    if (key->is(Type::integer) && by_value(op)) return probe_integer(record_of(table), key->data2, free);
+    if (key->is(Type::integer) && by_value(op)) return probe_integer(table, key->data2, free);
     return walk_map(table, key, op, map_key_hash(key), free,
                     [key, op](const Cell* stored) { return quick_match(stored, key, op); });
 }
@@ -654,9 +637,8 @@ Cell set_word_key(const Cell* key) {
 
 Cell* find_map_key(Ref table, const Cell* key_cell, int32_t op) {
     if (key_cell->is(Type::integer) && by_value(op)) {
-        const Record* r = record_of(table);
-        int32_t at = probe_integer(r, key_cell->data2, nullptr);
-        return at < 0 ? nullptr : cells_of(r) + at;
+        int32_t at = probe_integer(table, key_cell->data2, nullptr);
+        return at < 0 ? nullptr : cells_of(record_of(table)) + at;
     }
     Cell key = set_word_key(key_cell);
     int32_t at = probe_map(table, &key, op, nullptr);
@@ -665,7 +647,7 @@ Cell* find_map_key(Ref table, const Cell* key_cell, int32_t op) {
 
 int32_t probe_map_key(Ref table, const Cell* key_cell, int32_t op, uint32_t* bucket) {
     if (record_of(table)->occupied >= record_of(table)->upper) [[unlikely]] grow_map(table);
-    if (key_cell->is(Type::integer) && by_value(op)) return probe_integer(record_of(table), key_cell->data2, bucket);
+    if (key_cell->is(Type::integer) && by_value(op)) return probe_integer(table, key_cell->data2, bucket);
     Cell key = set_word_key(key_cell);
     return probe_map(table, &key, op, bucket);
 }
@@ -687,10 +669,9 @@ void claim_map_bucket(Ref table, uint32_t bucket, int32_t position) { claim(reco
 
 int32_t store_map_integer(Ref table, uint32_t number, int32_t position) {
     if (record_of(table)->occupied >= record_of(table)->upper) [[unlikely]] grow_map(table);
-    Record* r = record_of(table);
     uint32_t bucket = 0;
-    int32_t at = probe_integer(r, number, &bucket);
-    if (at < 0) claim(r, bucket, position);
+    int32_t at = probe_integer(table, number, &bucket);
+    if (at < 0) claim(record_of(table), bucket, position);
     return at;
 }
 
