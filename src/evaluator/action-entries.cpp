@@ -385,7 +385,8 @@ void init() {
         e_update, e_write,
     };
     for (int i = 0; i < count; ++i) table[i] = entries[i];
-    if (table[index::add - 1] != e_add || table[index::multiply - 1] != e_multiply ||
+    if (table[index::add - 1] != e_add || table[index::divide - 1] != e_divide ||
+        table[index::multiply - 1] != e_multiply || table[index::remainder - 1] != e_remainder ||
         table[index::subtract - 1] != e_subtract)
         runtime::quit(runtime::assertion_failed);
 }

@@ -55,10 +55,12 @@ inline uint32_t refinement_bits(uint32_t p) { return (p >> refinement_bits_shift
 
 // The operators that infix_integer computes itself.
 enum IntegerOp : uint32_t {
-    no_op, op_add, op_subtract, op_multiply, op_less, op_greater, op_less_equal, op_greater_equal, op_equal, op_not_equal
+    no_op, op_add, op_subtract, op_multiply, op_less, op_greater, op_less_equal, op_greater_equal, op_equal, op_not_equal,
+    op_divide, op_remainder
 };
-// The operation on two integers into out (an integer! or a logic!); false when the sum,
-// difference or product overflows, which the full call makes a float of.
+// The operation on two integers into out (an integer! or a logic!); false where the full
+// call does more: a sum, difference or product that overflows or an inexact quotient (made
+// floats), a zero divisor or the one quotient past the range (errors).
 [[gnu::always_inline]] inline bool integer_result(IntegerOp op, int32_t a, int32_t b, Cell* out);
 
 inline Cell* cell_at(const Cell* block, int32_t i) { return block::cell_at(block, i); }
@@ -197,6 +199,8 @@ IntegerOp integer_op_of(const Cell* fn) {
             case actions::index::add: return op_add;
             case actions::index::subtract: return op_subtract;
             case actions::index::multiply: return op_multiply;
+            case actions::index::divide: return op_divide;
+            case actions::index::remainder: return op_remainder;
             default: return no_op;
         }
     }
@@ -736,6 +740,14 @@ namespace {
         case op_add: if (__builtin_add_overflow(a, b, &r)) return false; break;  // the action makes a float of it
         case op_subtract: if (__builtin_sub_overflow(a, b, &r)) return false; break;
         case op_multiply: if (__builtin_mul_overflow(a, b, &r)) return false; break;
+        case op_divide:
+            if (b == 0 || (b == -1 && a == INT32_MIN) || a % b != 0) return false;
+            r = a / b;
+            break;
+        case op_remainder:
+            if (b == 0 || (b == -1 && a == INT32_MIN)) return false;
+            r = a % b;
+            break;
         case op_less: truth = a < b; goto logic;
         case op_greater: truth = a > b; goto logic;
         case op_less_equal: truth = a <= b; goto logic;

@@ -40,6 +40,19 @@ inline void close_frame(bool sub) {
     else stack::unwind_last();
 }
 
+// Parens run without frames, so parens nested in parens (a paren can even hold itself) are
+// counted here and refused past the depth the frames' own stack allows.
+uint32_t paren_depth = 0;
+struct ParenDepth {
+    ParenDepth() {
+        if (++paren_depth > static_cast<uint32_t>(stack::call_cells)) [[unlikely]] {
+            --paren_depth;
+            stack::overflow();
+        }
+    }
+    ~ParenDepth() { --paren_depth; }
+};
+
 inline bool is_function(Type t) { return in_family(family::applicable, t); }
 
 // Pushes the value an assignment stores: the plain one already worked out (after >= 0 is the
@@ -76,6 +89,15 @@ void init() {
     word(&body_word, "<body>");
     word(&anon_word, "<anon>");
     word(&set_path_word, "set-path");
+}
+
+bool simple_paren(const Cell* paren, Cell* out) {
+    int32_t pos = paren->int1();
+    int32_t tail = series::buffer_length(paren);
+    if (pos >= tail) return false;
+    const Cell* first = cell_at(paren, pos);
+    if (first->is(Type::paren) || !simple_operand(first, out)) return false;
+    return simple_operators(paren, pos + 1, tail, out) == tail;
 }
 
 bool is_exit_code(uint32_t code) {
@@ -195,6 +217,7 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
                 close_frame(sub);
             } else {
                 // No frame of its own: the paren is held by the block being run.
+                ParenDepth depth;
                 eval_block_pushed(&value);
                 if (pending) return pos;
                 if (!sub) stack::keep_last(stack::arguments_top - 1);

@@ -39,7 +39,7 @@ extern Entry table[count];
 // Indexes (1-based) of the arithmetic actions the interpreter works out in place for two
 // integers; init checks them against the table.
 namespace index {
-constexpr int32_t add = 11, multiply = 13, subtract = 18;
+constexpr int32_t add = 11, divide = 12, multiply = 13, remainder = 16, subtract = 18;
 }
 
 void init();

@@ -13,7 +13,11 @@
 
 namespace zuv::interpreter {
 
-// A single cell that evaluates to itself or to a word's plain value.
+// A paren whose whole content is one plain expression, not itself starting with a paren:
+// its value into out. (One level only, so a paren that holds itself ends.)
+bool simple_paren(const Cell* paren, Cell* out);
+
+// A single cell that evaluates to itself, to a word's plain value or to a plain paren's.
 inline bool simple_operand(const Cell* c, Cell* out) {
     switch (c->type()) {
         case Type::word: {
@@ -35,8 +39,10 @@ inline bool simple_operand(const Cell* c, Cell* out) {
             return true;
         }
         // An unset cell met as code is left to the evaluator, which refuses it where a value is needed.
+        case Type::paren:
+            return simple_paren(c, out);
         case Type::unset:
-        case Type::paren: case Type::set_word: case Type::set_path: case Type::get_word: case Type::lit_word:
+        case Type::set_word: case Type::set_path: case Type::get_word: case Type::lit_word:
         case Type::get_path: case Type::lit_path: case Type::op: case Type::native:
         case Type::action: case Type::function: case Type::routine: case Type::issue:
             return false;
