@@ -61,6 +61,8 @@ inline Cell function_of(const Cell* op) {
     fn.header = (fn.header >> 16) & 0xFF;
     return fn;
 }
+// The type of that function alone.
+inline Type function_type(const Cell* op) { return static_cast<Type>((op->header >> 16) & 0xFF); }
 }
 namespace zuv::routine {
 

@@ -716,11 +716,11 @@ void exec_routine(const Cell* fn) {
 
 }  // namespace
 
-bool infix_integer(const Cell* fn, Cell* left, const Cell* block, int32_t pos, int32_t end) {
-    if (pos >= end || !left->is(Type::integer) || !is_native(fn->type())) return false;
+bool infix_integer(Type fn_type, Ref fn_series, Cell* left, const Cell* block, int32_t pos, int32_t end) {
+    if (pos >= end || !left->is(Type::integer) || !is_native(fn_type)) return false;
     // Which operation, as the argument cache's plan says (a cache not made yet is made by the
     // full call, the first time).
-    const Cell* cache = memory::buffer_of(series_of(fn))->cells() + 1;
+    const Cell* cache = memory::buffer_of(fn_series)->cells() + 1;
     if (!cache->is(Type::block)) return false;
     auto op = static_cast<IntegerOp>((cache->data3 >> plan::integer_op_shift) & 0xF);
     if (op == no_op) return false;

@@ -63,6 +63,17 @@ inline int32_t push_assigned(const Cell* block, int32_t pos, int32_t end, int32_
     return after;
 }
 
+// A statement "word: plain expression" whose word is stored in place, done without the
+// evaluator's full step: the position after it (its value in out), or -1 with nothing done.
+// The operators after the value were all taken, so no infix check follows it.
+[[gnu::always_inline]] inline int32_t plain_assignment(const Cell* block, int32_t pos, int32_t tail, Cell* out) {
+    const Cell* word = cell_at(block, pos);
+    if (!word->is(Type::set_word) || pos + 1 >= tail) return -1;
+    int32_t after = simple_expression(block, pos + 1, tail, false, out);
+    if (after < 0 || !context::set_in_place(word, out)) return -1;
+    return after;
+}
+
 }  // namespace
 
 void init() {
@@ -138,12 +149,19 @@ void eval_block_in_frame(const Cell* block) {
     int32_t pos = head;
     while (pos < tail) {
         series::set_head(&current_block, pos);
-        pos = eval_expression(&blk, pos, tail, false, false, false);
-        if (pending) [[unlikely]] {
-            current_block = saved;
-            return;
+        Cell plain;
+        int32_t after = tracing ? -1 : plain_assignment(&blk, pos, tail, &plain);
+        if (after >= 0) {
+            stack::keep_last(&plain);
+            pos = after;
+        } else {
+            pos = eval_expression(&blk, pos, tail, false, false, false);
+            if (pending) [[unlikely]] {
+                current_block = saved;
+                return;
+            }
+            if (tracing) [[unlikely]] fire_event(event::expr, &blk, pos, nullptr, stack::arguments_base);
         }
-        if (tracing) [[unlikely]] fire_event(event::expr, &blk, pos, nullptr, stack::arguments_base);
         if (pos < tail) stack::reset();
     }
     if (tracing) [[unlikely]] fire_event(event::exit, &blk, tail, nullptr, stack::arguments_base);
@@ -163,9 +181,17 @@ void eval_block_pushed(const Cell* block) {
     current_block = blk;
     for (;;) {
         series::set_head(&current_block, pos);
-        pos = eval_expression(&blk, pos, tail, false, true, false);
-        if (pending) [[unlikely]]
-            break;
+        Cell plain;
+        // (A tracer started by the block's own code hears its steps from there on.)
+        int32_t after = tracing ? -1 : plain_assignment(&blk, pos, tail, &plain);
+        if (after >= 0) {
+            stack::push(&plain);
+            pos = after;
+        } else {
+            pos = eval_expression(&blk, pos, tail, false, true, false);
+            if (pending) [[unlikely]]
+                break;
+        }
         if (pos >= tail) break;
         stack::arguments_top = mark;
     }
@@ -234,8 +260,7 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
                 // A plain value stored in place: no frame, nothing that can fail.
                 if (after >= 0 && context::set_in_place(&value, &plain)) {
                     emit(plain, sub);
-                    pos = after;
-                    break;
+                    return after;  // no operator follows: the plain expression took them all
                 }
             }
             stack::mark_interp_native(&value);
@@ -262,8 +287,7 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             int32_t after = tracing ? -1 : simple_expression(block, pos, end, false, &plain);
             if (after >= 0 && set_plain_path(&value, &plain)) {
                 emit(plain, sub);
-                pos = after;
-                break;
+                return after;  // as for a set-word
             }
             stack::mark_interp_native(&set_path_word);
             pos = push_assigned(block, pos, end, after, plain);
@@ -369,7 +393,7 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             Cell op_word = *next;
             Cell fn = op::function_of(named);
             if (tracing) [[unlikely]] fire_event(event::fetch, block, pos, nullptr, &op_word);
-            if (!tracing && infix_integer(&fn, top_at_entry, block, pos + 1, end)) {
+            if (!tracing && infix_integer(fn.type(), function::series_of(&fn), top_at_entry, block, pos + 1, end)) {
                 stack::arguments_top = top_at_entry + 1;
                 if (!sub) *stack::arguments_base = *top_at_entry;
                 pos += 2;

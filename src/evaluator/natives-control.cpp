@@ -35,8 +35,9 @@ Exit loop_body(const Cell& body) {
         if (t.code != runtime::throw_break && t.code != runtime::throw_continue) throw;
         pending = t.code;
     }
+    if (!pending) [[likely]]
+        return Exit::none;
     switch (pending) {
-        case 0: return Exit::none;
         case runtime::throw_break: pending = 0; return Exit::break_;
         case runtime::throw_continue: pending = 0; return Exit::continue_;
         default: return Exit::other;

@@ -58,8 +58,7 @@ inline int32_t simple_operators(const Cell* block, int32_t pos, int32_t end, Cel
     while (pos < end) {
         const Cell* named = operator_named(block::cell_at(block, pos));
         if (!named) break;
-        Cell fn = op::function_of(named);
-        if (!infix_integer(&fn, out, block, pos + 1, end)) return -1;
+        if (!infix_integer(op::function_type(named), function::series_of(named), out, block, pos + 1, end)) return -1;
         pos += 2;
     }
     return pos;
