@@ -666,9 +666,18 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
         edit(series, words::global::append, words::global::appended, &v, at, static_cast<int32_t>(total), [&] {
             append_chars(series, text);
             if (dup > 1 && !text.empty()) {
+                // The first copy set the width: the others are its bytes, copied from the
+                // buffer itself in runs that double.
                 SeriesBuffer* b = series::buffer(series);
-                reserve(b, uint64_t(text.size()) * uint64_t(dup - 1) * b->unit());
-                for (int32_t i = 1; i < dup; ++i) append_chars(series, text);
+                const uint64_t piece = uint64_t(text.size()) * b->unit(), total = piece * uint64_t(dup);
+                b = reserve(b, total - piece);
+                uint8_t* start = b->tail_ptr() - piece;
+                for (uint64_t done = piece; done < total;) {
+                    const uint64_t n = std::min(done, total - done);
+                    std::memcpy(start + done, start, n);
+                    done += n;
+                }
+                b->tail = memory::ref(start + total);
             }
         });
     }

@@ -270,8 +270,15 @@ Cell Engine::eval_paren(const Cell& paren) {
     const Cell element = b->cells()[pos];
     // Most elements are keywords: they go to their command without the dispatch.
     const Keyword k = keyword_of(&element);
-    if (k != Keyword::no_keyword) return keyword(k, element);
-    return dispatch(element, nullptr);
+    if (k == Keyword::no_keyword) return dispatch(element, nullptr);
+    // The commonest keywords branch here, each on its own, rather than all through the one
+    // jump of the command switch, which alternates between them and so is often mispredicted.
+    if (k == Keyword::some || k == Keyword::any) return repetition(k == Keyword::some, -1, code::repeat, element);
+    if (k == Keyword::bar) {
+        pos = rule_tail();
+        return State::end_block;
+    }
+    return keyword(k, element);
 }
 
 State Engine::dispatch(const Cell& element, const Cell* word) {
@@ -411,8 +418,15 @@ void Engine::run(const Cell& rules) {
     State s = State::fetch;
     for (;;) {
         switch (s) {
-            case State::fetch: s = fetch(); break;
-            case State::after: s = after_step(); break;
+            // The common successions are taken straight on.
+            case State::fetch:
+                s = fetch();
+                if (s != State::after) break;
+                [[fallthrough]];
+            case State::after:
+                s = after_step();
+                if (s != State::alternative) break;
+                [[fallthrough]];
             case State::alternative: s = alternative(); break;
             case State::end_block:
                 if (match && !traced && repeat_in_place()) {
