@@ -884,12 +884,15 @@ inline void start_call(Call& call, const Cell& f, const Cell* block, int32_t pos
         if (after >= 0) [[likely]] {
             stack::push(&v);
             pos = after;
+        } else if (pos < end) {
+            // Any other expression, as the general call evaluates it.
+            pos = eval_expression(block, pos, end, false, true, false);
+            if (pending) return pos;
         } else {
-            // Anything else (and a missing argument's error) as the general call has it.
+            // The missing argument's error, as the general call raises it.
             Call call;
             start_call(call, f, block, pos, end, name);
-            pos = fetch_argument(call, normal, i);
-            if (pending) return pos;
+            fetch_argument(call, normal, i);
         }
         check_argument(f, cache, i, name);
     }
@@ -1018,12 +1021,14 @@ int32_t call_operator(const Cell* fn, const Cell* block, int32_t pos, int32_t en
     if (pos < end && simple_operand(cell_at(block, pos), &v)) [[likely]] {
         stack::push(&v);
         ++pos;
+    } else if (pos < end) {
+        pos = eval_expression(block, pos, end, true, true, false);
+        if (pending) return pos;
     } else {
-        Call call;
+        Call call;  // for the missing operand's error
         start_call(call, f, block, pos, end, name);
         call.infix = true;
-        pos = fetch_argument(call, normal, 1);
-        if (pending) return pos;
+        fetch_argument(call, normal, 1);
     }
     check_argument(f, cache, 1, name);
     if (!integer_in_place(p)) {
