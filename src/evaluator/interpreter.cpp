@@ -74,6 +74,16 @@ inline int32_t push_assigned(const Cell* block, int32_t pos, int32_t end, int32_
     return after;
 }
 
+// One expression of a block run in turn: a plain assignment at once, anything else by the
+// evaluator. (A tracer, even one that the block's own code starts, hears every step.)
+[[gnu::always_inline]] inline int32_t eval_statement(const Cell* block, int32_t pos, int32_t tail, bool sub) {
+    Cell plain;
+    int32_t after = tracing ? -1 : plain_assignment(block, pos, tail, &plain);
+    if (after < 0) return eval_expression(block, pos, tail, false, sub, false);
+    emit(plain, sub);
+    return after;
+}
+
 }  // namespace
 
 void init() {
@@ -149,19 +159,12 @@ void eval_block_in_frame(const Cell* block) {
     int32_t pos = head;
     while (pos < tail) {
         series::set_head(&current_block, pos);
-        Cell plain;
-        int32_t after = tracing ? -1 : plain_assignment(&blk, pos, tail, &plain);
-        if (after >= 0) {
-            stack::keep_last(&plain);
-            pos = after;
-        } else {
-            pos = eval_expression(&blk, pos, tail, false, false, false);
-            if (pending) [[unlikely]] {
-                current_block = saved;
-                return;
-            }
-            if (tracing) [[unlikely]] fire_event(event::expr, &blk, pos, nullptr, stack::arguments_base);
+        pos = eval_statement(&blk, pos, tail, false);
+        if (pending) [[unlikely]] {
+            current_block = saved;
+            return;
         }
+        if (tracing) [[unlikely]] fire_event(event::expr, &blk, pos, nullptr, stack::arguments_base);
         if (pos < tail) stack::reset();
     }
     if (tracing) [[unlikely]] fire_event(event::exit, &blk, tail, nullptr, stack::arguments_base);
@@ -181,17 +184,9 @@ void eval_block_pushed(const Cell* block) {
     current_block = blk;
     for (;;) {
         series::set_head(&current_block, pos);
-        Cell plain;
-        // (A tracer started by the block's own code hears its steps from there on.)
-        int32_t after = tracing ? -1 : plain_assignment(&blk, pos, tail, &plain);
-        if (after >= 0) {
-            stack::push(&plain);
-            pos = after;
-        } else {
-            pos = eval_expression(&blk, pos, tail, false, true, false);
-            if (pending) [[unlikely]]
-                break;
-        }
+        pos = eval_statement(&blk, pos, tail, true);
+        if (pending) [[unlikely]]
+            break;
         if (pos >= tail) break;
         stack::arguments_top = mark;
     }
