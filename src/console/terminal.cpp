@@ -93,15 +93,17 @@ LineReader& standard_input() {
 // A line typed on a terminal shows itself; a line read from a pipe or a file is written
 // after its prompt, so that the output reads as the session it was.
 bool plain_read_line(const std::string& prompt, bool hide, std::string* line) {
-    write_text(prompt);
     bool typed = stdin_is_terminal();
     termios saved{};
     bool silenced = false;
+    // The echo goes off before the prompt shows: an answer typed as soon as the prompt
+    // appears would otherwise be shown.
     if (hide && typed && ::tcgetattr(0, &saved) == 0) {
         termios quiet = saved;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         silenced = ::tcsetattr(0, TCSANOW, &quiet) == 0;
     }
+    write_text(prompt);
     bool got = standard_input().next(line);
     if (silenced) {
         ::tcsetattr(0, TCSANOW, &saved);
