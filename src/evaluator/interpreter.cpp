@@ -63,25 +63,46 @@ inline int32_t push_assigned(const Cell* block, int32_t pos, int32_t end, int32_
     return after;
 }
 
-// A statement "word: plain expression" whose word is stored in place, done without the
-// evaluator's full step: the position after it (its value in out), or -1 with nothing done.
-// The operators after the value were all taken, so no infix check follows it.
-[[gnu::always_inline]] inline int32_t plain_assignment(const Cell* block, int32_t pos, int32_t tail, Cell* out) {
-    const Cell* word = cell_at(block, pos);
-    if (!word->is(Type::set_word) || pos + 1 >= tail) return -1;
-    int32_t after = simple_expression(block, pos + 1, tail, false, out);
-    if (after < 0 || !context::set_in_place(word, out)) return -1;
-    return after;
+// The assignment of a set-word (its cell, pos just past it) and the position after it. A plain value is stored in place, with no frame and nothing that can fail; anything else
+// takes the full way. Either way the value's expression took every operator after it, so the
+// caller has no infix step to take.
+[[gnu::noinline]] int32_t assign_full(const Cell* word, const Cell* block, int32_t pos, int32_t end, bool sub,
+                                      int32_t after, const Cell& plain) {
+    Cell value = *word;  // before anything runs that may move the cell
+    stack::mark_interp_native(&value);
+    stack::push(&value);
+    if (tracing) [[unlikely]] fire_event(event::push, block, pos, nullptr, &value);
+    if (pos >= end) error::raise(error::id::script_need_value, &value);
+    pos = push_assigned(block, pos, end, after, plain);
+    if (pending) return pos;
+    Cell* frame = stack::arguments_base;
+    if (frame[1].is(Type::unset)) error::raise(error::id::script_need_value, &frame[0]);
+    Cell v = frame[1];
+    if (tracing) [[unlikely]] fire_event(event::set, block, pos, &frame[0], &v);
+    context::set(&frame[0], &v);
+    stack::keep_last(&v);
+    close_frame(sub);
+    return pos;
+}
+[[gnu::always_inline]] inline int32_t assign(const Cell* word, const Cell* block, int32_t pos, int32_t end, bool sub) {
+    Cell plain;
+    int32_t after = -1;
+    if (!tracing && pos < end) {
+        after = simple_expression(block, pos, end, false, &plain);
+        if (after >= 0 && context::set_in_place(word, &plain)) {
+            emit(plain, sub);
+            return after;
+        }
+    }
+    return assign_full(word, block, pos, end, sub, after, plain);
 }
 
-// One expression of a block run in turn: a plain assignment at once, anything else by the
-// evaluator. (A tracer, even one that the block's own code starts, hears every step.)
+// One expression of a block run in turn; an assignment goes straight to its own step. (A
+// tracer, even one that the block's own code starts, hears every step from the evaluator.)
 [[gnu::always_inline]] inline int32_t eval_statement(const Cell* block, int32_t pos, int32_t tail, bool sub) {
-    Cell plain;
-    int32_t after = tracing ? -1 : plain_assignment(block, pos, tail, &plain);
-    if (after < 0) return eval_expression(block, pos, tail, false, sub, false);
-    emit(plain, sub);
-    return after;
+    const Cell* at = cell_at(block, pos);
+    if (!tracing && at->is(Type::set_word)) return assign(at, block, pos + 1, tail, sub);
+    return eval_expression(block, pos, tail, false, sub, false);
 }
 
 }  // namespace
@@ -245,34 +266,8 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             }
             ++pos;
             break;
-        case Type::set_word: {
-            report = false;
-            ++pos;
-            Cell plain;
-            int32_t after = -1;
-            if (!tracing && pos < end) {
-                after = simple_expression(block, pos, end, false, &plain);
-                // A plain value stored in place: no frame, nothing that can fail.
-                if (after >= 0 && context::set_in_place(&value, &plain)) {
-                    emit(plain, sub);
-                    return after;  // no operator follows: the plain expression took them all
-                }
-            }
-            stack::mark_interp_native(&value);
-            stack::push(&value);
-            if (tracing) [[unlikely]] fire_event(event::push, block, pos, nullptr, &value);
-            if (pos >= end) error::raise(error::id::script_need_value, &value);
-            pos = push_assigned(block, pos, end, after, plain);
-            if (pending) return pos;
-            Cell* frame = stack::arguments_base;
-            if (frame[1].is(Type::unset)) error::raise(error::id::script_need_value, &frame[0]);
-            Cell v = frame[1];
-            if (tracing) [[unlikely]] fire_event(event::set, block, pos, &frame[0], &v);
-            context::set(&frame[0], &v);
-            stack::keep_last(&v);
-            close_frame(sub);
-            break;
-        }
+        case Type::set_word:
+            return assign(&value, block, pos + 1, end, sub);
         case Type::set_path: {
             report = false;
             ++pos;
