@@ -63,9 +63,10 @@ inline int32_t push_assigned(const Cell* block, int32_t pos, int32_t end, int32_
     return after;
 }
 
-// The assignment of a set-word (its cell, pos just past it) and the position after it. A plain value is stored in place, with no frame and nothing that can fail; anything else
-// takes the full way. Either way the value's expression took every operator after it, so the
-// caller has no infix step to take.
+// The assignment of a set-word (its cell, pos just past it) and the position after it. A
+// plain value is stored in place, with no frame and nothing that can fail; anything else takes
+// the full way. Either way the value's expression took every operator after it, so the caller
+// has no infix step to take.
 [[gnu::noinline]] int32_t assign_full(const Cell* word, const Cell* block, int32_t pos, int32_t end, bool sub,
                                       int32_t after, const Cell& plain) {
     Cell value = *word;  // before anything runs that may move the cell

@@ -273,7 +273,7 @@ Cell Engine::eval_paren(const Cell& paren) {
     if (k == Keyword::no_keyword) return dispatch(element, nullptr);
     // The commonest keywords branch here, each on its own, rather than all through the one
     // jump of the command switch, which alternates between them and so is often mispredicted.
-    if (k == Keyword::some || k == Keyword::any) return repetition(k == Keyword::some, -1, code::repeat, element);
+    if (k == Keyword::some || k == Keyword::any) return repetition(k == Keyword::some ? 1 : 0, -1, code::repeat, element);
     if (k == Keyword::bar) {
         pos = rule_tail();
         return State::end_block;

@@ -38,9 +38,9 @@ inline bool simple_operand(const Cell* c, Cell* out) {
             *out = *v;
             return true;
         }
-        // An unset cell met as code is left to the evaluator, which refuses it where a value is needed.
         case Type::paren:
             return simple_paren(c, out);
+        // An unset cell met as code is left to the evaluator, which refuses it where a value is needed.
         case Type::unset:
         case Type::set_word: case Type::set_path: case Type::get_word: case Type::lit_word:
         case Type::get_path: case Type::lit_path: case Type::op: case Type::native:
