@@ -5,6 +5,7 @@
 #include <pango/pangocairo.h>
 #include <unistd.h>
 
+#include <deque>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -26,9 +27,10 @@ std::string make_temp_dir() {
 void touch(const std::string& path) { std::ofstream(path) << "x"; }
 
 // Runs the toolkit until the condition holds (inside a dialog's loop, without the fixture's
-// counters).
-bool spin_until(const std::function<bool()>& done) {
-    for (int i = 0; i < 600; ++i) {
+// counters). The limit is generous: a chooser reads its folder in the background, which takes
+// seconds when the machine is busy.
+bool spin_until(const std::function<bool()>& done, int rounds = 2000) {
+    for (int i = 0; i < rounds; ++i) {
         while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
         if (done()) return true;
         g_usleep(5000);
@@ -80,27 +82,54 @@ protected:
         g_rmdir(dir.c_str());
         GuiTest::TearDown();
     }
-    // Evaluates code that opens a dialog, acting on the dialog with `act` once it shows.
+    // Evaluates code that opens a dialog, acting on the dialog with `act` once it shows. A dialog
+    // still open a minute later is cancelled and the test fails, rather than its modal loop
+    // waiting until the whole run times out.
     std::string ask(const std::string& code, std::function<void(GtkWidget*)> act) {
         shown = 0;
+        open.clear();
         gui::set_dialog_hook([this, act](GtkWidget* d) {
             ++shown;
+            open.push_back(d);
+            g_object_add_weak_pointer(G_OBJECT(d), reinterpret_cast<gpointer*>(&open.back()));
             act(d);
         });
+        guint net = g_timeout_add_seconds(60, cancel_open, this);
         Cell r = eval("mold " + code);
+        g_source_remove(net);
+        for (GtkWidget*& d : open)
+            if (d) g_object_remove_weak_pointer(G_OBJECT(d), reinterpret_cast<gpointer*>(&d));
         gui::set_dialog_hook(nullptr);
         return string::to_utf8(&r);
     }
+    static gboolean cancel_open(gpointer self) {
+        ADD_FAILURE() << "a dialog was never answered";
+        for (GtkWidget* d : static_cast<Dialogs*>(self)->open)
+            if (d) gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_CANCEL);
+        return G_SOURCE_CONTINUE;
+    }
+    std::deque<GtkWidget*> open;  // a deque keeps the weak pointers' addresses as it grows
     std::string file(const std::string& name) { return "%" + dir + "/" + name; }
 };
 
-// Clicks the dialog's accepting button (Open, Save, Select), once its folder is read.
+void on_answer(GtkDialog*, gint, gpointer answered) { *static_cast<bool*>(answered) = true; }
+
+// Clicks the dialog's accepting button (Open, Save, Select), once its folder is read, and waits
+// for the answer. A chooser that has not yet shown what was set in it can let a click pass
+// without answering, so the button is clicked again until it does.
 void accept(GtkWidget* d) {
     if (GTK_IS_FILE_CHOOSER(d)) spin_until([&] { return !folder_of(d).empty(); });
     GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(d), GTK_RESPONSE_ACCEPT);
     if (!button) button = gtk_dialog_get_widget_for_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
     ASSERT_NE(button, nullptr);
-    gtk_button_clicked(GTK_BUTTON(button));
+    bool answered = false;
+    gulong id = g_signal_connect(d, "response", G_CALLBACK(on_answer), &answered);
+    for (int i = 0; i < 40 && !answered; ++i) {
+        gtk_button_clicked(GTK_BUTTON(button));
+        spin_until([&] { return answered; }, 100);
+    }
+    g_signal_handler_disconnect(d, id);
+    EXPECT_TRUE(answered) << "the dialog did not take the click";
 }
 
 TEST_F(Dialogs, EscapeCancelsEveryRequesterWithNone) {
@@ -191,8 +220,19 @@ TEST_F(Dialogs, AnInitialPathOpensItsFolderWithTheNameChosen) {
 TEST_F(Dialogs, AChosenFileComesBackAsAFileAndUnderMultiAsABlock) {
     auto choose = [&](const std::string& f) {
         return [this, f](GtkWidget* d) {
-            gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(d), (dir + "/" + f).c_str());
-            spin_until([&] { return folder_of(d) == dir; });
+            // The chooser selects the file once it has read the folder; a choice it lost
+            // meanwhile is made again.
+            std::string path = dir + "/" + f;
+            auto chosen = [&] {
+                gchar* got = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(d));
+                bool there = got && path == got;
+                g_free(got);
+                return there;
+            };
+            for (int i = 0; i < 10 && !chosen(); ++i) {
+                gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(d), path.c_str());
+                spin_until(chosen, 200);
+            }
             accept(d);
         };
     };
