@@ -37,13 +37,16 @@ inline void set_hash_table(Cell* b, Ref table) { b->data3 = table; }
 
 // Cells ---------------------------------------------------------------------------------------
 
-// The head cell without any check, and the position just past the last cell.
-inline Cell* head(const Cell* b) { return reinterpret_cast<Cell*>(series::head_address(b)); }
+// The head cell without any check, and the position just past the last cell. A block's units
+// are cells, so no unit size is looked up.
+inline Cell* head(const Cell* b) { return series::buffer(b)->cells() + b->int1(); }
 inline Cell* tail(const Cell* b) { return series::buffer(b)->cells_end(); }
 // Cells from the head to the tail (a head past the tail is moved back to it).
 inline int32_t length(Cell* b) { return series::length(b); }
 inline int32_t cell_count(Cell* b) { return series::length(b); }
-inline bool at_tail_q(const Cell* b) { return b->int1() == series::buffer_length(b); }
+// Cells from the first to the tail, ignoring the head index.
+inline int32_t buffer_length(const Cell* b) { return static_cast<int32_t>(series::buffer(b)->used_bytes() / sizeof(Cell)); }
+inline bool at_tail_q(const Cell* b) { return b->int1() == buffer_length(b); }
 // The cell at an absolute index (no bounds check).
 inline Cell* cell_at(const Cell* b, int32_t index) { return series::buffer(b)->cells() + index; }
 

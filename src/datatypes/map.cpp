@@ -32,7 +32,7 @@ namespace op = actions::op;
 
 inline Cell* cell_at(const Cell* m, int32_t index) { return series::buffer(m)->cells() + index; }
 // Cells of the block from its first one, removed pairs included.
-inline int32_t cell_count(const Cell* m) { return series::buffer_length(m); }
+inline int32_t cell_count(const Cell* m) { return block::buffer_length(m); }
 inline bool removed_q(const Cell* value) { return value->header == 0; }
 
 

@@ -1,6 +1,7 @@
 // typeset!: a set of datatypes held in the cell itself, 96 bits in the three data words
 // (byte t / 8 of the data, bit 0x80 >> t % 8 for datatype id t).
 #pragma once
+#include <bit>
 #include <cstdint>
 #include <initializer_list>
 
@@ -12,9 +13,11 @@ namespace zuv::typeset {
 inline uint32_t* words(Cell* ts) { return &ts->data1; }
 inline const uint32_t* words(const Cell* ts) { return &ts->data1; }
 
+// Read a data word at a time: on a little-endian machine bit 0x80 >> t % 8 of byte t / 8 is
+// bit (t % 32) ^ 7 of word t / 32.
+static_assert(std::endian::native == std::endian::little);
 inline bool has(const Cell* ts, uint32_t id) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(words(ts));
-    return id < 96 && (bytes[id >> 3] & (0x80 >> (id & 7)));
+    return id < 96 && ((words(ts)[id >> 5] >> ((id & 31) ^ 7)) & 1);
 }
 inline void set(Cell* ts, uint32_t id) {
     auto* bytes = reinterpret_cast<uint8_t*>(words(ts));

@@ -136,7 +136,7 @@ void init() {
 
 bool simple_paren(const Cell* paren, Cell* out) {
     int32_t pos = paren->int1();
-    int32_t tail = series::buffer_length(paren);
+    int32_t tail = block::buffer_length(paren);
     if (pos >= tail) return false;
     const Cell* first = cell_at(paren, pos);
     if (first->is(Type::paren) || !simple_operand(first, out)) return false;
@@ -165,7 +165,7 @@ void eval_block(const Cell* block, bool keep_last) {
 void eval_block_in_frame(const Cell* block) {
     Cell blk = *block;
     int32_t head = blk.int1();
-    int32_t tail = series::buffer_length(&blk);
+    int32_t tail = block::buffer_length(&blk);
     if (head >= tail) {
         if (stack::arguments_top == stack::arguments_base) stack::push_slot();
         cell::make(stack::arguments_base, Type::unset);
@@ -196,7 +196,7 @@ void eval_block_in_frame(const Cell* block) {
 void eval_block_pushed(const Cell* block) {
     Cell blk = *block;
     int32_t pos = blk.int1();
-    int32_t tail = series::buffer_length(&blk);
+    int32_t tail = block::buffer_length(&blk);
     Cell* mark = stack::arguments_top;
     if (pos >= tail) {
         unset::push();
@@ -226,7 +226,7 @@ int32_t eval_next(const Cell* block, int32_t pos, int32_t end, bool sub) {
 int32_t do_next(const Cell* block) {
     Cell blk = *block;
     int32_t head = blk.int1();
-    int32_t tail = series::buffer_length(&blk);
+    int32_t tail = block::buffer_length(&blk);
     if (head >= tail) {
         unset::box();
         return head;

@@ -101,7 +101,7 @@ void any(bool, const int32_t*) {
     Cell block = *arg(0);
     stack::push(&block);
     int32_t pos = block.int1();
-    int32_t tail = series::buffer_length(&block);
+    int32_t tail = block::buffer_length(&block);
     while (pos < tail) {
         Cell* mark = stack::arguments_top;
         pos = interpreter::eval_next(&block, pos, tail, true);
@@ -121,7 +121,7 @@ void all(bool, const int32_t*) {
     Cell block = *arg(0);
     stack::push(&block);
     int32_t pos = block.int1();
-    int32_t tail = series::buffer_length(&block);
+    int32_t tail = block::buffer_length(&block);
     if (pos >= tail) {
         none::box();
         stack::keep();
@@ -243,7 +243,7 @@ void case_(bool, const int32_t* refs) {
     bool all_cases = refs[refine::case_::all] >= 0;
     Cell cases = *arg(0);
     int32_t pos = cases.int1();
-    int32_t tail = series::buffer_length(&cases);
+    int32_t tail = block::buffer_length(&cases);
     if (pos >= tail) {
         none::box();
         stack::keep();

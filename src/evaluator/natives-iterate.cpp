@@ -64,7 +64,7 @@ bool step(Cell* series, Cell* words, int32_t n) {
     // The common step, one word over a block: its next cell, read straight from the buffer.
     if (words->is(Type::word) && series->is(Type::block)) [[likely]] {
         int32_t at = series::head(series);
-        if (at >= series::buffer_length(series)) return false;
+        if (at >= block::buffer_length(series)) return false;
         if (at >= 0) [[likely]] {
             Cell v = *block::cell_at(series, at);
             context::set(words, &v);

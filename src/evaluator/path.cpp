@@ -116,7 +116,7 @@ const Cell* object_and_field(const Cell* path, const Cell** field) {
     if (!first->is(Type::word)) return nullptr;
     const Cell* object = context::bound_value(first);
     if (!object || !object->is(Type::object)) return nullptr;
-    if (series::buffer_length(path) - path->int1() != 2 || !first[1].is(Type::word)) return nullptr;
+    if (block::buffer_length(path) - path->int1() != 2 || !first[1].is(Type::word)) return nullptr;
     *field = first + 1;
     return object;
 }
@@ -145,7 +145,7 @@ int32_t eval_path(const Cell* path_in, const Cell* block, int32_t pos, int32_t e
     Cell path = *path_in;
     Cell* top_at_entry = stack::arguments_top;
     int32_t head = path.int1();
-    int32_t tail = series::buffer_length(&path);
+    int32_t tail = block::buffer_length(&path);
     if (head >= tail) error::raise(error::id::script_empty_path, &path);
     if (tracing) [[unlikely]] {
         fire_event(event::enter, &path, head, nullptr, nullptr);

@@ -69,3 +69,26 @@ TEST_F(DatatypeListTest, FamiliesHoldWhatTheTypesetsHold) {
 }
 
 }  // namespace
+
+namespace {
+
+// A typeset's bits are laid out a byte at a time (0x80 >> t % 8 of byte t / 8), the layout
+// saved files keep; the membership test reads them a word at a time. Every datatype id, alone
+// and beside its neighbours, must read back as set.
+TEST(TypesetBits, EachIdReadsBackAloneAndAmongOthers) {
+    for (uint32_t id = 0; id < 96; ++id) {
+        Cell ts;
+        cell::make(&ts, Type::typeset, 0, 0, 0);
+        typeset::set(&ts, id);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(typeset::words(&ts));
+        ASSERT_EQ(bytes[id / 8], 0x80 >> (id % 8)) << id;
+        for (uint32_t other = 0; other < 100; ++other) ASSERT_EQ(typeset::has(&ts, other), other == id) << id << " " << other;
+        Cell all;
+        cell::make(&all, Type::typeset, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu);
+        bytes = reinterpret_cast<const uint8_t*>(typeset::words(&all));
+        const_cast<uint8_t*>(bytes)[id / 8] &= static_cast<uint8_t>(~(0x80 >> (id % 8)));
+        for (uint32_t other = 0; other < 96; ++other) ASSERT_EQ(typeset::has(&all, other), other != id) << id << " " << other;
+    }
+}
+
+}  // namespace
