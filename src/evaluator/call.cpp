@@ -716,15 +716,14 @@ void exec_routine(const Cell* fn) {
 
 }  // namespace
 
-bool infix_integer(Type fn_type, Ref fn_series, Cell* left, const Cell* block, int32_t pos, int32_t end) {
-    if (pos >= end || !left->is(Type::integer) || !is_native(fn_type)) return false;
+bool infix_integer(Type fn_type, Ref fn_series, Cell* left, const Cell* right) {
+    if (!right || !left->is(Type::integer) || !is_native(fn_type)) return false;
     // Which operation, as the argument cache's plan says (a cache not made yet is made by the
     // full call, the first time).
     const Cell* cache = memory::buffer_of(fn_series)->cells() + 1;
     if (!cache->is(Type::block)) return false;
     auto op = static_cast<IntegerOp>((cache->data3 >> plan::integer_op_shift) & 0xF);
     if (op == no_op) return false;
-    const Cell* right = cell_at(block, pos);
     if (right->is(Type::word)) right = context::bound_value(right);
     else if (right->is(Type::path)) right = plain_path_value(right);
     if (!right || !right->is(Type::integer)) return false;
@@ -876,11 +875,13 @@ inline void start_call(Call& call, const Cell& f, const Cell* block, int32_t pos
 // frame just opened: the position after them (with pending set, the exit's position).
 [[gnu::always_inline]] inline int32_t fetch_lead(const Cell& f, const Cell& cache, uint32_t p, const Cell* block, int32_t pos, int32_t end,
                           const Cell* name) {
+    // The code's cells stay put while plain arguments are read; an evaluation may move them.
+    const Cell* cells = cell_at(block, 0);
     for (int32_t i = 0, lead = plan::lead(p); i < lead; ++i) {
         Cell v;
         int32_t after = -1;
-        if (pos < end && simple_operand(cell_at(block, pos), &v)) [[likely]]
-            after = simple_operators(block, pos + 1, end, &v);
+        if (pos < end && simple_operand(cells + pos, &v)) [[likely]]
+            after = simple_operators_in(cells, pos + 1, end, &v);
         if (after >= 0) [[likely]] {
             stack::push(&v);
             pos = after;
@@ -888,6 +889,7 @@ inline void start_call(Call& call, const Cell& f, const Cell* block, int32_t pos
             // Any other expression, as the general call evaluates it.
             pos = eval_expression(block, pos, end, false, true, false);
             if (pending) return pos;
+            cells = cell_at(block, 0);
         } else {
             // The missing argument's error, as the general call raises it.
             Call call;

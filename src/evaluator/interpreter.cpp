@@ -384,7 +384,7 @@ int32_t eval_expression(const Cell* block, int32_t pos, int32_t end, bool no_inf
             Cell op_word = *next;
             Cell fn = op::function_of(named);
             if (tracing) [[unlikely]] fire_event(event::fetch, block, pos, nullptr, &op_word);
-            if (!tracing && infix_integer(fn.type(), function::series_of(&fn), top_at_entry, block, pos + 1, end)) {
+            if (!tracing && infix_integer(fn.type(), function::series_of(&fn), top_at_entry, pos + 1 < end ? next + 1 : nullptr)) {
                 stack::arguments_top = top_at_entry + 1;
                 if (!sub) *stack::arguments_base = *top_at_entry;
                 pos += 2;

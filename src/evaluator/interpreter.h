@@ -48,8 +48,9 @@ constexpr uint32_t apply_all = 1, apply = 2, safer = 4;
 // integer, or a word whose value is one), for the arithmetic and comparison functions only:
 // writes the result over left and gives true; false leaves everything to the full call.
 // The function is given by its type and internal series (an op! cell holds both for the
-// function it wraps, read without unwrapping it).
-bool infix_integer(Type fn_type, Ref fn_series, Cell* left, const Cell* block, int32_t pos, int32_t end);
+// function it wraps, read without unwrapping it); right is the operand's cell of code, null
+// at the end of the code.
+bool infix_integer(Type fn_type, Ref fn_series, Cell* left, const Cell* right);
 
 // The op! value that a cell of code names, if it is a word naming one: what makes the value
 // before it an operator's left operand. Null otherwise.

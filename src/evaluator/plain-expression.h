@@ -53,15 +53,20 @@ inline bool simple_operand(const Cell* c, Cell* out) {
 }
 
 // The integer operators after a plain operand (whose value is in out), each with a plain
-// right operand: the position after them, or -1 when one needs the full evaluator.
-inline int32_t simple_operators(const Cell* block, int32_t pos, int32_t end, Cell* out) {
+// right operand: the position after them, or -1 when one needs the full evaluator. `cells` is
+// the block's first cell, which stays put: nothing here allocates.
+inline int32_t simple_operators_in(const Cell* cells, int32_t pos, int32_t end, Cell* out) {
     while (pos < end) {
-        const Cell* named = operator_named(block::cell_at(block, pos));
+        const Cell* named = operator_named(cells + pos);
         if (!named) break;
-        if (!infix_integer(op::function_type(named), function::series_of(named), out, block, pos + 1, end)) return -1;
+        if (!infix_integer(op::function_type(named), function::series_of(named), out, pos + 1 < end ? cells + pos + 1 : nullptr))
+            return -1;
         pos += 2;
     }
     return pos;
+}
+inline int32_t simple_operators(const Cell* block, int32_t pos, int32_t end, Cell* out) {
+    return simple_operators_in(block::cell_at(block, 0), pos, end, out);
 }
 
 // A whole plain expression from pos: its value into out and the position after it; -1, with
