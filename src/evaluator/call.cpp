@@ -901,6 +901,63 @@ inline void start_call(Call& call, const Cell& f, const Cell* block, int32_t pos
     return pos;
 }
 
+// A plain function's refinements that a path names, switched on in the frame, their arguments
+// fetched as the leading ones are: the position after them. Only for a path whose every
+// element is a word spelled as one of the refinements, none named twice, each taking ordinary
+// arguments alone; -1, with nothing done, for any other (the general way takes it, and raises
+// its errors). In a plain cache a place's cell and its frame slot have one index.
+int32_t refinements_by_plan(const Cell& f, const Cell& cache, uint32_t p, const Cell* block, int32_t pos, int32_t end,
+                            const Cell* name, const Cell* path, int32_t path_pos) {
+    const int32_t lead = plan::lead(p), places = plan::places(p);
+    const uint32_t refinements = plan::refinement_bits(p);
+    const Cell* types = block::head(&cache);
+    int32_t named[plan::max_places];
+    int32_t count = 0;
+    uint32_t seen = 0;
+    for (int32_t e = path_pos, n = block::buffer_length(path); e < n; ++e) {
+        const Cell* element = cell_at(path, e);
+        if (!element->is(Type::word)) return -1;
+        int32_t found = -1;
+        for (int32_t k = 0; k < places && found < 0; ++k)
+            if ((refinements >> k & 1) && word::symbol_of(types + lead + k) == word::symbol_of(element)) found = k;
+        if (found < 0 || (seen >> found & 1)) return -1;
+        for (int32_t k = found + 1; k < places && !(refinements >> k & 1); ++k)
+            if (kind_of(types + lead + k) != normal) return -1;
+        seen |= 1u << found;
+        named[count++] = found;
+    }
+    for (int32_t j = 0; j < count; ++j) {
+        logic::make_at(stack::arguments_base + lead + named[j], true);
+        for (int32_t k = named[j] + 1; k < places && !(refinements >> k & 1); ++k) {
+            const int32_t place = lead + k;
+            const Cell* cells = cell_at(block, 0);
+            Cell v;
+            int32_t after = -1;
+            if (pos < end && simple_operand(cells + pos, &v)) [[likely]]
+                after = simple_operators_in(cells, pos + 1, end, &v);
+            if (after >= 0) [[likely]] {
+                pos = after;
+            } else if (pos < end) {
+                // Evaluated at the stack top, above the whole frame, then put in its place.
+                Cell* top = stack::arguments_top;
+                pos = eval_expression(block, pos, end, false, true, false);
+                if (pending) return pos;
+                v = *(stack::arguments_top - 1);
+                stack::arguments_top = top;
+            } else {
+                Cell w = function::argument_word(&f, place);
+                error::raise(error::id::script_no_arg, name, &w);
+            }
+            if (!typeset_has(block::head(&cache) + place, v.type())) [[unlikely]] {
+                Cell w = function::argument_word(&f, place);
+                raise_expect(name, &v, &w);
+            }
+            stack::arguments_base[place] = v;
+        }
+    }
+    return pos;
+}
+
 // The refinements a path names switched on, their arguments fetched from the code at pos:
 // the position after them.
 [[gnu::noinline]] int32_t refinements_by_path(const Cell& f, Cell& cache, const Cell* block, int32_t pos, int32_t end,
@@ -981,7 +1038,8 @@ int32_t function_call(const Cell* fn, const Cell* block, int32_t pos, int32_t en
     if (pending) return pos;
     push_places(p);
     if (by_path) {
-        pos = refinements_by_path(f, cache, block, pos, end, name, path, path_pos);
+        int32_t lean = refinements_by_plan(f, cache, p, block, pos, end, name, path, path_pos);
+        pos = lean >= 0 ? lean : refinements_by_path(f, cache, block, pos, end, name, path, path_pos);
         if (pending) return pos;
     }
     if (int32_t locals = plan::extra(p); locals >= 1) {
