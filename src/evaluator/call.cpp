@@ -876,12 +876,19 @@ inline void start_call(Call& call, const Cell& f, const Cell* block, int32_t pos
 [[gnu::always_inline]] inline int32_t fetch_lead(const Cell& f, const Cell& cache, uint32_t p, const Cell* block, int32_t pos, int32_t end,
                           const Cell* name) {
     // The code's cells stay put while plain arguments are read; an evaluation may move them.
+    // So do the values of words: one that the look-ahead for operators after an argument has
+    // looked up is read from its slot as the next argument.
     const Cell* cells = cell_at(block, 0);
+    const Cell* looked = nullptr;
     for (int32_t i = 0, lead = plan::lead(p); i < lead; ++i) {
         Cell v;
         int32_t after = -1;
-        if (pos < end && simple_operand(cells + pos, &v)) [[likely]]
-            after = simple_operators_in(cells, pos + 1, end, &v);
+        if (pos < end) [[likely]] {
+            const Cell* value = looked;
+            looked = nullptr;
+            if (value ? plain_value(value, &v) : simple_operand(cells + pos, &v)) [[likely]]
+                after = simple_operators_in(cells, pos + 1, end, &v, &looked);
+        }
         if (after >= 0) [[likely]] {
             stack::push(&v);
             pos = after;

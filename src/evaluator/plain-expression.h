@@ -17,20 +17,24 @@ namespace zuv::interpreter {
 // its value into out. (One level only, so a paren that holds itself ends.)
 bool simple_paren(const Cell* paren, Cell* out);
 
+// A word's value, already looked up, when it is plain: not a function to call, not unset.
+inline bool plain_value(const Cell* v, Cell* out) {
+    switch (v->type()) {
+        case Type::unset: case Type::native: case Type::action: case Type::function: case Type::routine:
+        case Type::op:
+            return false;
+        default:
+            *out = *v;
+            return true;
+    }
+}
+
 // A single cell that evaluates to itself, to a word's plain value or to a plain paren's.
 inline bool simple_operand(const Cell* c, Cell* out) {
     switch (c->type()) {
         case Type::word: {
             const Cell* v = context::bound_value(c);
-            if (!v) return false;
-            switch (v->type()) {
-                case Type::unset: case Type::native: case Type::action: case Type::function: case Type::routine:
-                case Type::op:
-                    return false;
-                default:
-                    *out = *v;
-                    return true;
-            }
+            return v && plain_value(v, out);
         }
         case Type::path: {
             const Cell* v = plain_path_value(c);
@@ -54,11 +58,20 @@ inline bool simple_operand(const Cell* c, Cell* out) {
 
 // The integer operators after a plain operand (whose value is in out), each with a plain
 // right operand: the position after them, or -1 when one needs the full evaluator. `cells` is
-// the block's first cell, which stays put: nothing here allocates.
-inline int32_t simple_operators_in(const Cell* cells, int32_t pos, int32_t end, Cell* out) {
+// the block's first cell, which stays put: nothing here allocates. A word met where the
+// operators end, looked up to see that it names none, has its value slot put in `looked`
+// (when asked for): the next argument's reading takes it from there.
+inline int32_t simple_operators_in(const Cell* cells, int32_t pos, int32_t end, Cell* out,
+                                   const Cell** looked = nullptr) {
     while (pos < end) {
-        const Cell* named = operator_named(cells + pos);
+        const Cell* at = cells + pos;
+        if (!at->is(Type::word)) break;
+        const Cell* named = context::bound_value(at);
         if (!named) break;
+        if (!named->is(Type::op)) {
+            if (looked) *looked = named;
+            break;
+        }
         if (!infix_integer(op::function_type(named), function::series_of(named), out, pos + 1 < end ? cells + pos + 1 : nullptr))
             return -1;
         pos += 2;
