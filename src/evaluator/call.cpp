@@ -871,38 +871,44 @@ inline void start_call(Call& call, const Cell& f, const Cell* block, int32_t pos
     call.infix = false;
 }
 
+// One ordinary argument from the code at pos, pushed: a plain one read at once, any other
+// evaluated as the general call evaluates it, a missing one refused with the general call's
+// error. Gives the position after it (with pending set, the exit's). The code's cells stay
+// put while plain arguments are read, so `cells` is found again only after an evaluation. So
+// do the values of words: one that the look-ahead for operators after an argument has looked
+// up comes in `looked`, and is read from its slot as this argument.
+[[gnu::always_inline]] inline int32_t push_argument(const Cell& f, int32_t place, const Cell* name, const Cell* block,
+                                                    const Cell*& cells, int32_t pos, int32_t end, const Cell*& looked) {
+    Cell v;
+    int32_t after = -1;
+    if (pos < end) [[likely]] {
+        const Cell* value = looked;
+        looked = nullptr;
+        if (value ? plain_value(value, &v) : simple_operand(cells + pos, &v)) [[likely]]
+            after = simple_operators_in(cells, pos + 1, end, &v, &looked);
+    }
+    if (after >= 0) [[likely]] {
+        stack::push(&v);
+        return after;
+    }
+    if (pos >= end) {
+        Cell w = function::argument_word(&f, place);
+        error::raise(error::id::script_no_arg, name, &w);
+    }
+    pos = eval_expression(block, pos, end, false, true, false);
+    cells = cell_at(block, 0);
+    return pos;
+}
+
 // The leading ordinary arguments of a plain cache, fetched from the code at pos into the
 // frame just opened: the position after them (with pending set, the exit's position).
 [[gnu::always_inline]] inline int32_t fetch_lead(const Cell& f, const Cell& cache, uint32_t p, const Cell* block, int32_t pos, int32_t end,
                           const Cell* name) {
-    // The code's cells stay put while plain arguments are read; an evaluation may move them.
-    // So do the values of words: one that the look-ahead for operators after an argument has
-    // looked up is read from its slot as the next argument.
     const Cell* cells = cell_at(block, 0);
     const Cell* looked = nullptr;
     for (int32_t i = 0, lead = plan::lead(p); i < lead; ++i) {
-        Cell v;
-        int32_t after = -1;
-        if (pos < end) [[likely]] {
-            const Cell* value = looked;
-            looked = nullptr;
-            if (value ? plain_value(value, &v) : simple_operand(cells + pos, &v)) [[likely]]
-                after = simple_operators_in(cells, pos + 1, end, &v, &looked);
-        }
-        if (after >= 0) [[likely]] {
-            stack::push(&v);
-            pos = after;
-        } else if (pos < end) {
-            // Any other expression, as the general call evaluates it.
-            pos = eval_expression(block, pos, end, false, true, false);
-            if (pending) return pos;
-            cells = cell_at(block, 0);
-        } else {
-            // The missing argument's error, as the general call raises it.
-            Call call;
-            start_call(call, f, block, pos, end, name);
-            fetch_argument(call, normal, i);
-        }
+        pos = push_argument(f, i, name, block, cells, pos, end, looked);
+        if (pending) return pos;
         check_argument(f, cache, i, name);
     }
     return pos;
@@ -933,28 +939,16 @@ int32_t refinements_by_plan(const Cell& f, const Cell& cache, uint32_t p, const 
         seen |= 1u << found;
         named[count++] = found;
     }
+    const Cell* cells = cell_at(block, 0);
+    const Cell* looked = nullptr;
     for (int32_t j = 0; j < count; ++j) {
         logic::make_at(stack::arguments_base + lead + named[j], true);
         for (int32_t k = named[j] + 1; k < places && !(refinements >> k & 1); ++k) {
             const int32_t place = lead + k;
-            const Cell* cells = cell_at(block, 0);
-            Cell v;
-            int32_t after = -1;
-            if (pos < end && simple_operand(cells + pos, &v)) [[likely]]
-                after = simple_operators_in(cells, pos + 1, end, &v);
-            if (after >= 0) [[likely]] {
-                pos = after;
-            } else if (pos < end) {
-                // Evaluated at the stack top, above the whole frame, then put in its place.
-                Cell* top = stack::arguments_top;
-                pos = eval_expression(block, pos, end, false, true, false);
-                if (pending) return pos;
-                v = *(stack::arguments_top - 1);
-                stack::arguments_top = top;
-            } else {
-                Cell w = function::argument_word(&f, place);
-                error::raise(error::id::script_no_arg, name, &w);
-            }
+            // Read at the stack top, above the whole frame, then put in its place.
+            pos = push_argument(f, place, name, block, cells, pos, end, looked);
+            if (pending) return pos;
+            Cell v = *--stack::arguments_top;
             if (!typeset_has(block::head(&cache) + place, v.type())) [[unlikely]] {
                 Cell w = function::argument_word(&f, place);
                 raise_expect(name, &v, &w);
