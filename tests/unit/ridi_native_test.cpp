@@ -37,7 +37,10 @@ protected:
     }
 };
 
-const char* const plain = "Zuv []\nm: read %/proc/self/maps\nprint either find m \"libgtk\" [\"mapped\"] [\"not mapped\"]\n";
+// Neither the GUI toolkit nor the image codecs' library is mapped by a script that uses neither.
+const char* const plain =
+    "Zuv []\nm: read %/proc/self/maps\n"
+    "print either any [find m \"libgtk\" find m \"libgdk_pixbuf\"] [\"mapped\"] [\"not mapped\"]\n";
 const char* const drawing =
     "Zuv []\ni: make image! 8x8\ndraw i [pen off fill-pen 10.20.30 box 0x0 8x8]\nprint i/(4x4)\n"
     "m: read %/proc/self/maps\nprint either find m \"libgtk\" [\"mapped\"] [\"not mapped\"]\n";
