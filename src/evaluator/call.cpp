@@ -716,13 +716,47 @@ void exec_routine(const Cell* fn) {
 
 }  // namespace
 
+namespace {
+
+// The operation of each function infix_integer has met, by the node of its internal series:
+// the plan says it, but reading it there is a chain of dependent loads on every operator a
+// loop meets. A made cache's plan never changes; the node's function does only when a
+// collection frees or moves the node, and each collection empties the table.
+struct OpSeen {
+    Ref series;
+    IntegerOp op;
+};
+constexpr int ops_seen_bits = 4;
+OpSeen ops_seen[1 << ops_seen_bits];
+OpSeen last_op_seen;  // the last one met, looked at first: a loop's body meets one most often
+
+// The functions made at start-up lie at node addresses that share their low bits often: the
+// entry is taken from the high bits of a product, in which every bit of the node counts.
+inline OpSeen& op_seen(Ref series) { return ops_seen[(series * 0x9E3779B1u) >> (32 - ops_seen_bits)]; }
+
+}  // namespace
+
+void forget_integer_ops() {
+    for (OpSeen& seen : ops_seen) seen = OpSeen{0, no_op};
+    last_op_seen = OpSeen{0, no_op};
+}
+
 bool infix_integer(Type fn_type, Ref fn_series, Cell* left, const Cell* right) {
     if (!right || !left->is(Type::integer) || !is_native(fn_type)) return false;
-    // Which operation, as the argument cache's plan says (a cache not made yet is made by the
-    // full call, the first time).
-    const Cell* cache = memory::buffer_of(fn_series)->cells() + 1;
-    if (!cache->is(Type::block)) return false;
-    auto op = static_cast<IntegerOp>((cache->data3 >> plan::integer_op_shift) & 0xF);
+    IntegerOp op = last_op_seen.op;
+    if (last_op_seen.series != fn_series) [[unlikely]] {
+        OpSeen& seen = op_seen(fn_series);
+        op = seen.op;
+        if (seen.series != fn_series) {
+            // Which operation, as the argument cache's plan says (a cache not made yet is
+            // made by the full call, the first time).
+            const Cell* cache = memory::buffer_of(fn_series)->cells() + 1;
+            if (!cache->is(Type::block)) return false;
+            op = static_cast<IntegerOp>((cache->data3 >> plan::integer_op_shift) & 0xF);
+            seen = OpSeen{fn_series, op};
+        }
+        last_op_seen = seen;
+    }
     if (op == no_op) return false;
     if (right->is(Type::word)) right = context::bound_value(right);
     else if (right->is(Type::path)) right = plain_path_value(right);

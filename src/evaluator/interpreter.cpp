@@ -7,6 +7,7 @@
 #include "datatypes/series.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
+#include "memory/collector.h"
 #include "memory/upcalls.h"
 #include "memory/error.h"
 #include "memory/symbol.h"
@@ -109,6 +110,8 @@ inline int32_t push_assigned(const Cell* block, int32_t pos, int32_t end, int32_
 }  // namespace
 
 void init() {
+    forget_integer_ops();
+    collector::add_mark_callback(forget_integer_ops);
     upcall::calls.apply = apply_function;
     upcall::calls.run_body = [](Cell* block) {
         stack::mark_native(&body_word);
