@@ -14,6 +14,7 @@
 namespace zuv::context {
 
 Ref global = 0;
+GlobalValues global_values{};
 
 namespace {
 

@@ -36,15 +36,39 @@ Cell* get_slow(const Cell* word);
 inline Cell* values_of(const Cell* ctx) {
     return on_stack(ctx) ? memory::ptr<Cell>(values_node_in(ctx)) : memory::buffer_of(values_node_in(ctx))->cells();
 }
+// The values of the global context last looked up, kept while no buffer moves: most words of
+// a script's top level are global, and their lookup is then a compare of two numbers rather
+// than a chain of loads through the context's node and its values block. (A function's
+// values move at every call, and a context of another kind may have them swapped.)
+struct GlobalValues {
+    Ref context;
+    uint32_t moves;
+    Cell* cells;
+};
+extern GlobalValues global_values;
+inline Cell* known_global_slot(Ref ctx, int32_t index) {
+    if (ctx == global_values.context && global_values.moves == memory::moves && index >= 0) [[likely]]
+        return global_values.cells + index;
+    return nullptr;
+}
+// The values of a context with its values in place, noted when the context is global.
+inline Cell* values_noted(Ref ctx, const Cell* c) {
+    Cell* values = values_of(c);
+    if (kind_of(c) == kind_global && !on_stack(c)) global_values = GlobalValues{ctx, memory::moves, values};
+    return values;
+}
+
 // The value slot of a bound word whose context has its values in place now; null otherwise
 // (the lookup that never raises, for the evaluator's look-ahead).
 inline Cell* bound_value(const Cell* word) {
     Ref ctx = word::binding_of(word);
     int32_t index = word::index_of(word);
+    if (Cell* slot = known_global_slot(ctx, index)) [[likely]]
+        return slot;
     if (index < 0 || !ctx) return nullptr;
     Cell* c = cell_of(ctx);
     if (!values_node_in(c)) return nullptr;
-    return values_of(c) + index;
+    return values_noted(ctx, c) + index;
 }
 inline Cell* get(const Cell* word) {
     if (Cell* v = bound_value(word)) [[likely]]
@@ -60,10 +84,14 @@ Cell* set_in(Cell* word, const Cell* value, Ref ctx, bool fire);
 inline Cell* set_in_place(const Cell* word, const Cell* value) {
     Ref ctx = word::binding_of(word);
     int32_t index = word::index_of(word);
+    if (Cell* slot = known_global_slot(ctx, index)) [[likely]] {
+        *slot = *value;
+        return slot;
+    }
     if (index >= 0 && ctx) [[likely]] {
         Cell* c = cell_of(ctx);
         if (values_node_in(c) && kind_of(c) != kind_object) [[likely]] {
-            Cell* slot = values_of(c) + index;
+            Cell* slot = values_noted(ctx, c) + index;
             *slot = *value;
             return slot;
         }

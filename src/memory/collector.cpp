@@ -556,6 +556,7 @@ void collect_if_enabled() {
 void recycle() {
     if (collecting) return;
     collecting = true;
+    ++memory::moves;  // and again at the end: code run while it works may note an address
     std::atomic_thread_fence(std::memory_order_seq_cst);
     pending.clear();
 
@@ -593,6 +594,7 @@ void recycle() {
     fixed_marked.clear();
 
     ++stats.collections;
+    ++memory::moves;
     collecting = false;
     std::atomic_thread_fence(std::memory_order_seq_cst);
 }

@@ -50,6 +50,7 @@ void note_collected() {
 
 
 MemoryRoot root;
+uint32_t moves = 0;
 
 namespace {
 
@@ -75,6 +76,7 @@ void append_node_frame(NodeFrame* f) {
 }  // namespace
 
 void init() {
+    ++moves;
     arena_init();
     root = MemoryRoot{};
     root.initial_frame_size = 1 << 20;
@@ -106,6 +108,7 @@ void os_free(void* address) {
 }
 
 void free_all() {
+    ++moves;
     for (Ref r = root.first_node_frame; r;) {
         Ref next = ptr<NodeFrame>(r)->next;
         os_free(at(r));
@@ -386,6 +389,7 @@ SeriesBuffer* replace_buffer(SeriesBuffer* b, int64_t capacity, SeriesBuffer** o
     if (capacity <= 0 || unit == 0) no_memory();
     Ref node = b->node;
     SeriesBuffer* nb = alloc_series_buffer(capacity / unit, unit, 0);
+    ++moves;
     b = buffer_of(node);  // the collector may have moved it
     *ptr<uint32_t>(node) = ref(nb);
     bool big = nb->flags & flag::big;

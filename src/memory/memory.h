@@ -22,6 +22,11 @@ constexpr uint32_t made = 0x20000000;  // set on every buffer the allocator make
 constexpr uint32_t in_use = 0x80000000;
 }  // namespace flag
 
+// Counts the events that can move the cells of a series buffer: a buffer replaced by a larger
+// one, a collection (which slides buffers and moves nodes), a fresh start of the memory. An
+// address in a buffer found while it read N stays good while it reads N.
+extern uint32_t moves;
+
 // A series buffer: header, then capacity bytes of data, then 4 spare bytes.
 struct SeriesBuffer {
     uint32_t flags;
