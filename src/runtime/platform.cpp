@@ -25,12 +25,26 @@ void init() {
     stdio::init();
 }
 
+namespace {
+constexpr size_t populated_commit = size_t(2) << 20;
+}
+
 void* reserve(size_t size) {
     void* p = ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     return p == MAP_FAILED ? nullptr : p;
 }
 
-bool commit(void* address, size_t size) { return ::mprotect(address, size, PROT_READ | PROT_WRITE) == 0; }
+bool commit(void* address, size_t size) {
+    if (::mprotect(address, size, PROT_READ | PROT_WRITE) != 0) return false;
+#ifdef MADV_POPULATE_WRITE
+    // A frame of the memory manager is filled from its start soon after it is made: its pages
+    // are mapped in one call rather than one fault each (a good part of start-up). Only blocks
+    // of frame size: a large buffer may never touch most of its capacity. Where the system
+    // cannot do it, the pages come at first touch as before.
+    if (size <= populated_commit) ::madvise(address, size, MADV_POPULATE_WRITE);
+#endif
+    return true;
+}
 
 bool decommit(void* address, size_t size) {
     // Dropping the pages first gives the memory back; the protection keeps stray
