@@ -326,6 +326,54 @@ void remap_positions(Record* r, int32_t low, int32_t high, Map map) {
     }
 }
 
+// The buckets a map key tries, in turn: its home bucket and the three after it by steps of
+// 1, 2 and 3 (most keys are found there, in one or two cache lines), then steps of an odd
+// stride of its own, which come round to every bucket. An integer key's home is the integer
+// itself: keys that follow each other (the commonest integer keys) take buckets that follow
+// each other, and a run of lookups reads the index in order rather than at random. Keys a
+// power of two apart share homes, but past the first steps each goes on by a stride taken
+// from its mixed bits: they do not pile up along one sequence. Other keys start from their
+// mixed hash.
+struct MapProbe {
+    uint32_t mask;
+    uint32_t i;
+    uint32_t stride;
+    uint32_t step = 0;
+    uint32_t last;
+
+    MapProbe(uint32_t home, uint32_t mixed, int32_t buckets)
+        : mask(static_cast<uint32_t>(buckets) - 1), i(home & mask), stride(mixed | 1),
+          last(static_cast<uint32_t>(buckets) + near_steps) {}
+    // Moves to the next bucket; false once every bucket has been tried.
+    bool next() {
+        ++step;
+        i = (i + (step <= near_steps ? step : stride)) & mask;
+        return step < last;
+    }
+
+    static constexpr uint32_t near_steps = 3;
+};
+
+inline MapProbe integer_probe(uint32_t v, int32_t buckets) {
+    // The stride from the high bits of the mix: the low ones decide nothing in the home.
+    return MapProbe(v, fmix(v) >> 7, buckets);
+}
+
+// A map key's probe, the common integer and word keys inline (hash_value's hash otherwise).
+inline MapProbe map_key_probe(const Cell* key, int32_t buckets) {
+    if (key->is(Type::integer)) return integer_probe(key->data2, buckets);
+    uint32_t hash = key->is(Type::set_word) ? fmix(static_cast<uint32_t>(symbol::resolve(key->int2())))
+                                            : hash_value(key, false);
+    return MapProbe(hash, (hash >> 16) | (hash << 16), buckets);
+}
+
+// The first empty bucket of a probe sequence (a table never fills up).
+template <class Probe>
+inline uint32_t first_empty(const uint32_t* flags, Probe p) {
+    while (!hb::is_empty(flags, p.i)) p.next();
+    return p.i;
+}
+
 // Kinds 1-2: moves every key into max(pow2(request), 4) buckets, reusing the key buffer.
 // A key taken from its old bucket is carried to its new one, and the live key found there
 // (if any) is carried next.
@@ -350,15 +398,15 @@ void resize_in_place(Ref table, int32_t request) {
         int32_t key = keys[j];
         hb::set(old, j, hb::deleted);
         for (;;) {
-            hb::Probe p(stored_hash(r, key), g);
-            while (!hb::is_empty(fresh, p.i)) p.next();
-            hb::set(fresh, p.i, hb::live);
-            if (p.i < uint32_t(old_buckets) && hb::is_live(old, p.i)) {
-                std::swap(key, keys[p.i]);
-                hb::set(old, p.i, hb::deleted);
+            const uint32_t i = r->kind == kind_map ? first_empty(fresh, map_key_probe(cells_of(r) + key, g))
+                                                   : first_empty(fresh, hb::Probe(stored_hash(r, key), g));
+            hb::set(fresh, i, hb::live);
+            if (i < uint32_t(old_buckets) && hb::is_live(old, i)) {
+                std::swap(key, keys[i]);
+                hb::set(old, i, hb::deleted);
                 continue;
             }
-            keys[p.i] = key;
+            keys[i] = key;
             break;
         }
     }
@@ -512,13 +560,6 @@ uint32_t hash_value(const Cell* v, bool case_sensitive) {
 
 namespace {
 
-// hash_value's hash of a map key, the common integer and word keys inline.
-inline uint32_t map_key_hash(const Cell* key) {
-    if (key->is(Type::integer)) return fmix(key->data2);
-    if (key->is(Type::set_word)) return fmix(static_cast<uint32_t>(symbol::resolve(key->int2())));
-    return hash_value(key, false);
-}
-
 // Whether a stored map key answers a lookup key under op: 1 or 0, or -1 when only the
 // datatype's compare action can tell. Integers and words need no action.
 inline int quick_match(const Cell* stored, const Cell* key, int32_t op) {
@@ -538,10 +579,9 @@ inline int quick_match(const Cell* stored, const Cell* key, int32_t op) {
 // the compare action can tell. Gives the key's cell index in the block, or -1; then *free,
 // when given, is the first bucket of the sequence that a new key may take.
 template <class Match>
-inline int32_t walk_map(Ref table, Cell* key, int32_t op, uint32_t hash, uint32_t* free, Match match) {
+inline int32_t walk_map(Ref table, Cell* key, int32_t op, MapProbe p, uint32_t* free, Match match) {
     Record* r = record_of(table);
     assert(r->kind == kind_map && r->stamp == 0);  // content hashes: collections leave them be
-    hb::Probe p(hash, r->buckets);
     const uint32_t* flags = flags_of(r);
     const int32_t* keys = keys_of(r);
     Cell* cells = cells_of(r);
@@ -578,14 +618,14 @@ inline bool by_value(int32_t op) {
 // walk_map for an integer key compared by value, the map's common case: the match needs
 // no compare action (so nothing allocates) and the key no copy.
 inline int32_t probe_integer(Ref table, uint32_t v, uint32_t* free) {
-    return walk_map(table, nullptr, 0, fmix(v), free,
+    return walk_map(table, nullptr, 0, integer_probe(v, record_of(table)->buckets), free,
                     [v](const Cell* stored) { return stored->is(Type::integer) && stored->data2 == v ? 1 : 0; });
 }
 
 // A map key's cell index (word keys already set-words), or -1 with *free as walk_map gives it.
 int32_t probe_map(Ref table, Cell* key, int32_t op, uint32_t* free) {
     if (key->is(Type::integer) && by_value(op)) return probe_integer(table, key->data2, free);
-    return walk_map(table, key, op, map_key_hash(key), free,
+    return walk_map(table, key, op, map_key_probe(key, record_of(table)->buckets), free,
                     [key, op](const Cell* stored) { return quick_match(stored, key, op); });
 }
 
@@ -613,10 +653,9 @@ void grow_map(Ref table) {
         if (r->buckets < 16) word |= ~0u << (2 * r->buckets);  // the buckets past the last
         for (uint32_t live = ~(word | word >> 1) & 0x55555555u; live; live &= live - 1) {
             int32_t key = old_keys[w * 16 + uint32_t(std::countr_zero(live)) / 2];
-            hb::Probe p(map_key_hash(cells + key), g);
-            while (!hb::is_empty(fresh, p.i)) p.next();
-            hb::set(fresh, p.i, hb::live);
-            fresh_keys[p.i] = key;
+            const uint32_t i = first_empty(fresh, map_key_probe(cells + key, g));
+            hb::set(fresh, i, hb::live);
+            fresh_keys[i] = key;
             ++placed;
         }
     }
@@ -742,6 +781,11 @@ bool same_group_q(const Cell* a, const Cell* b) {
 
 }  // namespace
 
+namespace {
+template <class Probe>
+Cell* insert_probed(Ref table, int32_t position, Probe p);
+}  // namespace
+
 Cell* insert(Ref table, Cell* value, int32_t* status) {
     Record* r = record_of(table);
     int32_t kind = r->kind;
@@ -760,7 +804,18 @@ Cell* insert(Ref table, Cell* value, int32_t* status) {
     value = cells_of(r) + position;
     if (kind == kind_hash && r->stamp == 0 && address_keyed(value->type())) r->stamp = collection_stamp();
 
-    hb::Probe p(hash_value(value, false), r->buckets);
+    if (kind == kind_map) return insert_probed(table, position, map_key_probe(value, r->buckets));
+    return insert_probed(table, position, hb::Probe(hash_value(value, false), r->buckets));
+}
+
+namespace {
+
+// insert's walk of the probe sequence of the key at position, its bucket claimed when the
+// key is new.
+template <class Probe>
+Cell* insert_probed(Ref table, int32_t position, Probe p) {
+    Record* r = record_of(table);
+    const int32_t kind = r->kind;
     int64_t reuse = -1;
     do {
         uint32_t s = hb::state(flags_of(r), p.i);
@@ -797,6 +852,8 @@ Cell* insert(Ref table, Cell* value, int32_t* status) {
     if (kind == kind_hash) set_index_entry(table, position, static_cast<int32_t>(bucket) + 1);
     return cells_of(record_of(table)) + position;
 }
+
+}  // namespace
 
 void put_all(Ref table, int32_t start, int32_t step) {
     int32_t kind = record_of(table)->kind;
