@@ -232,6 +232,7 @@ bool Engine::quick_paren(const Cell& paren, Cell* result) {
 
 Cell Engine::eval_paren(const Cell& paren) {
     Cell result;
+    // A quick paren only stores a plain value in a word: the rules and the input are as they were.
     if (!quick_paren(paren, &result)) {
         Cell code = paren;
         Cell* mark = stack::arguments_top;
@@ -241,11 +242,11 @@ Cell Engine::eval_paren(const Cell& paren) {
         if (interpreter::pending) interpreter::throw_pending();
         result = *stack::top();
         stack::arguments_top = mark;
+        // The paren may have changed the rules block or the input under the engine.
+        int32_t tail = rule_tail();
+        if (pos >= tail) pos = tail - 1;
+        set_head(head());
     }
-    // The paren may have changed the rules block or the input under the engine.
-    int32_t tail = rule_tail();
-    if (pos >= tail) pos = tail - 1;
-    set_head(head());
     fire(words::global::paren);
     return result;
 }
