@@ -362,26 +362,29 @@ State Engine::repetition(int32_t minimum, int32_t maximum, int32_t command, cons
     const memory::SeriesBuffer* rb = series::buffer(&rule);
     if (next < 0 || next >= static_cast<int32_t>(rb->used_bytes() / sizeof(Cell)))
         error::raise(error::id::script_parse_end, &keyword);
-    const Cell element = rb->cells()[next];
-    if (element.is(Type::word)) {
-        const Keyword k = keyword_of(&element);
+    // Read in place: nothing below runs code or allocates before the command is pushed.
+    const Cell* element = rb->cells() + next;
+    if (element->is(Type::word)) {
+        const Keyword k = keyword_of(element);
         if (k == Keyword::bar) error::raise(error::id::script_parse_end, &keyword);
         // A word naming a literal (a charset, most often) repeats it the same way: nothing
         // runs between its matches that could change it. A trace wants every step.
         if (!traced && k == Keyword::no_keyword) {
-            const Cell v = *context::get(&element);
-            if (v.is(Type::bitset) && string_input()) {
+            const Cell* v = context::get(element);
+            if (v->is(Type::bitset) && string_input()) {
                 pos = next;
-                return matched(repeat_charset(v, minimum, maximum));
+                return matched(repeat_charset(*v, minimum, maximum));
             }
-            if (!v.is(Type::unset) && !v.is(Type::word) && fast_literal_q(v)) {
+            if (!v->is(Type::unset) && !v->is(Type::word) && fast_literal_q(*v)) {
+                const Cell literal = *v;
                 pos = next;
-                return matched(match_repeated(v, minimum, maximum));
+                return matched(match_repeated(literal, minimum, maximum));
             }
         }
-    } else if (fast_literal_q(element)) {
+    } else if (fast_literal_q(*element)) {
+        const Cell literal = *element;
         pos = next;
-        return matched(match_repeated(element, minimum, maximum));
+        return matched(match_repeated(literal, minimum, maximum));
     }
     push_command(counts(minimum, maximum), pos, command, 0);
     return State::fetch;

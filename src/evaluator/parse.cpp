@@ -266,19 +266,27 @@ Cell Engine::eval_paren(const Cell& paren) {
     // A rule block's cells are 16 bytes each: its length needs no unit lookup.
     const memory::SeriesBuffer* b = series::buffer(&rule);
     if (pos >= static_cast<int32_t>(b->used_bytes() / sizeof(Cell))) return State::end_block;
-    // A copy: a command may run a paren that moves the rule's buffer, and still name the
-    // element in its error after that.
-    const Cell element = b->cells()[pos];
+    // The commands take a copy: one may run a paren that moves the rule's buffer, and still
+    // name the element in its error after that. The keyword is read from the buffer itself,
+    // not from the copy just stored, which the processor would have to wait for.
+    const Cell* at = b->cells() + pos;
     // Most elements are keywords: they go to their command without the dispatch.
-    const Keyword k = keyword_of(&element);
-    if (k == Keyword::no_keyword) return dispatch(element, nullptr);
+    const Keyword k = keyword_of(at);
+    if (k == Keyword::no_keyword) {
+        const Cell element = *at;
+        return dispatch(element, nullptr);
+    }
     // The commonest keywords branch here, each on its own, rather than all through the one
     // jump of the command switch, which alternates between them and so is often mispredicted.
-    if (k == Keyword::some || k == Keyword::any) return repetition(k == Keyword::some ? 1 : 0, -1, code::repeat, element);
+    if (k == Keyword::some || k == Keyword::any) {
+        const Cell element = *at;
+        return repetition(k == Keyword::some ? 1 : 0, -1, code::repeat, element);
+    }
     if (k == Keyword::bar) {
         pos = rule_tail();
         return State::end_block;
     }
+    const Cell element = *at;
     return keyword(k, element);
 }
 
