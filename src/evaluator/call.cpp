@@ -734,11 +734,26 @@ OpSeen last_op_seen;  // the last one met, looked at first: a loop's body meets 
 // entry is taken from the high bits of a product, in which every bit of the node counts.
 inline OpSeen& op_seen(Ref series) { return ops_seen[(series * 0x9E3779B1u) >> (32 - ops_seen_bits)]; }
 
+// The argument caches of the functions called lately, by the node of their internal series:
+// reading one in the function's series is a chain of dependent loads on every call. Like the
+// operations infix_integer remembers, a made cache never changes, and each collection (which
+// frees and moves nodes) empties the table.
+struct PlanSeen {
+    Ref series;
+    uint32_t plan;
+    Cell cache;
+};
+constexpr int plans_seen_bits = 6;
+PlanSeen plans_seen[1 << plans_seen_bits];
+
+inline PlanSeen& plan_seen(Ref series) { return plans_seen[(series * 0x9E3779B1u) >> (32 - plans_seen_bits)]; }
+
 }  // namespace
 
-void forget_integer_ops() {
+void forget_functions_seen() {
     for (OpSeen& seen : ops_seen) seen = OpSeen{0, no_op};
     last_op_seen = OpSeen{0, no_op};
+    for (PlanSeen& seen : plans_seen) seen.series = 0;
 }
 
 bool infix_integer(Type fn_type, Ref fn_series, Cell* left, const Cell* right) {
@@ -1018,9 +1033,16 @@ int32_t refinements_by_plan(const Cell& f, const Cell& cache, uint32_t p, const 
 
 // The plan of a function value's argument cache (copied into cache), or 0 while it has none.
 [[gnu::always_inline]] inline uint32_t plan_of_cache(const Cell* fn, Cell* cache) {
-    const Cell* slot = memory::buffer_of(series_of(fn))->cells() + 1;
+    const Ref series = series_of(fn);
+    PlanSeen& seen = plan_seen(series);
+    if (seen.series == series) [[likely]] {
+        *cache = seen.cache;
+        return seen.plan;
+    }
+    const Cell* slot = memory::buffer_of(series)->cells() + 1;
     if (!slot->is(Type::block)) return 0;
     *cache = *slot;
+    seen = PlanSeen{series, slot->data3, *slot};
     return slot->data3;
 }
 

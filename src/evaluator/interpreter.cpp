@@ -110,8 +110,8 @@ inline int32_t push_assigned(const Cell* block, int32_t pos, int32_t end, int32_
 }  // namespace
 
 void init() {
-    forget_integer_ops();
-    collector::add_mark_callback(forget_integer_ops);
+    forget_functions_seen();
+    collector::add_mark_callback(forget_functions_seen);
     upcall::calls.apply = apply_function;
     upcall::calls.run_body = [](Cell* block) {
         stack::mark_native(&body_word);

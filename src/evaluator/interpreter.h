@@ -51,9 +51,9 @@ constexpr uint32_t apply_all = 1, apply = 2, safer = 4;
 // function it wraps, read without unwrapping it); right is the operand's cell of code, null
 // at the end of the code.
 bool infix_integer(Type fn_type, Ref fn_series, Cell* left, const Cell* right);
-// Empties what infix_integer remembers of the functions it has met: at start-up and at each
-// collection, which frees and moves the nodes it knows them by.
-void forget_integer_ops();
+// Empties what the calls and infix_integer remember of the functions they have met: at
+// start-up and at each collection, which frees and moves the nodes they know them by.
+void forget_functions_seen();
 
 // The op! value that a cell of code names, if it is a word naming one: what makes the value
 // before it an operator's left operand. Null otherwise.
