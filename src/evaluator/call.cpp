@@ -718,26 +718,10 @@ void exec_routine(const Cell* fn) {
 
 namespace {
 
-// The operation of each function infix_integer has met, by the node of its internal series:
-// the plan says it, but reading it there is a chain of dependent loads on every operator a
-// loop meets. A made cache's plan never changes; the node's function does only when a
-// collection frees or moves the node, and each collection empties the table.
-struct OpSeen {
-    Ref series;
-    IntegerOp op;
-};
-constexpr int ops_seen_bits = 4;
-OpSeen ops_seen[1 << ops_seen_bits];
-OpSeen last_op_seen;  // the last one met, looked at first: a loop's body meets one most often
-
-// The functions made at start-up lie at node addresses that share their low bits often: the
-// entry is taken from the high bits of a product, in which every bit of the node counts.
-inline OpSeen& op_seen(Ref series) { return ops_seen[(series * 0x9E3779B1u) >> (32 - ops_seen_bits)]; }
-
 // The argument caches of the functions called lately, by the node of their internal series:
-// reading one in the function's series is a chain of dependent loads on every call. Like the
-// operations infix_integer remembers, a made cache never changes, and each collection (which
-// frees and moves nodes) empties the table.
+// reading one in the function's series is a chain of dependent loads on every call, and on
+// every integer operator a loop meets. A made cache never changes; the node's function does
+// only when a collection frees or moves the node, and each collection empties the table.
 struct PlanSeen {
     Ref series;
     uint32_t plan;
@@ -746,31 +730,47 @@ struct PlanSeen {
 constexpr int plans_seen_bits = 6;
 PlanSeen plans_seen[1 << plans_seen_bits];
 
+// The functions made at start-up lie at node addresses that share their low bits often: the
+// entry is taken from the high bits of a product, in which every bit of the node counts.
 inline PlanSeen& plan_seen(Ref series) { return plans_seen[(series * 0x9E3779B1u) >> (32 - plans_seen_bits)]; }
+
+// The table's entry for a function's internal series, filled from its argument cache when
+// missing; null while the function has no cache.
+inline const PlanSeen* plan_entry(Ref series) {
+    PlanSeen& seen = plan_seen(series);
+    if (seen.series == series) [[likely]]
+        return &seen;
+    const Cell* slot = memory::buffer_of(series)->cells() + 1;
+    if (!slot->is(Type::block)) return nullptr;
+    seen = PlanSeen{series, slot->data3, *slot};
+    return &seen;
+}
+
+// The integer operation of the operator infix_integer met last, looked at first: a loop's
+// body meets one most often.
+struct OpSeen {
+    Ref series;
+    IntegerOp op;
+};
+OpSeen last_op_seen;
 
 }  // namespace
 
 void forget_functions_seen() {
-    for (OpSeen& seen : ops_seen) seen = OpSeen{0, no_op};
-    last_op_seen = OpSeen{0, no_op};
     for (PlanSeen& seen : plans_seen) seen.series = 0;
+    last_op_seen = OpSeen{0, no_op};
 }
 
 bool infix_integer(Type fn_type, Ref fn_series, Cell* left, const Cell* right) {
     if (!right || !left->is(Type::integer) || !is_native(fn_type)) return false;
     IntegerOp op = last_op_seen.op;
     if (last_op_seen.series != fn_series) [[unlikely]] {
-        OpSeen& seen = op_seen(fn_series);
-        op = seen.op;
-        if (seen.series != fn_series) {
-            // Which operation, as the argument cache's plan says (a cache not made yet is
-            // made by the full call, the first time).
-            const Cell* cache = memory::buffer_of(fn_series)->cells() + 1;
-            if (!cache->is(Type::block)) return false;
-            op = static_cast<IntegerOp>((cache->data3 >> plan::integer_op_shift) & 0xF);
-            seen = OpSeen{fn_series, op};
-        }
-        last_op_seen = seen;
+        // Which operation, as the argument cache's plan says (a cache not made yet is made by
+        // the full call, the first time).
+        const PlanSeen* seen = plan_entry(fn_series);
+        if (!seen) return false;
+        op = static_cast<IntegerOp>((seen->plan >> plan::integer_op_shift) & 0xF);
+        last_op_seen = OpSeen{fn_series, op};
     }
     if (op == no_op) return false;
     if (right->is(Type::word)) right = context::bound_value(right);
@@ -1033,17 +1033,11 @@ int32_t refinements_by_plan(const Cell& f, const Cell& cache, uint32_t p, const 
 
 // The plan of a function value's argument cache (copied into cache), or 0 while it has none.
 [[gnu::always_inline]] inline uint32_t plan_of_cache(const Cell* fn, Cell* cache) {
-    const Ref series = series_of(fn);
-    PlanSeen& seen = plan_seen(series);
-    if (seen.series == series) [[likely]] {
-        *cache = seen.cache;
-        return seen.plan;
-    }
-    const Cell* slot = memory::buffer_of(series)->cells() + 1;
-    if (!slot->is(Type::block)) return 0;
-    *cache = *slot;
-    seen = PlanSeen{series, slot->data3, *slot};
-    return slot->data3;
+    const PlanSeen* seen = plan_entry(series_of(fn));
+    if (!seen) [[unlikely]]
+        return 0;
+    *cache = seen->cache;
+    return seen->plan;
 }
 
 
